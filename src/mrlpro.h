@@ -1,0 +1,211 @@
+// mrlpro.h: the process-wide state of mrl85 and the operations of all its modules.
+//
+// The program runs once, straight through, on one thread. Everything it knows
+// lives in the globals declared here, set up by init_globals() at start-up.
+#ifndef MRLPRO_H
+#define MRLPRO_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run/textfile.h"
+
+// ---------------------------------------------------------------------------
+// Fixed texts
+inline constexpr const char* kVersion = "V.1.00.00";
+inline constexpr const char* kTraceName = "mrl.ifd";
+
+// ---------------------------------------------------------------------------
+// Place numbers shown in the trace log by "Error exit at %d" and trace_line().
+// They name the check that ended the run; they are part of the log format and
+// never change with the layout of the source files.
+enum ExitPlace : int {
+    L_NO_ARGS = 250,          // no arguments at all
+    L_BAD_OPTIONS = 279,      // option parsing found errors
+    L_TRACE_CREATE = 374,     // trace log cannot be created
+    L_TRACE_HEADER = 384,     // trace header cannot be written
+    L_DOT_INPUT = 445,        // "." in the input base name
+    L_DOT_OUTPUT = 452,       // "." in the output base name
+    L_OPEN_IN_HEX = 474,      // input HEX file cannot be opened
+    L_CREATE_OUT_HEX = 482,   // output HEX file cannot be created
+    L_CREATE_OUT_HXH = 490,   // high HEX file cannot be created
+    L_OPEN_IN_SYM = 500,      // input symbol file cannot be opened
+    L_CREATE_OUT_SYM = 508,   // output symbol file cannot be created
+    L_HEX_NO_MARK = 537,      // HEX line does not begin with ':'
+    L_HEX_SHORT = 541,        // HEX line shorter than 11 characters
+    L_HEX_TYPE_X2 = 553,      // record type ?2 other than 02
+    L_HEX_TYPE_X0 = 561,      // record type ?0 other than 00
+    L_HEX_TYPE_X1 = 571,      // record type ?1 other than 01 and 81
+    L_HEX_TYPE_OTHER = 576,   // any other record type
+    L_HEX_WR_SEG_HXH = 624,   // segment record to the high HEX file
+    L_HEX_WR_DATA_HEX = 635,  // data record to the output HEX file
+    L_HEX_WR_DATA_HXH = 642,  // data record to the high HEX file
+    L_HEX_WR_END_HEX = 650,   // end record to the output HEX file
+    L_HEX_WR_END_HXH = 656,   // end record to the high HEX file
+    L_NO_MEMORY = 1054,       // the tables cannot grow
+    L_HEX_DIGIT = 1082,       // a number holds a non-hex character
+    L_HEX_TOO_LONG = 1092,    // a number has more than 8 significant digits
+    L_NO_UNIT = 1385,         // unit number not in the unit table
+    L_NO_FUNC = 1417,         // function number not in the function table
+    L_SYM_WR_HEADER = 1501,   // header line to the output symbol file
+    L_SYM_WR_DATA = 1557,     // data line to the output symbol file
+    L_NO_RANGE_DASH = 1626,   // LOCAL SYMBOL range without "-"
+    L_AFTER_HEX = 1979,       // driver: after the HEX pass
+    L_AFTER_SYM = 1982,       // driver: after the symbol pass
+
+    // Checks this program adds so that no failure passes for success.
+    L_HEX_READ = 2001,        // read error on the input HEX file
+    L_HEX_FLUSH_HEX = 2002,   // output HEX file did not reach the disk whole
+    L_HEX_FLUSH_HXH = 2003,   // high HEX file did not reach the disk whole
+    L_SYM_READ = 2011,        // read error on the input symbol file
+    L_SYM_REWIND = 2012,      // input symbol file cannot be read again
+    L_SYM_FLUSH = 2013,       // output symbol file did not reach the disk whole
+    L_OUT_OF_MEMORY = 2021,   // memory ran out outside the tables
+};
+
+// Exit statuses.
+inline constexpr int kStatusInterrupted = 1;
+inline constexpr int kStatusCreate = 2;
+inline constexpr int kStatusFormat = 3;
+inline constexpr int kStatusInput = 4;
+
+// Error numbers (index into the message table).
+enum ErrorNo : int {
+    E_NO_INPUT = 1,
+    E_BAD_OPTION = 2,
+    E_OPTION_TEXT = 3,
+    E_NO_MEMORY = 4,
+    E_MANY_INPUTS = 5,
+    E_CANT_OPEN = 6,
+    E_CANT_CREATE = 7,
+    E_TOO_LONG = 8,
+    E_FORMAT = 9,
+    E_TEMP_FILE = 10,
+    E_MULTIPLE = 11,
+    E_NO_OUTPUT = 12,
+    E_H_AND_S = 13,
+    E_DOT_NAME = 14,
+};
+
+// File table slots.
+enum Slot : int { S_IN_HEX = 0, S_IN_SYM = 1, S_OUT_HEX = 2, S_OUT_HXH = 3, S_OUT_SYM = 4, S_TRACE = 5 };
+
+// ---------------------------------------------------------------------------
+// Process-wide state (defined in run/globals.cpp)
+extern std::string input_name, output_name, final_name;
+extern std::string input_hex, input_sym, output_hex, output_hihex, output_sym;
+extern std::string final_hex, final_hihex, final_sym;
+extern int do_hex, do_sym, no_output, in_place;
+extern int open_flag[6];
+extern InFile in_hex_fp, in_sym_fp;
+extern OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
+extern std::FILE* trace_fp;
+extern long long start_time;
+extern int last_error, last_warning;
+
+// The unit and function tables. Records are kept in table order: ascending
+// number, and among equal numbers in the order the insertion rule gives.
+struct unit_record {
+    uint32_t unit_no;
+    std::string section_name;
+    uint32_t start_addr;
+    uint32_t length;
+    int delete_mode;
+    uint32_t new_unit_no;
+    uint32_t seq;  // reading order, for the insertion rule
+};
+
+struct func_record {
+    uint32_t func_no;
+    uint32_t unit_no;
+    int delete_mode;
+    uint32_t new_func_no;
+    uint32_t new_unit_no;
+    uint32_t seq;
+};
+
+extern std::vector<unit_record> unit_table;
+extern std::vector<func_record> func_table;
+extern uint32_t unit_del_count, func_del_count;
+// The rewriter of SECTION INFORMATION lines keeps these across calls.
+extern int sec_parse_next, sec_lib_deleted;
+
+// ---------------------------------------------------------------------------
+// run/: driver, options, messages, trace
+void init_globals();
+void on_interrupt(int sig);
+void parse_options(int argc, char** argv);
+void parse_minus_option(const char* text);
+void parse_plus_option(const char* text, int argc, char** argv);
+void file_set();
+
+void out_text(std::string_view text);  // standard output, flushed
+void error_msg(int n, std::string_view arg = {});
+void warning_msg(int n, std::string_view arg = {});
+[[noreturn]] void error_exit(int status, int line);
+void close_file(int slot);
+void cleanup_files();
+void show_usage();
+void show_version();
+void show_banner();
+
+void trace_open(int argc, char** argv);
+inline bool trace_on() { return open_flag[S_TRACE] != 0; }
+void trace_str(std::string_view text);
+void trace_int(long long n);
+void trace_line(int n);
+void trace_fmt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// ---------------------------------------------------------------------------
+// hex/: the HEX pass
+int record(std::string_view line);
+void data_make();
+
+// ---------------------------------------------------------------------------
+// sym/: layout utilities
+extern const char* const sec_header[10];
+int sec_kind(std::string_view line);
+int is_token_char(unsigned char c);
+std::string_view get_token(std::string_view& line);
+uint32_t hex_to_num(std::string_view text);
+std::string num_to_hex(uint32_t value);
+
+// sym/: tables
+void sec_func_read();
+void sec_data_make();
+void func_data_make(std::string_view line);
+void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name);
+void table_order();
+void table_dump();
+const unit_record* unit_head();
+const unit_record* unit_tail();
+
+// sym/: renumbering and lookups
+void unit_replac();
+void func_replace();
+int unit_search(uint32_t unit_no, uint32_t* new_unit_no);
+int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no);
+
+// sym/: conversion driver
+void sym_make();
+void del_data();
+
+// sym/sections/: rewriters; each answers 0 (write the line) or 1 (drop it)
+int loc_lab_chg(std::string& line);
+int loc_sym_chg(std::string& line, int kind);
+int func_chg(std::string& line);
+int call_chg(std::string& line);
+int src_chg(std::string& line);
+int sec_chg(std::string& line);
+int glb_lab_chg(std::string& line);
+int glb_sym_chg(std::string& line);
+int glb_bit_sym_chg(std::string& line);
+void str_upper(std::string& text);
+size_t str_find(std::string_view text, std::string_view pattern);
+void line_rebuild(std::string& line, std::string_view lead, std::initializer_list<std::string_view> fields,
+                  std::string_view rest, bool had_line_end);
+
+#endif

@@ -1,0 +1,38 @@
+// globals.cpp: the process-wide state of mrl85 and its start-up values.
+#include <ctime>
+
+#include "mrlpro.h"
+
+std::string input_name, output_name, final_name;
+std::string input_hex, input_sym, output_hex, output_hihex, output_sym;
+std::string final_hex, final_hihex, final_sym;
+int do_hex, do_sym, no_output, in_place;
+int open_flag[6];
+InFile in_hex_fp, in_sym_fp;
+OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
+std::FILE* trace_fp;
+long long start_time;
+int last_error, last_warning;
+
+std::vector<unit_record> unit_table;
+std::vector<func_record> func_table;
+uint32_t unit_del_count, func_del_count;
+int sec_parse_next, sec_lib_deleted;
+
+// Sets every global to its start-up value and takes the start time.
+void init_globals() {
+    for (std::string* s : {&input_name, &output_name, &final_name, &input_hex, &input_sym, &output_hex,
+                           &output_hihex, &output_sym, &final_hex, &final_hihex, &final_sym})
+        s->clear();
+    do_hex = do_sym = no_output = 1;
+    in_place = 0;
+    for (int& f : open_flag) f = 0;
+    trace_fp = nullptr;
+    start_time = static_cast<long long>(std::time(nullptr));
+    last_error = last_warning = 0;
+    unit_table.clear();
+    func_table.clear();
+    unit_del_count = func_del_count = 0;
+    sec_parse_next = 1;
+    sec_lib_deleted = 0;
+}

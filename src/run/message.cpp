@@ -1,0 +1,143 @@
+// message.cpp: numbered messages, usage and version lines, closing files and
+// the error exit that every failure of the program goes through.
+#include <cstdlib>
+#include <filesystem>
+
+#include "mrlpro.h"
+
+namespace {
+
+const char* const error_table[] = {
+    "",
+    "No input files specified\n",
+    "Invalid option '%s' is used\n",
+    "Option '%s' is not appropriate\n",
+    "Not enough memory\n",
+    "Hex files number exceed 1\n",
+    "Can't open '%s' file\n",
+    "Can't create '%s' file\n",
+    "Command line is too long\n",
+    "File format error (%s)\n",
+    "Can't create temporary file%s\n",
+    "Option '-%s' is multiple defined\n",
+    "No output files specified\n",
+    "'-H' and '-S' are used\n",
+    ". is specified in the filename '%s'\n",
+};
+
+const char* const warning_table[] = {
+    "",
+    "Output data to the '%s' file doesn't exist\n",
+};
+
+const char* const banner_lines[] = {
+    "HEX, SYM file converter for ", "ZQ50 Series", " ", kVersion, "\n",
+    "Copyright (c) 2026 The mrl85 authors\n", "Released under the MIT License\n\n",
+};
+
+const char* const version_lines[] = {" HEX, SYM file converter for ", "ZQ50 Series", " ", kVersion, "\n"};
+
+const char* const usage_lines[] = {"\n  Usage: ", "mrl85", " Input-filename -Ooutput-filename [-S or -H]<cr>\n\n"};
+
+// Puts `arg` into the "%s" of a message text. The argument comes from the
+// command line or a file, so it is inserted as text and never read as a format.
+std::string fill_in(const char* text, std::string_view arg) {
+    std::string s(text);
+    size_t at = s.find("%s");
+    if (at != std::string::npos) s.replace(at, 2, arg);
+    return s;
+}
+
+void show_message(const char* prefix, const char* text, std::string_view arg) {
+    std::string line = std::string(prefix) + fill_in(text, arg);
+    out_text(line);
+    if (trace_on()) {
+        std::fwrite(line.data(), 1, line.size(), trace_fp);
+        std::fflush(trace_fp);
+    }
+}
+
+}  // namespace
+
+// Everything the program says goes to standard output, flushed at once so that
+// an interrupt (which ends the process without flushing) loses none of it.
+void out_text(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void error_msg(int n, std::string_view arg) {
+    show_message(" Error : ", error_table[n], arg);
+    last_error = n;
+}
+
+void warning_msg(int n, std::string_view arg) {
+    show_message(" Warning : ", warning_table[n], arg);
+    last_warning = n;
+}
+
+void show_usage() {
+    for (const char* s : usage_lines) out_text(s);
+}
+
+void show_version() {
+    for (const char* s : version_lines) out_text(s);
+}
+
+void show_banner() {
+    for (const char* s : banner_lines) out_text(s);
+}
+
+// Closes one slot of the file table if it is open. Closing the trace log
+// writes its end line first.
+void close_file(int slot) {
+    if (!open_flag[slot]) return;
+    switch (slot) {
+        case S_IN_HEX: in_hex_fp.close(); break;
+        case S_IN_SYM: in_sym_fp.close(); break;
+        case S_OUT_HEX: out_hex_fp.close(); break;
+        case S_OUT_HXH: out_hihex_fp.close(); break;
+        case S_OUT_SYM: out_sym_fp.close(); break;
+        case S_TRACE:
+            if (std::fputs("======= end =======\n", trace_fp) < 0 || std::fflush(trace_fp) != 0)
+                error_msg(E_CANT_CREATE);
+            std::fclose(trace_fp);
+            trace_fp = nullptr;
+            break;
+        default: break;
+    }
+    open_flag[slot] = 0;
+}
+
+// The clean-up of an error exit with the trace off: inputs are closed, and
+// outputs that are still open (so not finished) are closed and removed.
+void cleanup_files() {
+    std::error_code ec;
+    if (open_flag[S_IN_HEX]) in_hex_fp.close();
+    if (open_flag[S_IN_SYM]) in_sym_fp.close();
+    if (open_flag[S_OUT_HEX]) {
+        out_hex_fp.close();
+        std::filesystem::remove(output_hex, ec);
+    }
+    if (open_flag[S_OUT_HXH]) {
+        out_hihex_fp.close();
+        std::filesystem::remove(output_hihex, ec);
+    }
+    if (open_flag[S_OUT_SYM]) {
+        out_sym_fp.close();
+        std::filesystem::remove(output_sym, ec);
+    }
+    if (open_flag[S_TRACE]) std::fclose(trace_fp);
+}
+
+// Ends the run after a failure. With the trace on, every file is kept for
+// inspection and the log records where the run ended.
+void error_exit(int status, int line) {
+    if (trace_on()) {
+        trace_fmt("++++++++++ Error exit at %d ++++++++++\n", line);
+        for (int slot = 0; slot < 6; ++slot) close_file(slot);
+    } else {
+        cleanup_files();
+    }
+    std::exit(status);
+}

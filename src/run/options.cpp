@@ -1,0 +1,150 @@
+// options.cpp: the command line into settings, and the settings into names
+// and open files.
+#include <cstring>
+#include <filesystem>
+
+#include "mrlpro.h"
+
+namespace {
+
+// True when `name` is the very file of an input this run reads, reached by
+// another name (a link, "dir//prog", another letter case). Creating it would
+// destroy the input before it is read.
+bool is_an_input(const std::string& name) {
+    std::error_code ec;
+    if (do_hex && std::filesystem::equivalent(name, input_hex, ec) && !ec) return true;
+    if (do_sym && std::filesystem::equivalent(name, input_sym, ec) && !ec) return true;
+    return false;
+}
+
+void open_input(InFile& f, int slot, const std::string& name, int line) {
+    if (!f.open(name)) {
+        error_msg(E_CANT_OPEN, name);
+        error_exit(kStatusInput, line);
+    }
+    open_flag[slot] = 1;
+}
+
+void create_output(OutFile& f, int slot, const std::string& name, int line) {
+    if (is_an_input(name) || !f.open(name)) {
+        error_msg(E_CANT_CREATE, name);
+        error_exit(kStatusCreate, line);
+    }
+    open_flag[slot] = 1;
+}
+
+}  // namespace
+
+// Reads every argument, showing each fault in argument order, and makes one
+// error exit if there was any.
+void parse_options(int argc, char** argv) {
+    if (argc == 1) {
+        error_msg(E_NO_INPUT);
+        show_usage();
+        error_exit(kStatusInput, L_NO_ARGS);
+    }
+    int inputs = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] == '-') {
+            parse_minus_option(arg);
+        } else if (arg[0] == '+') {
+            parse_plus_option(arg, argc, argv);
+        } else if (inputs > 0) {
+            error_msg(E_MANY_INPUTS);
+        } else {
+            input_name = arg;
+            ++inputs;
+        }
+    }
+    if (no_output)
+        error_msg(E_NO_OUTPUT);
+    else if (inputs == 0)
+        error_msg(E_NO_INPUT);
+    else if (!do_hex && !do_sym)
+        error_msg(E_H_AND_S);
+    if (last_error != 0) error_exit(kStatusInput, L_BAD_OPTIONS);
+}
+
+// One argument that begins with "-". A repeated option is reported before
+// text after the letter.
+void parse_minus_option(const char* text) {
+    const std::string whole(text);
+    const char letter = text[1];
+    const bool more = letter != '\0' && text[2] != '\0';
+    switch (letter) {
+        case 'O':
+        case 'o':
+            if (!no_output)
+                error_msg(E_MULTIPLE, whole.substr(1));
+            else if (!more)  // "-O" alone would name the outputs ".hex", ".hxh", ".sym"
+                error_msg(E_OPTION_TEXT, whole);
+            else {
+                output_name = text + 2;
+                no_output = 0;
+            }
+            break;
+        case 'H':
+        case 'h':
+            if (!do_sym)
+                error_msg(E_MULTIPLE, whole.substr(1));
+            else if (more)
+                error_msg(E_OPTION_TEXT, whole);
+            else
+                do_sym = 0;
+            break;
+        case 'S':
+        case 's':
+            if (!do_hex)
+                error_msg(E_MULTIPLE, whole.substr(1));
+            else if (more)
+                error_msg(E_OPTION_TEXT, whole);
+            else
+                do_hex = 0;
+            break;
+        default: error_msg(E_BAD_OPTION, whole); break;
+    }
+}
+
+void parse_plus_option(const char* text, int argc, char** argv) {
+    if (std::strcmp(text, "+info") == 0)
+        trace_open(argc, argv);
+    else
+        error_msg(E_BAD_OPTION, text);
+}
+
+// Builds the five file names and opens the files of the passes that run:
+// input HEX, output HEX, high HEX, then input symbol file, output symbol file.
+void file_set() {
+    trace_str("=== file_set() ===\n");
+    if (input_name.find('.') != std::string::npos) {
+        error_msg(E_DOT_NAME, input_name);
+        error_exit(kStatusInput, L_DOT_INPUT);
+    }
+    if (output_name.find('.') != std::string::npos) {
+        error_msg(E_DOT_NAME, output_name);
+        error_exit(kStatusInput, L_DOT_OUTPUT);
+    }
+    input_hex = input_name + ".hex";
+    input_sym = input_name + ".sym";
+    output_hex = output_name + ".hex";
+    output_hihex = output_name + ".hxh";
+    output_sym = output_name + ".sym";
+    if (do_hex) {
+        open_input(in_hex_fp, S_IN_HEX, input_hex, L_OPEN_IN_HEX);
+        create_output(out_hex_fp, S_OUT_HEX, output_hex, L_CREATE_OUT_HEX);
+        create_output(out_hihex_fp, S_OUT_HXH, output_hihex, L_CREATE_OUT_HXH);
+    }
+    if (do_sym) {
+        open_input(in_sym_fp, S_IN_SYM, input_sym, L_OPEN_IN_SYM);
+        create_output(out_sym_fp, S_OUT_SYM, output_sym, L_CREATE_OUT_SYM);
+    }
+    if (trace_on()) {
+        trace_str("\tinput_name = " + input_name + "\n");
+        trace_str("\tinput_hex = " + input_hex + "\n");
+        trace_str("\tinput_sym = " + input_sym + "\n");
+        trace_str("\toutput_hex = " + output_hex + "\n");
+        trace_str("\toutput_sym = " + output_sym + "\n");
+        trace_str("\toutput_hihex = " + output_hihex + "\n");
+    }
+}

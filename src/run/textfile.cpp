@@ -1,0 +1,119 @@
+// textfile.cpp: block-buffered line input and output (see textfile.h).
+#include "run/textfile.h"
+
+#include <cstring>
+
+namespace {
+constexpr size_t kBlock = 1 << 20;      // bytes per read and write
+constexpr size_t kWindow = kLineMax + 2;  // a full line, its CR and its LF
+}  // namespace
+
+bool InFile::open(const std::string& name) {
+    fp_ = std::fopen(name.c_str(), "rb");
+    if (fp_ == nullptr) return false;
+    // Reads go straight into our own block; no second buffer in stdio.
+    std::setvbuf(fp_, nullptr, _IONBF, 0);
+    if (!buf_) buf_.reset(new char[kBlock]);
+    pos_ = end_ = 0;
+    eof_ = err_ = false;
+    return true;
+}
+
+void InFile::close() {
+    if (fp_ != nullptr) std::fclose(fp_);
+    fp_ = nullptr;
+}
+
+// Moves the unread bytes to the front of the block and reads until a whole
+// line window is present or the file ends.
+void InFile::fill() {
+    if (pos_ > 0) {
+        std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
+        end_ -= pos_;
+        pos_ = 0;
+    }
+    while (!eof_ && end_ < kWindow) {
+        size_t got = std::fread(buf_.get() + end_, 1, kBlock - end_, fp_);
+        end_ += got;
+        if (got == 0) {
+            if (std::ferror(fp_)) err_ = true;
+            eof_ = true;
+        }
+    }
+}
+
+int InFile::get_line(std::string_view& line) {
+    if (end_ - pos_ < kWindow && !eof_) fill();
+    if (pos_ == end_) return err_ ? -1 : 0;
+    char* p = buf_.get() + pos_;
+    size_t avail = end_ - pos_;
+    size_t scan = avail < kLineMax + 1 ? avail : kLineMax + 1;
+    if (const void* hit = std::memchr(p, '\n', scan)) {
+        size_t i = static_cast<const char*>(hit) - p;
+        bool crlf = i > 0 && p[i - 1] == '\r';
+        size_t len = i + 1 - (crlf ? 1 : 0);
+        if (len <= kLineMax) {
+            if (crlf) p[i - 1] = '\n';
+            line = std::string_view(p, len);
+            pos_ += i + 1;
+            return 1;
+        }
+    }
+    // No line end within reach: the next piece of a long line (or the last
+    // line of a file that does not end in a line feed).
+    size_t n = avail < kLineMax ? avail : kLineMax;
+    line = std::string_view(p, n);
+    pos_ += n;
+    return 1;
+}
+
+bool InFile::rewind() {
+    if (fp_ == nullptr || std::fseek(fp_, 0, SEEK_SET) != 0) return false;
+    std::clearerr(fp_);
+    pos_ = end_ = 0;
+    eof_ = err_ = false;
+    return true;
+}
+
+bool OutFile::open(const std::string& name) {
+    fp_ = std::fopen(name.c_str(), "wb");
+    if (fp_ == nullptr) return false;
+    std::setvbuf(fp_, nullptr, _IONBF, 0);
+    if (!buf_) buf_.reset(new char[kBlock]);
+    used_ = 0;
+    failed_ = false;
+    return true;
+}
+
+bool OutFile::flush() {
+    if (fp_ == nullptr) return !failed_;
+    if (used_ > 0 && !failed_) {
+        if (std::fwrite(buf_.get(), 1, used_, fp_) != used_) failed_ = true;
+        if (std::fflush(fp_) != 0) failed_ = true;
+    }
+    used_ = 0;
+    return !failed_;
+}
+
+bool OutFile::write(std::string_view text) {
+    if (failed_) return false;
+    if (text.empty()) return true;
+    if (used_ + text.size() > kBlock) {
+        if (!flush()) return false;
+        if (text.size() >= kBlock) {
+            if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) failed_ = true;
+            return !failed_;
+        }
+    }
+    std::memcpy(buf_.get() + used_, text.data(), text.size());
+    used_ += text.size();
+    return true;
+}
+
+bool OutFile::close() {
+    if (fp_ == nullptr) return true;
+    bool ok = flush();
+    if (std::fclose(fp_) != 0) ok = false;
+    fp_ = nullptr;
+    return ok;
+}

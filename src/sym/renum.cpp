@@ -1,0 +1,103 @@
+// renum.cpp: which units and functions are deleted, the new numbers of the
+// others, and the lookups by old number that the rewriters use.
+//
+// A unit is deleted when it ends above FFFF, or is empty and starts above
+// FFFF, or is an empty unit of the section "E". Survivors close the gaps.
+// A unit or function number may have several records; every lookup answers
+// from the first of them in table order, so only that record's deletion moves
+// the later numbers down. Counting every deleted record instead would give two
+// different survivors the same new number.
+#include <algorithm>
+
+#include "mrlpro.h"
+
+namespace {
+
+template <class Record, class Key>
+const Record* first_of(const std::vector<Record>& table, uint32_t no, Key key) {
+    auto it = std::lower_bound(table.begin(), table.end(), no,
+                               [&](const Record& r, uint32_t n) { return key(r) < n; });
+    if (it == table.end() || key(*it) != no) return nullptr;
+    return &*it;
+}
+
+}  // namespace
+
+void unit_replac() {
+    trace_str("=== unit_replac() ===\n");
+    for (size_t i = 0; i < unit_table.size(); ++i) {
+        unit_record& r = unit_table[i];
+        const bool first = i == 0 || unit_table[i - 1].unit_no != r.unit_no;
+        if (trace_on()) {
+            trace_fmt("Unit = %04x  Section name = ", r.unit_no);
+            trace_str(r.section_name);
+            trace_fmt("  Start addr. = %08lX  Length = %08lX\n", static_cast<unsigned long>(r.start_addr),
+                      static_cast<unsigned long>(r.length));
+        }
+        if (r.length == 0) {
+            if (r.section_name == "E" || r.section_name == "e" || r.start_addr > 0xFFFF) {
+                trace_str("[ Unit Delete !! ]\n Section E data delete!\n");
+                r.delete_mode = 1;
+                if (first) ++unit_del_count;
+            } else {
+                r.new_unit_no = r.unit_no - unit_del_count;
+                trace_str("[ Unit No Delete ]\n  new unit number = ");
+                trace_int(r.new_unit_no);
+                trace_str("\n");
+            }
+        } else {
+            const uint32_t last = r.start_addr + r.length - 1;
+            if (last > 0xFFFF) {
+                r.delete_mode = 1;
+                if (first) ++unit_del_count;
+                trace_str("[ Unit Delete !! ]\n   unit_del_count = ");
+                trace_int(unit_del_count);
+                trace_str("\n");
+            } else {
+                r.new_unit_no = r.unit_no - unit_del_count;
+                trace_str("[ Unit No Delete ]\n   new unit number = ");
+                trace_int(r.new_unit_no);
+                trace_str("\n");
+            }
+        }
+    }
+}
+
+void func_replace() {
+    trace_str("=== func_replace() ===\n");
+    for (size_t i = 0; i < func_table.size(); ++i) {
+        func_record& r = func_table[i];
+        const bool first = i == 0 || func_table[i - 1].func_no != r.func_no;
+        trace_fmt("  Func = %04x  Unit No. = %04x\n", r.func_no, r.unit_no);
+        uint32_t new_unit = 0;
+        if (unit_search(r.unit_no, &new_unit) == 1) {
+            r.delete_mode = 1;
+            if (first) ++func_del_count;
+        } else {
+            r.delete_mode = 0;
+            r.new_unit_no = new_unit;
+            r.new_func_no = r.func_no - func_del_count;
+        }
+    }
+}
+
+int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
+    const unit_record* r = first_of(unit_table, unit_no, [](const unit_record& u) { return u.unit_no; });
+    if (r == nullptr) {
+        error_msg(E_FORMAT, input_sym);
+        error_exit(kStatusFormat, L_NO_UNIT);
+    }
+    *new_unit_no = r->new_unit_no;
+    return r->delete_mode;
+}
+
+int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) {
+    const func_record* r = first_of(func_table, func_no, [](const func_record& f) { return f.func_no; });
+    if (r == nullptr) {
+        error_msg(E_FORMAT, input_sym);
+        error_exit(kStatusFormat, L_NO_FUNC);
+    }
+    *new_func_no = r->new_func_no;
+    *new_unit_no = r->new_unit_no;
+    return r->delete_mode;
+}

@@ -1,0 +1,52 @@
+// func.cpp: FUNC lines and the headers of CALL and SOURCE blocks, which name a
+// function by number. A deleted function's FUNC line is dropped alone; its
+// CALL and SOURCE headers are dropped with their blocks.
+#include "mrlpro.h"
+
+namespace {
+
+bool has_line_end(std::string_view line) { return line.find('\n') != std::string_view::npos; }
+
+// The text after the header literal of `kind`.
+std::string_view after_header(const std::string& line, int kind) {
+    return std::string_view(line).substr(std::string_view(sec_header[kind]).size());
+}
+
+}  // namespace
+
+// "# FUNC func second unit rest": new function number, the second field as
+// read, the new unit number of the function, the rest as read.
+int func_chg(std::string& line) {
+    trace_str("===== func_chg() =====\n");
+    std::string_view rest = after_header(line, 3);
+    const uint32_t func_no = hex_to_num(get_token(rest));
+    const std::string_view second = get_token(rest);
+    get_token(rest);
+    uint32_t new_func = 0, new_unit = 0;
+    if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
+    line_rebuild(line, sec_header[3], {num_to_hex(new_func), second, num_to_hex(new_unit)}, rest,
+                 has_line_end(line));
+    return 0;
+}
+
+// "# CALL func": the new function number alone.
+int call_chg(std::string& line) {
+    trace_str("===== call_chg() =====\n");
+    std::string_view rest = after_header(line, 4);
+    const uint32_t func_no = hex_to_num(get_token(rest));
+    uint32_t new_func = 0, new_unit = 0;
+    if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
+    line_rebuild(line, sec_header[4], {num_to_hex(new_func)}, "", true);
+    return 0;
+}
+
+// "# SOURCE func rest": the new function number, the rest as read.
+int src_chg(std::string& line) {
+    trace_str("===== src_chg() =====\n");
+    std::string_view rest = after_header(line, 5);
+    const uint32_t func_no = hex_to_num(get_token(rest));
+    uint32_t new_func = 0, new_unit = 0;
+    if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
+    line_rebuild(line, sec_header[5], {num_to_hex(new_func)}, rest, has_line_end(line));
+    return 0;
+}

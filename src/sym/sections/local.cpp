@@ -1,0 +1,73 @@
+// local.cpp: LOCAL LABEL headers (one unit) and LOCAL SYMBOL / LOCAL BIT
+// SYMBOL headers (a range of units). A kept header gets the new unit numbers;
+// a header with no kept unit is dropped with its block.
+#include "mrlpro.h"
+
+int loc_lab_chg(std::string& line) {
+    if (trace_on()) {
+        trace_str("===== loc_lab_chg() =====\n");
+        trace_str("  data : ");
+        trace_str(line);
+    }
+    std::string_view rest = std::string_view(line).substr(std::string_view(sec_header[0]).size());
+    std::string_view unit = get_token(rest);
+    if (trace_on()) {
+        trace_str("unit number [");
+        trace_str(unit);
+        trace_str("]\n");
+    }
+    uint32_t new_unit = 0;
+    if (unit_search(hex_to_num(unit), &new_unit) == 1) return 1;
+    line_rebuild(line, sec_header[0], {num_to_hex(new_unit)}, "", true);
+    return 0;
+}
+
+// A range "first-last". Deleted ends move inward to the nearest kept unit:
+// the first end upward (bounded by the highest unit of the table), the last
+// end downward (bounded by the lowest). The walks use 64-bit numbers, so they
+// never wrap around past 0 or FFFFFFFF.
+int loc_sym_chg(std::string& line, int kind) {
+    if (trace_on()) {
+        trace_str("===== loc_sym_chg() =====\n");
+        trace_str("  data : ");
+        trace_str(line);
+    }
+    const std::string_view header = sec_header[kind];
+    std::string_view text = std::string_view(line).substr(header.size());
+    const size_t dash = text.find('-');
+    if (dash == std::string_view::npos) {
+        error_msg(E_FORMAT, input_sym);
+        error_exit(kStatusFormat, L_NO_RANGE_DASH);
+    }
+    std::string_view first_text = text.substr(0, dash);
+    size_t end = dash + 1;
+    while (end < text.size() && is_token_char(static_cast<unsigned char>(text[end]))) ++end;
+    std::string_view last_text = text.substr(dash + 1, end - dash - 1);
+
+    const uint32_t first = hex_to_num(first_text);
+    const uint32_t last = hex_to_num(last_text);
+    uint32_t n_first = 0, n_last = 0;
+    int d_first = unit_search(first, &n_first);
+    int d_last = unit_search(last, &n_last);
+    if (last == first) {
+        if (d_first == 1) return 1;
+    } else {
+        if (d_first == 1) {
+            const int64_t top = unit_tail()->unit_no;
+            for (int64_t u = int64_t{first} + 1; u <= top; ++u) {
+                d_first = unit_search(static_cast<uint32_t>(u), &n_first);
+                if (d_first == 0) break;
+            }
+        }
+        if (d_last == 1) {
+            const int64_t bottom = unit_head()->unit_no;
+            for (int64_t u = int64_t{last} - 1; u >= bottom; --u) {
+                d_last = unit_search(static_cast<uint32_t>(u), &n_last);
+                if (d_last == 0) break;
+            }
+        }
+        if (n_first > n_last || d_first == 1 || d_last == 1) return 1;
+    }
+    line_rebuild(line, header, {num_to_hex(n_first) + "-" + num_to_hex(n_last)}, "", true);
+    return 0;
+}

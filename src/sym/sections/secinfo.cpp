@@ -1,0 +1,53 @@
+// secinfo.cpp: the lines of the SECTION INFORMATION block. A line of a
+// deleted unit is dropped; a kept line gets its new unit number in four
+// digits. A line that names a library (".LIB" in any case) is followed by a
+// continuation line that shares its fate and is never parsed.
+#include "mrlpro.h"
+
+void str_upper(std::string& text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
+size_t str_find(std::string_view text, std::string_view pattern) { return text.find(pattern); }
+
+int sec_chg(std::string& line) {
+    trace_str("===== sec_chg() =====\n");
+    if (sec_parse_next == 0) {
+        const int r = sec_lib_deleted;
+        sec_parse_next = 1;
+        sec_lib_deleted = 0;
+        return r;
+    }
+    std::string_view rest = line;
+    const std::string_view unit_text = get_token(rest);
+    if (trace_on()) {
+        trace_str(" Read Unit No. = ");
+        trace_str(unit_text);
+        trace_str("\n");
+    }
+    const uint32_t unit_no = hex_to_num(unit_text);
+    uint32_t new_unit = 0;
+    const int deleted = unit_search(unit_no, &new_unit);
+
+    static std::string upper;
+    upper.assign(line);
+    str_upper(upper);
+    if (str_find(upper, ".LIB") != std::string_view::npos) {
+        sec_parse_next = 0;
+        sec_lib_deleted = deleted;
+    } else {
+        sec_parse_next = 1;
+        sec_lib_deleted = 0;
+    }
+    if (deleted == 1) {
+        trace_fmt("  Unit No.%04X Delete\n", unit_no);
+        return 1;
+    }
+    trace_fmt("  Unit No.%04X ==> %04X Change\n", unit_no, new_unit);
+    // New numbers above FFFF are written in full.
+    std::string number = num_to_hex(new_unit);
+    if (number.size() < 4) number.insert(0, 4 - number.size(), '0');
+    line_rebuild(line, "", {number}, rest, line.find('\n') != std::string::npos);
+    return 0;
+}

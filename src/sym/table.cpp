@@ -1,0 +1,154 @@
+// table.cpp: the first pass over the symbol file, which builds the unit table
+// (one record per SECTION INFORMATION line) and the function table (one record
+// per FUNC header), and the listing of both in the trace log.
+//
+// Table order. Records are ordered by number. The first record ever inserted
+// is the anchor; among records of equal number, those numbered at or above
+// the anchor stay in reading order and those below it come in reverse reading
+// order (as an insertion walk that starts at the anchor places them). Records
+// are collected in reading order and put into that order once, when the first
+// pass ends, so building costs O(n log n) and a lookup is a binary search.
+#include <algorithm>
+#include <new>
+
+#include "mrlpro.h"
+
+namespace {
+
+template <class Record, class Key>
+void order_by_anchor(std::vector<Record>& table, Key key) {
+    if (table.empty()) return;
+    const uint32_t anchor = key(table.front());
+    auto before = [&](const Record& a, const Record& b) {
+        if (key(a) != key(b)) return key(a) < key(b);
+        return key(a) < anchor ? a.seq > b.seq : a.seq < b.seq;
+    };
+    if (!std::is_sorted(table.begin(), table.end(), before)) std::sort(table.begin(), table.end(), before);
+}
+
+// Adds one record to a table. The memory of the tables is the one resource a
+// large symbol file can exhaust; running out is error 4, never an abort.
+template <class Record>
+void table_alloc(std::vector<Record>& table, Record&& rec) {
+    try {
+        table.push_back(std::move(rec));
+    } catch (const std::bad_alloc&) {
+        error_msg(E_NO_MEMORY);
+        error_exit(kStatusFormat, L_NO_MEMORY);
+    }
+}
+
+bool read_sym_line(std::string_view& line) {
+    int got = in_sym_fp.get_line(line);
+    if (got < 0) {
+        error_msg(E_CANT_OPEN, input_sym);
+        error_exit(kStatusInput, L_SYM_READ);
+    }
+    return got > 0;
+}
+
+}  // namespace
+
+// First pass: reads the whole symbol file and fills both tables.
+void sec_func_read() {
+    trace_str("=== sec_func_read() ===\n");
+    std::string_view line;
+    while (read_sym_line(line)) {
+        if (line[0] != '#') continue;
+        int kind = sec_kind(line);
+        if (kind == 6)
+            sec_data_make();
+        else if (kind == 3)
+            func_data_make(line);
+    }
+    table_order();
+}
+
+// The lines after a SECTION INFORMATION header: one unit record per line, up
+// to the next "#" line (consumed here) or the first line without a first field.
+void sec_data_make() {
+    trace_str("=== sec_data_make() ===\n");
+    std::string_view line;
+    while (read_sym_line(line)) {
+        if (line[0] == '#') return;
+        if (line[0] == ' ') continue;
+        std::string_view rest = line;
+        std::string_view unit = get_token(rest);
+        if (unit.empty()) return;
+        uint32_t unit_no = hex_to_num(unit);
+        std::string_view name = get_token(rest);
+        for (int skip = 0; skip < 3; ++skip) get_token(rest);
+        uint32_t start = hex_to_num(get_token(rest));
+        uint32_t length = hex_to_num(get_token(rest));
+        unit_record_set(unit_no, start, length, name);
+    }
+}
+
+void func_data_make(std::string_view line) {
+    if (trace_on()) {
+        trace_str("=== func_data_make() ===\n");
+        trace_str(" input data ");
+        trace_str(line);
+    }
+    std::string_view rest = line.substr(std::string_view(sec_header[3]).size());
+    uint32_t func_no = hex_to_num(get_token(rest));
+    get_token(rest);
+    uint32_t unit_no = hex_to_num(get_token(rest));
+    func_record rec{func_no, unit_no, 0, 0, 0, static_cast<uint32_t>(func_table.size())};
+    table_alloc(func_table, std::move(rec));
+}
+
+void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name) {
+    if (trace_on()) {
+        trace_str("=== unit_record_set() ===\n");
+        trace_fmt("    set datas : unit = %04X  name = ", unit_no);
+        trace_str(name);
+        trace_fmt("  addr = %08lX  length = %08lX\n", static_cast<unsigned long>(start_addr),
+                  static_cast<unsigned long>(length));
+    }
+    try {
+        unit_record rec{unit_no, std::string(name), start_addr, length, 0, 0, static_cast<uint32_t>(unit_table.size())};
+        table_alloc(unit_table, std::move(rec));
+    } catch (const std::bad_alloc&) {
+        error_msg(E_NO_MEMORY);
+        error_exit(kStatusFormat, L_NO_MEMORY);
+    }
+}
+
+// Puts both tables into table order (see the top of this file).
+void table_order() {
+    order_by_anchor(unit_table, [](const unit_record& r) { return r.unit_no; });
+    order_by_anchor(func_table, [](const func_record& r) { return r.func_no; });
+}
+
+const unit_record* unit_head() { return unit_table.empty() ? nullptr : &unit_table.front(); }
+const unit_record* unit_tail() { return unit_table.empty() ? nullptr : &unit_table.back(); }
+
+// Lists both tables in the trace log, in table order.
+void table_dump() {
+    if (!unit_table.empty()) {
+        trace_str("********** UNIT record data **********\n");
+        for (const unit_record& r : unit_table) {
+            trace_fmt("    unit number = %04X  Start addr. = %08lX  Length = %08lX  ", r.unit_no,
+                      static_cast<unsigned long>(r.start_addr), static_cast<unsigned long>(r.length));
+            if (r.delete_mode == 1)
+                trace_str("mode = DELETE  ");
+            else
+                trace_fmt("mode = NO DELETE  new unit number = %04X  ", r.new_unit_no);
+            trace_str("section name = ");
+            trace_str(r.section_name);
+            trace_str("\n");
+        }
+    }
+    if (func_table.empty()) return;
+    trace_str("********** Func record data **********\n");
+    for (const func_record& r : func_table) {
+        trace_fmt("   Func number = %04X  unit number = %04X  ", r.func_no, r.unit_no);
+        if (r.delete_mode == 1)
+            trace_str("mode = DELETE\n");
+        else
+            trace_fmt("mode = NO DELETE  new func number = %04X  new unit number = %04X\n", r.new_func_no,
+                      r.new_unit_no);
+    }
+    trace_str("*********************************************************\n");
+}
