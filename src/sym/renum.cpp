@@ -46,7 +46,9 @@ void unit_replac() {
                 trace_str("\n");
             }
         } else {
-            const uint32_t last = r.start_addr + r.length - 1;
+            // The last address in 64 bits: a section near the top of the
+            // address space must not wrap around into the low area and stay.
+            const uint64_t last = uint64_t{r.start_addr} + r.length - 1;
             if (last > 0xFFFF) {
                 r.delete_mode = 1;
                 if (first) ++unit_del_count;

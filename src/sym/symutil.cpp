@@ -36,10 +36,12 @@ std::string_view get_token(std::string_view& line) {
     size_t start = i;
     while (i < line.size() && is_token_char(static_cast<unsigned char>(line[i]))) ++i;
     std::string_view token = line.substr(start, i - start);
+    // The rest stays a view into the line even when empty, so callers never
+    // hand a null text on to the writers.
     if (i < line.size() && line[i] == ' ')
         line.remove_prefix(i + 1);
     else
-        line = std::string_view();
+        line.remove_prefix(line.size());
     return token;
 }
 

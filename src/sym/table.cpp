@@ -18,7 +18,12 @@ namespace {
 template <class Record, class Key>
 void order_by_anchor(std::vector<Record>& table, Key key) {
     if (table.empty()) return;
-    const uint32_t anchor = key(table.front());
+    // The anchor is the record read first. Looked up by reading number, not
+    // by place, so that ordering an already ordered table changes nothing.
+    const Record* first = &table.front();
+    for (const Record& r : table)
+        if (r.seq < first->seq) first = &r;
+    const uint32_t anchor = key(*first);
     auto before = [&](const Record& a, const Record& b) {
         if (key(a) != key(b)) return key(a) < key(b);
         return key(a) < anchor ? a.seq > b.seq : a.seq < b.seq;

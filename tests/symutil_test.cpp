@@ -1,0 +1,112 @@
+// symutil_test.cpp: header recognition, field splitting and the hexadecimal
+// reader and writer of the symbol file.
+#include "symtest.h"
+
+namespace {
+
+using symtest::format_error_at;
+using symtest::to_stderr;
+
+TEST(SecKind, RecognisesCompleteHeaderTextsOnly) {
+    struct Case {
+        const char* line;
+        int kind;
+    } cases[] = {
+        {"# LOCAL LABEL 1\n", 0},
+        {"# LOCAL LABEL\n", 99},  // without its trailing blank
+        {"# LOCAL SYMBOL 1-2\n", 1},
+        {"# LOCAL BIT SYMBOL 1-2\n", 2},
+        {"# FUNC 1 x 2\n", 3},
+        {"# FUNC\n", 99},
+        {"# func 1 x 2\n", 99},
+        {"#FUNC 1 x 2\n", 99},
+        {"# CALL 1\n", 4},
+        {"# SOURCE 1 a.c\n", 5},
+        {"# SECTION INFORMATION\n", 6},
+        {"# SECTION INFORMATION", 6},
+        {"# SECTION INFORMATIO\n", 99},
+        {"# GLOBAL LABEL\n", 7},
+        {"# GLOBAL LABELS\n", 7},
+        {"# GLOBAL SYMBOL\n", 8},
+        {"# GLOBAL BIT SYMBOL\n", 9},
+        {"# GLOBAL BIT\n", 99},
+        {"#\n", 99},
+        {"#", 99},
+    };
+    for (const Case& c : cases) EXPECT_EQ(sec_kind(c.line), c.kind) << c.line;
+}
+
+TEST(IsTokenChar, OnlyNulLineFeedCarriageReturnAndBlankEndAToken) {
+    for (int c = 0; c < 256; ++c) {
+        const bool ends = c == 0 || c == '\n' || c == '\r' || c == ' ';
+        EXPECT_EQ(is_token_char(static_cast<unsigned char>(c)), ends ? 0 : 1) << c;
+    }
+}
+
+TEST(GetToken, SplitsOneFieldAndLeavesTheRest) {
+    struct Case {
+        std::string line, token, rest;
+    } cases[] = {
+        {"\n", "", ""},
+        {"", "", ""},
+        {"   \n", "", ""},
+        {"ONE TWO THREE\n", "ONE", "TWO THREE\n"},
+        {"ONE\n", "ONE", ""},
+        {"last", "last", ""},
+        {"A  B\n", "A", " B\n"},       // only the one blank after the token goes
+        {" B\n", "B", ""},             // the next call skips the blank left over
+        {"   lead x\n", "lead", "x\n"},
+        {"A\tB C\n", "A\tB", "C\n"},   // a tab is part of the token
+        {"END\r\n", "END", ""},         // the carriage return is not in the token
+        {"AB\rCD EF\n", "AB", ""},      // and everything after it is discarded
+        {"\x80\xff x\n", "\x80\xff", "x\n"},
+    };
+    for (const Case& c : cases) {
+        std::string_view rest = c.line;
+        EXPECT_EQ(get_token(rest), c.token) << c.line;
+        EXPECT_EQ(rest, c.rest) << c.line;
+    }
+}
+
+TEST(HexToNum, ReadsOneToEightSignificantDigitsInEitherCase) {
+    struct Case {
+        const char* text;
+        uint32_t value;
+    } cases[] = {
+        {"", 0},
+        {"0", 0},
+        {"ffff", 0xFFFF},
+        {"FFFF", 0xFFFF},
+        {"aBcD", 0xABCD},
+        {"00000000FF", 0xFF},  // leading zeros do not count as digits
+        {"000000000000", 0},
+        {"FFFFFFFF", 0xFFFFFFFF},
+        {"0012345678", 0x12345678},
+    };
+    for (const Case& c : cases) EXPECT_EQ(hex_to_num(c.text), c.value) << c.text;
+}
+
+TEST(HexToNumDeathTest, NonDigitIsFormatErrorAt1082) {
+    symtest::reset();
+    for (const char* text : {"G", "0x10", "12h", " 1", "1\n", "-1", "1 2"})
+        EXPECT_EXIT((to_stderr(), hex_to_num(text)), testing::ExitedWithCode(3), format_error_at(1082)) << text;
+}
+
+TEST(HexToNumDeathTest, MoreThanEightSignificantDigitsIsFormatErrorAt1092) {
+    symtest::reset();
+    // 100000000 and F00000000 wrap back to 0 in 32 bits; they are still too long.
+    for (const char* text : {"123456789", "100000000", "F00000000", "1000000000", "0100000000"})
+        EXPECT_EXIT((to_stderr(), hex_to_num(text)), testing::ExitedWithCode(3), format_error_at(1092)) << text;
+}
+
+TEST(NumToHex, UpperCaseWithoutLeadingZeros) {
+    struct Case {
+        uint32_t value;
+        const char* text;
+    } cases[] = {
+        {0, "0"}, {1, "1"}, {160, "A0"}, {255, "FF"}, {0x10000, "10000"}, {4294967295u, "FFFFFFFF"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(num_to_hex(c.value), c.text) << c.value;
+}
+
+}  // namespace
