@@ -51,7 +51,7 @@ std::vector<std::string> read_args(const fs::path& p) {
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
     std::map<std::string, std::string> files;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
-        const fs::path rel = fs::relative(it->path(), dir);
+        const fs::path rel = it->path().lexically_relative(dir);  // never through a link
         if (it->is_symlink()) {
             std::error_code ec;
             files[rel.string()] = fs::is_regular_file(it->path(), ec) ? slurp(it->path()) : "<link>";
