@@ -1,0 +1,413 @@
+// sections_test.cpp: the rewriters of the symbol file's headers and section
+// lines, called directly on tables built from literal records.
+#include <functional>
+
+#include "symtest.h"
+
+namespace {
+
+using symtest::format_error_at;
+using symtest::to_stderr;
+
+// Units 1 to 5 with 2 (empty, section E) and 3 (ending above FFFF) deleted:
+// unit 1 stays 1, unit 4 becomes 2, unit 5 becomes 3. Function 1 lies in
+// unit 1, functions 2 and 3 in unit 2, function 4 in unit 4: functions 2 and
+// 3 are deleted and function 4 becomes 2.
+void five_units() {
+    symtest::reset();
+    symtest::build({{1, 0x100, 0x10, "P"},
+                    {2, 0, 0, "E"},
+                    {3, 0xFFF8, 0x10, "P"},
+                    {4, 0x200, 0x10, "P"},
+                    {5, 0x300, 0x10, "P"}},
+                   {{1, 1}, {2, 2}, {3, 2}, {4, 4}});
+}
+
+using Rewriter = std::function<int(std::string&)>;
+const Rewriter local_label = loc_lab_chg;
+const Rewriter local_symbol = [](std::string& l) { return loc_sym_chg(l, 1); };
+const Rewriter local_bit_symbol = [](std::string& l) { return loc_sym_chg(l, 2); };
+
+// A line as read and what is written: the rewritten line, or nothing when
+// the rewriter drops it (a dropped header is left as read).
+struct Case {
+    Rewriter rewrite;
+    std::string in;
+    const char* out;  // nullptr: dropped
+};
+
+void check(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        std::string line = c.in;
+        const int result = c.rewrite(line);
+        if (c.out == nullptr) {
+            EXPECT_EQ(result, 1) << c.in;
+            EXPECT_EQ(line, c.in) << c.in;
+        } else {
+            EXPECT_EQ(result, 0) << c.in;
+            EXPECT_EQ(line, c.out) << c.in;
+        }
+    }
+}
+
+TEST(LocalHeaders, WorkedExample) {
+    five_units();
+    check({
+        {local_label, "# LOCAL LABEL 0004\n", "# LOCAL LABEL 2\n"},
+        {local_label, "# LOCAL LABEL 3\n", nullptr},
+        {local_symbol, "# LOCAL SYMBOL 0001-0005\n", "# LOCAL SYMBOL 1-3\n"},
+        {local_symbol, "# LOCAL SYMBOL 2-5\n", "# LOCAL SYMBOL 2-3\n"},       // upward walk: 3 deleted, 4 kept
+        {local_bit_symbol, "# LOCAL BIT SYMBOL 1-3\n", "# LOCAL BIT SYMBOL 1-1\n"},  // downward: 2, then 1
+        {local_symbol, "# LOCAL SYMBOL 2-3\n", nullptr},  // walks meet crossed: 2 above 1
+        {local_symbol, "# LOCAL SYMBOL 3-3\n", nullptr},
+        {local_symbol, "# LOCAL SYMBOL 5-1\n", nullptr},  // high to low
+    });
+}
+
+TEST(LocalHeaders, OnlyTheNumbersAreCarriedOver) {
+    five_units();
+    check({
+        {local_label, "# LOCAL LABEL 4 more text\n", "# LOCAL LABEL 2\n"},
+        {local_label, "# LOCAL LABEL    5\n", "# LOCAL LABEL 3\n"},
+        {local_label, "# LOCAL LABEL 4", "# LOCAL LABEL 2\n"},
+        {local_symbol, "# LOCAL SYMBOL 4-4 rest\n", "# LOCAL SYMBOL 2-2\n"},
+        {local_bit_symbol, "# LOCAL BIT SYMBOL 4-5", "# LOCAL BIT SYMBOL 2-3\n"},
+    });
+}
+
+TEST(LocalHeaders, TraceShowsTheHeaderAndTheUnitText) {
+    five_units();
+    symtest::Trace trace;
+    check({
+        {local_label, "# LOCAL LABEL 0004\n", "# LOCAL LABEL 2\n"},
+        {local_symbol, "# LOCAL SYMBOL 2-5\n", "# LOCAL SYMBOL 2-3\n"},
+    });
+    EXPECT_EQ(trace.text(),
+              "===== loc_lab_chg() =====\n"
+              "  data : # LOCAL LABEL 0004\n"
+              "unit number [0004]\n"
+              "===== loc_sym_chg() =====\n"
+              "  data : # LOCAL SYMBOL 2-5\n");
+}
+
+// Units 0 to 1A, none deleted, so every unit keeps its number.
+void units_0_to_1A() {
+    symtest::reset();
+    for (uint32_t no = 0; no <= 0x1A; ++no) unit_record_set(no, 0x100 * no, 0x10, "P");
+    table_order();
+    unit_replac();
+    func_replace();
+}
+
+TEST(LocalHeaders, NumbersAreWrittenUpperCaseWithoutLeadingZeros) {
+    units_0_to_1A();
+    check({
+        {local_label, "# LOCAL LABEL 000a\n", "# LOCAL LABEL A\n"},
+        {local_label, "# LOCAL LABEL \n", "# LOCAL LABEL 0\n"},  // the empty text is unit 0
+        {local_symbol, "# LOCAL SYMBOL 000a-01a\n", "# LOCAL SYMBOL A-1A\n"},
+    });
+}
+
+TEST(LocalSymbolWalks, DeletedEndsMoveInwardToTheNearestKeptUnit) {
+    symtest::reset();
+    // 1 kept, 2 deleted, 3 kept (new 2), 4 deleted, 5 kept (new 3).
+    symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {3, 0x300, 0x10, "P"}, {4, 0, 0, "e"}, {5, 0x500, 1, "P"}});
+    check({
+        {local_symbol, "# LOCAL SYMBOL 2-4\n", "# LOCAL SYMBOL 2-2\n"},  // narrowed from both ends to unit 3
+        {local_symbol, "# LOCAL SYMBOL 2-5\n", "# LOCAL SYMBOL 2-3\n"},
+        {local_symbol, "# LOCAL SYMBOL 4-4\n", nullptr},
+        {local_symbol, "# LOCAL SYMBOL 4-1\n", nullptr},  // walks up to 5 (new 3), which is above 1
+        {local_symbol, "# LOCAL SYMBOL 1-2\n", "# LOCAL SYMBOL 1-1\n"},
+    });
+}
+
+TEST(LocalSymbolWalks, WalksStopAtTheEndsOfTheTableAndNeverWrap) {
+    // The lowest unit is deleted: the downward walk ends there and the range
+    // has no kept unit; no number below it is looked up (0 is not a unit).
+    symtest::reset();
+    symtest::build({{1, 0, 0, "E"}, {2, 0, 0, "E"}, {3, 0x300, 0x10, "P"}});
+    check({{local_symbol, "# LOCAL SYMBOL 1-2\n", nullptr}});
+
+    // Unit 0 is the lowest and deleted: the walk down from 0 looks nowhere.
+    symtest::reset();
+    symtest::build({{0, 0, 0, "E"}, {1, 0x100, 0x10, "P"}});
+    check({{local_symbol, "# LOCAL SYMBOL 1-0\n", nullptr}});
+
+    // FFFFFFFF is the highest and deleted: the walk up from it looks nowhere.
+    symtest::reset();
+    symtest::build({{0, 0, 0, "P"}, {1, 0x100, 0x10, "P"}, {0xFFFFFFFF, 0x10000, 0x10, "P"}});
+    check({{local_bit_symbol, "# LOCAL BIT SYMBOL FFFFFFFF-1\n", nullptr}});
+}
+
+TEST(LocalSymbolWalksDeathTest, GapInTheUnitNumbersEndsTheRunAt1385) {
+    symtest::reset();
+    symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {4, 0x400, 0x10, "P"}});
+    std::string line = "# LOCAL SYMBOL 2-4\n";
+    EXPECT_EXIT((to_stderr(), loc_sym_chg(line, 1)), testing::ExitedWithCode(3),
+                format_error_at(1385, "===== loc_sym_chg() =====\n  data : # LOCAL SYMBOL 2-4\n"));
+}
+
+TEST(LocalHeadersDeathTest, MalformedRangesAndUnknownUnits) {
+    five_units();
+    struct Bad {
+        std::string line;
+        int kind, place;
+    } cases[] = {
+        {"# LOCAL SYMBOL 12\n", 1, 1626},
+        {"# LOCAL BIT SYMBOL 1\n", 2, 1626},
+        {"# LOCAL SYMBOL 1 -2\n", 1, 1082},  // a blank before the "-"
+        {"# LOCAL SYMBOL  1-2\n", 1, 1082},  // a blank right after the literal
+        {"# LOCAL SYMBOL 1-100000000\n", 1, 1092},
+        {"# LOCAL SYMBOL 1-6\n", 1, 1385},
+    };
+    for (const Bad& c : cases) {
+        std::string line = c.line;
+        EXPECT_EXIT((to_stderr(), loc_sym_chg(line, c.kind)), testing::ExitedWithCode(3),
+                    format_error_at(c.place, std::string("===== loc_sym_chg() =====\n  data : ") + c.line))
+            << c.line;
+    }
+    std::string line = "# LOCAL LABEL 9\n";
+    EXPECT_EXIT((to_stderr(), loc_lab_chg(line)), testing::ExitedWithCode(3),
+                format_error_at(1385, "===== loc_lab_chg() =====\n  data : # LOCAL LABEL 9\nunit number [9]\n"));
+}
+
+TEST(FunctionHeaders, WorkedExample) {
+    five_units();
+    check({
+        {func_chg, "# FUNC 0004 xyz 0004 rest of line\n", "# FUNC 2 xyz 2 rest of line\n"},
+        {func_chg, "# FUNC 3 xyz 2 rest\n", nullptr},
+        {call_chg, "# CALL 0004\n", "# CALL 2\n"},
+        {call_chg, "# CALL 0002\n", nullptr},
+        {src_chg, "# SOURCE 0004 main.c 12\n", "# SOURCE 2 main.c 12\n"},
+        {src_chg, "# SOURCE 0003 main.c\n", nullptr},
+    });
+}
+
+TEST(FunctionHeaders, FieldsAreRebuiltAndTheRemainderKept) {
+    five_units();
+    check({
+        // The unit written is the function's new unit; the third field is not read.
+        {func_chg, "# FUNC 4 Ab_c 999 r\n", "# FUNC 2 Ab_c 2 r\n"},
+        // Blanks before the first three fields shrink; those in the remainder stay.
+        {func_chg, "# FUNC   4   second   9   rest  here\n", "# FUNC 2 second 2   rest  here\n"},
+        {call_chg, "# CALL 4 more text\n", "# CALL 2\n"},
+        {call_chg, "# CALL 4", "# CALL 2\n"},
+        {src_chg, "# SOURCE 04  two  blanks\n", "# SOURCE 2  two  blanks\n"},
+    });
+}
+
+// With nothing after the last rewritten field, the line keeps its own line
+// end: it ends in a line feed exactly when the line as read had one.
+TEST(FunctionHeaders, NoLineEndIsLostOrAdded) {
+    five_units();
+    check({
+        {func_chg, "# FUNC 4 xyz 4\n", "# FUNC 2 xyz 2\n"},
+        {func_chg, "# FUNC 4 xyz 4", "# FUNC 2 xyz 2"},
+        {func_chg, "# FUNC 4 xyz\n", "# FUNC 2 xyz 2\n"},
+        {func_chg, "# FUNC 4 xyz 4 ", "# FUNC 2 xyz 2"},
+        {src_chg, "# SOURCE 0004\n", "# SOURCE 2\n"},
+        {src_chg, "# SOURCE 0004", "# SOURCE 2"},
+        {src_chg, "# SOURCE 4 a.c", "# SOURCE 2 a.c"},
+    });
+}
+
+TEST(FunctionHeaders, TraceNamesTheRewriter) {
+    five_units();
+    symtest::Trace trace;
+    check({
+        {func_chg, "# FUNC 1 x 1 r\n", "# FUNC 1 x 1 r\n"},
+        {call_chg, "# CALL 2\n", nullptr},
+        {src_chg, "# SOURCE 1 r\n", "# SOURCE 1 r\n"},
+    });
+    EXPECT_EQ(trace.text(), "===== func_chg() =====\n===== call_chg() =====\n===== src_chg() =====\n");
+}
+
+TEST(FunctionHeadersDeathTest, UnknownOrMalformedFunctionNumbers) {
+    five_units();
+    struct Bad {
+        Rewriter rewrite;
+        std::string line, trace;
+        int place;
+    } cases[] = {
+        {call_chg, "# CALL \n", "===== call_chg() =====\n", 1417},  // empty: function 0
+        {func_chg, "# FUNC 9 x 1\n", "===== func_chg() =====\n", 1417},
+        {src_chg, "# SOURCE 4x a.c\n", "===== src_chg() =====\n", 1082},
+        {call_chg, "# CALL 123456789\n", "===== call_chg() =====\n", 1092},
+    };
+    for (const Bad& c : cases) {
+        std::string line = c.line;
+        EXPECT_EXIT((to_stderr(), c.rewrite(line)), testing::ExitedWithCode(3), format_error_at(c.place, c.trace))
+            << c.line;
+    }
+}
+
+TEST(SectionInformation, WorkedExampleWithLibraryContinuations) {
+    five_units();
+    check({
+        {sec_chg, "0001 P 0 0 0 0100 10\n", "0001 P 0 0 0 0100 10\n"},
+        {sec_chg, "2 E 0 0 0 0 0\n", nullptr},
+        {sec_chg, "0004 P 0 0 0 0200 10 X.lib\n", "0002 P 0 0 0 0200 10 X.lib\n"},
+        {sec_chg, "  continuation of X\n", "  continuation of X\n"},
+        {sec_chg, "0003 P 0 0 0 FFF8 10 Y.LIB\n", nullptr},
+        {sec_chg, "  continuation of Y\n", nullptr},
+        {sec_chg, "00005 P 0 0 0 0300 10\n", "0003 P 0 0 0 0300 10\n"},
+    });
+    EXPECT_EQ(sec_parse_next, 1);
+    EXPECT_EQ(sec_lib_deleted, 0);
+}
+
+TEST(SectionInformation, TraceOfALibraryLineAndItsContinuation) {
+    five_units();
+    symtest::Trace trace;
+    check({
+        {sec_chg, "0004 P 0 0 0 0200 10 X.lib\n", "0002 P 0 0 0 0200 10 X.lib\n"},
+        {sec_chg, "cont\n", "cont\n"},
+        {sec_chg, "3 P 0 0 0 FFF8 10\n", nullptr},
+    });
+    EXPECT_EQ(trace.text(),
+              "===== sec_chg() =====\n"
+              " Read Unit No. = 0004\n"
+              "  Unit No.0004 ==> 0002 Change\n"
+              "===== sec_chg() =====\n"
+              "===== sec_chg() =====\n"
+              " Read Unit No. = 3\n"
+              "  Unit No.0003 Delete\n");
+}
+
+TEST(SectionInformation, LibraryIsFoundInAnyCaseAndTheContinuationIsNeverParsed) {
+    five_units();
+    check({
+        {sec_chg, "0001 P a.Library\n", "0001 P a.Library\n"},  // start of a longer word
+        {sec_chg, "not a number at all\n", "not a number at all\n"},
+        {sec_chg, "0005 P x.LiB\n", "0003 P x.LiB\n"},  // written from the copy, not upper-cased
+        // The continuation of a kept library line keeps even a deleted unit's line.
+        {sec_chg, "0003 P 0 0 0 FFF8 10\n", "0003 P 0 0 0 FFF8 10\n"},
+        {sec_chg, "0002 P lib.LIBx\n", nullptr},
+        {sec_chg, "0001 P kept by nobody\n", nullptr},  // continuation of a deleted library line
+        {sec_chg, "0001 P no library\n", "0001 P no library\n"},
+    });
+}
+
+// The pending continuation is not reset between calls that belong to
+// different blocks: the next line that reaches the rewriter is taken.
+TEST(SectionInformation, PendingContinuationSurvivesTheEndOfTheBlock) {
+    five_units();
+    check({{sec_chg, "0003 P 0 0 0 FFF8 10 Z.LIB\n", nullptr}});
+    EXPECT_EQ(sec_parse_next, 0);
+    EXPECT_EQ(sec_lib_deleted, 1);
+    check({{sec_chg, "0001 P 0 0 0 0100 10\n", nullptr}});  // a later block's first line
+    check({{sec_chg, "0001 P 0 0 0 0100 10\n", "0001 P 0 0 0 0100 10\n"}});
+}
+
+TEST(SectionInformation, UnitFieldIsFourDigitsOrMore) {
+    units_0_to_1A();
+    check({
+        {sec_chg, "0 P 0 0 0 0 10\n", "0000 P 0 0 0 0 10\n"},
+        {sec_chg, "1a P\n", "001A P\n"},
+        {sec_chg, "   0004  P  x\n", "0004  P  x\n"},  // leading blanks go, later blanks stay
+        {sec_chg, "0004\n", "0004\n"},                 // empty remainder: no blank, line end kept
+        {sec_chg, "0004", "0004"},
+        {sec_chg, "0004 ", "0004"},
+    });
+    symtest::reset();
+    symtest::build({{0x12345, 0x100, 0x10, "P"}});
+    check({{sec_chg, "000012345 P 0 0 0 100 10\n", "12345 P 0 0 0 100 10\n"}});
+}
+
+TEST(SectionInformationDeathTest, UnknownOrMalformedUnitNumbers) {
+    five_units();
+    struct Bad {
+        std::string line, unit_text;
+        int place;
+    } cases[] = {
+        {"0009 P 0 0 0 0 0\n", "0009", 1385},
+        {"\tP 0 0 0 0 0\n", "\tP", 1082},
+        {"1.LIB P\n", "1.LIB", 1082},
+        {"100000001 P\n", "100000001", 1092},
+    };
+    for (const Bad& c : cases) {
+        std::string line = c.line;
+        EXPECT_EXIT((to_stderr(), sec_chg(line)), testing::ExitedWithCode(3),
+                    format_error_at(c.place, "===== sec_chg() =====\n Read Unit No. = " + c.unit_text + "\n"))
+            << c.line;
+    }
+}
+
+TEST(GlobalLabels, PairsAboveFFFFAreLeftOut) {
+    symtest::reset();
+    struct LabelCase {
+        std::string in;
+        const char* out;  // nullptr: dropped
+    } cases[] = {
+        {"START 0100 MAIN 8000 HIDATA 12000\n", "START 0100  MAIN 8000  \n"},
+        {"BANK1 1F000 BANK2 20000\n", nullptr},
+        {"ONE 00ffff\n", "ONE 00ffff  \n"},
+        {"A FFFF B 10000\n", "A FFFF  \n"},
+        {"  X   0001    Y  2 \n", "X 0001  Y 2  \n"},
+        {"LONE\n", "LONE   \n"},  // odd token count: the missing address reads as 0
+        {"A 1 B\n", "A 1  B   \n"},
+        {"A 1", "A 1  \n"},
+        {"L1 1 L2 2 L3 3 L4 4 L5 5 L6 6 L7 7 L8 8 L9 9 L10 10000 L11 B\n",
+         "L1 1  L2 2  L3 3  L4 4  L5 5  L6 6  L7 7  L8 8  L9 9  L11 B  \n"},
+    };
+    for (const LabelCase& c : cases) {
+        std::string line = c.in;
+        const int result = glb_lab_chg(line);
+        EXPECT_EQ(result, c.out == nullptr ? 1 : 0) << c.in;
+        EXPECT_EQ(line, c.out == nullptr ? "\n" : c.out) << c.in;
+    }
+}
+
+TEST(GlobalLabels, LongLineComesBackLongerAndWhole) {
+    symtest::reset();
+    std::string in, out;
+    for (int i = 0; i < 23; ++i) {
+        const std::string label = "LABEL_" + std::to_string(i);
+        in += label + " " + num_to_hex(static_cast<uint32_t>(i)) + " ";
+        out += label + " " + num_to_hex(static_cast<uint32_t>(i)) + "  ";
+    }
+    in.back() = '\n';
+    ASSERT_LE(in.size(), 255u);
+    ASSERT_GT(out.size() + 1, 264u);  // more than a fixed 265-byte buffer could hold
+    std::string line = in;
+    EXPECT_EQ(glb_lab_chg(line), 0);
+    EXPECT_EQ(line, out + "\n");
+}
+
+TEST(GlobalLabels, TraceListsEveryPairAndTheOutput) {
+    symtest::reset();
+    symtest::Trace trace;
+    std::string line = "START 0100 MAIN 8000 HIDATA 12000\n";
+    glb_lab_chg(line);
+    line = "HI 10000\n";
+    glb_lab_chg(line);
+    EXPECT_EQ(trace.text(),
+              "===== glb_lab_chg() =====\n"
+              "  Label = START Addr = 0100\n"
+              "  Label = MAIN Addr = 8000\n"
+              "  Label = HIDATA Addr = 12000\n"
+              "  Output data : START 0100  MAIN 8000  \n"
+              "===== glb_lab_chg() =====\n"
+              "  Label = HI Addr = 10000\n"
+              "  Output data : \n");
+}
+
+TEST(GlobalLabelsDeathTest, MalformedAddressEndsTheRun) {
+    symtest::reset();
+    std::string line = "A 1 B 12G\n";
+    EXPECT_EXIT((to_stderr(), glb_lab_chg(line)), testing::ExitedWithCode(3),
+                format_error_at(1082, "===== glb_lab_chg() =====\n  Label = A Addr = 1\n  Label = B Addr = 12G\n"));
+}
+
+TEST(GlobalSymbols, LinesPassUnchanged) {
+    symtest::reset();
+    for (const char* text : {"SYM 12345 xyz\n", "BIT 1FFFFF.3\n", "x"}) {
+        std::string line = text;
+        EXPECT_EQ(glb_sym_chg(line), 0);
+        EXPECT_EQ(line, text);
+        EXPECT_EQ(glb_bit_sym_chg(line), 0);
+        EXPECT_EQ(line, text);
+    }
+}
+
+}  // namespace
