@@ -1,0 +1,199 @@
+// textfile_test.cpp: the line reader and writer both passes share.
+//
+// The reader must hand out exactly what a text-mode line reader with a
+// 256-byte buffer would: a carriage return right before a line feed removed
+// first, then at most 255 characters per read, line end kept.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/textfile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMiB = size_t{1} << 20;
+
+fs::path temp_file(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / ("mrl-textfile-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    return dir / name;
+}
+
+void write_bytes(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary);
+    out << bytes;
+}
+
+std::string read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every line the reader gives for `bytes`.
+std::vector<std::string> read_lines(const std::string& bytes) {
+    const fs::path p = temp_file("in.txt");
+    write_bytes(p, bytes);
+    InFile f;
+    EXPECT_TRUE(f.open(p.string()));
+    std::vector<std::string> lines;
+    std::string_view line;
+    int got;
+    while ((got = f.get_line(line)) == 1) lines.emplace_back(line);
+    EXPECT_EQ(got, 0);
+    f.close();
+    fs::remove(p);
+    return lines;
+}
+
+// The model: drop each CR that directly precedes a LF, then cut the text
+// into reads of at most 255 characters that end after a LF.
+std::vector<std::string> model_lines(const std::string& bytes) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text += bytes[i];
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t n = 0;
+        while (at + n < text.size() && n < 255) {
+            ++n;
+            if (text[at + n - 1] == '\n') break;
+        }
+        lines.push_back(text.substr(at, n));
+        at += n;
+    }
+    return lines;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(TextFileReader, GivesTextModeLinesOfAtMost255Characters) {
+    const std::string c254(254, 'a'), c255(255, 'b'), c600(600, 'c');
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Lines want;
+    };
+    const Case cases[] = {
+        {"plain lines", "one\ntwo\n", {"one\n", "two\n"}},
+        {"empty lines", "\n\nx\n", {"\n", "\n", "x\n"}},
+        {"CR LF ends", "one\r\ntwo\r\n", {"one\n", "two\n"}},
+        {"lone CR kept", "a\rb\n\r", {"a\rb\n", "\r"}},
+        {"CR CR LF keeps one CR", "a\r\r\n", {"a\r\n"}},
+        {"last line without LF", "one\ntwo", {"one\n", "two"}},
+        {"254 characters and CR LF fit one read", c254 + "\r\n", {c254 + "\n"}},
+        {"255 characters and LF need two reads", c255 + "\n", {c255, "\n"}},
+        {"255 characters and CR LF need two reads", c255 + "\r\nz\n", {c255, "\n", "z\n"}},
+        {"254 characters, CR, CR LF", c254 + "\r\r\n", {c254 + "\r", "\n"}},
+        {"600-character line in pieces", c600 + "\n", {c600.substr(0, 255), c600.substr(255, 255), c600.substr(510) + "\n"}},
+        {"600-character last line without LF", c600, {c600.substr(0, 255), c600.substr(255, 255), c600.substr(510)}},
+        {"empty file", "", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(read_lines(c.bytes), c.want) << c.what;
+        EXPECT_EQ(model_lines(c.bytes), c.want) << "model: " << c.what;
+    }
+}
+
+// The reader works in 1 MiB blocks; a line, a CR LF pair or a 255-character
+// piece that straddles a block boundary must read as if there were none.
+TEST(TextFileReader, ReadsAcrossBlockBoundaries) {
+    // A CR at the last byte of the first block and its LF at the first byte
+    // of the next, then a long line that spans the second boundary.
+    std::string bytes = "head\n" + std::string(kMiB - 1 - 5, 'x');
+    bytes += "\r\n";
+    bytes += std::string(kMiB - 100, 'y') + "\r\n";
+    bytes += "tail";
+    EXPECT_EQ(read_lines(bytes), model_lines(bytes));
+
+    // Random lines of 0 to 600 characters with CR LF, lone CR and LF ends,
+    // about 2 MiB in all, so that every kind of line meets a boundary.
+    std::mt19937 rng(85);
+    for (int round = 0; round < 2; ++round) {
+        std::string text;
+        while (text.size() < 2 * kMiB + 777) {
+            const size_t len = rng() % 601;
+            for (size_t i = 0; i < len; ++i) text += static_cast<char>('!' + rng() % 90);
+            switch (rng() % 4) {
+                case 0: text += "\r\n"; break;
+                case 1: text += "\r"; break;
+                default: text += "\n"; break;
+            }
+        }
+        EXPECT_EQ(read_lines(text), model_lines(text)) << "round " << round;
+    }
+}
+
+TEST(TextFileReader, ReportsAReadErrorOnADirectory) {
+    const fs::path dir = temp_file("dir.hex");
+    fs::create_directories(dir);
+    InFile f;
+    std::string_view line;
+    ASSERT_TRUE(f.open(dir.string()));  // opening a directory succeeds here; reading it fails
+    EXPECT_EQ(f.get_line(line), -1);
+    f.close();
+    fs::remove(dir);
+}
+
+TEST(TextFileReader, ReadsTheSameLinesAfterRewind) {
+    const fs::path p = temp_file("rewind.txt");
+    std::string bytes;
+    for (int i = 0; i < 40000; ++i) bytes += "line " + std::to_string(i) + "\r\n";
+    write_bytes(p, bytes);
+    InFile f;
+    ASSERT_TRUE(f.open(p.string()));
+    Lines first, second;
+    std::string_view line;
+    while (f.get_line(line) == 1) first.emplace_back(line);
+    ASSERT_TRUE(f.rewind());
+    while (f.get_line(line) == 1) second.emplace_back(line);
+    f.close();
+    EXPECT_EQ(first, model_lines(bytes));
+    EXPECT_EQ(second, first);
+    fs::remove(p);
+}
+
+TEST(TextFileWriter, WritesEveryByteThroughItsBuffer) {
+    const fs::path p = temp_file("out.txt");
+    OutFile f;
+    ASSERT_TRUE(f.open(p.string()));
+    std::string want;
+    for (int i = 0; want.size() < 3 * kMiB; ++i) {
+        const std::string line = ":" + std::string(static_cast<size_t>(i % 300), 'A') + "\n";
+        ASSERT_TRUE(f.write(line));
+        want += line;
+    }
+    EXPECT_TRUE(f.close());
+    EXPECT_EQ(read_bytes(p), want);
+    fs::remove(p);
+}
+
+// A full disk shows only when the buffer goes out; the flush must say so, and
+// so must every later write and the close.
+TEST(TextFileWriter, ReportsAFullDiskOnFlush) {
+    OutFile f;
+    ASSERT_TRUE(f.open("/dev/full"));
+    EXPECT_TRUE(f.write(":00000001FF\n"));
+    EXPECT_FALSE(f.flush());
+    EXPECT_FALSE(f.write(":00000001FF\n"));
+    EXPECT_FALSE(f.close());
+
+    OutFile big;
+    ASSERT_TRUE(big.open("/dev/full"));
+    bool ok = true;
+    for (size_t written = 0; ok && written < 2 * kMiB; written += 256) ok = big.write(std::string(255, 'x') + "\n");
+    EXPECT_FALSE(ok) << "a write that empties the full buffer must fail";
+    big.close();
+}
+
+}  // namespace
