@@ -1,19 +1,12 @@
 // textfile.cpp: block-buffered line input and output (see textfile.h).
 #include "run/textfile.h"
 
-#include <cstring>
-
-namespace {
-constexpr size_t kBlock = 1 << 20;      // bytes per read and write
-constexpr size_t kWindow = kLineMax + 2;  // a full line, its CR and its LF
-}  // namespace
-
 bool InFile::open(const std::string& name) {
     fp_ = std::fopen(name.c_str(), "rb");
     if (fp_ == nullptr) return false;
     // Reads go straight into our own block; no second buffer in stdio.
     std::setvbuf(fp_, nullptr, _IONBF, 0);
-    if (!buf_) buf_.reset(new char[kBlock]);
+    if (!buf_) buf_.reset(new char[kTextBlock]);
     pos_ = end_ = 0;
     eof_ = err_ = false;
     return true;
@@ -33,7 +26,7 @@ void InFile::fill() {
         pos_ = 0;
     }
     while (!eof_ && end_ < kWindow) {
-        size_t got = std::fread(buf_.get() + end_, 1, kBlock - end_, fp_);
+        size_t got = std::fread(buf_.get() + end_, 1, kTextBlock - end_, fp_);
         end_ += got;
         if (got == 0) {
             if (std::ferror(fp_)) err_ = true;
@@ -42,14 +35,16 @@ void InFile::fill() {
     }
 }
 
-int InFile::get_line(std::string_view& line) {
+// Every case of get_line: near the end of the block, at the end of the file,
+// and the pieces of a line longer than 255 characters.
+int InFile::get_line_slow(std::string_view& line) {
     if (end_ - pos_ < kWindow && !eof_) fill();
     if (pos_ == end_) return err_ ? -1 : 0;
     char* p = buf_.get() + pos_;
     size_t avail = end_ - pos_;
     size_t scan = avail < kLineMax + 1 ? avail : kLineMax + 1;
     if (const void* hit = std::memchr(p, '\n', scan)) {
-        size_t i = static_cast<const char*>(hit) - p;
+        size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
         bool crlf = i > 0 && p[i - 1] == '\r';
         size_t len = i + 1 - (crlf ? 1 : 0);
         if (len <= kLineMax) {
@@ -67,6 +62,31 @@ int InFile::get_line(std::string_view& line) {
     return 1;
 }
 
+// Passes over whole lines none of which can begin with `c`: everything up to
+// the last line feed before the first `c` in the block. A line starts right
+// after every line feed, however long the line before it was, and no byte
+// before that `c` is a `c`, so no line passed over begins with one. What
+// comes after that line feed (the line holding the `c`, or a line cut by the
+// end of the block) is left to get_line, which also keeps the pieces of a
+// long line where they belong.
+void InFile::skip_to(char c) {
+    if (end_ - pos_ < kWindow && !eof_) fill();
+    const char* p = buf_.get() + pos_;
+    const void* hit = std::memchr(p, c, end_ - pos_);
+    const char* lim = hit != nullptr ? static_cast<const char*>(hit) : buf_.get() + end_;
+    const char* q = lim;
+    while (q > p && q[-1] != '\n') --q;
+    pos_ = static_cast<size_t>(q - buf_.get());
+}
+
+int InFile::get_line_starting(char c, std::string_view& line) {
+    for (;;) {
+        skip_to(c);
+        int got = get_line(line);
+        if (got <= 0 || line[0] == c) return got;
+    }
+}
+
 bool InFile::rewind() {
     if (fp_ == nullptr || std::fseek(fp_, 0, SEEK_SET) != 0) return false;
     std::clearerr(fp_);
@@ -79,7 +99,7 @@ bool OutFile::open(const std::string& name) {
     fp_ = std::fopen(name.c_str(), "wb");
     if (fp_ == nullptr) return false;
     std::setvbuf(fp_, nullptr, _IONBF, 0);
-    if (!buf_) buf_.reset(new char[kBlock]);
+    if (!buf_) buf_.reset(new char[kTextBlock]);
     used_ = 0;
     failed_ = false;
     return true;
@@ -95,12 +115,14 @@ bool OutFile::flush() {
     return !failed_;
 }
 
-bool OutFile::write(std::string_view text) {
+// The text does not fit in what is left of the block: write the block out
+// first; a text larger than a whole block goes straight to the file.
+bool OutFile::write_slow(std::string_view text) {
     if (failed_) return false;
     if (text.empty()) return true;
-    if (used_ + text.size() > kBlock) {
+    if (used_ + text.size() > kTextBlock) {
         if (!flush()) return false;
-        if (text.size() >= kBlock) {
+        if (text.size() >= kTextBlock) {
             if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) failed_ = true;
             return !failed_;
         }

@@ -7,10 +7,15 @@
 // files on every platform); a lone carriage return stays. Files are opened in
 // binary mode and the reader does that translation itself, so the outputs end
 // their lines with a bare line feed on every platform.
+//
+// Both passes spend nearly all their time here, once per line, so the common
+// case of each call (a whole short line already in the block; room left in
+// the output block) is inline and costs one search and one copy.
 #ifndef MRL_TEXTFILE_H
 #define MRL_TEXTFILE_H
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,10 +30,17 @@ public:
     // Next line into `line` (valid until the next call): 1 a line, 0 end of
     // file, -1 a read error.
     int get_line(std::string_view& line);
+    // The next line, as get_line would return it, whose first character is
+    // `c`; the lines before it are passed over without being looked at one
+    // by one. Results as for get_line.
+    int get_line_starting(char c, std::string_view& line);
     // Back to the start of the file; false when the file cannot be read again.
     bool rewind();
 
 private:
+    static constexpr size_t kWindow = kLineMax + 2;  // a full line, its CR and its LF
+    int get_line_slow(std::string_view& line);
+    void skip_to(char c);
     void fill();
     std::FILE* fp_ = nullptr;
     std::unique_ptr<char[]> buf_;
@@ -48,10 +60,45 @@ public:
     bool flush();
 
 private:
+    bool write_slow(std::string_view text);
     std::FILE* fp_ = nullptr;
     std::unique_ptr<char[]> buf_;
     size_t used_ = 0;
     bool failed_ = false;
 };
+
+// Bytes per read and per write. Small enough that the input block, the
+// output block and the tables' hot part stay in the processor's cache, large
+// enough that the system calls cost nothing next to the copying.
+inline constexpr size_t kTextBlock = size_t{1} << 17;
+
+// The common case: at least one full line window is in the block and a line
+// feed ends the line within the 255 characters.
+inline int InFile::get_line(std::string_view& line) {
+    if (end_ - pos_ >= kWindow) {
+        char* p = buf_.get() + pos_;
+        if (const void* hit = std::memchr(p, '\n', kLineMax + 1)) {
+            size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
+            bool crlf = i > 0 && p[i - 1] == '\r';
+            size_t len = i + 1 - (crlf ? 1 : 0);
+            if (len <= kLineMax) {
+                if (crlf) p[i - 1] = '\n';
+                line = std::string_view(p, len);
+                pos_ += i + 1;
+                return 1;
+            }
+        }
+    }
+    return get_line_slow(line);
+}
+
+inline bool OutFile::write(std::string_view text) {
+    if (used_ + text.size() <= kTextBlock && !failed_) {
+        if (!text.empty()) std::memcpy(buf_.get() + used_, text.data(), text.size());
+        used_ += text.size();
+        return true;
+    }
+    return write_slow(text);
+}
 
 #endif

@@ -9,7 +9,7 @@ namespace {
 constexpr int kAfterBlank = 98;
 constexpr int kPlain = 99;
 
-void write_line(const std::string& line, int place) {
+void write_line(std::string_view line, int place) {
     if (!out_sym_fp.write(line)) {
         error_msg(E_CANT_CREATE, output_sym);
         error_exit(kStatusCreate, place);
@@ -29,14 +29,21 @@ int header_rewrite(int kind, std::string& line) {
 }
 
 // The rewriter of a data line in a section of kinds 6 to 9, with the length
-// a line needs to reach it.
-int line_rewrite(int mode, std::string& line) {
+// a line needs to reach it. Only a line that reaches its rewriter is copied
+// into `line`; `text` is left on what is to be written.
+int line_rewrite(int mode, std::string_view& text, std::string& line) {
+    static constexpr size_t kReach[4] = {21, 3, 3, 5};
+    if (text.size() < kReach[mode - 6]) return 0;
+    line.assign(text);
+    int drop;
     switch (mode) {
-        case 6: return line.size() >= 21 ? sec_chg(line) : 0;
-        case 7: return line.size() >= 3 ? glb_lab_chg(line) : 0;
-        case 8: return line.size() >= 3 ? glb_sym_chg(line) : 0;
-        default: return line.size() >= 5 ? glb_bit_sym_chg(line) : 0;
+        case 6: drop = sec_chg(line); break;
+        case 7: drop = glb_lab_chg(line); break;
+        case 8: drop = glb_sym_chg(line); break;
+        default: drop = glb_bit_sym_chg(line); break;
     }
+    text = line;
+    return drop;
 }
 
 }  // namespace
@@ -75,18 +82,24 @@ void del_data() {
             error_exit(kStatusInput, L_SYM_READ);
         }
         if (got == 0) return;
-        line.assign(read);
-        if (line[0] == '#') {
-            const int kind = sec_kind(line);
-            sec_skip = kind <= 5 ? header_rewrite(kind, line) : 0;
+        // Lines that no rewriter touches are written straight from the input
+        // block; only a line handed to a rewriter is copied.
+        if (read[0] == '#') {
+            const int kind = sec_kind(read);
+            sec_skip = 0;
+            if (kind <= 5) {
+                line.assign(read);
+                sec_skip = header_rewrite(kind, line);
+                read = line;
+            }
             sec_mode = (kind == 3 || kind == 99) ? kPlain : kind;
             if (sec_skip == 0) {
-                write_line(line, L_SYM_WR_HEADER);
+                write_line(read, L_SYM_WR_HEADER);
                 blank_ok = 1;
             }
             continue;
         }
-        if (line.size() <= 1)
+        if (read.size() <= 1)
             sec_mode = kAfterBlank;
         else
             blank_ok = 1;
@@ -100,7 +113,7 @@ void del_data() {
             case 6:
             case 7:
             case 8:
-            case 9: drop = line_rewrite(sec_mode, line); break;
+            case 9: drop = line_rewrite(sec_mode, read, line); break;
             case kAfterBlank:
                 if (blank_ok == 0)
                     drop = 1;
@@ -109,6 +122,6 @@ void del_data() {
                 break;
             default: break;
         }
-        if (drop == 0) write_line(line, L_SYM_WR_DATA);
+        if (drop == 0) write_line(read, L_SYM_WR_DATA);
     }
 }

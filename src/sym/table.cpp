@@ -43,8 +43,10 @@ void table_alloc(std::vector<Record>& table, Record&& rec) {
     }
 }
 
-bool read_sym_line(std::string_view& line) {
-    int got = in_sym_fp.get_line(line);
+// The next line, or with `headers_only` the next line that begins with "#"
+// (the first pass looks at no other line outside SECTION INFORMATION).
+bool read_sym_line(std::string_view& line, bool headers_only = false) {
+    int got = headers_only ? in_sym_fp.get_line_starting('#', line) : in_sym_fp.get_line(line);
     if (got < 0) {
         error_msg(E_CANT_OPEN, input_sym);
         error_exit(kStatusInput, L_SYM_READ);
@@ -58,7 +60,7 @@ bool read_sym_line(std::string_view& line) {
 void sec_func_read() {
     trace_str("=== sec_func_read() ===\n");
     std::string_view line;
-    while (read_sym_line(line)) {
+    while (read_sym_line(line, true)) {
         if (line[0] != '#') continue;
         int kind = sec_kind(line);
         if (kind == 6)

@@ -1,0 +1,253 @@
+#!/usr/bin/env python3
+"""Measures mrl85 against its baselines and prints one table of ratios.
+
+Called by bench/run, which builds the binary and installs the tools. Every
+pair is measured in the same run, alternating A, B, A, B, ..., and each side
+is summarised by its median, so a slow moment of the machine hits both sides.
+
+  measure.py --binary PATH --data DIR [--runs N] [--quick]
+  measure.py --binary PATH --data DIR --compare-with OTHER_BINARY
+
+--compare-with runs both binaries on every generated input and checks that
+their outputs (files, standard output, exit status) are byte-identical.
+"""
+import argparse
+import hashlib
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+GEN = os.path.join(HERE, "gen.py")
+MB = 1000 * 1000
+
+
+def inputs(quick):
+    """Base name -> generator arguments. Every base name is free of "."."""
+    scale = 10 if quick else 1
+    n_hex = 100 * MB // scale
+    n_units = 200000 // scale
+    return {
+        "hexn": ["hex", "--bytes", str(n_hex), "--record", "16"],
+        "hex2n": ["hex", "--bytes", str(2 * n_hex), "--record", "16"],
+        "hexw": ["hex", "--bytes", str(n_hex), "--record", "32"],
+        "img": ["image"],
+        "symn": ["sym", "--units", str(n_units)],
+        "sym2n": ["sym", "--units", str(2 * n_units)],
+    }
+
+
+def generate(data, quick):
+    """Generates each input once. A stamp beside each file records the
+    generator and its arguments; a file whose stamp matches is kept."""
+    os.makedirs(data, exist_ok=True)
+    with open(GEN, "rb") as f:
+        gen_hash = hashlib.sha256(f.read()).hexdigest()[:16]
+    for base, args in inputs(quick).items():
+        ext = ".sym" if args[0] == "sym" else ".hex"
+        path = os.path.join(data, base + ext)
+        stamp_path = path + ".stamp"
+        stamp = gen_hash + " " + " ".join(args)
+        if os.path.exists(path) and os.path.exists(stamp_path):
+            with open(stamp_path) as f:
+                if f.read().strip() == stamp:
+                    continue
+        print("generating %s ..." % (base + ext), file=sys.stderr, flush=True)
+        subprocess.run([sys.executable, GEN, args[0], path] + args[1:], check=True)
+        with open(stamp_path, "w") as f:
+            f.write(stamp + "\n")
+
+
+def run_mrl(binary, data, base, out, option):
+    """One conversion, started as "mrl85 <base> -O<out> <option>" in the
+    directory of the files (argument 0 counts toward the command-line limit)."""
+    r = subprocess.run(["mrl85", base, "-O" + out, option], executable=binary, cwd=data,
+                       stdout=subprocess.DEVNULL)
+    if r.returncode != 0:
+        sys.exit("mrl85 %s -O%s %s ended with status %d" % (base, out, option, r.returncode))
+
+
+def timed(fn):
+    t0 = time.perf_counter()
+    fn()
+    return time.perf_counter() - t0
+
+
+def cat_copy(data, src, dst):
+    """The same as the shell's `cat src > dst`: truncate dst, then cat."""
+    with open(os.path.join(data, dst), "wb") as out:
+        r = subprocess.run(["cat", src], cwd=data, stdout=out)
+    if r.returncode != 0:
+        sys.exit("cat %s failed" % src)
+
+
+def srec_crop(data, src, dst):
+    r = subprocess.run(["srec_cat", src, "-intel", "-crop", "0", "0x10000", "-o", dst, "-intel"],
+                       cwd=data, stdout=subprocess.DEVNULL)
+    if r.returncode != 0:
+        sys.exit("srec_cat failed")
+
+
+def pair(a, b, runs):
+    """Runs a and b alternately (one warm-up each first); medians in seconds."""
+    a()
+    b()
+    ta, tb = [], []
+    for _ in range(runs):
+        ta.append(timed(a))
+        tb.append(timed(b))
+    return statistics.median(ta), statistics.median(tb)
+
+
+def peak_kib(binary, data, base, out, option):
+    """Peak resident memory of one conversion, from /usr/bin/time -v."""
+    r = subprocess.run(["/usr/bin/time", "-v", binary, base, "-O" + out, option], cwd=data,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", r.stderr)
+    if r.returncode != 0 or not m:
+        sys.exit("/usr/bin/time -v %s failed:\n%s" % (binary, r.stderr))
+    return int(m.group(1))
+
+
+def size_mb(data, name):
+    return os.path.getsize(os.path.join(data, name)) / MB
+
+
+def count_units(data, name):
+    """Unit records and functions of a generated symbol file (for the table)."""
+    units = funcs = 0
+    in_sec = False
+    with open(os.path.join(data, name), "rb") as f:
+        for line in f:
+            if line.startswith(b"#"):
+                in_sec = line.startswith(b"# SECTION INFORMATION")
+                if line.startswith(b"# FUNC "):
+                    funcs += 1
+            elif in_sec and line[:1] not in (b" ", b"\n"):
+                units += 1
+    return units, funcs
+
+
+def machine():
+    cpu = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as f:
+            m = re.search(r"model name\s*:\s*(.*)", f.read())
+            if m:
+                cpu = m.group(1).strip()
+    except OSError:
+        pass
+    mem = ""
+    try:
+        with open("/proc/meminfo") as f:
+            kib = int(re.search(r"MemTotal:\s*(\d+)", f.read()).group(1))
+            mem = "%.0f GiB RAM" % (kib / 1024 / 1024)
+    except (OSError, AttributeError):
+        pass
+    cxx = subprocess.run(["c++", "--version"], stdout=subprocess.PIPE, text=True).stdout.splitlines()
+    fs = subprocess.run(["df", "-T", "."], stdout=subprocess.PIPE, text=True).stdout.splitlines()
+    fstype = fs[-1].split()[1] if len(fs) > 1 else "?"
+    return "%s, %d cores, %s, Linux %s, %s, %s file system (inputs in the page cache)" % (
+        cpu, os.cpu_count() or 0, mem, platform.release(), cxx[0] if cxx else "c++", fstype)
+
+
+def compare(binary, other, data, quick):
+    """Both binaries on every input; outputs must be byte-identical."""
+    ok = True
+    for base, args in inputs(quick).items():
+        option = "-S" if args[0] == "sym" else "-H"
+        results = []
+        for b, out in ((binary, "cmpa"), (other, "cmpb")):
+            for ext in (".hex", ".hxh", ".sym"):
+                p = os.path.join(data, out + ext)
+                if os.path.exists(p):
+                    os.remove(p)
+            r = subprocess.run(["mrl85", base, "-O" + out, option], executable=b, cwd=data,
+                               stdout=subprocess.PIPE)
+            files = {}
+            for ext in (".hex", ".hxh", ".sym"):
+                p = os.path.join(data, out + ext)
+                if os.path.exists(p):
+                    with open(p, "rb") as f:
+                        files[ext] = hashlib.sha256(f.read()).hexdigest()
+            stdout = r.stdout.replace(out.encode(), b"OUT")
+            results.append((r.returncode, stdout, files))
+        same = results[0] == results[1]
+        ok = ok and same
+        print("%-6s %s  %s" % (base, "identical" if same else "DIFFERENT",
+                                " ".join("%s:%s" % (k, v[:12]) for k, v in sorted(results[0][2].items()))))
+    return ok
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--binary", required=True)
+    ap.add_argument("--data", required=True)
+    ap.add_argument("--runs", type=int, default=7)
+    ap.add_argument("--quick", action="store_true", help="inputs a tenth of the size, for a smoke test")
+    ap.add_argument("--compare-with", metavar="BINARY")
+    a = ap.parse_args()
+    binary = os.path.abspath(a.binary)
+    data = os.path.abspath(a.data)
+    generate(data, a.quick)
+    if a.compare_with:
+        return 0 if compare(binary, os.path.abspath(a.compare_with), data, a.quick) else 1
+
+    runs = max(a.runs, 5)
+    mrl = lambda base, opt: (lambda: run_mrl(binary, data, base, "out", opt))
+    rows = []
+
+    def row(measure, t_a, t_b, ratio, target, limit):
+        rows.append((measure, t_a, t_b, ratio, target, ratio <= limit))
+
+    print("measuring (median of %d alternating runs per pair) ..." % runs, file=sys.stderr, flush=True)
+    for base, label in (("hexn", "16-byte records"), ("hexw", "32-byte records")):
+        t_m, t_c = pair(mrl(base, "-H"), lambda b=base: cat_copy(data, b + ".hex", "copy.hex"), runs)
+        row("HEX pass, %.0f MB, %s / cat" % (size_mb(data, base + ".hex"), label), t_m, t_c, t_m / t_c,
+            "<= 1.5 x", 1.5)
+    units, funcs = count_units(data, "symn.sym")
+    t_m, t_c = pair(mrl("symn", "-S"), lambda: cat_copy(data, "symn.sym", "copy.sym"), runs)
+    row("symbol pass, %.0f MB, %d unit lines, %d functions / cat" % (size_mb(data, "symn.sym"), units, funcs),
+        t_m, t_c, t_m / t_c, "<= 3 x", 3.0)
+    t_n, t_2n = pair(mrl("hexn", "-H"), mrl("hex2n", "-H"), runs)
+    row("HEX pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "hex2n.hex"), size_mb(data, "hexn.hex")),
+        t_2n, t_n, t_2n / t_n, "<= 2.2 x", 2.2)
+    t_n, t_2n = pair(mrl("symn", "-S"), mrl("sym2n", "-S"), runs)
+    row("symbol pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "sym2n.sym"), size_mb(data, "symn.sym")),
+        t_2n, t_n, t_2n / t_n, "<= 2.2 x", 2.2)
+    t_m, t_s = pair(mrl("img", "-H"), lambda: srec_crop(data, "img.hex", "crop.hex"), runs)
+    rows.append(("1 MB image (%.1f MB HEX): srec_cat / mrl85" % size_mb(data, "img.hex"), t_s, t_m, t_s / t_m,
+                 ">= 10 x", t_s / t_m >= 10))
+
+    mem = []
+    for base, opt, what, limit in (("img", "-H", "HEX pass, 1 MB image", 8192),
+                                   ("hexn", "-H", "HEX pass, N", 8192),
+                                   ("hex2n", "-H", "HEX pass, 2N", 8192),
+                                   ("symn", "-S", "symbol pass, N (%d units)" % units, 65536),
+                                   ("sym2n", "-S", "symbol pass, 2N (not a target)", None)):
+        kib = peak_kib(binary, data, base, "out", opt)
+        mem.append((what, kib, "<= %d MiB" % (limit // 1024) if limit else "-",
+                    ("yes" if kib <= limit else "NO") if limit else "-"))
+
+    w = max(len(r[0]) for r in rows + [(m[0],) for m in mem]) + 2
+    print()
+    print("%-*s %10s %10s %8s %10s %6s" % (w, "measure", "A (s)", "B (s)", "A/B", "target", "holds"))
+    print("-" * (w + 50))
+    for measure, t_a, t_b, ratio, target, holds in rows:
+        print("%-*s %10.3f %10.3f %7.2fx %10s %6s" % (w, measure, t_a, t_b, ratio, target, "yes" if holds else "NO"))
+    for what, kib, target, holds in mem:
+        print("%-*s %10s %10s %8s %10s %6s" % (w, "peak memory, " + what, "%.1f MiB" % (kib / 1024), "", "",
+                                              target, holds))
+    print()
+    print("A and B are medians of %d alternating runs; memory is the peak resident set of one run." % runs)
+    print("machine: %s" % machine())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
