@@ -61,6 +61,8 @@ void show_message(const char* prefix, const char* text, std::string_view arg) {
 
 // Everything the program says goes to standard output, flushed at once so that
 // an interrupt (which ends the process without flushing) loses none of it.
+// Standard output stays in text mode, so on Windows its line feeds appear as
+// CR LF, the console's line end.
 void out_text(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);

@@ -40,7 +40,10 @@ void replace_inputs() {
 
 }  // namespace
 
-// Ctrl-C: a line end and status 1, nothing else. Only async-signal-safe calls.
+// Ctrl-C: a line end and status 1, nothing else. Only async-signal-safe calls:
+// write() and _exit() on POSIX. On Windows the C runtime runs this handler on
+// a thread of its own when Ctrl-C arrives; _write() and _exit() end the
+// process from there just the same, without flushing or closing any stream.
 void on_interrupt(int sig) {
     std::signal(sig, SIG_IGN);
 #ifdef _WIN32

@@ -28,6 +28,9 @@ std::string date_text(long long when) {
 // Creates the trace log and writes its header. A repeated +info is ignored.
 void trace_open(int argc, char** argv) {
     if (trace_on()) return;
+    // Text mode: on Windows each line feed of the log is written as CR LF,
+    // the platform's line end. (The converted outputs are written in binary
+    // mode and keep bare line feeds everywhere, see textfile.h.)
     trace_fp = std::fopen(kTraceName, "w");
     if (trace_fp == nullptr) {
         error_msg(E_TEMP_FILE);
