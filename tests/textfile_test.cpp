@@ -19,8 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kMiB = size_t{1} << 20;
-
 fs::path temp_file(const std::string& name) {
     const fs::path dir = fs::temp_directory_path() / ("mrl-textfile-" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -105,23 +103,24 @@ TEST(TextFileReader, GivesTextModeLinesOfAtMost255Characters) {
     }
 }
 
-// The reader works in 1 MiB blocks; a line, a CR LF pair or a 255-character
-// piece that straddles a block boundary must read as if there were none.
+// The reader works in blocks of kTextBlock bytes; a line, a CR LF pair or a
+// 255-character piece that straddles a block boundary must read as if there
+// were none.
 TEST(TextFileReader, ReadsAcrossBlockBoundaries) {
     // A CR at the last byte of the first block and its LF at the first byte
     // of the next, then a long line that spans the second boundary.
-    std::string bytes = "head\n" + std::string(kMiB - 1 - 5, 'x');
+    std::string bytes = "head\n" + std::string(kTextBlock - 1 - 5, 'x');
     bytes += "\r\n";
-    bytes += std::string(kMiB - 100, 'y') + "\r\n";
+    bytes += std::string(kTextBlock - 100, 'y') + "\r\n";
     bytes += "tail";
     EXPECT_EQ(read_lines(bytes), model_lines(bytes));
 
     // Random lines of 0 to 600 characters with CR LF, lone CR and LF ends,
-    // about 2 MiB in all, so that every kind of line meets a boundary.
+    // many blocks in all, so that every kind of line meets a boundary.
     std::mt19937 rng(85);
     for (int round = 0; round < 2; ++round) {
         std::string text;
-        while (text.size() < 2 * kMiB + 777) {
+        while (text.size() < 12 * kTextBlock + 777) {
             const size_t len = rng() % 601;
             for (size_t i = 0; i < len; ++i) text += static_cast<char>('!' + rng() % 90);
             switch (rng() % 4) {
@@ -168,7 +167,7 @@ TEST(TextFileWriter, WritesEveryByteThroughItsBuffer) {
     OutFile f;
     ASSERT_TRUE(f.open(p.string()));
     std::string want;
-    for (int i = 0; want.size() < 3 * kMiB; ++i) {
+    for (int i = 0; want.size() < 3 * kTextBlock + 999; ++i) {
         const std::string line = ":" + std::string(static_cast<size_t>(i % 300), 'A') + "\n";
         ASSERT_TRUE(f.write(line));
         want += line;
@@ -191,7 +190,7 @@ TEST(TextFileWriter, ReportsAFullDiskOnFlush) {
     OutFile big;
     ASSERT_TRUE(big.open("/dev/full"));
     bool ok = true;
-    for (size_t written = 0; ok && written < 2 * kMiB; written += 256) ok = big.write(std::string(255, 'x') + "\n");
+    for (size_t written = 0; ok && written < 2 * kTextBlock; written += 256) ok = big.write(std::string(255, 'x') + "\n");
     EXPECT_FALSE(ok) << "a write that empties the full buffer must fail";
     big.close();
 }
