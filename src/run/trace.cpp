@@ -52,7 +52,7 @@ void trace_open(int argc, char** argv) {
 }
 
 void trace_str(std::string_view text) {
-    if (!trace_on()) return;
+    if (!trace_on() || text.empty()) return;
     std::fwrite(text.data(), 1, text.size(), trace_fp);
     std::fflush(trace_fp);
 }
