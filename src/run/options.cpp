@@ -7,14 +7,17 @@
 
 namespace {
 
-// True when `name` is the very file of an input this run reads, reached by
-// another name (a link, "dir//prog", another letter case). Creating it would
-// destroy the input before it is read.
-bool is_an_input(const std::string& name) {
-    std::error_code ec;
-    if (do_hex && std::filesystem::equivalent(name, input_hex, ec) && !ec) return true;
-    if (do_sym && std::filesystem::equivalent(name, input_sym, ec) && !ec) return true;
-    return false;
+// True when `name` is, by another name (a link, "dir//prog", another letter
+// case), a file this run reads or writes: an input, an output created before
+// it, or the trace log. Creating it would destroy that file or interleave two
+// outputs in one.
+bool in_use(const std::string& name) {
+    auto same = [&](const std::string& other) {
+        std::error_code ec;
+        return std::filesystem::equivalent(name, other, ec) && !ec;
+    };
+    return (do_hex && same(input_hex)) || (do_sym && same(input_sym)) || (open_flag[S_OUT_HEX] && same(output_hex)) ||
+           (open_flag[S_OUT_HXH] && same(output_hihex)) || (trace_on() && same(kTraceName));
 }
 
 void open_input(InFile& f, int slot, const std::string& name, int line) {
@@ -26,7 +29,7 @@ void open_input(InFile& f, int slot, const std::string& name, int line) {
 }
 
 void create_output(OutFile& f, int slot, const std::string& name, int line) {
-    if (is_an_input(name) || !f.open(name)) {
+    if (in_use(name) || !f.open(name)) {
         error_msg(E_CANT_CREATE, name);
         error_exit(kStatusCreate, line);
     }
