@@ -16,7 +16,7 @@ import hashlib
 import os
 import platform
 import re
-import shutil
+import resource
 import statistics
 import subprocess
 import sys
@@ -72,10 +72,25 @@ def run_mrl(binary, data, base, out, option):
         sys.exit("mrl85 %s -O%s %s ended with status %d" % (base, out, option, r.returncode))
 
 
-def timed(fn):
+OUTPUTS = ("out.hex", "out.hxh", "out.sym", "copy.hex", "copy.sym", "crop.hex")
+
+
+def timed(data, fn):
+    """Wall time and processor time (user + system, of the child processes)
+    of one run. The outputs of earlier runs are removed first, outside the
+    measured time, so that every run writes new files: truncating a file that
+    was just written would add a wait for the file system to the run."""
+    for name in OUTPUTS:
+        try:
+            os.remove(os.path.join(data, name))
+        except FileNotFoundError:
+            pass
+    r0 = resource.getrusage(resource.RUSAGE_CHILDREN)
     t0 = time.perf_counter()
     fn()
-    return time.perf_counter() - t0
+    wall = time.perf_counter() - t0
+    r1 = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (r1.ru_utime - r0.ru_utime) + (r1.ru_stime - r0.ru_stime)
 
 
 def cat_copy(data, src, dst):
@@ -86,6 +101,15 @@ def cat_copy(data, src, dst):
         sys.exit("cat %s failed" % src)
 
 
+def dd_copy(data, src, dst):
+    """A copy through user space with read and write in 128 KiB blocks, the
+    same block size as mrl85: the floor of any program that reads its input
+    and writes its output, while cat copies inside the kernel."""
+    r = subprocess.run(["dd", "if=" + src, "of=" + dst, "bs=128K", "status=none"], cwd=data)
+    if r.returncode != 0:
+        sys.exit("dd %s failed" % src)
+
+
 def srec_crop(data, src, dst):
     r = subprocess.run(["srec_cat", src, "-intel", "-crop", "0", "0x10000", "-o", dst, "-intel"],
                        cwd=data, stdout=subprocess.DEVNULL)
@@ -93,15 +117,25 @@ def srec_crop(data, src, dst):
         sys.exit("srec_cat failed")
 
 
-def pair(a, b, runs):
-    """Runs a and b alternately (one warm-up each first); medians in seconds."""
-    a()
-    b()
+class Pair:
+    """Medians of a and b, wall time and processor time, in seconds."""
+
+    def __init__(self, ta, tb):
+        self.a = statistics.median(w for w, _ in ta)
+        self.b = statistics.median(w for w, _ in tb)
+        self.cpu_a = statistics.median(c for _, c in ta)
+        self.cpu_b = statistics.median(c for _, c in tb)
+
+
+def pair(data, a, b, runs):
+    """Runs a and b alternately, after one warm-up run of each."""
+    timed(data, a)
+    timed(data, b)
     ta, tb = [], []
     for _ in range(runs):
-        ta.append(timed(a))
-        tb.append(timed(b))
-    return statistics.median(ta), statistics.median(tb)
+        ta.append(timed(data, a))
+        tb.append(timed(data, b))
+    return Pair(ta, tb)
 
 
 def peak_kib(binary, data, base, out, option):
@@ -152,7 +186,7 @@ def machine():
     cxx = subprocess.run(["c++", "--version"], stdout=subprocess.PIPE, text=True).stdout.splitlines()
     fs = subprocess.run(["df", "-T", "."], stdout=subprocess.PIPE, text=True).stdout.splitlines()
     fstype = fs[-1].split()[1] if len(fs) > 1 else "?"
-    return "%s, %d cores, %s, Linux %s, %s, %s file system (inputs in the page cache)" % (
+    return "%s, %d cores, %s, Linux %s, %s, inputs and outputs on %s" % (
         cpu, os.cpu_count() or 0, mem, platform.release(), cxx[0] if cxx else "c++", fstype)
 
 
@@ -202,49 +236,53 @@ def main():
     mrl = lambda base, opt: (lambda: run_mrl(binary, data, base, "out", opt))
     rows = []
 
-    def row(measure, t_a, t_b, ratio, target, limit):
-        rows.append((measure, t_a, t_b, ratio, target, ratio <= limit))
+    def row(measure, p, target, holds):
+        rows.append((measure, p, target, holds))
 
     print("measuring (median of %d alternating runs per pair) ..." % runs, file=sys.stderr, flush=True)
     for base, label in (("hexn", "16-byte records"), ("hexw", "32-byte records")):
-        t_m, t_c = pair(mrl(base, "-H"), lambda b=base: cat_copy(data, b + ".hex", "copy.hex"), runs)
-        row("HEX pass, %.0f MB, %s / cat" % (size_mb(data, base + ".hex"), label), t_m, t_c, t_m / t_c,
-            "<= 1.5 x", 1.5)
+        p = pair(data, mrl(base, "-H"), lambda b=base: cat_copy(data, b + ".hex", "copy.hex"), runs)
+        row("HEX pass, %.0f MB, %s / cat" % (size_mb(data, base + ".hex"), label), p, "<= 1.5 x",
+            p.a / p.b <= 1.5)
+    p = pair(data, lambda: dd_copy(data, "hexn.hex", "copy.hex"), lambda: cat_copy(data, "hexn.hex", "copy.hex"),
+             runs)
+    row("(for scale) dd bs=128K copy, %.0f MB / cat" % size_mb(data, "hexn.hex"), p, "", None)
     units, funcs = count_units(data, "symn.sym")
-    t_m, t_c = pair(mrl("symn", "-S"), lambda: cat_copy(data, "symn.sym", "copy.sym"), runs)
+    p = pair(data, mrl("symn", "-S"), lambda: cat_copy(data, "symn.sym", "copy.sym"), runs)
     row("symbol pass, %.0f MB, %d unit lines, %d functions / cat" % (size_mb(data, "symn.sym"), units, funcs),
-        t_m, t_c, t_m / t_c, "<= 3 x", 3.0)
-    t_n, t_2n = pair(mrl("hexn", "-H"), mrl("hex2n", "-H"), runs)
-    row("HEX pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "hex2n.hex"), size_mb(data, "hexn.hex")),
-        t_2n, t_n, t_2n / t_n, "<= 2.2 x", 2.2)
-    t_n, t_2n = pair(mrl("symn", "-S"), mrl("sym2n", "-S"), runs)
-    row("symbol pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "sym2n.sym"), size_mb(data, "symn.sym")),
-        t_2n, t_n, t_2n / t_n, "<= 2.2 x", 2.2)
-    t_m, t_s = pair(mrl("img", "-H"), lambda: srec_crop(data, "img.hex", "crop.hex"), runs)
-    rows.append(("1 MB image (%.1f MB HEX): srec_cat / mrl85" % size_mb(data, "img.hex"), t_s, t_m, t_s / t_m,
-                 ">= 10 x", t_s / t_m >= 10))
+        p, "<= 3 x", p.a / p.b <= 3.0)
+    p = pair(data, mrl("hex2n", "-H"), mrl("hexn", "-H"), runs)
+    row("HEX pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "hex2n.hex"), size_mb(data, "hexn.hex")), p,
+        "<= 2.2 x", p.a / p.b <= 2.2)
+    p = pair(data, mrl("sym2n", "-S"), mrl("symn", "-S"), runs)
+    row("symbol pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "sym2n.sym"), size_mb(data, "symn.sym")), p,
+        "<= 2.2 x", p.a / p.b <= 2.2)
+    p = pair(data, lambda: srec_crop(data, "img.hex", "crop.hex"), mrl("img", "-H"), runs)
+    row("1 MB image (%.1f MB HEX): srec_cat / mrl85" % size_mb(data, "img.hex"), p, ">= 10 x", p.a / p.b >= 10)
 
     mem = []
     for base, opt, what, limit in (("img", "-H", "HEX pass, 1 MB image", 8192),
                                    ("hexn", "-H", "HEX pass, N", 8192),
                                    ("hex2n", "-H", "HEX pass, 2N", 8192),
-                                   ("symn", "-S", "symbol pass, N (%d units)" % units, 65536),
-                                   ("sym2n", "-S", "symbol pass, 2N (not a target)", None)):
+                                   ("symn", "-S", "symbol pass, N (%d unit lines)" % units, 65536),
+                                   ("sym2n", "-S", "symbol pass, 2N", None)):
         kib = peak_kib(binary, data, base, "out", opt)
-        mem.append((what, kib, "<= %d MiB" % (limit // 1024) if limit else "-",
-                    ("yes" if kib <= limit else "NO") if limit else "-"))
+        mem.append(("peak memory, " + what, kib, "<= %d MiB" % (limit // 1024) if limit else "(none)",
+                    ("yes" if kib <= limit else "NO") if limit else ""))
 
-    w = max(len(r[0]) for r in rows + [(m[0],) for m in mem]) + 2
+    w = max(len(r[0]) for r in rows + mem) + 1
     print()
-    print("%-*s %10s %10s %8s %10s %6s" % (w, "measure", "A (s)", "B (s)", "A/B", "target", "holds"))
-    print("-" * (w + 50))
-    for measure, t_a, t_b, ratio, target, holds in rows:
-        print("%-*s %10.3f %10.3f %7.2fx %10s %6s" % (w, measure, t_a, t_b, ratio, target, "yes" if holds else "NO"))
+    print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, "measure", "A s", "B s", "A/B", "cpu A/B", "target", "holds"))
+    print("-" * (w + 56))
+    for measure, p, target, holds in rows:
+        verdict = "" if holds is None else "yes" if holds else "NO"
+        print("%-*s %8.3f %8.3f %6.2fx   %6.2fx %10s %6s" % (w, measure, p.a, p.b, p.a / p.b, p.cpu_a / p.cpu_b,
+                                                            target, verdict))
     for what, kib, target, holds in mem:
-        print("%-*s %10s %10s %8s %10s %6s" % (w, "peak memory, " + what, "%.1f MiB" % (kib / 1024), "", "",
-                                              target, holds))
+        print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, what, "%.1f MiB" % (kib / 1024), "", "", "", target, holds))
     print()
-    print("A and B are medians of %d alternating runs; memory is the peak resident set of one run." % runs)
+    print("A/B: medians of %d alternating runs of A and B, wall time (the targets); cpu A/B: the same" % runs)
+    print("with user + system time. Memory: peak resident set of one run (/usr/bin/time -v).")
     print("machine: %s" % machine())
     return 0
 
