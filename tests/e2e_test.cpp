@@ -131,7 +131,9 @@ TEST_P(E2E, Case) {
     EXPECT_EQ(std::to_string(r.status) + "\n", slurp(src / "status")) << "exit status";
 
     auto after = snapshot(dir);
-    if (after.count("mrl.ifd")) after["mrl.ifd"] = mask_date(after["mrl.ifd"]);
+    // Trace logs (also when reached through a link) are compared without their date.
+    for (auto& [name, bytes] : after)
+        if (bytes.rfind("===== HEX, SYM convertor", 0) == 0) bytes = mask_date(bytes);
     std::map<std::string, std::string> want;
     if (fs::exists(src / "files"))
         want = snapshot(src / "files");
