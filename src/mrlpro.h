@@ -130,6 +130,10 @@ struct func_record {
 extern std::vector<unit_record> unit_table;
 extern std::vector<func_record> func_table;
 extern uint32_t unit_del_count, func_del_count;
+// For the first record of each deleted unit number: the highest and the
+// lowest number of the run of consecutive, present, deleted unit numbers that
+// holds it. A walk over unit numbers jumps over such a run in one step.
+extern std::vector<uint32_t> unit_run_up, unit_run_down;
 // The rewriter of SECTION INFORMATION lines keeps these across calls.
 extern int sec_parse_next, sec_lib_deleted;
 
@@ -187,6 +191,7 @@ const unit_record* unit_tail();
 void unit_replac();
 void func_replace();
 int unit_search(uint32_t unit_no, uint32_t* new_unit_no);
+uint32_t unit_deleted_run_end(uint32_t unit_no, int step);
 int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no);
 
 // sym/: conversion driver

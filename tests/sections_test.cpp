@@ -139,6 +139,37 @@ TEST(LocalSymbolWalks, WalksStopAtTheEndsOfTheTableAndNeverWrap) {
     check({{local_bit_symbol, "# LOCAL BIT SYMBOL FFFFFFFF-1\n", nullptr}});
 }
 
+TEST(LocalSymbolWalks, RunsOfDeletedUnitsAreCrossedWhole) {
+    symtest::reset();
+    // 1 kept; 2 to 6 deleted (unit 4's first record decides, its second is
+    // kept); 7 kept (new 2); 8 and 9 deleted; 10 kept (new 3).
+    symtest::build({{1, 0x100, 0x10, "P"},
+                    {2, 0, 0, "E"},
+                    {3, 0x10000, 1, "P"},
+                    {4, 0x10000, 1, "P"},
+                    {4, 0x400, 0x10, "C"},
+                    {5, 0, 0, "E"},
+                    {6, 0xFFFF, 2, "P"},
+                    {7, 0x700, 0x10, "P"},
+                    {8, 0, 0, "E"},
+                    {9, 0, 0, "E"},
+                    {10, 0xA00, 0x10, "P"}});
+    check({
+        {local_symbol, "# LOCAL SYMBOL 2-9\n", "# LOCAL SYMBOL 2-2\n"},   // both ends walk to unit 7
+        {local_symbol, "# LOCAL SYMBOL 3-A\n", "# LOCAL SYMBOL 2-3\n"},   // first end walks 3..6 to 7
+        {local_symbol, "# LOCAL SYMBOL 1-6\n", "# LOCAL SYMBOL 1-1\n"},   // last end walks 6..2 to 1
+        {local_symbol, "# LOCAL SYMBOL 8-2\n", nullptr},                  // A (new 3) above 1
+    });
+}
+
+TEST(LocalSymbolWalksDeathTest, GapAfterARunOfDeletedUnitsEndsTheRunAt1385) {
+    symtest::reset();
+    symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {3, 0, 0, "E"}, {4, 0, 0, "E"}, {6, 0x600, 0x10, "P"}});
+    std::string line = "# LOCAL SYMBOL 2-6\n";
+    EXPECT_EXIT((to_stderr(), loc_sym_chg(line, 1)), testing::ExitedWithCode(3),
+                format_error_at(1385, "===== loc_sym_chg() =====\n  data : # LOCAL SYMBOL 2-6\n"));
+}
+
 TEST(LocalSymbolWalksDeathTest, GapInTheUnitNumbersEndsTheRunAt1385) {
     symtest::reset();
     symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {4, 0x400, 0x10, "P"}});

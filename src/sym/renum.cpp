@@ -57,6 +57,32 @@ const Record* first_of(const std::vector<Record>& table, uint32_t no, Key key) {
     return &*it;
 }
 
+// Marks, for the first record of every deleted unit number, where its run of
+// consecutive deleted numbers ends upward and downward.
+void unit_runs_build() {
+    const size_t n = unit_table.size();
+    unit_run_up.assign(n, 0);
+    unit_run_down.assign(n, 0);
+    size_t above = n;  // first record of the next higher number
+    for (size_t i = n; i-- > 0;) {
+        if (i > 0 && unit_table[i - 1].unit_no == unit_table[i].unit_no) continue;
+        const unit_record& r = unit_table[i];
+        const bool joins = above < n && unit_table[above].delete_mode == 1 &&
+                           uint64_t{r.unit_no} + 1 == unit_table[above].unit_no;
+        unit_run_up[i] = joins ? unit_run_up[above] : r.unit_no;
+        above = i;
+    }
+    size_t below = n;  // first record of the next lower number
+    for (size_t i = 0; i < n; ++i) {
+        if (i > 0 && unit_table[i - 1].unit_no == unit_table[i].unit_no) continue;
+        const unit_record& r = unit_table[i];
+        const bool joins = below < n && unit_table[below].delete_mode == 1 &&
+                           uint64_t{unit_table[below].unit_no} + 1 == r.unit_no;
+        unit_run_down[i] = joins ? unit_run_down[below] : r.unit_no;
+        below = i;
+    }
+}
+
 }  // namespace
 
 void unit_replac() {
@@ -99,6 +125,7 @@ void unit_replac() {
             }
         }
     }
+    unit_runs_build();
 }
 
 void func_replace() {
@@ -138,4 +165,15 @@ int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) 
     *new_func_no = r->new_func_no;
     *new_unit_no = r->new_unit_no;
     return r->delete_mode;
+}
+
+// The far end of the run of consecutive deleted unit numbers that holds the
+// deleted unit `unit_no`: its highest number for step +1, its lowest for -1.
+// Every number in between is present and deleted, so a walk that would look
+// each of them up may continue right after this one.
+uint32_t unit_deleted_run_end(uint32_t unit_no, int step) {
+    const unit_record* r = first_of(unit_table, unit_no, [](const unit_record& u) { return u.unit_no; });
+    if (r == nullptr || r->delete_mode != 1 || unit_run_up.size() != unit_table.size()) return unit_no;
+    const size_t i = static_cast<size_t>(r - unit_table.data());
+    return step > 0 ? unit_run_up[i] : unit_run_down[i];
 }

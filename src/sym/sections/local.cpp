@@ -25,7 +25,8 @@ int loc_lab_chg(std::string& line) {
 // A range "first-last". Deleted ends move inward to the nearest kept unit:
 // the first end upward (bounded by the highest unit of the table), the last
 // end downward (bounded by the lowest). The walks use 64-bit numbers, so they
-// never wrap around past 0 or FFFFFFFF.
+// never wrap around past 0 or FFFFFFFF. Every number a walk passes must be in
+// the table; a run of consecutive deleted numbers is passed in one step.
 int loc_sym_chg(std::string& line, int kind) {
     if (trace_on()) {
         trace_str("===== loc_sym_chg() =====\n");
@@ -57,6 +58,7 @@ int loc_sym_chg(std::string& line, int kind) {
             for (int64_t u = int64_t{first} + 1; u <= top; ++u) {
                 d_first = unit_search(static_cast<uint32_t>(u), &n_first);
                 if (d_first == 0) break;
+                u = unit_deleted_run_end(static_cast<uint32_t>(u), +1);
             }
         }
         if (d_last == 1) {
@@ -64,6 +66,7 @@ int loc_sym_chg(std::string& line, int kind) {
             for (int64_t u = int64_t{last} - 1; u >= bottom; --u) {
                 d_last = unit_search(static_cast<uint32_t>(u), &n_last);
                 if (d_last == 0) break;
+                u = unit_deleted_run_end(static_cast<uint32_t>(u), -1);
             }
         }
         if (n_first > n_last || d_first == 1 || d_last == 1) return 1;
