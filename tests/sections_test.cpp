@@ -142,7 +142,7 @@ TEST(LocalSymbolWalks, WalksStopAtTheEndsOfTheTableAndNeverWrap) {
 TEST(LocalSymbolWalks, RunsOfDeletedUnitsAreCrossedWhole) {
     symtest::reset();
     // 1 kept; 2 to 6 deleted (unit 4's first record decides, its second is
-    // kept); 7 kept (new 2); 8 and 9 deleted; 10 kept (new 3).
+    // kept); 7 kept (new 2); 8 and 9 deleted; A kept (new 3).
     symtest::build({{1, 0x100, 0x10, "P"},
                     {2, 0, 0, "E"},
                     {3, 0x10000, 1, "P"},
