@@ -1,0 +1,304 @@
+// fault_test.cpp: failures that case folders cannot arrange: exhausted
+// memory, Ctrl-C at random moments during in-place runs, a symbol input that
+// cannot be read a second time, and a full disk in the middle of large
+// outputs. Each runs the built mrl85 binary in a fresh directory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+// Address space limits cannot be combined with AddressSanitizer, whose
+// shadow memory alone exceeds any useful limit.
+#if defined(__SANITIZE_ADDRESS__)
+#define MRL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MRL_ASAN 1
+#endif
+#endif
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::optional<std::string> maybe(const fs::path& p) {
+    if (!fs::exists(p)) return std::nullopt;
+    return slurp(p);
+}
+
+// A fresh, empty directory for one test, and its removal.
+fs::path fresh_dir(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / ("mrl85-fault-" + std::to_string(getpid())) / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+void drop_dir(const fs::path& dir) {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::remove(dir.parent_path(), ec);  // only once it is empty
+}
+
+struct Child {
+    pid_t pid;
+    fs::path out_file;
+};
+
+// Starts mrl85 in `dir` with `args`, standard output to a file; with
+// `as_limit` non-zero the child's address space is limited to that many bytes.
+Child start(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0) {
+    const fs::path out_file = dir.parent_path() / (dir.filename().string() + ".stdout");
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        int fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) _exit(126);
+        dup2(fd, 1);
+        dup2(fd, 2);  // the program never writes there; anything that does shows in the output
+        if (as_limit != 0) {
+            rlimit lim{as_limit, as_limit};
+            if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
+        }
+        std::vector<char*> argv{const_cast<char*>("mrl85")};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        alarm(60);
+        execv(MRL_BINARY, argv.data());
+        _exit(127);
+    }
+    return {pid, out_file};
+}
+
+struct Result {
+    int status;  // exit status, or 128 + signal
+    std::string out;
+};
+
+Result finish(const Child& c) {
+    int ws = 0;
+    waitpid(c.pid, &ws, 0);
+    Result r{WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), slurp(c.out_file)};
+    fs::remove(c.out_file);
+    return r;
+}
+
+Result run(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0) {
+    return finish(start(dir, args, as_limit));
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A HEX file of `lines` data records, in low and high segments by turns.
+std::string big_hex(int lines) {
+    std::string s;
+    char buf[64];
+    for (int i = 0; i < lines; ++i) {
+        if (i % 1000 == 0) s += (i / 1000) % 2 ? ":020000021000EC\n" : ":020000020000FC\n";
+        std::snprintf(buf, sizeof buf, ":10%04X00000102030405060708090A0B0C0D0E0F00\n", (i * 16) & 0xFFFF);
+        s += buf;
+    }
+    return s + ":00000001FF\n";
+}
+
+// A symbol file of `units` units (every third above FFFF), a function per
+// unit, a label block per unit and a global label line per unit. Section
+// names are long enough that each needs memory of its own.
+std::string big_sym(int units) {
+    std::string s = "# SECTION INFORMATION\n";
+    char buf[160];
+    for (int u = 1; u <= units; ++u) {
+        const unsigned addr = u % 3 == 0 ? 0x10000u + u * 16u : (u * 16u) & 0xFFFFu;
+        std::snprintf(buf, sizeof buf, "%04X section_name_long_enough_for_the_heap_%06d 0 0 0 %08X 00000010 m%d.o\n", u,
+                      u, addr, u);
+        s += buf;
+    }
+    s += "\n";
+    for (int u = 1; u <= units; ++u) {
+        std::snprintf(buf, sizeof buf, "# FUNC %04X f%d %04X 00000000 00000010\n", u, u, u);
+        s += buf;
+    }
+    s += "\n";
+    for (int u = 1; u <= units; ++u) {
+        std::snprintf(buf, sizeof buf, "# LOCAL LABEL %04X\nlab%d 00000010\n\n", u, u);
+        s += buf;
+    }
+    s += "# GLOBAL LABEL\n";
+    for (int u = 1; u <= units; ++u) {
+        std::snprintf(buf, sizeof buf, "g%d %X  h%d %X\n", u, u * 7, u, 0x10000 + u);
+        s += buf;
+    }
+    return s;
+}
+
+const char kNoMemory[] = " Error : Not enough memory\n";
+
+// Memory runs out while the tables grow: every limit either lets the run
+// finish or ends it with error 4 and status 3, the output removed and the
+// input untouched; never an abort.
+TEST(Fault, ExhaustedMemoryIsErrorFourAtEveryLimit) {
+#ifdef MRL_ASAN
+    GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+#else
+    const fs::path dir = fresh_dir("memory");
+    spit(dir / "small.sym", "# SECTION INFORMATION\n0001 P 0 0 0 00000000 00000010 a.o\n");
+    // The smallest limit at which the program runs at all.
+    rlim_t base = 0;
+    for (rlim_t mb = 4; mb <= 256 && base == 0; ++mb)
+        if (run(dir, {"small", "-Osmall", "-S"}, mb << 20).status == 0) base = mb << 20;
+    ASSERT_NE(base, 0u);
+
+    const std::string sym = big_sym(150000);
+    spit(dir / "prog.sym", sym);
+    int out_of_memory = 0;
+    for (rlim_t extra = 0; extra <= (48u << 20); extra += 3u << 20) {
+        const Result r = run(dir, {"prog", "-Oprog", "-S"}, base + extra);
+        SCOPED_TRACE("limit " + std::to_string((base + extra) >> 20) + " MB");
+        ASSERT_TRUE(r.status == 0 || r.status == 3) << "status " << r.status << "\n" << r.out;
+        if (r.status == 3) {
+            ++out_of_memory;
+            EXPECT_TRUE(ends_with(r.out, kNoMemory)) << r.out;
+            EXPECT_EQ(slurp(dir / "prog.sym"), sym);
+            EXPECT_FALSE(fs::exists(dir / "prog_tmp.sym"));
+        } else {
+            spit(dir / "prog.sym", sym);
+        }
+    }
+    EXPECT_GT(out_of_memory, 0) << "no limit was low enough";
+    drop_dir(dir);
+#endif
+}
+
+// Ctrl-C at random moments of in-place runs on large inputs: afterwards each
+// input name holds either its original bytes or the whole converted file,
+// and a high HEX file, if present, is whole.
+TEST(Fault, InterruptedInPlaceRunNeverLosesAnInput) {
+    const fs::path ref = fresh_dir("interrupt-ref");
+    const std::string hex = big_hex(60000), sym = big_sym(20000);
+    spit(ref / "prog.hex", hex);
+    spit(ref / "prog.sym", sym);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(ref, {"prog", "-Oprog"}).status, 0);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    const std::string hex_out = slurp(ref / "prog.hex"), hxh_out = slurp(ref / "prog.hxh"),
+                      sym_out = slurp(ref / "prog.sym");
+    ASSERT_NE(hex_out, hex);
+    ASSERT_NE(sym_out, sym);
+
+    std::mt19937 rng(12345);
+    const long long span = std::chrono::duration_cast<std::chrono::microseconds>(took).count() * 5 / 4 + 1;
+    std::uniform_int_distribution<long long> delay(0, span);
+    const fs::path dir = fresh_dir("interrupt");
+    int interrupted = 0;
+    for (int round = 0; round < 60; ++round) {
+        for (const auto& e : fs::directory_iterator(dir)) fs::remove(e.path());
+        spit(dir / "prog.hex", hex);
+        spit(dir / "prog.sym", sym);
+        const Child c = start(dir, {"prog", "-Oprog"});
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
+        kill(c.pid, SIGINT);
+        const Result r = finish(c);
+        SCOPED_TRACE("round " + std::to_string(round) + ", status " + std::to_string(r.status));
+        // 0 finished, 1 interrupted, 128 + SIGINT before the handler was set.
+        ASSERT_TRUE(r.status == 0 || r.status == 1 || r.status == 128 + SIGINT);
+        if (r.status != 0) ++interrupted;
+        const auto now_hex = maybe(dir / "prog.hex"), now_sym = maybe(dir / "prog.sym"),
+                   now_hxh = maybe(dir / "prog.hxh");
+        ASSERT_TRUE(now_hex.has_value()) << "prog.hex lost";
+        ASSERT_TRUE(now_sym.has_value()) << "prog.sym lost";
+        EXPECT_TRUE(*now_hex == hex || *now_hex == hex_out) << "prog.hex partial";
+        EXPECT_TRUE(*now_sym == sym || *now_sym == sym_out) << "prog.sym partial";
+        if (now_hxh) {
+            EXPECT_EQ(*now_hxh, hxh_out) << "prog.hxh partial";
+        }
+        if (r.status == 0) {
+            EXPECT_EQ(*now_hex, hex_out);
+            EXPECT_EQ(*now_sym, sym_out);
+        }
+    }
+    EXPECT_GT(interrupted, 0);
+    drop_dir(dir);
+    drop_dir(ref);
+}
+
+// A symbol input that can be read only once (a pipe) cannot be read again
+// for the rewriting pass: error 6, status 4, the output removed. Reading what
+// the second pass finds instead would write an empty output and report success.
+TEST(Fault, SymbolInputThatCannotBeReadAgain) {
+    const fs::path dir = fresh_dir("pipe");
+    ASSERT_EQ(mkfifo((dir / "prog.sym").c_str(), 0644), 0);
+    const Child c = start(dir, {"prog", "-Oout", "-S"});
+    {
+        std::ofstream w(dir / "prog.sym", std::ios::binary);  // blocks until mrl85 opens it
+        w << "# SECTION INFORMATION\n0001 P 0 0 0 00000000 00000010 a.o\n";
+    }
+    const Result r = finish(c);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(ends_with(r.out, " Error : Can't open 'prog.sym' file\n")) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "out.sym"));
+    drop_dir(dir);
+}
+
+// A full disk in the middle of outputs larger than the write buffer: the
+// write itself fails, not just the last flush. Error 7 naming the output,
+// the status of that output, nothing left behind, in place the inputs intact.
+TEST(Fault, FullDiskInTheMiddleOfLargeOutputs) {
+    struct Case {
+        const char* full;      // the output name that is a link to /dev/full
+        std::vector<std::string> args;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"prog_tmp.hex", {"prog", "-Oprog", "-H"}, 3},
+        {"prog_tmp.hxh", {"prog", "-Oprog", "-H"}, 3},
+        {"prog_tmp.sym", {"prog", "-Oprog", "-S"}, 2},
+    };
+    const std::string hex = big_hex(120000), sym = big_sym(30000);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.full);
+        const fs::path dir = fresh_dir("full-disk");
+        spit(dir / "prog.hex", hex);
+        spit(dir / "prog.sym", sym);
+        fs::create_symlink("/dev/full", dir / k.full);
+        const Result r = run(dir, k.args);
+        EXPECT_EQ(r.status, k.status);
+        EXPECT_TRUE(ends_with(r.out, std::string(" Error : Can't create '") + k.full + "' file\n")) << r.out;
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"prog.hex", "prog.sym"}));
+        EXPECT_EQ(slurp(dir / "prog.hex"), hex);
+        EXPECT_EQ(slurp(dir / "prog.sym"), sym);
+        drop_dir(dir);
+    }
+}
+
+}  // namespace
