@@ -222,7 +222,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--binary", required=True)
     ap.add_argument("--data", required=True)
-    ap.add_argument("--runs", type=int, default=7)
+    ap.add_argument("--runs", type=int, default=9)
     ap.add_argument("--quick", action="store_true", help="inputs a tenth of the size, for a smoke test")
     ap.add_argument("--compare-with", metavar="BINARY")
     a = ap.parse_args()
