@@ -64,6 +64,7 @@ enum ExitPlace : int {
     L_SYM_REWIND = 2012,      // input symbol file cannot be read again
     L_SYM_FLUSH = 2013,       // output symbol file did not reach the disk whole
     L_OUT_OF_MEMORY = 2021,   // memory ran out outside the tables
+    L_REPLACE = 2031,         // in place: an output cannot take its input's name
 };
 
 // Exit statuses.

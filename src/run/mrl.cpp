@@ -25,17 +25,31 @@ constexpr size_t kCommandLineMax = 255;
 // Windows alike), so at no moment is an input gone with its replacement not
 // yet in place. An input is removed only where its pass left no output to
 // take its place (the HEX pass removes an output that received no data).
+// A rename that fails (the final name is a directory, say) leaves the outputs
+// under their "_tmp" names and ends the run with error 7 naming the final
+// name, never with success.
+void replace_one(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    if (ec) {
+        error_msg(E_CANT_CREATE, to);
+        error_exit(kStatusCreate, L_REPLACE);
+    }
+}
+
 void replace_inputs() {
     namespace fs = std::filesystem;
     std::error_code ec;
     if (do_hex) {
+        // The high HEX file first: its final name is no input, so when it
+        // cannot be replaced, no input has been touched yet.
+        if (fs::exists(output_hihex, ec)) replace_one(output_hihex, final_hihex);
         if (fs::exists(output_hex, ec))
-            fs::rename(output_hex, final_hex, ec);
+            replace_one(output_hex, final_hex);
         else
             fs::remove(input_hex, ec);
-        if (fs::exists(output_hihex, ec)) fs::rename(output_hihex, final_hihex, ec);
     }
-    if (do_sym) fs::rename(output_sym, final_sym, ec);
+    if (do_sym) replace_one(output_sym, final_sym);
 }
 
 }  // namespace
