@@ -209,6 +209,7 @@ def compare(binary, other, data, quick):
                 if os.path.exists(p):
                     with open(p, "rb") as f:
                         files[ext] = hashlib.sha256(f.read()).hexdigest()
+                    os.remove(p)
             stdout = r.stdout.replace(out.encode(), b"OUT")
             results.append((r.returncode, stdout, files))
         same = results[0] == results[1]
