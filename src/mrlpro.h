@@ -57,14 +57,14 @@ enum ExitPlace : int {
     L_AFTER_SYM = 1982,       // driver: after the symbol pass
 
     // Checks this program adds so that no failure passes for success.
-    L_HEX_READ = 2001,        // read error on the input HEX file
-    L_HEX_FLUSH_HEX = 2002,   // output HEX file did not reach the disk whole
-    L_HEX_FLUSH_HXH = 2003,   // high HEX file did not reach the disk whole
-    L_SYM_READ = 2011,        // read error on the input symbol file
-    L_SYM_REWIND = 2012,      // input symbol file cannot be read again
-    L_SYM_FLUSH = 2013,       // output symbol file did not reach the disk whole
-    L_OUT_OF_MEMORY = 2021,   // memory ran out outside the tables
-    L_REPLACE = 2031,         // in place: an output cannot take its input's name
+    L_HEX_READ = 2001,       // read error on the input HEX file
+    L_HEX_FLUSH_HEX = 2002,  // output HEX file did not reach the disk whole
+    L_HEX_FLUSH_HXH = 2003,  // high HEX file did not reach the disk whole
+    L_SYM_READ = 2011,       // read error on the input symbol file
+    L_SYM_REWIND = 2012,     // input symbol file cannot be read again
+    L_SYM_FLUSH = 2013,      // output symbol file did not reach the disk whole
+    L_OUT_OF_MEMORY = 2021,  // memory ran out outside the tables
+    L_REPLACE = 2031,        // in place: an output cannot take its input's name
 };
 
 // Exit statuses.

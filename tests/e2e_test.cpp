@@ -148,8 +148,10 @@ TEST_P(E2E, Case) {
     // In place, a failed run never touches an input.
     std::string in_name, out_name;
     for (const std::string& a : args) {
-        if (a.size() > 2 && (a[0] == '-') && (a[1] == 'O' || a[1] == 'o')) out_name = a.substr(2);
-        else if (!a.empty() && a[0] != '-' && a[0] != '+' && in_name.empty()) in_name = a;
+        if (a.size() > 2 && (a[0] == '-') && (a[1] == 'O' || a[1] == 'o'))
+            out_name = a.substr(2);
+        else if (!a.empty() && a[0] != '-' && a[0] != '+' && in_name.empty())
+            in_name = a;
     }
     if (r.status != 0 && !in_name.empty() && in_name == out_name) {
         for (const char* ext : {".hex", ".sym"}) {
@@ -166,7 +168,9 @@ TEST_P(E2E, Case) {
 INSTANTIATE_TEST_SUITE_P(Cases, E2E, ::testing::ValuesIn(case_names()),
                          [](const ::testing::TestParamInfo<std::string>& param) {
                              std::string n = param.param;
-                             std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             std::replace_if(
+                                 n.begin(), n.end(),
+                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
                              return n;
                          });
 

@@ -277,7 +277,7 @@ TEST(Fault, SymbolInputThatCannotBeReadAgain) {
 // the status of that output, nothing left behind, in place the inputs intact.
 TEST(Fault, FullDiskInTheMiddleOfLargeOutputs) {
     struct Case {
-        const char* full;      // the output name that is a link to /dev/full
+        const char* full;  // the output name that is a link to /dev/full
         std::vector<std::string> args;
         int status;
     };

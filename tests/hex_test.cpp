@@ -41,14 +41,14 @@ TEST(HexRecord, ClassifiesByTheTwoTypeCharacters) {
         int want;
     };
     const Case cases[] = {
-        {":02000000AABB99\n", 1},     // data
-        {":02010081010279\n", 1},     // data, type 81
-        {":00000001FF\n", 2},         // end
-        {":00000001FF", 2},           // end, 11 characters without a line end
-        {":000000000\n", 1},          // 10 characters and the line end are long enough
-        {":020000021000EC\n", 0},     // segment
-        {":020000020fffee\n", 0},     // lower case outside the type
-        {":??????00ZZ\r\n", 1},      // nothing but the mark, length and type is examined
+        {":02000000AABB99\n", 1},  // data
+        {":02010081010279\n", 1},  // data, type 81
+        {":00000001FF\n", 2},      // end
+        {":00000001FF", 2},        // end, 11 characters without a line end
+        {":000000000\n", 1},       // 10 characters and the line end are long enough
+        {":020000021000EC\n", 0},  // segment
+        {":020000020fffee\n", 0},  // lower case outside the type
+        {":??????00ZZ\r\n", 1},    // nothing but the mark, length and type is examined
     };
     for (const Case& c : cases) EXPECT_EQ(record(c.line), c.want) << c.line;
 }
@@ -61,13 +61,27 @@ TEST(HexRecordDeathTest, EveryFormatErrorHasItsOwnPlace) {
         int place;
     };
     const Case cases[] = {
-        {"\n", 537},                   {" :00000001FF\n", 537},       {"00000001FF\n", 537},
-        {":\n", 541},                  {":0000001F\n", 541},          {":00000001\n", 541},
-        {":02000012AABB99\n", 553},    {":02000082AABB99\n", 553},    {":020000F2AABB99\n", 553},
-        {":02000010AABB99\n", 561},    {":02000080AABB99\n", 561},    {":020000A0AABB99\n", 561},
-        {":02000011AABB99\n", 571},    {":02000091AABB99\n", 571},    {":020000F1AABB99\n", 571},
-        {":02000003AABB99\n", 576},    {":02000004AABB99\n", 576},    {":02000005AABB99\n", 576},
-        {":02000083AABB99\n", 576},    {":0200000AAABB99\n", 576},    {":0200000aAABB99\n", 576},
+        {"\n", 537},
+        {" :00000001FF\n", 537},
+        {"00000001FF\n", 537},
+        {":\n", 541},
+        {":0000001F\n", 541},
+        {":00000001\n", 541},
+        {":02000012AABB99\n", 553},
+        {":02000082AABB99\n", 553},
+        {":020000F2AABB99\n", 553},
+        {":02000010AABB99\n", 561},
+        {":02000080AABB99\n", 561},
+        {":020000A0AABB99\n", 561},
+        {":02000011AABB99\n", 571},
+        {":02000091AABB99\n", 571},
+        {":020000F1AABB99\n", 571},
+        {":02000003AABB99\n", 576},
+        {":02000004AABB99\n", 576},
+        {":02000005AABB99\n", 576},
+        {":02000083AABB99\n", 576},
+        {":0200000AAABB99\n", 576},
+        {":0200000aAABB99\n", 576},
     };
     const fs::path dir = temp_dir();
     const fs::path out = dir / "stdout.txt", log = dir / "trace.ifd";

@@ -78,15 +78,10 @@ TEST(Renumber, UnitIsDeletedWhenItEndsAboveFFFFOrIsAnEmptyHighOrSectionEUnit) {
         const char* name;
         int deleted;
     } cases[] = {
-        {0xFFFF, 1, "P", 0},
-        {0xFFFF, 2, "P", 1},
-        {0x10000, 0, "P", 1},
-        {0x100, 0, "EE", 0},
-        {0x100, 0, "P", 0},
-        {0x100, 0, "e", 1},
-        {0x100, 0, "E", 1},
-        {0x100, 0x10, "E", 0},       // section E with data stays
-        {0xFFFFFFF0, 0x20, "P", 1},  // the last address does not wrap into the low area
+        {0xFFFF, 1, "P", 0},         {0xFFFF, 2, "P", 1},   {0x10000, 0, "P", 1},
+        {0x100, 0, "EE", 0},         {0x100, 0, "P", 0},    {0x100, 0, "e", 1},
+        {0x100, 0, "E", 1},          {0x100, 0x10, "E", 0},  // section E with data stays
+        {0xFFFFFFF0, 0x20, "P", 1},                          // the last address does not wrap into the low area
         {0x100, 0xFFFFFFFF, "P", 1},
     };
     for (const Case& c : cases) {

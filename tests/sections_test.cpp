@@ -15,12 +15,9 @@ using symtest::to_stderr;
 // 3 are deleted and function 4 becomes 2.
 void five_units() {
     symtest::reset();
-    symtest::build({{1, 0x100, 0x10, "P"},
-                    {2, 0, 0, "E"},
-                    {3, 0xFFF8, 0x10, "P"},
-                    {4, 0x200, 0x10, "P"},
-                    {5, 0x300, 0x10, "P"}},
-                   {{1, 1}, {2, 2}, {3, 2}, {4, 4}});
+    symtest::build(
+        {{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {3, 0xFFF8, 0x10, "P"}, {4, 0x200, 0x10, "P"}, {5, 0x300, 0x10, "P"}},
+        {{1, 1}, {2, 2}, {3, 2}, {4, 4}});
 }
 
 using Rewriter = std::function<int(std::string&)>;
@@ -56,9 +53,9 @@ TEST(LocalHeaders, WorkedExample) {
         {local_label, "# LOCAL LABEL 0004\n", "# LOCAL LABEL 2\n"},
         {local_label, "# LOCAL LABEL 3\n", nullptr},
         {local_symbol, "# LOCAL SYMBOL 0001-0005\n", "# LOCAL SYMBOL 1-3\n"},
-        {local_symbol, "# LOCAL SYMBOL 2-5\n", "# LOCAL SYMBOL 2-3\n"},       // upward walk: 3 deleted, 4 kept
+        {local_symbol, "# LOCAL SYMBOL 2-5\n", "# LOCAL SYMBOL 2-3\n"},              // upward walk: 3 deleted, 4 kept
         {local_bit_symbol, "# LOCAL BIT SYMBOL 1-3\n", "# LOCAL BIT SYMBOL 1-1\n"},  // downward: 2, then 1
-        {local_symbol, "# LOCAL SYMBOL 2-3\n", nullptr},  // walks meet crossed: 2 above 1
+        {local_symbol, "# LOCAL SYMBOL 2-3\n", nullptr},                             // walks meet crossed: 2 above 1
         {local_symbol, "# LOCAL SYMBOL 3-3\n", nullptr},
         {local_symbol, "# LOCAL SYMBOL 5-1\n", nullptr},  // high to low
     });
@@ -155,10 +152,10 @@ TEST(LocalSymbolWalks, RunsOfDeletedUnitsAreCrossedWhole) {
                     {9, 0, 0, "E"},
                     {10, 0xA00, 0x10, "P"}});
     check({
-        {local_symbol, "# LOCAL SYMBOL 2-9\n", "# LOCAL SYMBOL 2-2\n"},   // both ends walk to unit 7
-        {local_symbol, "# LOCAL SYMBOL 3-A\n", "# LOCAL SYMBOL 2-3\n"},   // first end walks 3..6 to 7
-        {local_symbol, "# LOCAL SYMBOL 1-6\n", "# LOCAL SYMBOL 1-1\n"},   // last end walks 6..2 to 1
-        {local_symbol, "# LOCAL SYMBOL 8-2\n", nullptr},                  // A (new 3) above 1
+        {local_symbol, "# LOCAL SYMBOL 2-9\n", "# LOCAL SYMBOL 2-2\n"},  // both ends walk to unit 7
+        {local_symbol, "# LOCAL SYMBOL 3-A\n", "# LOCAL SYMBOL 2-3\n"},  // first end walks 3..6 to 7
+        {local_symbol, "# LOCAL SYMBOL 1-6\n", "# LOCAL SYMBOL 1-1\n"},  // last end walks 6..2 to 1
+        {local_symbol, "# LOCAL SYMBOL 8-2\n", nullptr},                 // A (new 3) above 1
     });
 }
 
@@ -184,12 +181,10 @@ TEST(LocalHeadersDeathTest, MalformedRangesAndUnknownUnits) {
         std::string line;
         int kind, place;
     } cases[] = {
-        {"# LOCAL SYMBOL 12\n", 1, 1626},
-        {"# LOCAL BIT SYMBOL 1\n", 2, 1626},
+        {"# LOCAL SYMBOL 12\n", 1, 1626},          {"# LOCAL BIT SYMBOL 1\n", 2, 1626},
         {"# LOCAL SYMBOL 1 -2\n", 1, 1082},  // a blank before the "-"
         {"# LOCAL SYMBOL  1-2\n", 1, 1082},  // a blank right after the literal
-        {"# LOCAL SYMBOL 1-100000000\n", 1, 1092},
-        {"# LOCAL SYMBOL 1-6\n", 1, 1385},
+        {"# LOCAL SYMBOL 1-100000000\n", 1, 1092}, {"# LOCAL SYMBOL 1-6\n", 1, 1385},
     };
     for (const Bad& c : cases) {
         std::string line = c.line;

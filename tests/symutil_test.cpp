@@ -53,12 +53,12 @@ TEST(GetToken, SplitsOneFieldAndLeavesTheRest) {
         {"ONE TWO THREE\n", "ONE", "TWO THREE\n"},
         {"ONE\n", "ONE", ""},
         {"last", "last", ""},
-        {"A  B\n", "A", " B\n"},       // only the one blank after the token goes
-        {" B\n", "B", ""},             // the next call skips the blank left over
+        {"A  B\n", "A", " B\n"},  // only the one blank after the token goes
+        {" B\n", "B", ""},        // the next call skips the blank left over
         {"   lead x\n", "lead", "x\n"},
-        {"A\tB C\n", "A\tB", "C\n"},   // a tab is part of the token
-        {"END\r\n", "END", ""},         // the carriage return is not in the token
-        {"AB\rCD EF\n", "AB", ""},      // and everything after it is discarded
+        {"A\tB C\n", "A\tB", "C\n"},  // a tab is part of the token
+        {"END\r\n", "END", ""},       // the carriage return is not in the token
+        {"AB\rCD EF\n", "AB", ""},    // and everything after it is discarded
         {"\x80\xff x\n", "\x80\xff", "x\n"},
     };
     for (const Case& c : cases) {

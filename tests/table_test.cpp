@@ -36,19 +36,20 @@ std::string units_as_text() {
 
 TEST_F(FirstPass, ReadsSectionInformationLinesAndFuncHeaders) {
     symtest::Trace trace;
-    read("# SECTION INFORMATION\n"
-         "0001 P 0 0 0 C000 100\n"
-         "0002 DATA 0 0\n"                  // missing fields read as 0
-         "  0009 SKIPPED 0 0 0 0 0\n"       // begins with a blank: not read
-         "0003 Q 1 2 3 ab 0 more fields\n"
-         "0006\n"                           // missing name reads as empty
-         "\n"                               // ends the section for the tables
-         "0004 AFTER 0 0 0 0 0\n"
-         "# SECTION INFORMATION\n"
-         "0005 S 0 0 0 10 1\n"
-         "# FUNC 7 x 5\n"                   // ends the section, so not read as FUNC
-         "# FUNC 1A x 3 more\n"
-         "# CALL 1A\n");
+    read(
+        "# SECTION INFORMATION\n"
+        "0001 P 0 0 0 C000 100\n"
+        "0002 DATA 0 0\n"             // missing fields read as 0
+        "  0009 SKIPPED 0 0 0 0 0\n"  // begins with a blank: not read
+        "0003 Q 1 2 3 ab 0 more fields\n"
+        "0006\n"  // missing name reads as empty
+        "\n"      // ends the section for the tables
+        "0004 AFTER 0 0 0 0 0\n"
+        "# SECTION INFORMATION\n"
+        "0005 S 0 0 0 10 1\n"
+        "# FUNC 7 x 5\n"  // ends the section, so not read as FUNC
+        "# FUNC 1A x 3 more\n"
+        "# CALL 1A\n");
     EXPECT_EQ(units_as_text(),
               "1 P C000 100\n"
               "2 DATA 0 0\n"

@@ -93,7 +93,9 @@ TEST(TextFileReader, GivesTextModeLinesOfAtMost255Characters) {
         {"255 characters and LF need two reads", c255 + "\n", {c255, "\n"}},
         {"255 characters and CR LF need two reads", c255 + "\r\nz\n", {c255, "\n", "z\n"}},
         {"254 characters, CR, CR LF", c254 + "\r\r\n", {c254 + "\r", "\n"}},
-        {"600-character line in pieces", c600 + "\n", {c600.substr(0, 255), c600.substr(255, 255), c600.substr(510) + "\n"}},
+        {"600-character line in pieces",
+         c600 + "\n",
+         {c600.substr(0, 255), c600.substr(255, 255), c600.substr(510) + "\n"}},
         {"600-character last line without LF", c600, {c600.substr(0, 255), c600.substr(255, 255), c600.substr(510)}},
         {"empty file", "", {}},
     };
@@ -193,7 +195,8 @@ TEST(TextFileWriter, ReportsAFullDiskOnFlush) {
     OutFile big;
     ASSERT_TRUE(big.open("/dev/full"));
     bool ok = true;
-    for (size_t written = 0; ok && written < 2 * kTextBlock; written += 256) ok = big.write(std::string(255, 'x') + "\n");
+    for (size_t written = 0; ok && written < 2 * kTextBlock; written += 256)
+        ok = big.write(std::string(255, 'x') + "\n");
     EXPECT_FALSE(ok) << "a write that empties the full buffer must fail";
     big.close();
 }

@@ -22,8 +22,8 @@ int sec_parse_next, sec_lib_deleted;
 
 // Sets every global to its start-up value and takes the start time.
 void init_globals() {
-    for (std::string* s : {&input_name, &output_name, &final_name, &input_hex, &input_sym, &output_hex,
-                           &output_hihex, &output_sym, &final_hex, &final_hihex, &final_sym})
+    for (std::string* s : {&input_name, &output_name, &final_name, &input_hex, &input_sym, &output_hex, &output_hihex,
+                           &output_sym, &final_hex, &final_hihex, &final_sym})
         s->clear();
     do_hex = do_sym = no_output = 1;
     in_place = 0;

@@ -30,10 +30,12 @@ const char* const warning_table[] = {
     "Output data to the '%s' file doesn't exist\n",
 };
 
+// clang-format off
 const char* const banner_lines[] = {
     "HEX, SYM file converter for ", "ZQ50 Series", " ", kVersion, "\n",
     "Copyright (c) 2026 The mrl85 authors\n", "Released under the MIT License\n\n",
 };
+// clang-format on
 
 const char* const version_lines[] = {" HEX, SYM file converter for ", "ZQ50 Series", " ", kVersion, "\n"};
 

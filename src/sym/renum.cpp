@@ -24,8 +24,7 @@ const Record* first_of(const std::vector<Record>& table, uint32_t no, Key key) {
     const uint32_t low = key(table.front()), high = key(table.back());
     if (no < low || no > high) return nullptr;
     const size_t n = table.size();
-    const size_t guess =
-        high == low ? 0 : static_cast<size_t>(uint64_t{no - low} * (n - 1) / (uint64_t{high} - low));
+    const size_t guess = high == low ? 0 : static_cast<size_t>(uint64_t{no - low} * (n - 1) / (uint64_t{high} - low));
     size_t begin = 0, end = n;  // the first record with key >= no lies in [begin, end)
     if (key(table[guess]) >= no) {
         end = guess + 1;
@@ -67,8 +66,8 @@ void unit_runs_build() {
     for (size_t i = n; i-- > 0;) {
         if (i > 0 && unit_table[i - 1].unit_no == unit_table[i].unit_no) continue;
         const unit_record& r = unit_table[i];
-        const bool joins = above < n && unit_table[above].delete_mode == 1 &&
-                           uint64_t{r.unit_no} + 1 == unit_table[above].unit_no;
+        const bool joins =
+            above < n && unit_table[above].delete_mode == 1 && uint64_t{r.unit_no} + 1 == unit_table[above].unit_no;
         unit_run_up[i] = joins ? unit_run_up[above] : r.unit_no;
         above = i;
     }
@@ -76,8 +75,8 @@ void unit_runs_build() {
     for (size_t i = 0; i < n; ++i) {
         if (i > 0 && unit_table[i - 1].unit_no == unit_table[i].unit_no) continue;
         const unit_record& r = unit_table[i];
-        const bool joins = below < n && unit_table[below].delete_mode == 1 &&
-                           uint64_t{unit_table[below].unit_no} + 1 == r.unit_no;
+        const bool joins =
+            below < n && unit_table[below].delete_mode == 1 && uint64_t{unit_table[below].unit_no} + 1 == r.unit_no;
         unit_run_down[i] = joins ? unit_run_down[below] : r.unit_no;
         below = i;
     }

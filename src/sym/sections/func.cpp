@@ -24,8 +24,7 @@ int func_chg(std::string& line) {
     get_token(rest);
     uint32_t new_func = 0, new_unit = 0;
     if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
-    line_rebuild(line, sec_header[3], {num_to_hex(new_func), second, num_to_hex(new_unit)}, rest,
-                 has_line_end(line));
+    line_rebuild(line, sec_header[3], {num_to_hex(new_func), second, num_to_hex(new_unit)}, rest, has_line_end(line));
     return 0;
 }
 
