@@ -16,8 +16,10 @@
 // Whenever a run in place (input name equal to the -O name) ends with a status
 // other than 0, its input files must be byte-identical to before.
 #include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
+#include "testfiles.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -31,12 +33,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testfiles::slurp;
 
 std::vector<std::string> read_args(const fs::path& p) {
     std::vector<std::string> args;

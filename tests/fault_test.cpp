@@ -4,11 +4,13 @@
 // outputs. Each runs the built mrl85 binary in a fresh directory.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "testfiles.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,17 +37,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testfiles::slurp;
+using testfiles::spit;
 
 std::optional<std::string> maybe(const fs::path& p) {
     if (!fs::exists(p)) return std::nullopt;

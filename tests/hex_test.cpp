@@ -10,17 +10,13 @@
 #include <string>
 
 #include "mrlpro.h"
+#include "testfiles.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testfiles::slurp;
 
 fs::path temp_dir() {
     const fs::path dir = fs::temp_directory_path() / ("mrl-hex-" + std::to_string(getpid()));

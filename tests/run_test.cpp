@@ -21,22 +21,18 @@
 #include <vector>
 
 #include "mrlpro.h"
+#include "testfiles.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using testfiles::slurp;
+
 const std::string kBanner =
     "HEX, SYM file converter for ZQ50 Series V.1.00.00\n"
     "Copyright (c) 2026 The mrl85 authors\n"
     "Released under the MIT License\n\n";
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 fs::path fresh_dir(const std::string& name) {
     const fs::path dir = fs::temp_directory_path() / ("mrl-run-" + std::to_string(getpid())) / name;

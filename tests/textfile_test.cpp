@@ -4,7 +4,9 @@
 // 256-byte buffer would: a carriage return right before a line feed removed
 // first, then at most 255 characters per read, line end kept.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include "testfiles.h"
 
 #include <filesystem>
 #include <fstream>
@@ -25,22 +27,10 @@ fs::path temp_file(const std::string& name) {
     return dir / name;
 }
 
-void write_bytes(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
-
-std::string read_bytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Every line the reader gives for `bytes`.
 std::vector<std::string> read_lines(const std::string& bytes) {
     const fs::path p = temp_file("in.txt");
-    write_bytes(p, bytes);
+    testfiles::spit(p, bytes);
     InFile f;
     EXPECT_TRUE(f.open(p.string()));
     std::vector<std::string> lines;
@@ -150,7 +140,7 @@ TEST(TextFileReader, ReadsTheSameLinesAfterRewind) {
     const fs::path p = temp_file("rewind.txt");
     std::string bytes;
     for (int i = 0; i < 40000; ++i) bytes += "line " + std::to_string(i) + "\r\n";
-    write_bytes(p, bytes);
+    testfiles::spit(p, bytes);
     InFile f;
     ASSERT_TRUE(f.open(p.string()));
     Lines first, second;
@@ -178,7 +168,7 @@ TEST(TextFileWriter, WritesEveryByteThroughItsBuffer) {
         want += line;
     }
     EXPECT_TRUE(f.close());
-    EXPECT_EQ(read_bytes(p), want);
+    EXPECT_EQ(testfiles::slurp(p), want);
     fs::remove(p);
 }
 

@@ -40,24 +40,12 @@ void InFile::fill() {
 int InFile::get_line_slow(std::string_view& line) {
     if (end_ - pos_ < kWindow && !eof_) fill();
     if (pos_ == end_) return err_ ? -1 : 0;
-    char* p = buf_.get() + pos_;
     size_t avail = end_ - pos_;
-    size_t scan = avail < kLineMax + 1 ? avail : kLineMax + 1;
-    if (const void* hit = std::memchr(p, '\n', scan)) {
-        size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
-        bool crlf = i > 0 && p[i - 1] == '\r';
-        size_t len = i + 1 - (crlf ? 1 : 0);
-        if (len <= kLineMax) {
-            if (crlf) p[i - 1] = '\n';
-            line = std::string_view(p, len);
-            pos_ += i + 1;
-            return 1;
-        }
-    }
+    if (take_line(avail < kLineMax + 1 ? avail : kLineMax + 1, line)) return 1;
     // No line end within reach: the next piece of a long line (or the last
     // line of a file that does not end in a line feed).
     size_t n = avail < kLineMax ? avail : kLineMax;
-    line = std::string_view(p, n);
+    line = std::string_view(buf_.get() + pos_, n);
     pos_ += n;
     return 1;
 }

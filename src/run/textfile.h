@@ -39,6 +39,7 @@ public:
 
 private:
     static constexpr size_t kWindow = kLineMax + 2;  // a full line, its CR and its LF
+    bool take_line(size_t scan, std::string_view& line);
     int get_line_slow(std::string_view& line);
     void skip_to(char c);
     void fill();
@@ -72,23 +73,28 @@ private:
 // enough that the system calls cost nothing next to the copying.
 inline constexpr size_t kTextBlock = size_t{1} << 17;
 
+// A whole line whose line feed lies within the first `scan` bytes of the
+// unread block and which has at most 255 characters without the carriage
+// return that may precede its line feed. That carriage return is dropped in
+// place, so the line stays one run of the block.
+inline bool InFile::take_line(size_t scan, std::string_view& line) {
+    char* p = buf_.get() + pos_;
+    const void* hit = std::memchr(p, '\n', scan);
+    if (hit == nullptr) return false;
+    size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
+    bool crlf = i > 0 && p[i - 1] == '\r';
+    size_t len = i + 1 - (crlf ? 1 : 0);
+    if (len > kLineMax) return false;
+    if (crlf) p[i - 1] = '\n';
+    line = std::string_view(p, len);
+    pos_ += i + 1;
+    return true;
+}
+
 // The common case: at least one full line window is in the block and a line
 // feed ends the line within the 255 characters.
 inline int InFile::get_line(std::string_view& line) {
-    if (end_ - pos_ >= kWindow) {
-        char* p = buf_.get() + pos_;
-        if (const void* hit = std::memchr(p, '\n', kLineMax + 1)) {
-            size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
-            bool crlf = i > 0 && p[i - 1] == '\r';
-            size_t len = i + 1 - (crlf ? 1 : 0);
-            if (len <= kLineMax) {
-                if (crlf) p[i - 1] = '\n';
-                line = std::string_view(p, len);
-                pos_ += i + 1;
-                return 1;
-            }
-        }
-    }
+    if (end_ - pos_ >= kWindow && take_line(kLineMax + 1, line)) return 1;
     return get_line_slow(line);
 }
 
