@@ -7,7 +7,8 @@
 // the anchor stay in reading order and those below it come in reverse reading
 // order (as an insertion walk that starts at the anchor places them). Records
 // are collected in reading order and put into that order once, when the first
-// pass ends, so building costs O(n log n) and a lookup is a binary search.
+// pass ends, so building costs O(n log n) and a lookup searches the ordered
+// table (renum.cpp) instead of walking it.
 #include <algorithm>
 #include <new>
 
