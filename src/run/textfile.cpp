@@ -8,7 +8,7 @@ bool InFile::open(const std::string& name) {
     std::setvbuf(fp_, nullptr, _IONBF, 0);
     if (!buf_) buf_.reset(new char[kTextBlock]);
     pos_ = end_ = 0;
-    eof_ = err_ = false;
+    eof_ = err_ = mid_line_ = false;
     return true;
 }
 
@@ -47,6 +47,7 @@ int InFile::get_line_slow(std::string_view& line) {
     size_t n = avail < kLineMax ? avail : kLineMax;
     line = std::string_view(buf_.get() + pos_, n);
     pos_ += n;
+    mid_line_ = true;
     return 1;
 }
 
@@ -56,8 +57,11 @@ int InFile::get_line_slow(std::string_view& line) {
 // before that `c` is a `c`, so no line passed over begins with one. What
 // comes after that line feed (the line holding the `c`, or a line cut by the
 // end of the block) is left to get_line, which also keeps the pieces of a
-// long line where they belong.
+// long line where they belong. Inside a long line nothing is skipped: its
+// pieces are read one by one, so the block is searched once per line, never
+// once per piece.
 void InFile::skip_to(char c) {
+    if (mid_line_) return;
     if (end_ - pos_ < kWindow && !eof_) fill();
     const char* p = buf_.get() + pos_;
     const void* hit = std::memchr(p, c, end_ - pos_);
@@ -79,7 +83,7 @@ bool InFile::rewind() {
     if (fp_ == nullptr || std::fseek(fp_, 0, SEEK_SET) != 0) return false;
     std::clearerr(fp_);
     pos_ = end_ = 0;
-    eof_ = err_ = false;
+    eof_ = err_ = mid_line_ = false;
     return true;
 }
 

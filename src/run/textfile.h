@@ -47,6 +47,7 @@ private:
     std::unique_ptr<char[]> buf_;
     size_t pos_ = 0, end_ = 0;
     bool eof_ = false, err_ = false;
+    bool mid_line_ = false;  // the last line read was a piece without its line end
 };
 
 class OutFile {
@@ -88,6 +89,7 @@ inline bool InFile::take_line(size_t scan, std::string_view& line) {
     if (crlf) p[i - 1] = '\n';
     line = std::string_view(p, len);
     pos_ += i + 1;
+    mid_line_ = false;
     return true;
 }
 
