@@ -179,6 +179,7 @@ uint32_t hex_to_num(std::string_view text);
 std::string num_to_hex(uint32_t value);
 
 // sym/: tables
+bool read_sym_line(std::string_view& line, bool headers_only = false);
 void sec_func_read();
 void sec_data_make();
 void func_data_make(std::string_view line);

@@ -76,12 +76,7 @@ void del_data() {
     std::string line;
     std::string_view read;
     for (;;) {
-        int got = in_sym_fp.get_line(read);
-        if (got < 0) {
-            error_msg(E_CANT_OPEN, input_sym);
-            error_exit(kStatusInput, L_SYM_READ);
-        }
-        if (got == 0) return;
+        if (!read_sym_line(read)) return;
         // Lines that no rewriter touches are written straight from the input
         // block; only a line handed to a rewriter is copied.
         if (read[0] == '#') {

@@ -44,9 +44,12 @@ void table_alloc(std::vector<Record>& table, Record&& rec) {
     }
 }
 
-// The next line, or with `headers_only` the next line that begins with "#"
-// (the first pass looks at no other line outside SECTION INFORMATION).
-bool read_sym_line(std::string_view& line, bool headers_only = false) {
+}  // namespace
+
+// The next line of the symbol file, or with `headers_only` the next line that
+// begins with "#" (the first pass looks at no other line outside SECTION
+// INFORMATION). False at the end of the file; a read error ends the run.
+bool read_sym_line(std::string_view& line, bool headers_only) {
     int got = headers_only ? in_sym_fp.get_line_starting('#', line) : in_sym_fp.get_line(line);
     if (got < 0) {
         error_msg(E_CANT_OPEN, input_sym);
@@ -54,8 +57,6 @@ bool read_sym_line(std::string_view& line, bool headers_only = false) {
     }
     return got > 0;
 }
-
-}  // namespace
 
 // First pass: reads the whole symbol file and fills both tables.
 void sec_func_read() {
