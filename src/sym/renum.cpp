@@ -13,46 +13,11 @@
 
 namespace {
 
-// The first record with number `no`. Numbers are nearly dense, so the place
-// is guessed from the number (interpolation between the lowest and the
-// highest), then bracketed by steps that double away from the guess, then
-// found by binary search inside the bracket: one or two reads for dense
-// numbers, never worse than a binary search by more than a factor of two.
+// The first record with number `no` in the ordered table, or none.
 template <class Record, class Key>
 const Record* first_of(const std::vector<Record>& table, uint32_t no, Key key) {
-    if (table.empty()) return nullptr;
-    const uint32_t low = key(table.front()), high = key(table.back());
-    if (no < low || no > high) return nullptr;
-    const size_t n = table.size();
-    const size_t guess = high == low ? 0 : static_cast<size_t>(uint64_t{no - low} * (n - 1) / (uint64_t{high} - low));
-    size_t begin = 0, end = n;  // the first record with key >= no lies in [begin, end)
-    if (key(table[guess]) >= no) {
-        end = guess + 1;
-        for (size_t step = 1, top = guess;; step *= 2) {
-            if (top < step) break;
-            if (key(table[top - step]) < no) {
-                begin = top - step + 1;
-                break;
-            }
-            end = top - step + 1;
-            top -= step;
-        }
-    } else {
-        begin = guess + 1;
-        for (size_t step = 1, bottom = guess;; step *= 2) {
-            if (bottom + step >= n) break;
-            if (key(table[bottom + step]) >= no) {
-                end = bottom + step + 1;
-                break;
-            }
-            begin = bottom + step + 1;
-            bottom += step;
-        }
-    }
-    auto it = std::lower_bound(table.begin() + static_cast<std::ptrdiff_t>(begin),
-                               table.begin() + static_cast<std::ptrdiff_t>(end), no,
-                               [&](const Record& r, uint32_t k) { return key(r) < k; });
-    if (it == table.begin() + static_cast<std::ptrdiff_t>(end) || key(*it) != no) return nullptr;
+    auto it = std::lower_bound(table.begin(), table.end(), no, [&](const Record& r, uint32_t n) { return key(r) < n; });
+    if (it == table.end() || key(*it) != no) return nullptr;
     return &*it;
 }
 

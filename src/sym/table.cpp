@@ -32,12 +32,13 @@ void order_by_anchor(std::vector<Record>& table, Key key) {
     if (!std::is_sorted(table.begin(), table.end(), before)) std::sort(table.begin(), table.end(), before);
 }
 
-// Adds one record to a table. The memory of the tables is the one resource a
-// large symbol file can exhaust; running out is error 4, never an abort.
-template <class Record>
-void table_alloc(std::vector<Record>& table, Record&& rec) {
+// Adds the record that `make` builds to a table. The memory of the tables is
+// the one resource a large symbol file can exhaust; running out, for the
+// record or for the copy of its name, is error 4, never an abort.
+template <class Record, class Make>
+void table_alloc(std::vector<Record>& table, Make make) {
     try {
-        table.push_back(std::move(rec));
+        table.push_back(make());
     } catch (const std::bad_alloc&) {
         error_msg(E_NO_MEMORY);
         error_exit(kStatusFormat, L_NO_MEMORY);
@@ -63,7 +64,6 @@ void sec_func_read() {
     trace_str("=== sec_func_read() ===\n");
     std::string_view line;
     while (read_sym_line(line, true)) {
-        if (line[0] != '#') continue;
         int kind = sec_kind(line);
         if (kind == 6)
             sec_data_make();
@@ -103,8 +103,8 @@ void func_data_make(std::string_view line) {
     uint32_t func_no = hex_to_num(get_token(rest));
     get_token(rest);
     uint32_t unit_no = hex_to_num(get_token(rest));
-    func_record rec{func_no, unit_no, 0, 0, 0, static_cast<uint32_t>(func_table.size())};
-    table_alloc(func_table, std::move(rec));
+    table_alloc(func_table,
+                [&] { return func_record{func_no, unit_no, 0, 0, 0, static_cast<uint32_t>(func_table.size())}; });
 }
 
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name) {
@@ -115,13 +115,10 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
         trace_fmt("  addr = %08lX  length = %08lX\n", static_cast<unsigned long>(start_addr),
                   static_cast<unsigned long>(length));
     }
-    try {
-        unit_record rec{unit_no, std::string(name), start_addr, length, 0, 0, static_cast<uint32_t>(unit_table.size())};
-        table_alloc(unit_table, std::move(rec));
-    } catch (const std::bad_alloc&) {
-        error_msg(E_NO_MEMORY);
-        error_exit(kStatusFormat, L_NO_MEMORY);
-    }
+    table_alloc(unit_table, [&] {
+        return unit_record{
+            unit_no, std::string(name), start_addr, length, 0, 0, static_cast<uint32_t>(unit_table.size())};
+    });
 }
 
 // Puts both tables into table order (see the top of this file).
