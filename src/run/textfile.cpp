@@ -87,8 +87,10 @@ bool InFile::rewind() {
     return true;
 }
 
-bool OutFile::open(const std::string& name) {
-    fp_ = std::fopen(name.c_str(), "wb");
+bool OutFile::open(const std::string& name) { return open(std::fopen(name.c_str(), "wb")); }
+
+bool OutFile::open(std::FILE* fp) {
+    fp_ = fp;
     if (fp_ == nullptr) return false;
     std::setvbuf(fp_, nullptr, _IONBF, 0);
     if (!buf_) buf_.reset(new char[kTextBlock]);

@@ -53,6 +53,8 @@ private:
 class OutFile {
 public:
     bool open(const std::string& name);
+    // Takes over a stream already open for writing (binary); false for null.
+    bool open(std::FILE* fp);
     // Closes the file, writing what is buffered; false if anything failed.
     bool close();
     bool is_open() const { return fp_ != nullptr; }
