@@ -28,10 +28,12 @@ std::string date_text(long long when) {
 // Creates the trace log and writes its header. A repeated +info is ignored.
 void trace_open(int argc, char** argv) {
     if (trace_on()) return;
+    // The log is a plain file of its own: a link named "mrl.ifd" (to an
+    // input, say) is refused and left as it is, never written through.
     // Text mode: on Windows each line feed of the log is written as CR LF,
     // the platform's line end. (The converted outputs are written in binary
     // mode and keep bare line feeds everywhere, see textfile.h.)
-    trace_fp = std::fopen(kTraceName, "w");
+    trace_fp = trace_create(kTraceName);
     if (trace_fp == nullptr) {
         error_msg(E_TEMP_FILE);
         error_exit(kStatusCreate, L_TRACE_CREATE);
