@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "run/platform.h"
 #include "run/textfile.h"
 
 // ---------------------------------------------------------------------------
@@ -65,6 +66,8 @@ enum ExitPlace : int {
     L_SYM_FLUSH = 2013,      // output symbol file did not reach the disk whole
     L_OUT_OF_MEMORY = 2021,  // memory ran out outside the tables
     L_REPLACE = 2031,        // in place: an output cannot take its input's name
+    L_TEMP_HELD = 2032,      // in place: another run holds a temporary output
+    L_TEMP_SYNC = 2033,      // in place: a temporary output did not reach stable storage
 };
 
 // Exit statuses.
@@ -106,6 +109,13 @@ extern OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
 extern std::FILE* trace_fp;
 extern long long start_time;
 extern int last_error, last_warning;
+// In place: each temporary output stays open and locked by this run, by
+// slot, from its creation until it has been renamed (kNoHold: none).
+extern FileHold out_hold[6];
+// Set by the HEX pass: 1 when it kept its output HEX file (low data was
+// written) and when it kept its high HEX file. In place, only a kept output
+// replaces anything.
+extern int hex_low_kept, hex_high_kept;
 
 // The unit and function tables. Records are kept in table order: ascending
 // number, and among equal numbers in the order the insertion rule gives.

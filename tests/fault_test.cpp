@@ -65,8 +65,9 @@ struct Child {
 };
 
 // Starts mrl85 in `dir` with `args`, standard output to a file; with
-// `as_limit` non-zero the child's address space is limited to that many bytes.
-Child start(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0) {
+// `as_limit` non-zero the child's address space is limited to that many bytes,
+// with `fsize_limit` non-zero the size of each file it writes.
+Child start(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0, rlim_t fsize_limit = 0) {
     const fs::path out_file = dir.parent_path() / (dir.filename().string() + ".stdout");
     pid_t pid = fork();
     if (pid == 0) {
@@ -78,6 +79,10 @@ Child start(const fs::path& dir, const std::vector<std::string>& args, rlim_t as
         if (as_limit != 0) {
             rlimit lim{as_limit, as_limit};
             if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
+        }
+        if (fsize_limit != 0) {
+            rlimit lim{fsize_limit, fsize_limit};
+            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
         }
         std::vector<char*> argv{const_cast<char*>("mrl85")};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -102,8 +107,8 @@ Result finish(const Child& c) {
     return r;
 }
 
-Result run(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0) {
-    return finish(start(dir, args, as_limit));
+Result run(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0, rlim_t fsize_limit = 0) {
+    return finish(start(dir, args, as_limit, fsize_limit));
 }
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -265,36 +270,60 @@ TEST(Fault, SymbolInputThatCannotBeReadAgain) {
     drop_dir(dir);
 }
 
-// A full disk in the middle of outputs larger than the write buffer: the
-// write itself fails, not just the last flush. Error 7 naming the output,
-// the status of that output, nothing left behind, in place the inputs intact.
+// A HEX file of `lines` data records, all of them after a segment record
+// that selects the high HEX file, behind one low record.
+std::string big_high_hex(int lines) {
+    std::string s = ":0400000001020304F2\n:020000021000EC\n";
+    char buf[64];
+    for (int i = 0; i < lines; ++i) {
+        std::snprintf(buf, sizeof buf, ":10%04X00000102030405060708090A0B0C0D0E0F00\n", (i * 16) & 0xFFFF);
+        s += buf;
+    }
+    return s + ":00000001FF\n";
+}
+
+// A full disk, or the file size limit, in the middle of outputs larger than
+// the write buffer: the write itself fails, not just the last flush. Error 7
+// naming the output, the status of that output, nothing left behind, in
+// place the inputs intact. An ordinary output is a link to /dev/full; a
+// temporary output is never written through a link, so in place the limit
+// on the file size stands in for the full disk. That limit must not kill the
+// run with its signal, which would leave a record cut in half.
 TEST(Fault, FullDiskInTheMiddleOfLargeOutputs) {
     struct Case {
-        const char* full;  // the output name that is a link to /dev/full
+        const char* full;  // the output that cannot be written
+        bool size_limit;   // false: it is made a link to /dev/full
         std::vector<std::string> args;
         int status;
     };
+    // clang-format off
     const std::vector<Case> cases = {
-        {"prog_tmp.hex", {"prog", "-Oprog", "-H"}, 3},
-        {"prog_tmp.hxh", {"prog", "-Oprog", "-H"}, 3},
-        {"prog_tmp.sym", {"prog", "-Oprog", "-S"}, 2},
+        {"out.hex",      false, {"prog", "-Oout", "-H"},   3},
+        {"out.hxh",      false, {"prog", "-Oout", "-H"},   3},
+        {"out.sym",      false, {"prog", "-Oout", "-S"},   2},
+        {"prog_tmp.hex", true,  {"prog", "-Oprog", "-H"},  3},
+        {"high_tmp.hxh", true,  {"high", "-Ohigh", "-H"},  3},
+        {"prog_tmp.sym", true,  {"prog", "-Oprog", "-S"},  2},
     };
-    const std::string hex = big_hex(120000), sym = big_sym(30000);
+    // clang-format on
+    const std::string hex = big_hex(120000), high = big_high_hex(60000), sym = big_sym(30000);
     for (const Case& k : cases) {
         SCOPED_TRACE(k.full);
         const fs::path dir = fresh_dir("full-disk");
         spit(dir / "prog.hex", hex);
         spit(dir / "prog.sym", sym);
-        fs::create_symlink("/dev/full", dir / k.full);
-        const Result r = run(dir, k.args);
+        spit(dir / "high.hex", high);
+        if (!k.size_limit) fs::create_symlink("/dev/full", dir / k.full);
+        const Result r = run(dir, k.args, 0, k.size_limit ? rlim_t{1} << 20 : 0);
         EXPECT_EQ(r.status, k.status);
         EXPECT_TRUE(ends_with(r.out, std::string(" Error : Can't create '") + k.full + "' file\n")) << r.out;
         std::vector<std::string> left;
         for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
         std::sort(left.begin(), left.end());
-        EXPECT_EQ(left, (std::vector<std::string>{"prog.hex", "prog.sym"}));
+        EXPECT_EQ(left, (std::vector<std::string>{"high.hex", "prog.hex", "prog.sym"}));
         EXPECT_EQ(slurp(dir / "prog.hex"), hex);
         EXPECT_EQ(slurp(dir / "prog.sym"), sym);
+        EXPECT_EQ(slurp(dir / "high.hex"), high);
         drop_dir(dir);
     }
 }

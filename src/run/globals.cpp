@@ -13,6 +13,8 @@ OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
 std::FILE* trace_fp;
 long long start_time;
 int last_error, last_warning;
+FileHold out_hold[6];
+int hex_low_kept, hex_high_kept;
 
 std::vector<unit_record> unit_table;
 std::vector<func_record> func_table;
@@ -31,6 +33,8 @@ void init_globals() {
     trace_fp = nullptr;
     start_time = static_cast<long long>(std::time(nullptr));
     last_error = last_warning = 0;
+    for (FileHold& h : out_hold) h = kNoHold;
+    hex_low_kept = hex_high_kept = 0;
     unit_table.clear();
     func_table.clear();
     unit_del_count = func_del_count = 0;

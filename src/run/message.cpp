@@ -114,7 +114,10 @@ void close_file(int slot) {
 }
 
 // The clean-up of an error exit with the trace off: inputs are closed, and
-// outputs that are still open (so not finished) are closed and removed.
+// outputs that are still open (so not finished) are closed and removed. In
+// place, a temporary output is still held (locked) by this run while it is
+// removed, so its name never goes away under another run that has taken the
+// file over.
 void cleanup_files() {
     std::error_code ec;
     if (open_flag[S_IN_HEX]) in_hex_fp.close();

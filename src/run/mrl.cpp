@@ -3,15 +3,9 @@
 // the HEX pass, the symbol pass, closing, and in place the replacement of the
 // inputs.
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <new>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "mrlpro.h"
 
@@ -19,56 +13,82 @@ namespace {
 
 constexpr size_t kCommandLineMax = 255;
 
-// In place, the outputs were written under "_tmp" names. Each final name is
-// replaced by renaming its output over it, which replaces the old file in one
-// step (std::filesystem::rename replaces an existing target on POSIX and on
-// Windows alike), so at no moment is an input gone with its replacement not
-// yet in place. An input is removed only where its pass left no output to
-// take its place (the HEX pass removes an output that received no data).
-// A rename that fails (the final name is a directory, say) leaves the outputs
-// under their "_tmp" names and ends the run with error 7 naming the final
-// name, never with success.
-void replace_one(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    if (ec) {
-        error_msg(E_CANT_CREATE, to);
-        error_exit(kStatusCreate, L_REPLACE);
-    }
+// One output of an in-place run that takes the place of a file: its slot,
+// its temporary name, its final name, and the file whose permission bits it
+// gets (the first of the two that is a regular file).
+struct Replacement {
+    int slot;
+    const std::string* from;
+    const std::string* to;
+    const std::string* like;
+    const std::string* like_else;
+};
+
+// The outputs this run replaces files with, in renaming order. The high HEX
+// file comes first: its final name is no input, so when it cannot be
+// replaced, no input has been touched yet. Only an output the HEX pass kept
+// counts: when it wrote no low data, the input HEX file stays as it is (and
+// an older high HEX file too), whatever files bear the temporary names.
+std::vector<Replacement> replacements() {
+    std::vector<Replacement> list;
+    if (do_hex && hex_high_kept) list.push_back({S_OUT_HXH, &output_hihex, &final_hihex, &final_hihex, &input_hex});
+    if (do_hex && hex_low_kept) list.push_back({S_OUT_HEX, &output_hex, &final_hex, &final_hex, &final_hex});
+    if (do_sym) list.push_back({S_OUT_SYM, &output_sym, &final_sym, &final_sym, &final_sym});
+    return list;
 }
 
+// In place, the outputs were written under "_tmp" names and are still held
+// (open and locked) by this run. Each one first gets the permission bits of
+// the file it replaces and reaches stable storage, so that a crash right
+// after a rename cannot leave an empty file under an input's name; only then
+// is each renamed over its final name, which replaces the old file in one
+// step, so at no moment is an input gone with its replacement not yet in
+// place. The directory is synced after the renames, and the locks end last.
+// A temporary that cannot be synced or renamed (the final name is a
+// directory, say) ends the run with error 7 and status 2, never with
+// success; it stays under its "_tmp" name.
 void replace_inputs() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (do_hex) {
-        // The high HEX file first: its final name is no input, so when it
-        // cannot be replaced, no input has been touched yet.
-        if (fs::exists(output_hihex, ec)) replace_one(output_hihex, final_hihex);
-        if (fs::exists(output_hex, ec))
-            replace_one(output_hex, final_hex);
-        else
-            fs::remove(input_hex, ec);
+    const std::vector<Replacement> list = replacements();
+    for (const Replacement& r : list) {
+        if (!hold_copy_mode(out_hold[r.slot], *r.like)) hold_copy_mode(out_hold[r.slot], *r.like_else);
+        if (!hold_sync(out_hold[r.slot])) {
+            error_msg(E_CANT_CREATE, *r.from);
+            error_exit(kStatusCreate, L_TEMP_SYNC);
+        }
     }
-    if (do_sym) replace_one(output_sym, final_sym);
+    for (const Replacement& r : list) {
+        if (!file_replace(*r.from, *r.to)) {
+            error_msg(E_CANT_CREATE, *r.to);
+            error_exit(kStatusCreate, L_REPLACE);
+        }
+    }
+    if (!list.empty()) dir_sync(final_name);
+    for (FileHold& h : out_hold) {
+        hold_release(h);
+        h = kNoHold;
+    }
 }
 
 }  // namespace
 
 // Ctrl-C: a line end and status 1, nothing else. Only async-signal-safe calls:
-// write() and _exit() on POSIX. On Windows the C runtime runs this handler on
-// a thread of its own when Ctrl-C arrives; _write() and _exit() end the
-// process from there just the same, without flushing or closing any stream.
+// a bare write and _Exit. On Windows the C runtime runs this handler on a
+// thread of its own when Ctrl-C arrives; the process ends from there just the
+// same, without flushing or closing any stream.
 void on_interrupt(int sig) {
     std::signal(sig, SIG_IGN);
-#ifdef _WIN32
-    (void)_write(1, "\n", 1);
-#else
-    (void)!write(1, "\n", 1);
-#endif
-    _exit(kStatusInterrupted);
+    signal_safe_write("\n", 1);
+    std::_Exit(kStatusInterrupted);
 }
 
+// Before anything else: standard streams that were closed at start get the
+// null device, or the first file the run opens would become "standard
+// output" and receive the messages; and a write that fails (a closed pipe,
+// the file size limit) is reported like any failed write instead of killing
+// the process halfway through.
 int main(int argc, char** argv) {
+    std_streams_open();
+    write_signals_ignore();
     init_globals();
     std::signal(SIGINT, on_interrupt);
 

@@ -28,7 +28,26 @@ void open_input(InFile& f, int slot, const std::string& name, int line) {
     open_flag[slot] = 1;
 }
 
+// An in-place output is a temporary file that is later renamed over an
+// input, so it is made safely (see temp_create): a link bearing its name is
+// removed, never written through, and the file is locked against another run
+// of the same conversion until it has been renamed. What is left under the
+// name is a plain file of its own, so it is none of the run's other files.
+// When another run holds it, this run stops and touches nothing: the slot
+// stays closed, so its clean-up removes no file this run did not lock.
+void create_temp_output(OutFile& f, int slot, const std::string& name, int line) {
+    std::FILE* fp = nullptr;
+    const int got = temp_create(name, &fp, &out_hold[slot]);
+    if (got != kTempOk || !f.open(fp)) {
+        error_msg(E_CANT_CREATE, name);
+        error_exit(kStatusCreate, got == kTempHeld ? L_TEMP_HELD : line);
+    }
+    open_flag[slot] = 1;
+}
+
+// Other outputs are created like any program's outputs, links followed.
 void create_output(OutFile& f, int slot, const std::string& name, int line) {
+    if (in_place) return create_temp_output(f, slot, name, line);
     if (in_use(name) || !f.open(name)) {
         error_msg(E_CANT_CREATE, name);
         error_exit(kStatusCreate, line);

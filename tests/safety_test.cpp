@@ -1,0 +1,333 @@
+// safety_test.cpp: the built program against a hostile environment, where a
+// case folder cannot arrange it: closed standard streams, a closed pipe, a
+// file size limit under the trace log, permission bits in place, and two
+// in-place runs of the same files at once. Each runs mrl85 in a fresh
+// directory that is removed afterwards, also when the test fails.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "testfiles.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using testfiles::slurp;
+using testfiles::spit;
+
+// A directory of one test, removed when the test ends however it ends.
+struct TempDir {
+    fs::path path;
+    explicit TempDir(const std::string& name)
+        : path(fs::temp_directory_path() / ("mrl85-safety-" + std::to_string(getpid())) / name) {
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+        fs::remove(path.parent_path(), ec);  // only once it is empty
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+};
+
+struct Result {
+    int status;  // exit status, or 128 + signal
+    std::string out;
+};
+
+// Starts mrl85 in `dir` with `args`, standard output and error to one file;
+// `prepare` runs in the child just before the program starts, to close or
+// replace descriptors or set limits.
+pid_t start(const fs::path& dir, const std::vector<std::string>& args, const fs::path& out_file,
+            const std::function<void()>& prepare) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        int fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) _exit(126);
+        dup2(fd, 1);
+        dup2(fd, 2);  // the program never writes there; anything that does shows in the output
+        close(fd);
+        prepare();
+        std::vector<char*> argv{const_cast<char*>("mrl85")};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        alarm(60);
+        execv(MRL_BINARY, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+Result finish(pid_t pid, const fs::path& out_file) {
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    Result r{WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), slurp(out_file)};
+    fs::remove(out_file);
+    return r;
+}
+
+Result run(
+    const fs::path& dir, const std::vector<std::string>& args, const std::function<void()>& prepare = [] {}) {
+    const fs::path out_file = dir.parent_path() / (dir.filename().string() + ".stdout");
+    return finish(start(dir, args, out_file, prepare), out_file);
+}
+
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+const char kHex[] =
+    ":020000020000FC\n:02000000AABB99\n:020000021000EC\n:048000001234567868\n:020000020000FC\n"
+    ":02010000CCDD55\n:00000001FF\n";
+const char kHexOut[] = ":02000000AABB99\n:02010000CCDD55\n:00000001FF\n";
+const char kHxhOut[] = ":020000021000EC\n:048000001234567868\n:00000001FF\n";
+const char kSym[] =
+    "# SECTION INFORMATION\n"
+    "0001 P        0 0 0 00000000 00000400 main.o\n"
+    "0002 FAR      0 0 0 00010000 00000040 bank.o\n"
+    "0003 C        0 0 0 0000C000 00000040 main.o\n";
+const char kSymOut[] =
+    "# SECTION INFORMATION\n"
+    "0001 P        0 0 0 00000000 00000400 main.o\n"
+    "0002 C        0 0 0 0000C000 00000040 main.o\n";
+
+const char kBanner[] =
+    "HEX, SYM file converter for ZQ50 Series V.1.00.00\n"
+    "Copyright (c) 2026 The mrl85 authors\n"
+    "Released under the MIT License\n\n";
+
+// Started without standard input, output and error, the run must not take
+// one of those descriptors for a file: the "convert now" lines would land in
+// the converted output. The messages are lost; the conversion is whole.
+TEST(Safety, ClosedStandardStreamsTakeNoOutput) {
+    TempDir d("closed-streams");
+    spit(d.path / "prog.hex", kHex);
+    spit(d.path / "prog.sym", kSym);
+    const Result r = run(d.path, {"prog", "-Oprog"}, [] {
+        close(0);
+        close(1);
+        close(2);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(slurp(d.path / "prog.hex"), kHexOut);
+    EXPECT_EQ(slurp(d.path / "prog.hxh"), kHxhOut);
+    EXPECT_EQ(slurp(d.path / "prog.sym"), kSymOut);
+    EXPECT_EQ(names_in(d.path), (std::vector<std::string>{"prog.hex", "prog.hxh", "prog.sym"}));
+}
+
+// Standard output is a pipe nobody reads (as in "mrl85 ... | head -1" once
+// head has gone): the messages are lost, and both passes still complete.
+TEST(Safety, ClosedPipeOnStandardOutputLosesOnlyMessages) {
+    TempDir d("closed-pipe");
+    spit(d.path / "prog.hex", kHex);
+    spit(d.path / "prog.sym", kSym);
+    const Result r = run(d.path, {"prog", "-Oout"}, [] {
+        int p[2];
+        if (pipe(p) != 0) _exit(126);
+        close(p[0]);
+        dup2(p[1], 1);
+        close(p[1]);
+        signal(SIGPIPE, SIG_DFL);  // as a shell starts it
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(slurp(d.path / "out.hex"), kHexOut);
+    EXPECT_EQ(slurp(d.path / "out.hxh"), kHxhOut);
+    EXPECT_EQ(slurp(d.path / "out.sym"), kSymOut);
+}
+
+// Under a file size limit smaller than the trace header, the header cannot
+// be written: error 10 and status 2, reported, not a death by signal (the
+// end line of the log cannot be written either, which error 7 without a
+// name says). Standard output is a pipe here, which the limit does not cover.
+TEST(Safety, FileSizeLimitUnderTheTraceHeaderIsErrorTen) {
+    TempDir d("size-limit-trace");
+    spit(d.path / "prog.hex", kHex);
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    const Result r = run(d.path, {"prog", "-Oout", "-H", "+info"}, [&] {
+        dup2(p[1], 1);
+        close(p[0]);
+        close(p[1]);
+        rlimit lim{40, 40};
+        if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
+        signal(SIGXFSZ, SIG_DFL);
+    });
+    close(p[1]);
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+    close(p[0]);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_EQ(out, std::string(kBanner) + " Error : Can't create temporary file\n Error : Can't create '' file\n");
+    EXPECT_EQ(names_in(d.path), (std::vector<std::string>{"mrl.ifd", "prog.hex"}));
+}
+
+// In place, each replacement keeps the permission bits of the file it
+// replaces; a new high HEX file gets those of the input HEX file.
+TEST(Safety, InPlaceKeepsPermissionBits) {
+    struct Case {
+        mode_t hex, sym, older_hxh;  // older_hxh 0: there is none
+        mode_t want_hxh;
+    };
+    const Case cases[] = {
+        {0640, 0600, 0, 0640},
+        {0604, 0640, 0600, 0600},
+        {0755, 0444, 0660, 0660},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.hex) + " " + std::to_string(c.sym) + " " + std::to_string(c.older_hxh));
+        TempDir d("modes");
+        spit(d.path / "prog.hex", kHex);
+        spit(d.path / "prog.sym", kSym);
+        ASSERT_EQ(chmod((d.path / "prog.hex").c_str(), c.hex), 0);
+        ASSERT_EQ(chmod((d.path / "prog.sym").c_str(), c.sym), 0);
+        if (c.older_hxh != 0) {
+            spit(d.path / "prog.hxh", "older\n");
+            ASSERT_EQ(chmod((d.path / "prog.hxh").c_str(), c.older_hxh), 0);
+        }
+        const Result r = run(d.path, {"prog", "-Oprog"}, [] { umask(022); });
+        ASSERT_EQ(r.status, 0) << r.out;
+        auto mode = [&](const char* name) {
+            struct stat st {};
+            stat((d.path / name).c_str(), &st);
+            return st.st_mode & 07777;
+        };
+        EXPECT_EQ(mode("prog.hex"), c.hex);
+        EXPECT_EQ(mode("prog.sym"), c.sym);
+        EXPECT_EQ(mode("prog.hxh"), c.want_hxh);
+        EXPECT_EQ(slurp(d.path / "prog.hex"), kHexOut);
+        EXPECT_EQ(slurp(d.path / "prog.hxh"), kHxhOut);
+        EXPECT_EQ(slurp(d.path / "prog.sym"), kSymOut);
+    }
+}
+
+// A temporary output that another run holds (its lock taken here) stops the
+// run with error 7 naming it, status 2; the run touches nothing: not the
+// inputs, not the held file, and it leaves no file of its own behind. With
+// the trace on, the log names the place of that check.
+TEST(Safety, TemporaryHeldByAnotherRunStopsTheRun) {
+    struct Case {
+        const char* held;
+        std::vector<std::string> args;
+        std::vector<std::string> left;  // the run directory afterwards
+    };
+    const std::vector<Case> cases = {
+        {"prog_tmp.hex", {"prog", "-Oprog", "+info"}, {"mrl.ifd", "prog.hex", "prog.sym", "prog_tmp.hex"}},
+        {"prog_tmp.hxh", {"prog", "-Oprog", "-H"}, {"prog.hex", "prog.sym", "prog_tmp.hxh"}},
+        {"prog_tmp.sym", {"prog", "-Oprog"}, {"prog.hex", "prog.sym", "prog_tmp.sym"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.held);
+        TempDir d("held");
+        spit(d.path / "prog.hex", kHex);
+        spit(d.path / "prog.sym", kSym);
+        spit(d.path / c.held, "another run's output\n");
+        const int fd = open((d.path / c.held).c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        const Result r = run(d.path, c.args);
+        close(fd);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(ends_with(r.out, std::string(" Error : Can't create '") + c.held + "' file\n")) << r.out;
+        EXPECT_EQ(names_in(d.path), c.left);
+        EXPECT_EQ(slurp(d.path / "prog.hex"), kHex);
+        EXPECT_EQ(slurp(d.path / "prog.sym"), kSym);
+        EXPECT_EQ(slurp(d.path / c.held), "another run's output\n");
+        if (fs::exists(d.path / "mrl.ifd")) {
+            EXPECT_NE(slurp(d.path / "mrl.ifd").find("++++++++++ Error exit at 2032 ++++++++++\n"), std::string::npos);
+        }
+    }
+}
+
+// Two in-place runs of the same files at once, many times: every final name
+// always ends up holding a complete conversion (of the original, or of the
+// other run's result), no temporary file is left, at least one run
+// succeeds, and a run that loses the race says so with error 7.
+TEST(Safety, TwoInPlaceRunsAtOnceNeverLoseAFile) {
+    // Inputs large enough that the two runs overlap.
+    std::string hex, sym = "# SECTION INFORMATION\n";
+    char buf[96];
+    for (int i = 0; i < 20000; ++i) {
+        if (i % 500 == 0) hex += (i / 500) % 2 ? ":020000021000EC\n" : ":020000020000FC\n";
+        std::snprintf(buf, sizeof buf, ":10%04X00000102030405060708090A0B0C0D0E0F00\n", (i * 16) & 0xFFFF);
+        hex += buf;
+    }
+    hex += ":00000001FF\n";
+    for (int u = 1; u <= 6000; ++u) {
+        std::snprintf(buf, sizeof buf, "%04X P 0 0 0 %08X 00000010 m%d.o\n", u,
+                      u % 3 == 0 ? 0x10000u + u * 16u : (u * 16u) & 0xFFFFu, u);
+        sym += buf;
+    }
+    // The results of one run, and of a second run over them.
+    TempDir ref("race-ref");
+    spit(ref.path / "prog.hex", hex);
+    spit(ref.path / "prog.sym", sym);
+    ASSERT_EQ(run(ref.path, {"prog", "-Oprog"}).status, 0);
+    const std::string hex1 = slurp(ref.path / "prog.hex"), hxh1 = slurp(ref.path / "prog.hxh"),
+                      sym1 = slurp(ref.path / "prog.sym");
+    ASSERT_EQ(run(ref.path, {"prog", "-Oprog"}).status, 0);
+    const std::string hex2 = slurp(ref.path / "prog.hex"), sym2 = slurp(ref.path / "prog.sym");
+
+#if defined(__SANITIZE_ADDRESS__)
+    const int rounds = 15;  // each run is many times slower there
+#else
+    const int rounds = 50;
+#endif
+    TempDir d("race");
+    int lost = 0;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        for (const auto& e : fs::directory_iterator(d.path)) fs::remove(e.path());
+        spit(d.path / "prog.hex", hex);
+        spit(d.path / "prog.sym", sym);
+        const fs::path out_a = d.path.parent_path() / "race-a.stdout", out_b = d.path.parent_path() / "race-b.stdout";
+        const pid_t a = start(d.path, {"prog", "-Oprog"}, out_a, [] {});
+        const pid_t b = start(d.path, {"prog", "-Oprog"}, out_b, [] {});
+        const Result ra = finish(a, out_a), rb = finish(b, out_b);
+        int ok = 0;
+        for (const Result* r : {&ra, &rb}) {
+            if (r->status == 0) {
+                ++ok;
+                continue;
+            }
+            ++lost;
+            EXPECT_EQ(r->status, 2) << r->out;
+            EXPECT_TRUE(ends_with(r->out, " Error : Can't create 'prog_tmp.hex' file\n") ||
+                        ends_with(r->out, " Error : Can't create 'prog_tmp.hxh' file\n") ||
+                        ends_with(r->out, " Error : Can't create 'prog_tmp.sym' file\n"))
+                << r->out;
+        }
+        EXPECT_GE(ok, 1);
+        ASSERT_EQ(names_in(d.path), (std::vector<std::string>{"prog.hex", "prog.hxh", "prog.sym"}));
+        const std::string now_hex = slurp(d.path / "prog.hex"), now_sym = slurp(d.path / "prog.sym");
+        EXPECT_TRUE(now_hex == hex1 || now_hex == hex2) << "prog.hex is no complete conversion";
+        EXPECT_TRUE(now_sym == sym1 || now_sym == sym2) << "prog.sym is no complete conversion";
+        EXPECT_EQ(slurp(d.path / "prog.hxh"), hxh1);
+    }
+    std::printf("%d of %d runs lost the race\n", lost, 2 * rounds);
+}
+
+}  // namespace
