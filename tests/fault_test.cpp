@@ -65,9 +65,8 @@ struct Child {
 };
 
 // Starts mrl85 in `dir` with `args`, standard output to a file; with
-// `as_limit` non-zero the child's address space is limited to that many bytes,
-// with `fsize_limit` non-zero the size of each file it writes.
-Child start(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0, rlim_t fsize_limit = 0) {
+// `as_limit` non-zero the child's address space is limited to that many bytes.
+Child start(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0) {
     const fs::path out_file = dir.parent_path() / (dir.filename().string() + ".stdout");
     pid_t pid = fork();
     if (pid == 0) {
@@ -79,10 +78,6 @@ Child start(const fs::path& dir, const std::vector<std::string>& args, rlim_t as
         if (as_limit != 0) {
             rlimit lim{as_limit, as_limit};
             if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
-        }
-        if (fsize_limit != 0) {
-            rlimit lim{fsize_limit, fsize_limit};
-            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
         }
         std::vector<char*> argv{const_cast<char*>("mrl85")};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -107,8 +102,8 @@ Result finish(const Child& c) {
     return r;
 }
 
-Result run(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0, rlim_t fsize_limit = 0) {
-    return finish(start(dir, args, as_limit, fsize_limit));
+Result run(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0) {
+    return finish(start(dir, args, as_limit));
 }
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -282,6 +277,26 @@ std::string big_high_hex(int lines) {
     return s + ":00000001FF\n";
 }
 
+// While it exists, the programs started get a limit on the size of each file
+// they write (a lower soft limit of this process, which they inherit).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit lim{bytes, saved_.rlim_max};
+        active_ = bytes != 0 && setrlimit(RLIMIT_FSIZE, &lim) == 0;
+    }
+    ~FileSizeLimit() {
+        if (active_) setrlimit(RLIMIT_FSIZE, &saved_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    bool active_ = false;
+};
+
 // A full disk, or the file size limit, in the middle of outputs larger than
 // the write buffer: the write itself fails, not just the last flush. Error 7
 // naming the output, the status of that output, nothing left behind, in
@@ -314,7 +329,10 @@ TEST(Fault, FullDiskInTheMiddleOfLargeOutputs) {
         spit(dir / "prog.sym", sym);
         spit(dir / "high.hex", high);
         if (!k.size_limit) fs::create_symlink("/dev/full", dir / k.full);
-        const Result r = run(dir, k.args, 0, k.size_limit ? rlim_t{1} << 20 : 0);
+        const Result r = [&] {
+            const FileSizeLimit limit(k.size_limit ? rlim_t{1} << 20 : 0);
+            return run(dir, k.args);
+        }();
         EXPECT_EQ(r.status, k.status);
         EXPECT_TRUE(ends_with(r.out, std::string(" Error : Can't create '") + k.full + "' file\n")) << r.out;
         std::vector<std::string> left;

@@ -18,50 +18,44 @@
 #include <string>
 #include <vector>
 
-#include "testfiles.h"
+#include "testutil.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using testfiles::slurp;
-using testfiles::spit;
+using testutil::slurp;
+using testutil::spit;
+using testutil::TempDir;
 
-// A directory of one test, removed when the test ends however it ends.
-struct TempDir {
-    fs::path path;
-    explicit TempDir(const std::string& name)
-        : path(fs::temp_directory_path() / ("mrl85-safety-" + std::to_string(getpid())) / name) {
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-        fs::remove(path.parent_path(), ec);  // only once it is empty
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-};
+// What these tests arrange (descriptors, signals, limits, flock, modes) is
+// POSIX; a Windows build of the program is not their subject.
+#define SKIP_FOR_WINDOWS() \
+    if (testutil::windows_program()) GTEST_SKIP() << "POSIX descriptors, signals, limits and locks"
 
 struct Result {
     int status;  // exit status, or 128 + signal
     std::string out;
 };
 
-// Starts mrl85 in `dir` with `args`, standard output and error to one file;
-// `prepare` runs in the child just before the program starts, to close or
-// replace descriptors or set limits.
-pid_t start(const fs::path& dir, const std::vector<std::string>& args, const fs::path& out_file,
-            const std::function<void()>& prepare) {
+struct Child {
+    pid_t pid;
+    int out;  // read end of its standard output and error
+};
+
+// Starts the built program in `dir` as "mrl85 args...", standard output and
+// error into one pipe; `prepare` runs in the child just before the program
+// starts, to close or replace descriptors or set limits.
+Child start(const fs::path& dir, const std::vector<std::string>& args, const std::function<void()>& prepare) {
+    int p[2];
+    if (pipe(p) != 0) return {-1, -1};
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(126);
-        int fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0) _exit(126);
-        dup2(fd, 1);
-        dup2(fd, 2);  // the program never writes there; anything that does shows in the output
-        close(fd);
+        dup2(p[1], 1);
+        dup2(p[1], 2);  // the program never writes there; anything that does shows in the output
+        close(p[0]);
+        close(p[1]);
         prepare();
         std::vector<char*> argv{const_cast<char*>("mrl85")};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -70,21 +64,24 @@ pid_t start(const fs::path& dir, const std::vector<std::string>& args, const fs:
         execv(MRL_BINARY, argv.data());
         _exit(127);
     }
-    return pid;
+    close(p[1]);
+    return {pid, p[0]};
 }
 
-Result finish(pid_t pid, const fs::path& out_file) {
+// Reads what the program writes up to its end, then its status.
+Result finish(const Child& c) {
+    Result r{-1, ""};
+    char buf[4096];
+    for (ssize_t n; (n = read(c.out, buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<size_t>(n));
+    close(c.out);
     int ws = 0;
-    waitpid(pid, &ws, 0);
-    Result r{WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), slurp(out_file)};
-    fs::remove(out_file);
+    if (c.pid > 0 && waitpid(c.pid, &ws, 0) == c.pid) r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
     return r;
 }
 
 Result run(
     const fs::path& dir, const std::vector<std::string>& args, const std::function<void()>& prepare = [] {}) {
-    const fs::path out_file = dir.parent_path() / (dir.filename().string() + ".stdout");
-    return finish(start(dir, args, out_file, prepare), out_file);
+    return finish(start(dir, args, prepare));
 }
 
 std::vector<std::string> names_in(const fs::path& dir) {
@@ -122,29 +119,31 @@ const char kBanner[] =
 // one of those descriptors for a file: the "convert now" lines would land in
 // the converted output. The messages are lost; the conversion is whole.
 TEST(Safety, ClosedStandardStreamsTakeNoOutput) {
-    TempDir d("closed-streams");
-    spit(d.path / "prog.hex", kHex);
-    spit(d.path / "prog.sym", kSym);
-    const Result r = run(d.path, {"prog", "-Oprog"}, [] {
+    SKIP_FOR_WINDOWS();
+    const TempDir d;
+    spit(d / "prog.hex", kHex);
+    spit(d / "prog.sym", kSym);
+    const Result r = run(d.path(), {"prog", "-Oprog"}, [] {
         close(0);
         close(1);
         close(2);
     });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(slurp(d.path / "prog.hex"), kHexOut);
-    EXPECT_EQ(slurp(d.path / "prog.hxh"), kHxhOut);
-    EXPECT_EQ(slurp(d.path / "prog.sym"), kSymOut);
-    EXPECT_EQ(names_in(d.path), (std::vector<std::string>{"prog.hex", "prog.hxh", "prog.sym"}));
+    EXPECT_EQ(slurp(d / "prog.hex"), kHexOut);
+    EXPECT_EQ(slurp(d / "prog.hxh"), kHxhOut);
+    EXPECT_EQ(slurp(d / "prog.sym"), kSymOut);
+    EXPECT_EQ(names_in(d.path()), (std::vector<std::string>{"prog.hex", "prog.hxh", "prog.sym"}));
 }
 
 // Standard output is a pipe nobody reads (as in "mrl85 ... | head -1" once
 // head has gone): the messages are lost, and both passes still complete.
 TEST(Safety, ClosedPipeOnStandardOutputLosesOnlyMessages) {
-    TempDir d("closed-pipe");
-    spit(d.path / "prog.hex", kHex);
-    spit(d.path / "prog.sym", kSym);
-    const Result r = run(d.path, {"prog", "-Oout"}, [] {
+    SKIP_FOR_WINDOWS();
+    const TempDir d;
+    spit(d / "prog.hex", kHex);
+    spit(d / "prog.sym", kSym);
+    const Result r = run(d.path(), {"prog", "-Oout"}, [] {
         int p[2];
         if (pipe(p) != 0) _exit(126);
         close(p[0]);
@@ -153,41 +152,33 @@ TEST(Safety, ClosedPipeOnStandardOutputLosesOnlyMessages) {
         signal(SIGPIPE, SIG_DFL);  // as a shell starts it
     });
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(slurp(d.path / "out.hex"), kHexOut);
-    EXPECT_EQ(slurp(d.path / "out.hxh"), kHxhOut);
-    EXPECT_EQ(slurp(d.path / "out.sym"), kSymOut);
+    EXPECT_EQ(slurp(d / "out.hex"), kHexOut);
+    EXPECT_EQ(slurp(d / "out.hxh"), kHxhOut);
+    EXPECT_EQ(slurp(d / "out.sym"), kSymOut);
 }
 
 // Under a file size limit smaller than the trace header, the header cannot
 // be written: error 10 and status 2, reported, not a death by signal (the
 // end line of the log cannot be written either, which error 7 without a
-// name says). Standard output is a pipe here, which the limit does not cover.
+// name says). Standard output is a pipe, which the limit does not cover.
 TEST(Safety, FileSizeLimitUnderTheTraceHeaderIsErrorTen) {
-    TempDir d("size-limit-trace");
-    spit(d.path / "prog.hex", kHex);
-    int p[2];
-    ASSERT_EQ(pipe(p), 0);
-    const Result r = run(d.path, {"prog", "-Oout", "-H", "+info"}, [&] {
-        dup2(p[1], 1);
-        close(p[0]);
-        close(p[1]);
+    SKIP_FOR_WINDOWS();
+    const TempDir d;
+    spit(d / "prog.hex", kHex);
+    const Result r = run(d.path(), {"prog", "-Oout", "-H", "+info"}, [] {
         rlimit lim{40, 40};
         if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
         signal(SIGXFSZ, SIG_DFL);
     });
-    close(p[1]);
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-    close(p[0]);
     EXPECT_EQ(r.status, 2) << r.out;
-    EXPECT_EQ(out, std::string(kBanner) + " Error : Can't create temporary file\n Error : Can't create '' file\n");
-    EXPECT_EQ(names_in(d.path), (std::vector<std::string>{"mrl.ifd", "prog.hex"}));
+    EXPECT_EQ(r.out, std::string(kBanner) + " Error : Can't create temporary file\n Error : Can't create '' file\n");
+    EXPECT_EQ(names_in(d.path()), (std::vector<std::string>{"mrl.ifd", "prog.hex"}));
 }
 
 // In place, each replacement keeps the permission bits of the file it
 // replaces; a new high HEX file gets those of the input HEX file.
 TEST(Safety, InPlaceKeepsPermissionBits) {
+    SKIP_FOR_WINDOWS();
     struct Case {
         mode_t hex, sym, older_hxh;  // older_hxh 0: there is none
         mode_t want_hxh;
@@ -199,28 +190,28 @@ TEST(Safety, InPlaceKeepsPermissionBits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.hex) + " " + std::to_string(c.sym) + " " + std::to_string(c.older_hxh));
-        TempDir d("modes");
-        spit(d.path / "prog.hex", kHex);
-        spit(d.path / "prog.sym", kSym);
-        ASSERT_EQ(chmod((d.path / "prog.hex").c_str(), c.hex), 0);
-        ASSERT_EQ(chmod((d.path / "prog.sym").c_str(), c.sym), 0);
+        const TempDir d;
+        spit(d / "prog.hex", kHex);
+        spit(d / "prog.sym", kSym);
+        ASSERT_EQ(chmod((d / "prog.hex").c_str(), c.hex), 0);
+        ASSERT_EQ(chmod((d / "prog.sym").c_str(), c.sym), 0);
         if (c.older_hxh != 0) {
-            spit(d.path / "prog.hxh", "older\n");
-            ASSERT_EQ(chmod((d.path / "prog.hxh").c_str(), c.older_hxh), 0);
+            spit(d / "prog.hxh", "older\n");
+            ASSERT_EQ(chmod((d / "prog.hxh").c_str(), c.older_hxh), 0);
         }
-        const Result r = run(d.path, {"prog", "-Oprog"}, [] { umask(022); });
+        const Result r = run(d.path(), {"prog", "-Oprog"}, [] { umask(022); });
         ASSERT_EQ(r.status, 0) << r.out;
         auto mode = [&](const char* name) {
             struct stat st {};
-            stat((d.path / name).c_str(), &st);
+            stat((d / name).c_str(), &st);
             return st.st_mode & 07777;
         };
         EXPECT_EQ(mode("prog.hex"), c.hex);
         EXPECT_EQ(mode("prog.sym"), c.sym);
         EXPECT_EQ(mode("prog.hxh"), c.want_hxh);
-        EXPECT_EQ(slurp(d.path / "prog.hex"), kHexOut);
-        EXPECT_EQ(slurp(d.path / "prog.hxh"), kHxhOut);
-        EXPECT_EQ(slurp(d.path / "prog.sym"), kSymOut);
+        EXPECT_EQ(slurp(d / "prog.hex"), kHexOut);
+        EXPECT_EQ(slurp(d / "prog.hxh"), kHxhOut);
+        EXPECT_EQ(slurp(d / "prog.sym"), kSymOut);
     }
 }
 
@@ -229,6 +220,7 @@ TEST(Safety, InPlaceKeepsPermissionBits) {
 // inputs, not the held file, and it leaves no file of its own behind. With
 // the trace on, the log names the place of that check.
 TEST(Safety, TemporaryHeldByAnotherRunStopsTheRun) {
+    SKIP_FOR_WINDOWS();
     struct Case {
         const char* held;
         std::vector<std::string> args;
@@ -241,23 +233,23 @@ TEST(Safety, TemporaryHeldByAnotherRunStopsTheRun) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.held);
-        TempDir d("held");
-        spit(d.path / "prog.hex", kHex);
-        spit(d.path / "prog.sym", kSym);
-        spit(d.path / c.held, "another run's output\n");
-        const int fd = open((d.path / c.held).c_str(), O_RDWR);
+        const TempDir d;
+        spit(d / "prog.hex", kHex);
+        spit(d / "prog.sym", kSym);
+        spit(d / c.held, "another run's output\n");
+        const int fd = open((d / c.held).c_str(), O_RDWR);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(flock(fd, LOCK_EX), 0);
-        const Result r = run(d.path, c.args);
+        const Result r = run(d.path(), c.args);
         close(fd);
         EXPECT_EQ(r.status, 2);
         EXPECT_TRUE(ends_with(r.out, std::string(" Error : Can't create '") + c.held + "' file\n")) << r.out;
-        EXPECT_EQ(names_in(d.path), c.left);
-        EXPECT_EQ(slurp(d.path / "prog.hex"), kHex);
-        EXPECT_EQ(slurp(d.path / "prog.sym"), kSym);
-        EXPECT_EQ(slurp(d.path / c.held), "another run's output\n");
-        if (fs::exists(d.path / "mrl.ifd")) {
-            EXPECT_NE(slurp(d.path / "mrl.ifd").find("++++++++++ Error exit at 2032 ++++++++++\n"), std::string::npos);
+        EXPECT_EQ(names_in(d.path()), c.left);
+        EXPECT_EQ(slurp(d / "prog.hex"), kHex);
+        EXPECT_EQ(slurp(d / "prog.sym"), kSym);
+        EXPECT_EQ(slurp(d / c.held), "another run's output\n");
+        if (fs::exists(d / "mrl.ifd")) {
+            EXPECT_NE(slurp(d / "mrl.ifd").find("++++++++++ Error exit at 2032 ++++++++++\n"), std::string::npos);
         }
     }
 }
@@ -267,6 +259,7 @@ TEST(Safety, TemporaryHeldByAnotherRunStopsTheRun) {
 // other run's result), no temporary file is left, at least one run
 // succeeds, and a run that loses the race says so with error 7.
 TEST(Safety, TwoInPlaceRunsAtOnceNeverLoseAFile) {
+    SKIP_FOR_WINDOWS();
     // Inputs large enough that the two runs overlap.
     std::string hex, sym = "# SECTION INFORMATION\n";
     char buf[96];
@@ -282,31 +275,29 @@ TEST(Safety, TwoInPlaceRunsAtOnceNeverLoseAFile) {
         sym += buf;
     }
     // The results of one run, and of a second run over them.
-    TempDir ref("race-ref");
-    spit(ref.path / "prog.hex", hex);
-    spit(ref.path / "prog.sym", sym);
-    ASSERT_EQ(run(ref.path, {"prog", "-Oprog"}).status, 0);
-    const std::string hex1 = slurp(ref.path / "prog.hex"), hxh1 = slurp(ref.path / "prog.hxh"),
-                      sym1 = slurp(ref.path / "prog.sym");
-    ASSERT_EQ(run(ref.path, {"prog", "-Oprog"}).status, 0);
-    const std::string hex2 = slurp(ref.path / "prog.hex"), sym2 = slurp(ref.path / "prog.sym");
+    const TempDir ref;
+    spit(ref / "prog.hex", hex);
+    spit(ref / "prog.sym", sym);
+    ASSERT_EQ(run(ref.path(), {"prog", "-Oprog"}).status, 0);
+    const std::string hex1 = slurp(ref / "prog.hex"), hxh1 = slurp(ref / "prog.hxh"), sym1 = slurp(ref / "prog.sym");
+    ASSERT_EQ(run(ref.path(), {"prog", "-Oprog"}).status, 0);
+    const std::string hex2 = slurp(ref / "prog.hex"), sym2 = slurp(ref / "prog.sym");
 
 #if defined(__SANITIZE_ADDRESS__)
     const int rounds = 15;  // each run is many times slower there
 #else
     const int rounds = 50;
 #endif
-    TempDir d("race");
+    const TempDir d;
     int lost = 0;
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        for (const auto& e : fs::directory_iterator(d.path)) fs::remove(e.path());
-        spit(d.path / "prog.hex", hex);
-        spit(d.path / "prog.sym", sym);
-        const fs::path out_a = d.path.parent_path() / "race-a.stdout", out_b = d.path.parent_path() / "race-b.stdout";
-        const pid_t a = start(d.path, {"prog", "-Oprog"}, out_a, [] {});
-        const pid_t b = start(d.path, {"prog", "-Oprog"}, out_b, [] {});
-        const Result ra = finish(a, out_a), rb = finish(b, out_b);
+        for (const auto& e : fs::directory_iterator(d.path())) fs::remove(e.path());
+        spit(d / "prog.hex", hex);
+        spit(d / "prog.sym", sym);
+        const Child a = start(d.path(), {"prog", "-Oprog"}, [] {});
+        const Child b = start(d.path(), {"prog", "-Oprog"}, [] {});
+        const Result ra = finish(a), rb = finish(b);
         int ok = 0;
         for (const Result* r : {&ra, &rb}) {
             if (r->status == 0) {
@@ -321,11 +312,11 @@ TEST(Safety, TwoInPlaceRunsAtOnceNeverLoseAFile) {
                 << r->out;
         }
         EXPECT_GE(ok, 1);
-        ASSERT_EQ(names_in(d.path), (std::vector<std::string>{"prog.hex", "prog.hxh", "prog.sym"}));
-        const std::string now_hex = slurp(d.path / "prog.hex"), now_sym = slurp(d.path / "prog.sym");
+        ASSERT_EQ(names_in(d.path()), (std::vector<std::string>{"prog.hex", "prog.hxh", "prog.sym"}));
+        const std::string now_hex = slurp(d / "prog.hex"), now_sym = slurp(d / "prog.sym");
         EXPECT_TRUE(now_hex == hex1 || now_hex == hex2) << "prog.hex is no complete conversion";
         EXPECT_TRUE(now_sym == sym1 || now_sym == sym2) << "prog.sym is no complete conversion";
-        EXPECT_EQ(slurp(d.path / "prog.hxh"), hxh1);
+        EXPECT_EQ(slurp(d / "prog.hxh"), hxh1);
     }
     std::printf("%d of %d runs lost the race\n", lost, 2 * rounds);
 }

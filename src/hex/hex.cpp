@@ -188,8 +188,8 @@ void data_make() {
     close_file(S_IN_HEX);
     close_file(S_OUT_HEX);
     close_file(S_OUT_HXH);
-    hex_low_kept = !hex_empty;
-    hex_high_kept = !hex_empty && !hxh_empty;
+    hex_low_kept = !st.hex_empty;
+    hex_high_kept = !st.hex_empty && !st.hxh_empty;
     std::error_code ec;
     if (st.hex_empty) {
         warning_msg(1, output_hex);
