@@ -118,10 +118,11 @@ int temp_create(const std::string& name, std::FILE** fp, FileHold* hold) {
             close(fd);
             continue;
         }
-        int out = fd;
-        std::FILE* f = nullptr;
-        if (ftruncate(fd, 0) != 0 || (out = fcntl(fd, F_DUPFD_CLOEXEC, 3)) < 0 || (f = fdopen(out, "wb")) == nullptr) {
-            if (out >= 0 && out != fd) close(out);
+        // The stream gets a descriptor of its own; closing it keeps the lock.
+        const int out = ftruncate(fd, 0) == 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 3) : -1;
+        std::FILE* f = out >= 0 ? fdopen(out, "wb") : nullptr;
+        if (f == nullptr) {
+            if (out >= 0) close(out);
             close(fd);
             return kTempFailed;
         }
