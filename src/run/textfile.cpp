@@ -111,12 +111,12 @@ static bool write_out(std::FILE* fp, const char* p, size_t n) {
             size_t take = n < kStageIn ? n : kStageIn;
             size_t out = 0;
             for (const char* end = p + take; p < end;) {
-                const void* hit = std::memchr(p, '\n', static_cast<size_t>(end - p));
-                const char* run_end = hit != nullptr ? static_cast<const char*>(hit) : end;
-                size_t run = static_cast<size_t>(run_end - p);
+                const size_t left = static_cast<size_t>(end - p);
+                const void* hit = std::memchr(p, '\n', left);
+                const size_t run = hit != nullptr ? static_cast<size_t>(static_cast<const char*>(hit) - p) : left;
                 std::memcpy(stage + out, p, run);
                 out += run;
-                p = run_end;
+                p += run;
                 if (hit != nullptr) {
                     stage[out++] = '\r';
                     stage[out++] = '\n';
