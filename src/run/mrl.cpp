@@ -14,6 +14,7 @@
 #endif
 
 #include "mrlpro.h"
+#include "run/fsname.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ constexpr size_t kCommandLineMax = 255;
 // name, never with success.
 void replace_one(const std::string& from, const std::string& to) {
     std::error_code ec;
-    std::filesystem::rename(from, to, ec);
+    std::filesystem::rename(fs_name(from), fs_name(to), ec);
     if (ec) {
         error_msg(E_CANT_CREATE, to);
         error_exit(kStatusCreate, L_REPLACE);
@@ -43,11 +44,11 @@ void replace_inputs() {
     if (do_hex) {
         // The high HEX file first: its final name is no input, so when it
         // cannot be replaced, no input has been touched yet.
-        if (fs::exists(output_hihex, ec)) replace_one(output_hihex, final_hihex);
-        if (fs::exists(output_hex, ec))
+        if (fs::exists(fs_name(output_hihex), ec)) replace_one(output_hihex, final_hihex);
+        if (fs::exists(fs_name(output_hex), ec))
             replace_one(output_hex, final_hex);
         else
-            fs::remove(input_hex, ec);
+            fs::remove(fs_name(input_hex), ec);
     }
     if (do_sym) replace_one(output_sym, final_sym);
 }
