@@ -1,64 +1,90 @@
-# Installation and the Debian package of mrl85.
+# Installation and the packages of mrl85. The version is project(VERSION),
+# the same number the program prints as "V.1.00.00" (cmake/version.cmake).
 #
+# Linux and other POSIX systems:
 #   cmake --install <build> --prefix <dir>   bin/mrl85, share/man/man1/mrl85.1,
 #                                            share/doc/mrl85/README.md and LICENSE
-#   cpack --config <build>/CPackConfig.cmake mrl85_<version>_<arch>.deb
+#   cd <build> && cpack                      package/mrl85_<version>_<arch>.deb
 #
-# The package version is read from the program's own version text (kVersion in
-# src/mrlpro.h, "V.1.00.00" giving 1.0.0), so the package can never claim a
-# version that the program does not print.
+# Windows (the MinGW-w64 cross build, scripts/win-package):
+#   cmake --install <build> --prefix <dir>   mrl85.exe, README.md, LICENSE and
+#                                            mrl85.html (the manual) side by side
+#   cd <build> && cpack                      package/mrl85-<version>-win64.zip
 include(GNUInstallDirs)
 
-file(STRINGS "${PROJECT_SOURCE_DIR}/src/mrlpro.h" MRL_VERSION_LINE REGEX "kVersion = \"V\\.[0-9]+\\.[0-9]+\\.[0-9]+\"")
-if(NOT MRL_VERSION_LINE MATCHES "V\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)")
-  message(FATAL_ERROR "packaging: no version text of the form V.n.nn.nn in src/mrlpro.h")
+# The manual page as installed: the version in its title line is replaced by
+# project(VERSION), so the page never names another version than the program.
+# Written anew only when it changes, so nothing is rebuilt for nothing.
+file(READ "${PROJECT_SOURCE_DIR}/man/mrl85.1" MRL_MAN_PAGE)
+string(REGEX REPLACE "\n(\\.TH [^\n]*)\"mrl85 [0-9.]+\"" "\n\\1\"mrl85 ${PROJECT_VERSION}\"" MRL_MAN_PAGE
+       "${MRL_MAN_PAGE}")
+set(MRL_MAN_OUT "${PROJECT_BINARY_DIR}/man/mrl85.1")
+set(MRL_MAN_OLD "")
+if(EXISTS "${MRL_MAN_OUT}")
+  file(READ "${MRL_MAN_OUT}" MRL_MAN_OLD)
 endif()
-# math() drops the leading zeros: "00" is 0, "01" is 1.
-math(EXPR MRL_VERSION_MAJOR "${CMAKE_MATCH_1}")
-math(EXPR MRL_VERSION_MINOR "${CMAKE_MATCH_2}")
-math(EXPR MRL_VERSION_PATCH "${CMAKE_MATCH_3}")
-set(MRL_VERSION "${MRL_VERSION_MAJOR}.${MRL_VERSION_MINOR}.${MRL_VERSION_PATCH}")
-if(NOT MRL_VERSION VERSION_EQUAL PROJECT_VERSION)
-  message(WARNING "packaging: the program says ${MRL_VERSION}, project() says ${PROJECT_VERSION}; "
-                  "the package takes ${MRL_VERSION}")
+if(NOT MRL_MAN_OLD STREQUAL MRL_MAN_PAGE)
+  file(WRITE "${MRL_MAN_OUT}" "${MRL_MAN_PAGE}")
 endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/man/mrl85.1")
 
-install(TARGETS mrl85 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES "${PROJECT_SOURCE_DIR}/man/mrl85.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE"
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/mrl85)
-
-set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME mrl85)
-set(CPACK_PACKAGE_VERSION "${MRL_VERSION}")
-set(CPACK_PACKAGE_VERSION_MAJOR "${MRL_VERSION_MAJOR}")
-set(CPACK_PACKAGE_VERSION_MINOR "${MRL_VERSION_MINOR}")
-set(CPACK_PACKAGE_VERSION_PATCH "${MRL_VERSION_PATCH}")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "The mrl85 authors")
 set(CPACK_PACKAGE_CONTACT "The mrl85 authors <mrl85@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "cut a program's HEX file and symbol file down to the low 64 KB")
-string(CONCAT CPACK_PACKAGE_DESCRIPTION
-       "mrl85 reads the HEX file (Intel HEX style records) and the symbol file\n"
-       "of one built program and writes the records of the low 64 KB, the records\n"
-       "of the high area, and a symbol file without the units, functions and\n"
-       "global labels above FFFF, with the rest renumbered densely.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY "${PROJECT_BINARY_DIR}/package")
 
-# mrl85_1.0.0_amd64.deb: name, version and the machine's own architecture.
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-# The dependencies on the C and C++ runtime are computed from the binary when
-# dpkg-shlibdeps (package dpkg-dev) is there, otherwise named by hand.
-find_program(MRL_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(MRL_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(WIN32)
+  # One folder for the user to unpack anywhere: the program, the README, the
+  # licence and the manual as a web page (made with mandoc -T html).
+  install(TARGETS mrl85 RUNTIME DESTINATION .)
+  install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION .)
+  find_program(MRL_MANDOC mandoc)
+  if(MRL_MANDOC)
+    set(MRL_MAN_HTML "${PROJECT_BINARY_DIR}/man/mrl85.html")
+    execute_process(COMMAND "${MRL_MANDOC}" -T html "${MRL_MAN_OUT}" OUTPUT_FILE "${MRL_MAN_HTML}"
+                    RESULT_VARIABLE MRL_MANDOC_STATUS)
+    if(NOT MRL_MANDOC_STATUS EQUAL 0)
+      message(FATAL_ERROR "mandoc -T html failed on the manual page (${MRL_MANDOC_STATUS})")
+    endif()
+    install(FILES "${MRL_MAN_HTML}" DESTINATION .)
+  else()
+    message(STATUS "mandoc not found: the Windows package will lack the manual (mrl85.html)")
+  endif()
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "mrl85-${PROJECT_VERSION}-win64")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  install(TARGETS mrl85 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES "${MRL_MAN_OUT}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE"
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/mrl85)
+
+  set(CPACK_GENERATOR DEB)
+  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+         "mrl85 reads the HEX file (Intel HEX style records) and the symbol file\n"
+         "of one built program and writes the records of the low 64 KB, the records\n"
+         "of the high area, and a symbol file without the units, functions and\n"
+         "global labels above FFFF, with the rest renumbered densely.")
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+  # mrl85_1.0.0_amd64.deb: name, version and the machine's own architecture.
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+  # The dependencies on the C and C++ runtime are computed from the binary when
+  # dpkg-shlibdeps (package dpkg-dev) is there, otherwise named by hand.
+  find_program(MRL_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(MRL_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  endif()
 endif()
 
 include(CPack)

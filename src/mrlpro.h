@@ -11,12 +11,22 @@
 #include <string_view>
 #include <vector>
 
+#include "mrl_version.h"
 #include "run/platform.h"
 #include "run/textfile.h"
 
+// printf-style checking of a function's format and arguments, where the
+// compiler offers it (GCC and Clang); other compilers take the plain
+// declaration.
+#if defined(__GNUC__)
+#define MRL_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define MRL_PRINTF_LIKE(fmt, first)
+#endif
+
 // ---------------------------------------------------------------------------
 // Fixed texts
-inline constexpr const char* kVersion = "V.1.00.00";
+inline constexpr const char* kVersion = MRL_VERSION_TEXT;  // "V.1.00.00", from project(VERSION)
 inline constexpr const char* kTraceName = "mrl.ifd";
 
 // ---------------------------------------------------------------------------
@@ -172,7 +182,7 @@ inline bool trace_on() { return open_flag[S_TRACE] != 0; }
 void trace_str(std::string_view text);
 void trace_int(long long n);
 void trace_line(int n);
-void trace_fmt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void trace_fmt(const char* fmt, ...) MRL_PRINTF_LIKE(1, 2);
 
 // ---------------------------------------------------------------------------
 // hex/: the HEX pass

@@ -30,9 +30,10 @@
 // output or to a file, must end with CR LF; the expectations keep LF, and the
 // comparison takes the CR of each CR LF away first. A case may have
 //   windows   a file whose first line "skip: <reason>" skips the case there,
-//             or a folder holding any of stdout, stdout-exact, status, files/
-//             and gone, each replacing the one of the case there, and raw/:
-//             files compared byte for byte, without that conversion.
+//             or a folder of expectations there that replace the case's:
+//             stdout or stdout-exact; status; files/ and gone, which replace
+//             the case's two together (an empty gone alone: nothing changes);
+//             raw/, files compared byte for byte without that conversion.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -131,17 +132,21 @@ struct Expected {
 Expected expected(const fs::path& c) {
     const fs::path w = c / "windows";
     const bool win = testutil::windows_program() && fs::is_directory(w);
-    auto pick = [&](const char* name) { return win && fs::exists(w / name) ? w / name : c / name; };
+    auto own = [&](const char* name) { return win && fs::exists(w / name); };
     Expected e;
-    const fs::path exact = pick("stdout-exact");
-    if (fs::exists(exact))
-        e.out = slurp(exact);
+    const fs::path out = own("stdout") || own("stdout-exact") ? w : c;
+    if (fs::exists(out / "stdout-exact"))
+        e.out = slurp(out / "stdout-exact");
     else
-        e.out = slurp(kE2E / "banner") + slurp(pick("stdout"));
-    if (fs::exists(pick("status"))) e.status = std::stoi(slurp(pick("status")));
-    if (fs::is_directory(pick("files"))) e.files = pick("files");
-    if (win && fs::is_directory(w / "raw")) e.raw = w / "raw";
-    if (fs::exists(pick("gone"))) e.gone = lines_of(slurp(pick("gone")));
+        e.out = slurp(kE2E / "banner") + slurp(out / "stdout");
+    const fs::path status = own("status") ? w / "status" : c / "status";
+    if (fs::exists(status)) e.status = std::stoi(slurp(status));
+    // files/ and gone go together: a folder cannot be committed empty, so an
+    // empty gone alone says that nothing changes.
+    const fs::path dir = own("files") || own("gone") ? w : c;
+    if (fs::is_directory(dir / "files")) e.files = dir / "files";
+    if (fs::exists(dir / "gone")) e.gone = lines_of(slurp(dir / "gone"));
+    if (own("raw")) e.raw = w / "raw";
     return e;
 }
 
@@ -174,6 +179,82 @@ void base_names(const std::vector<std::string>& args, std::string& in, std::stri
     }
 }
 
+// Copies the inputs into `run` and runs the case's setup there.
+void prepare(const fs::path& c, const fs::path& run) {
+    ASSERT_NO_FATAL_FAILURE(copy_inputs(c, run));
+    if (!fs::exists(c / "setup")) return;
+    const std::string cmd = "cd '" + run.string() + "' && sh '" + (c / "setup").string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << "setup failed";
+}
+
+// The directory the run must leave: as it was before, less what is gone,
+// with the new and changed files. A file keeps the kind it had (a link stays
+// a link). `written` receives the names whose lines must end with CR LF on
+// Windows.
+Listing goal_of(const Listing& before, const Expected& want, bool win, std::set<std::string>& written) {
+    Listing goal = before;
+    for (const std::string& g : want.gone) {
+        EXPECT_TRUE(before.count(g)) << "gone: " << g << " was not there before the run";
+        goal.erase(g);
+    }
+    for (const fs::path& folder : {want.files, want.raw}) {
+        if (folder.empty()) continue;
+        for (const auto& [name, entry] : listing(folder)) {
+            const auto was = before.find(name);
+            const bool link = was != before.end() && was->second.kind.rfind("link", 0) == 0;
+            goal[name] = {link ? was->second.kind : entry.kind, entry.bytes};
+            if (folder == want.files) written.insert(name);
+            if (!win && was != before.end() && was->second == goal[name])
+                ADD_FAILURE() << "files/" << name << " is not changed by the run; list only new or changed files";
+        }
+    }
+    return goal;
+}
+
+// The directory the run left, made comparable: dates of trace logs masked
+// and, on Windows, the line ends of every file the run wrote checked and
+// turned into LF (except those expected raw).
+Listing comparable(Listing after, const Listing& before, const Expected& want, bool win,
+                   const std::set<std::string>& written) {
+    for (auto& [name, entry] : after) {
+        const auto was = before.find(name);
+        const bool raw = !want.raw.empty() && fs::exists(want.raw / name);
+        const bool changed = written.count(name) || was == before.end() || !(was->second == entry);
+        if (win && !raw && entry.kind != "directory" && changed) entry.bytes = from_crlf(entry.bytes, name);
+        entry.bytes = mask_date(entry.bytes);
+    }
+    return after;
+}
+
+void expect_same(const Listing& goal, const Listing& after) {
+    for (const auto& [name, entry] : goal) {
+        const auto got = after.find(name);
+        if (got == after.end()) {
+            ADD_FAILURE() << "missing: " << name;
+            continue;
+        }
+        EXPECT_EQ(got->second.kind, entry.kind) << "kind of " << name;
+        EXPECT_EQ(got->second.bytes, entry.bytes) << "content of " << name;
+    }
+    for (const auto& [name, entry] : after) EXPECT_TRUE(goal.count(name)) << "unexpected: " << name;
+}
+
+// In place, a run that fails never touches an input.
+void expect_inputs_kept(const std::vector<std::string>& args, int status, const Listing& before, const Listing& after) {
+    std::string in_name, out_name;
+    base_names(args, in_name, out_name);
+    if (status == 0 || in_name.empty() || in_name != out_name) return;
+    for (const char* ext : {".hex", ".sym"}) {
+        const std::string f = in_name + ext;
+        if (!before.count(f)) continue;
+        const auto now = after.find(f);
+        if (now == after.end())
+            ADD_FAILURE() << "a failed run in place lost " << f;
+        else
+            EXPECT_TRUE(now->second == before.at(f)) << "a failed run in place changed " << f;
+    }
+}
+
 std::vector<std::string> case_names() {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(kE2E / "cases"))
@@ -194,72 +275,21 @@ TEST_P(E2E, Case) {
     }
     const Expected want = expected(c);
 
-    testutil::TempDir tmp;
-    const fs::path run = tmp.path();
-    copy_inputs(c, run);
-    if (HasFatalFailure()) return;
-    if (fs::exists(c / "setup")) {
-        const std::string cmd = "cd '" + run.string() + "' && sh '" + (c / "setup").string() + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << "setup failed";
-    }
+    const testutil::TempDir tmp;
+    const fs::path& run = tmp.path();
+    ASSERT_NO_FATAL_FAILURE(prepare(c, run));
     const Listing before = listing(run);
-
     const std::vector<std::string> args = lines_of(slurp(c / "args"));
     const testutil::Outcome r = testutil::run(run, args);
 
     EXPECT_EQ(win ? from_crlf(r.out, "standard output") : r.out, want.out) << "standard output";
     EXPECT_EQ(r.status, want.status) << "exit status";
     EXPECT_EQ(r.err, "") << "standard error";
-
-    // The expected directory: as before, less what is gone, with the new and
-    // changed files. A file keeps the kind it had (a link stays a link).
-    Listing after = listing(run), goal = before;
+    const Listing after = listing(run);
     std::set<std::string> written;
-    for (const std::string& g : want.gone) {
-        EXPECT_TRUE(before.count(g)) << "gone: " << g << " was not there before the run";
-        goal.erase(g);
-    }
-    auto expect_folder = [&](const fs::path& folder, bool lf) {
-        for (const auto& [name, entry] : listing(folder)) {
-            const auto was = before.find(name);
-            const bool link = was != before.end() && was->second.kind.rfind("link", 0) == 0;
-            goal[name] = {link ? was->second.kind : entry.kind, entry.bytes};
-            if (lf) written.insert(name);
-            if (!win && was != before.end() && was->second == goal[name])
-                ADD_FAILURE() << "files/" << name << " is not changed by the run; list only new or changed files";
-        }
-    };
-    if (!want.files.empty()) expect_folder(want.files, true);
-    if (!want.raw.empty()) expect_folder(want.raw, false);
-    for (auto& [name, entry] : after) {
-        const auto was = before.find(name);
-        const bool raw = !want.raw.empty() && fs::exists(want.raw / name);
-        const bool changed = written.count(name) || was == before.end() || !(was->second == entry);
-        if (win && !raw && entry.kind != "directory" && changed) entry.bytes = from_crlf(entry.bytes, name);
-        entry.bytes = mask_date(entry.bytes);
-    }
-    for (const auto& [name, entry] : goal) {
-        const auto got = after.find(name);
-        if (got == after.end()) {
-            ADD_FAILURE() << "missing: " << name;
-            continue;
-        }
-        EXPECT_EQ(got->second.kind, entry.kind) << "kind of " << name;
-        EXPECT_EQ(got->second.bytes, entry.bytes) << "content of " << name;
-    }
-    for (const auto& [name, entry] : after) EXPECT_TRUE(goal.count(name)) << "unexpected: " << name;
-
-    // In place, a failed run never touches an input.
-    std::string in_name, out_name;
-    base_names(args, in_name, out_name);
-    if (r.status != 0 && !in_name.empty() && in_name == out_name) {
-        for (const char* ext : {".hex", ".sym"}) {
-            const std::string f = in_name + ext;
-            if (!before.count(f)) continue;
-            ASSERT_TRUE(after.count(f)) << "a failed run in place lost " << f;
-            EXPECT_TRUE(listing(run).at(f) == before.at(f)) << "a failed run in place changed " << f;
-        }
-    }
+    const Listing goal = goal_of(before, want, win, written);
+    expect_same(goal, comparable(after, before, want, win, written));
+    expect_inputs_kept(args, r.status, before, after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, E2E, ::testing::ValuesIn(case_names()),

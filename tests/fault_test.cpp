@@ -2,15 +2,11 @@
 // memory, Ctrl-C at random moments during in-place runs, a symbol input that
 // cannot be read a second time, and a full disk in the middle of large
 // outputs. Each runs the built mrl85 binary in a fresh directory.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include "testfiles.h"
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +18,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "testutil.h"
 
 namespace fs = std::filesystem;
 
@@ -37,73 +35,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using testfiles::slurp;
-using testfiles::spit;
+using testutil::Outcome;
+using testutil::Process;
+using testutil::run;
+using testutil::slurp;
+using testutil::spit;
+using testutil::TempDir;
 
 std::optional<std::string> maybe(const fs::path& p) {
     if (!fs::exists(p)) return std::nullopt;
     return slurp(p);
-}
-
-// A fresh, empty directory for one test, and its removal.
-fs::path fresh_dir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("mrl85-fault-" + std::to_string(getpid())) / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-void drop_dir(const fs::path& dir) {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    fs::remove(dir.parent_path(), ec);  // only once it is empty
-}
-
-struct Child {
-    pid_t pid;
-    fs::path out_file;
-};
-
-// Starts mrl85 in `dir` with `args`, standard output to a file; with
-// `as_limit` non-zero the child's address space is limited to that many bytes.
-Child start(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0) {
-    const fs::path out_file = dir.parent_path() / (dir.filename().string() + ".stdout");
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        int fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0) _exit(126);
-        dup2(fd, 1);
-        dup2(fd, 2);  // the program never writes there; anything that does shows in the output
-        if (as_limit != 0) {
-            rlimit lim{as_limit, as_limit};
-            if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
-        }
-        std::vector<char*> argv{const_cast<char*>("mrl85")};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        alarm(60);
-        execv(MRL_BINARY, argv.data());
-        _exit(127);
-    }
-    return {pid, out_file};
-}
-
-struct Result {
-    int status;  // exit status, or 128 + signal
-    std::string out;
-};
-
-Result finish(const Child& c) {
-    int ws = 0;
-    waitpid(c.pid, &ws, 0);
-    Result r{WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), slurp(c.out_file)};
-    fs::remove(c.out_file);
-    return r;
-}
-
-Result run(const fs::path& dir, const std::vector<std::string>& args, rlim_t as_limit = 0) {
-    return finish(start(dir, args, as_limit));
 }
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -161,7 +102,8 @@ TEST(Fault, ExhaustedMemoryIsErrorFourAtEveryLimit) {
 #ifdef MRL_ASAN
     GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
 #else
-    const fs::path dir = fresh_dir("memory");
+    const TempDir tmp;
+    const fs::path& dir = tmp.path();
     spit(dir / "small.sym", "# SECTION INFORMATION\n0001 P 0 0 0 00000000 00000010 a.o\n");
     // The smallest limit at which the program runs at all.
     rlim_t base = 0;
@@ -173,7 +115,7 @@ TEST(Fault, ExhaustedMemoryIsErrorFourAtEveryLimit) {
     spit(dir / "prog.sym", sym);
     int out_of_memory = 0;
     for (rlim_t extra = 0; extra <= (48u << 20); extra += 3u << 20) {
-        const Result r = run(dir, {"prog", "-Oprog", "-S"}, base + extra);
+        const Outcome r = run(dir, {"prog", "-Oprog", "-S"}, base + extra);
         SCOPED_TRACE("limit " + std::to_string((base + extra) >> 20) + " MB");
         ASSERT_TRUE(r.status == 0 || r.status == 3) << "status " << r.status << "\n" << r.out;
         if (r.status == 3) {
@@ -186,7 +128,6 @@ TEST(Fault, ExhaustedMemoryIsErrorFourAtEveryLimit) {
         }
     }
     EXPECT_GT(out_of_memory, 0) << "no limit was low enough";
-    drop_dir(dir);
 #endif
 }
 
@@ -194,7 +135,8 @@ TEST(Fault, ExhaustedMemoryIsErrorFourAtEveryLimit) {
 // input name holds either its original bytes or the whole converted file,
 // and a high HEX file, if present, is whole.
 TEST(Fault, InterruptedInPlaceRunNeverLosesAnInput) {
-    const fs::path ref = fresh_dir("interrupt-ref");
+    const TempDir ref_tmp, tmp;
+    const fs::path &ref = ref_tmp.path(), &dir = tmp.path();
     const std::string hex = big_hex(30000), sym = big_sym(10000);
     spit(ref / "prog.hex", hex);
     spit(ref / "prog.sym", sym);
@@ -209,7 +151,6 @@ TEST(Fault, InterruptedInPlaceRunNeverLosesAnInput) {
     std::mt19937 rng(12345);
     const long long span = std::chrono::duration_cast<std::chrono::microseconds>(took).count() * 5 / 4 + 1;
     std::uniform_int_distribution<long long> delay(0, span);
-    const fs::path dir = fresh_dir("interrupt");
     int interrupted = 0;
 #ifdef MRL_ASAN
     const int rounds = 20;  // each run is many times slower there
@@ -220,10 +161,10 @@ TEST(Fault, InterruptedInPlaceRunNeverLosesAnInput) {
         for (const auto& e : fs::directory_iterator(dir)) fs::remove(e.path());
         spit(dir / "prog.hex", hex);
         spit(dir / "prog.sym", sym);
-        const Child c = start(dir, {"prog", "-Oprog"});
+        Process p(dir, {"prog", "-Oprog"});
         std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
-        kill(c.pid, SIGINT);
-        const Result r = finish(c);
+        kill(p.pid(), SIGINT);
+        const Outcome r = p.finish();
         SCOPED_TRACE("round " + std::to_string(round) + ", status " + std::to_string(r.status));
         // 0 finished, 1 interrupted, 128 + SIGINT before the handler was set.
         ASSERT_TRUE(r.status == 0 || r.status == 1 || r.status == 128 + SIGINT);
@@ -243,26 +184,24 @@ TEST(Fault, InterruptedInPlaceRunNeverLosesAnInput) {
         }
     }
     EXPECT_GT(interrupted, 0);
-    drop_dir(dir);
-    drop_dir(ref);
 }
 
 // A symbol input that can be read only once (a pipe) cannot be read again
 // for the rewriting pass: error 6, status 4, the output removed. Reading what
 // the second pass finds instead would write an empty output and report success.
 TEST(Fault, SymbolInputThatCannotBeReadAgain) {
-    const fs::path dir = fresh_dir("pipe");
+    const TempDir tmp;
+    const fs::path& dir = tmp.path();
     ASSERT_EQ(mkfifo((dir / "prog.sym").c_str(), 0644), 0);
-    const Child c = start(dir, {"prog", "-Oout", "-S"});
+    Process p(dir, {"prog", "-Oout", "-S"});
     {
         std::ofstream w(dir / "prog.sym", std::ios::binary);  // blocks until mrl85 opens it
         w << "# SECTION INFORMATION\n0001 P 0 0 0 00000000 00000010 a.o\n";
     }
-    const Result r = finish(c);
+    const Outcome r = p.finish();
     EXPECT_EQ(r.status, 4);
     EXPECT_TRUE(ends_with(r.out, " Error : Can't open 'prog.sym' file\n")) << r.out;
     EXPECT_FALSE(fs::exists(dir / "out.sym"));
-    drop_dir(dir);
 }
 
 // A HEX file of `lines` data records, all of them after a segment record
@@ -324,12 +263,13 @@ TEST(Fault, FullDiskInTheMiddleOfLargeOutputs) {
     const std::string hex = big_hex(120000), high = big_high_hex(60000), sym = big_sym(30000);
     for (const Case& k : cases) {
         SCOPED_TRACE(k.full);
-        const fs::path dir = fresh_dir("full-disk");
+        const TempDir tmp;
+        const fs::path& dir = tmp.path();
         spit(dir / "prog.hex", hex);
         spit(dir / "prog.sym", sym);
         spit(dir / "high.hex", high);
         if (!k.size_limit) fs::create_symlink("/dev/full", dir / k.full);
-        const Result r = [&] {
+        const Outcome r = [&] {
             const FileSizeLimit limit(k.size_limit ? rlim_t{1} << 20 : 0);
             return run(dir, k.args);
         }();
@@ -342,7 +282,6 @@ TEST(Fault, FullDiskInTheMiddleOfLargeOutputs) {
         EXPECT_EQ(slurp(dir / "prog.hex"), hex);
         EXPECT_EQ(slurp(dir / "prog.sym"), sym);
         EXPECT_EQ(slurp(dir / "high.hex"), high);
-        drop_dir(dir);
     }
 }
 

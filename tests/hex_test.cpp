@@ -1,7 +1,6 @@
 // hex_test.cpp: record classification and the HEX pass over inputs too big
 // for a case folder.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,23 +9,17 @@
 #include <string>
 
 #include "mrlpro.h"
-#include "testfiles.h"
+#include "symtest.h"
+#include "testutil.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using testfiles::slurp;
-
-fs::path temp_dir() {
-    const fs::path dir = fs::temp_directory_path() / ("mrl-hex-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    return dir;
-}
+using testutil::slurp;
 
 void fresh_start() {
-    if (open_flag[S_TRACE] && trace_fp != nullptr) std::fclose(trace_fp);
-    init_globals();
+    symtest::reset();
     input_hex = "prog.hex";
 }
 
@@ -79,7 +72,8 @@ TEST(HexRecordDeathTest, EveryFormatErrorHasItsOwnPlace) {
         {":0200000AAABB99\n", 576},
         {":0200000aAABB99\n", 576},
     };
-    const fs::path dir = temp_dir();
+    const testutil::TempDir tmp;
+    const fs::path& dir = tmp.path();
     const fs::path out = dir / "stdout.txt", log = dir / "trace.ifd";
     for (const Case& c : cases) {
         fresh_start();
@@ -97,7 +91,6 @@ TEST(HexRecordDeathTest, EveryFormatErrorHasItsOwnPlace) {
                                   std::to_string(c.place) + " ++++++++++\n======= end =======\n")
             << c.line;
     }
-    fs::remove_all(dir);
 }
 
 // The model of the pass: route each line by the last segment record, the end
@@ -154,7 +147,8 @@ TEST(HexPass, CopiesABigInputByteForByte) {
     ASSERT_FALSE(low.empty());
     ASSERT_FALSE(high.empty());
 
-    const fs::path dir = temp_dir();
+    const testutil::TempDir tmp;
+    const fs::path& dir = tmp.path();
     const fs::path cwd = fs::current_path();
     {
         std::ofstream file(dir / "big.hex", std::ios::binary);
@@ -182,7 +176,6 @@ TEST(HexPass, CopiesABigInputByteForByte) {
         EXPECT_TRUE(slurp(dir / "out.hex") == low) << "output HEX file differs, trace " << traced;
         EXPECT_TRUE(slurp(dir / "out.hxh") == high) << "high HEX file differs, trace " << traced;
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -3,9 +3,7 @@
 // error).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,30 +19,20 @@
 #include <vector>
 
 #include "mrlpro.h"
-#include "testfiles.h"
+#include "symtest.h"
+#include "testutil.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using testfiles::slurp;
+using testutil::slurp;
+using testutil::TempDir;
 
 const std::string kBanner =
     "HEX, SYM file converter for ZQ50 Series V.1.00.00\n"
     "Copyright (c) 2026 The mrl85 authors\n"
     "Released under the MIT License\n\n";
-
-fs::path fresh_dir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("mrl-run-" + std::to_string(getpid())) / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-void fresh_start() {
-    if (open_flag[S_TRACE] && trace_fp != nullptr) std::fclose(trace_fp);
-    init_globals();
-}
 
 // The header, then the three trace operations, then the end line; the date is
 // the start time in the fixed 25-character form with the day padded by a
@@ -62,10 +50,11 @@ TEST(RunTrace, WritesTheHeaderOperationsAndEndLineExactly) {
         {1009843199, "Mon Dec 31 23:59:59 2001"},
         {1700000000, "Tue Nov 14 22:13:20 2023"},
     };
-    const fs::path dir = fresh_dir("trace");
+    const TempDir tmp;
+    const fs::path& dir = tmp.path();
     const fs::path cwd = fs::current_path();
     for (const Case& c : cases) {
-        fresh_start();
+        symtest::reset();
         start_time = c.when;
         char a0[] = "mrl85", a1[] = "a%s%n", a2[] = "-Oout", a3[] = "+info";
         char* argv[] = {a0, a1, a2, a3};
@@ -84,11 +73,10 @@ TEST(RunTrace, WritesTheHeaderOperationsAndEndLineExactly) {
                                               "100% %s %n\n-7\nMRL(1979)\n======= end =======\n");
         EXPECT_EQ(open_flag[S_TRACE], 0);
     }
-    fs::remove_all(dir.parent_path());
 }
 
 TEST(RunMessages, ShowTheNumberedTextWithTheArgumentAsText) {
-    fresh_start();
+    symtest::reset();
     ::testing::internal::CaptureStdout();
     error_msg(E_CANT_OPEN, "a%s%d%n.hex");
     error_msg(E_TEMP_FILE);
@@ -106,7 +94,7 @@ TEST(RunMessages, ShowTheNumberedTextWithTheArgumentAsText) {
 // The end line of a trace log that cannot be written gives error 7 with an
 // empty name, and the run goes on with the trace off.
 TEST(RunMessages, AFailedTraceEndLineIsReportedAndTheRunGoesOn) {
-    fresh_start();
+    symtest::reset();
     trace_fp = std::fopen("/dev/full", "w");
     ASSERT_NE(trace_fp, nullptr);
     open_flag[S_TRACE] = 1;
@@ -117,101 +105,47 @@ TEST(RunMessages, AFailedTraceEndLineIsReportedAndTheRunGoesOn) {
     EXPECT_EQ(last_error, E_CANT_CREATE);
 }
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-// Reads what is there on `fd` into `into`; false at the end of the stream.
-bool drain(int fd, std::string& into) {
-    char buf[4096];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n > 0) into.append(buf, static_cast<size_t>(n));
-    return n > 0;
-}
-
-// Starts the built program in `dir` as "mrl85 args...". `during` runs while
-// it is going, with the process id and what it has printed so far.
-template <typename During>
-Outcome run_program(const fs::path& dir, const std::vector<std::string>& args, During during) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        std::vector<char*> argv{const_cast<char*>("mrl85")};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        alarm(30);
-        execv(MRL_BINARY, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    Outcome r;
-    during(pid, out[0], r.out);
-    while (drain(out[0], r.out)) {
-    }
-    while (drain(err[0], r.err)) {
-    }
-    close(out[0]);
-    close(err[0]);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    return r;
-}
-
 // Ctrl-C in the middle of the HEX pass: a line end on standard output,
 // status 1, and no clean-up, so the outputs created so far stay.
 TEST(RunInterrupt, CtrlCPrintsALineEndAndEndsWithStatus1) {
-    const fs::path dir = fresh_dir("interrupt");
+    const TempDir tmp;
+    const fs::path& dir = tmp.path();
     ASSERT_EQ(mkfifo((dir / "prog.hex").c_str(), 0600), 0);
     const std::string now = "\n== HEX file convert now == ( prog.hex --> out.hex )\n";
+    testutil::Process p(dir, {"prog", "-Oout", "-H"});
+    // The program opens the input, which waits for this writer.
     int writer = -1;
-    const Outcome r = run_program(dir, {"prog", "-Oout", "-H"}, [&](pid_t pid, int out, std::string& said) {
-        // The program opens the input, which waits for this writer.
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (writer < 0 && std::chrono::steady_clock::now() < give_up) {
-            writer = open((dir / "prog.hex").c_str(), O_WRONLY | O_NONBLOCK);
-            if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (writer < 0) return;
-        const std::string line = ":02000000AABB99\n";
-        if (write(writer, line.data(), line.size()) < 0) return;
-        // Once the pass has announced itself it is waiting for more input.
-        while (said.find(now) == std::string::npos && std::chrono::steady_clock::now() < give_up) {
-            pollfd p{out, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0 && !drain(out, said)) break;
-        }
-        kill(pid, SIGINT);
-    });
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (writer < 0 && std::chrono::steady_clock::now() < give_up) {
+        writer = open((dir / "prog.hex").c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     ASSERT_GE(writer, 0) << "the program never opened its input";
+    const std::string line = ":02000000AABB99\n";
+    EXPECT_EQ(write(writer, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    // Once the pass has announced itself it is waiting for more input.
+    EXPECT_TRUE(p.wait_for_output(now, std::chrono::seconds(20)));
+    kill(p.pid(), SIGINT);
+    const testutil::Outcome r = p.finish();
     close(writer);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kBanner + now + "\n");
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(fs::exists(dir / "out.hex"));
     EXPECT_TRUE(fs::exists(dir / "out.hxh"));
-    fs::remove_all(dir.parent_path());
 }
 
 // Whatever happens, standard error stays silent.
 TEST(RunProgram, NothingGoesToStandardError) {
-    const fs::path dir = fresh_dir("silent");
+    const TempDir tmp;
     const std::vector<std::vector<std::string>> lines = {
         {}, {"-V"}, {"one", "two", "-X", "+info"}, {"prog", "-Oout"}, {std::string(300, 'a'), "-Oout"},
     };
     for (const auto& args : lines) {
-        const Outcome r = run_program(dir, args, [](pid_t, int, std::string&) {});
+        const testutil::Outcome r = testutil::run(tmp.path(), args);
         EXPECT_NE(r.out, "");
         EXPECT_EQ(r.err, "") << (args.empty() ? "" : args[0]);
     }
-    fs::remove_all(dir.parent_path());
 }
 
 }  // namespace

@@ -43,10 +43,11 @@ struct Child {
     int out;  // read end of its standard output and error
 };
 
-// Starts the built program in `dir` as "mrl85 args...", standard output and
+// Starts the program under test in `dir` as "mrl85 args...", standard output and
 // error into one pipe; `prepare` runs in the child just before the program
 // starts, to close or replace descriptors or set limits.
 Child start(const fs::path& dir, const std::vector<std::string>& args, const std::function<void()>& prepare) {
+    const std::string exe = testutil::program();
     int p[2];
     if (pipe(p) != 0) return {-1, -1};
     const pid_t pid = fork();
@@ -61,7 +62,7 @@ Child start(const fs::path& dir, const std::vector<std::string>& args, const std
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         alarm(60);
-        execv(MRL_BINARY, argv.data());
+        execv(exe.c_str(), argv.data());
         _exit(127);
     }
     close(p[1]);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "mrlpro.h"
+#include "testutil.h"
 
 namespace symtest {
 
@@ -29,7 +30,7 @@ inline void reset() {
 // been written so far. The trace is switched off again on destruction.
 class Trace {
 public:
-    Trace() : path_(std::filesystem::temp_directory_path() / ("symtest-" + std::to_string(getpid()) + ".ifd")) {
+    Trace() : path_(dir_ / "mrl.ifd") {
         trace_fp = std::fopen(path_.c_str(), "w");
         open_flag[S_TRACE] = 1;
     }
@@ -37,17 +38,14 @@ public:
         if (open_flag[S_TRACE] && trace_fp != nullptr) std::fclose(trace_fp);
         open_flag[S_TRACE] = 0;
         trace_fp = nullptr;
-        std::filesystem::remove(path_);
     }
     std::string text() {
         std::fflush(trace_fp);
-        std::ifstream in(path_, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return testutil::slurp(path_);
     }
 
 private:
+    testutil::TempDir dir_;  // first: path_ is made from it
     std::filesystem::path path_;
 };
 

@@ -15,7 +15,6 @@ protected:
     void TearDown() override {
         in_sym_fp.close();
         open_flag[S_IN_SYM] = 0;
-        fs::remove(path_);
     }
     void read(const std::string& text) {
         std::ofstream(path_, std::ios::binary) << text;
@@ -23,7 +22,8 @@ protected:
         open_flag[S_IN_SYM] = 1;
         sec_func_read();
     }
-    fs::path path_ = fs::temp_directory_path() / ("table_test-" + std::to_string(getpid()) + ".sym");
+    testutil::TempDir tmp_;
+    fs::path path_ = tmp_ / "in.sym";
 };
 
 std::string units_as_text() {

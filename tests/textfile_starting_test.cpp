@@ -3,7 +3,6 @@
 // must find exactly the lines that reading line by line and keeping those
 // that begin with the character would find, pieces of long lines included.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "run/textfile.h"
+#include "testutil.h"
 
 namespace fs = std::filesystem;
 
@@ -19,20 +19,12 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-fs::path temp_file() {
-    const fs::path dir = fs::temp_directory_path() / ("mrl-starting-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    return dir / "in.sym";
-}
-
 // The lines get_line gives, keeping those whose first character is `c`
 // (mode "filter"), or the lines get_line_starting gives (mode "jump").
 Lines read(const std::string& bytes, char c, bool jump) {
-    const fs::path p = temp_file();
-    {
-        std::ofstream out(p, std::ios::binary);
-        out << bytes;
-    }
+    const testutil::TempDir tmp;
+    const fs::path p = tmp / "in.sym";
+    testutil::spit(p, bytes);
     InFile f;
     EXPECT_TRUE(f.open(p.string()));
     Lines lines;
@@ -42,7 +34,6 @@ Lines read(const std::string& bytes, char c, bool jump) {
         if (!line.empty() && line[0] == c) lines.emplace_back(line);
     EXPECT_EQ(got, 0);
     f.close();
-    fs::remove(p);
     return lines;
 }
 

@@ -5,9 +5,6 @@
 // first, then at most 255 characters per read, line end kept.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-#include "testfiles.h"
-
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -16,21 +13,17 @@
 #include <vector>
 
 #include "run/textfile.h"
+#include "testutil.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path temp_file(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("mrl-textfile-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    return dir / name;
-}
-
 // Every line the reader gives for `bytes`.
 std::vector<std::string> read_lines(const std::string& bytes) {
-    const fs::path p = temp_file("in.txt");
-    testfiles::spit(p, bytes);
+    const testutil::TempDir tmp;
+    const fs::path p = tmp / "in.txt";
+    testutil::spit(p, bytes);
     InFile f;
     EXPECT_TRUE(f.open(p.string()));
     std::vector<std::string> lines;
@@ -39,7 +32,6 @@ std::vector<std::string> read_lines(const std::string& bytes) {
     while ((got = f.get_line(line)) == 1) lines.emplace_back(line);
     EXPECT_EQ(got, 0);
     f.close();
-    fs::remove(p);
     return lines;
 }
 
@@ -126,21 +118,22 @@ TEST(TextFileReader, ReadsAcrossBlockBoundaries) {
 }
 
 TEST(TextFileReader, ReportsAReadErrorOnADirectory) {
-    const fs::path dir = temp_file("dir.hex");
+    const testutil::TempDir tmp;
+    const fs::path dir = tmp / "dir.hex";
     fs::create_directories(dir);
     InFile f;
     std::string_view line;
     ASSERT_TRUE(f.open(dir.string()));  // opening a directory succeeds here; reading it fails
     EXPECT_EQ(f.get_line(line), -1);
     f.close();
-    fs::remove(dir);
 }
 
 TEST(TextFileReader, ReadsTheSameLinesAfterRewind) {
-    const fs::path p = temp_file("rewind.txt");
+    const testutil::TempDir tmp;
+    const fs::path p = tmp / "rewind.txt";
     std::string bytes;
     for (int i = 0; i < 40000; ++i) bytes += "line " + std::to_string(i) + "\r\n";
-    testfiles::spit(p, bytes);
+    testutil::spit(p, bytes);
     InFile f;
     ASSERT_TRUE(f.open(p.string()));
     Lines first, second;
@@ -151,11 +144,11 @@ TEST(TextFileReader, ReadsTheSameLinesAfterRewind) {
     f.close();
     EXPECT_EQ(first, model_lines(bytes));
     EXPECT_EQ(second, first);
-    fs::remove(p);
 }
 
 TEST(TextFileWriter, WritesEveryByteThroughItsBuffer) {
-    const fs::path p = temp_file("out.txt");
+    const testutil::TempDir tmp;
+    const fs::path p = tmp / "out.txt";
     OutFile f;
     ASSERT_TRUE(f.open(p.string()));
     std::string want;
@@ -168,8 +161,7 @@ TEST(TextFileWriter, WritesEveryByteThroughItsBuffer) {
         want += line;
     }
     EXPECT_TRUE(f.close());
-    EXPECT_EQ(testfiles::slurp(p), want);
-    fs::remove(p);
+    EXPECT_EQ(testutil::slurp(p), want);
 }
 
 // A full disk shows only when the buffer goes out; the flush must say so, and

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "mrlpro.h"
+#include "run/fsname.h"
 #include "run/lineends.h"
 
 namespace {
@@ -193,9 +194,9 @@ void data_make() {
     std::error_code ec;
     if (st.hex_empty) {
         warning_msg(1, output_hex);
-        std::filesystem::remove(output_hex, ec);
-        std::filesystem::remove(output_hihex, ec);
+        std::filesystem::remove(fs_name(output_hex), ec);
+        std::filesystem::remove(fs_name(output_hihex), ec);
     } else if (st.hxh_empty) {
-        std::filesystem::remove(output_hihex, ec);
+        std::filesystem::remove(fs_name(output_hihex), ec);
     }
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "mrlpro.h"
+#include "run/fsname.h"
 
 namespace {
 
@@ -124,15 +125,15 @@ void cleanup_files() {
     if (open_flag[S_IN_SYM]) in_sym_fp.close();
     if (open_flag[S_OUT_HEX]) {
         out_hex_fp.close();
-        std::filesystem::remove(output_hex, ec);
+        std::filesystem::remove(fs_name(output_hex), ec);
     }
     if (open_flag[S_OUT_HXH]) {
         out_hihex_fp.close();
-        std::filesystem::remove(output_hihex, ec);
+        std::filesystem::remove(fs_name(output_hihex), ec);
     }
     if (open_flag[S_OUT_SYM]) {
         out_sym_fp.close();
-        std::filesystem::remove(output_sym, ec);
+        std::filesystem::remove(fs_name(output_sym), ec);
     }
     if (open_flag[S_TRACE]) std::fclose(trace_fp);
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "mrlpro.h"
+#include "run/fsname.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ namespace {
 bool in_use(const std::string& name) {
     auto same = [&](const std::string& other) {
         std::error_code ec;
-        return std::filesystem::equivalent(name, other, ec) && !ec;
+        return std::filesystem::equivalent(fs_name(name), fs_name(other), ec) && !ec;
     };
     return (do_hex && same(input_hex)) || (do_sym && same(input_sym)) || (open_flag[S_OUT_HEX] && same(output_hex)) ||
            (open_flag[S_OUT_HXH] && same(output_hihex)) || (trace_on() && same(kTraceName));

@@ -92,6 +92,49 @@ bool InFile::rewind() {
     return true;
 }
 
+// The line end of the platform's text files: CR LF on Windows, LF elsewhere.
+#ifdef _WIN32
+constexpr bool kLineEndCrLf = true;
+#else
+constexpr bool kLineEndCrLf = false;
+#endif
+
+// Writes n bytes of finished text to fp; false when the write fails. Lines
+// are kept with a bare line feed until here. With CR LF line ends each line
+// feed goes out as CR LF, and nothing else changes: a carriage return that a
+// line holds of its own before its line feed stays, so "x\r\n" goes out as
+// "x\r\r\n". The bytes are expanded through a fixed block, at most
+// kStageIn of them at a time, which at most doubles them. Where the line end
+// is LF the bytes go out as they are, in one write.
+static bool write_out(std::FILE* fp, const char* p, size_t n) {
+    if constexpr (!kLineEndCrLf) {
+        return std::fwrite(p, 1, n, fp) == n;
+    } else {
+        constexpr size_t kStageIn = size_t{1} << 15;
+        static char stage[2 * kStageIn];
+        while (n > 0) {
+            size_t take = n < kStageIn ? n : kStageIn;
+            size_t out = 0;
+            for (const char* end = p + take; p < end;) {
+                const size_t left = static_cast<size_t>(end - p);
+                const void* hit = std::memchr(p, '\n', left);
+                const size_t run = hit != nullptr ? static_cast<size_t>(static_cast<const char*>(hit) - p) : left;
+                std::memcpy(stage + out, p, run);
+                out += run;
+                p += run;
+                if (hit != nullptr) {
+                    stage[out++] = '\r';
+                    stage[out++] = '\n';
+                    ++p;
+                }
+            }
+            if (std::fwrite(stage, 1, out, fp) != out) return false;
+            n -= take;
+        }
+        return true;
+    }
+}
+
 bool OutFile::open(const std::string& name) { return open(std::fopen(name.c_str(), "wb")); }
 
 bool OutFile::open(std::FILE* fp) {
@@ -107,7 +150,7 @@ bool OutFile::open(std::FILE* fp) {
 bool OutFile::flush() {
     if (fp_ == nullptr) return !failed_;
     if (used_ > 0 && !failed_) {
-        if (std::fwrite(buf_.get(), 1, used_, fp_) != used_) failed_ = true;
+        if (!write_out(fp_, buf_.get(), used_)) failed_ = true;
         if (std::fflush(fp_) != 0) failed_ = true;
     }
     used_ = 0;
@@ -122,7 +165,7 @@ bool OutFile::write_slow(std::string_view text) {
     if (used_ + text.size() > kTextBlock) {
         if (!flush()) return false;
         if (text.size() >= kTextBlock) {
-            if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) failed_ = true;
+            if (!write_out(fp_, text.data(), text.size())) failed_ = true;
             return !failed_;
         }
     }
@@ -134,7 +177,7 @@ bool OutFile::write_slow(std::string_view text) {
 bool OutFile::write_long(std::string_view text) {
     if (text.size() < kTextBlock / 8) return write(text);
     if (!flush()) return false;
-    if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) failed_ = true;
+    if (!write_out(fp_, text.data(), text.size())) failed_ = true;
     return !failed_;
 }
 

@@ -5,8 +5,9 @@
 // kept, a longer physical line arriving in pieces. A carriage return right
 // before a line feed is not part of the line (so CR LF files read like LF
 // files on every platform); a lone carriage return stays. Files are opened in
-// binary mode and the reader does that translation itself, so the outputs end
-// their lines with a bare line feed on every platform.
+// binary mode and both sides do the line-end translation themselves: the
+// reader drops that one carriage return, the writer ends each line with the
+// platform's line end (LF, or CR LF on Windows) as it writes a block out.
 //
 // Both passes spend nearly all their time here, once per line, so the common
 // case of each call (a whole short line already in the block; room left in
