@@ -14,6 +14,11 @@
       LOCAL LABEL, LOCAL SYMBOL and LOCAL BIT SYMBOL blocks, and GLOBAL LABEL,
       GLOBAL SYMBOL and GLOBAL BIT SYMBOL sections. About 520 bytes per unit,
       so 200,000 units give about 103 MB.
+  gen.py sym OUT.sym --units N --rewrite-heavy
+      A symbol file in which every line is a header or a line that a
+      rewriter rebuilds or drops: SECTION INFORMATION lines, then FUNC, CALL,
+      SOURCE, LOCAL LABEL and LOCAL SYMBOL headers one after another (no data
+      lines), then GLOBAL LABEL lines. About 190 bytes per unit.
 
 Output depends only on the arguments (fixed seeds), so every run of the
 benchmark measures the same bytes.
@@ -154,6 +159,34 @@ def write_sym(path, units):
     out.close()
 
 
+def write_sym_heavy(path, units):
+    """A symbol file where nearly every line goes to a rewriter (see the top)."""
+    rng = random.Random(8086)
+    layout = [None] + [unit_layout(rng, u) for u in range(1, units + 1)]
+    out = open(path, "w", newline="\n", buffering=1 << 20)
+    w = out.write
+    w("# SECTION INFORMATION\n")
+    for u in range(1, units + 1):
+        name, start, length, module = layout[u]
+        w("%04X %-8s 0 0 0 %08X %08X %s\n" % (u, name, start, length, module))
+    for f in range(1, units + 1):
+        unit = min(units, max(1, f + rng.randrange(-2, 3)))
+        w("# FUNC %04X fn_%x %04X %08X %08X\n" % (f, f, unit, layout[unit][1], 0x10))
+    for f in range(1, units + 1):
+        w("# CALL %04X\n" % f)
+    for f in range(1, units + 1):
+        w("# SOURCE %04X src%05d.c %d\n" % (f, f % 50000, rng.randrange(1, 4000)))
+    for u in range(1, units + 1):
+        w("# LOCAL LABEL %04X\n" % u)
+    for u in range(1, units + 1, 4):
+        w("# LOCAL SYMBOL %04X-%04X\n" % (u, min(units, u + 3)))
+    w("# GLOBAL LABEL\n")
+    for u in range(1, units + 1):
+        start = layout[u][1]
+        w("_g%x %X  _h%x %X  _i%x %X\n" % (u, start, u, start + 0x10, u, start + 0x10000))
+    out.close()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = ap.add_subparsers(dest="what", required=True)
@@ -166,11 +199,14 @@ def main():
     s = sub.add_parser("sym")
     s.add_argument("out")
     s.add_argument("--units", type=int, required=True)
+    s.add_argument("--rewrite-heavy", action="store_true")
     a = ap.parse_args()
     if a.what == "hex":
         write_hex(a.out, a.bytes, a.record, False)
     elif a.what == "image":
         write_hex(a.out, 1, 32, True)
+    elif a.rewrite_heavy:
+        write_sym_heavy(a.out, a.units)
     else:
         write_sym(a.out, a.units)
     return 0

@@ -1,107 +1,182 @@
-// e2e_test.cpp: runs every case folder under tests/e2e against the built
-// mrl85 binary, each in a fresh temporary directory.
+// e2e_test.cpp: runs every case folder under tests/e2e/cases against the
+// program (see testutil.h for which program and how it is started), each in
+// a fresh temporary directory that is removed afterwards, pass or fail.
 //
-// A case folder holds:
-//   args     the arguments after the program name, one per line
-//            (the program is started as "mrl85", so argument 0 has 5 characters)
-//   in/      files copied into the run directory first (optional)
-//   setup    a shell script run in the run directory before mrl85 (optional),
-//            for links, permissions and the like
-//   stdout   the exact expected standard output
-//   status   the expected exit status
-//   files/   the exact set of files expected in the run directory afterwards,
-//            compared byte for byte; in mrl.ifd the date line (line 2) is
-//            compared as "   <date>". Without files/ the directory must hold
-//            the files of in/, unchanged.
-// Whenever a run in place (input name equal to the -O name) ends with a status
-// other than 0, its input files must be byte-identical to before.
+// Shared input files are stored once under tests/e2e/fixtures/. A case
+// folder states only what is its own:
+//   args      the arguments after the program name, one per line (required);
+//             the program is started as "mrl85"
+//   inputs    fixtures to copy in, one per line: "<path below fixtures/>",
+//             or "<path below fixtures/> <name in the run directory>"
+//   in/       the case's own input files
+//   setup     a POSIX sh script run in the run directory before the program
+//             (links, permissions, /dev/full); links are made here, never
+//             committed
+//   stdout    the expected standard output after the banner (tests/e2e/banner,
+//             which the harness puts in front); a run that prints no banner
+//             has stdout-exact instead
+//   status    the expected exit status; absent means 0
+//   files/    the exact content of every file that is new or changed after
+//             the run; the date line (line 2) of a trace log is compared as
+//             "   <date>"
+//   gone      names of files of the run directory that must be gone, one per
+//             line
+// Every other file of the run directory must be unchanged, and no other file
+// may appear. Whenever a run in place (input name equal to the -O name) ends
+// with a status other than 0, its input files must also be byte-identical to
+// before.
+//
+// Against a Windows program every line that the program writes, to standard
+// output or to a file, must end with CR LF; the expectations keep LF, and the
+// comparison takes the CR of each CR LF away first. A case may have
+//   windows   a file whose first line "skip: <reason>" skips the case there,
+//             or a folder holding any of stdout, stdout-exact, status, files/
+//             and gone, each replacing the one of the case there, and raw/:
+//             files compared byte for byte, without that conversion.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-#include "testfiles.h"
-
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "testutil.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using testfiles::slurp;
+using testutil::slurp;
 
-std::vector<std::string> read_args(const fs::path& p) {
-    std::vector<std::string> args;
-    std::istringstream in(slurp(p));
+const fs::path kE2E = MRL_E2E_DIR;
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
     std::string line;
-    while (std::getline(in, line)) args.push_back(line);
-    return args;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
 }
 
-// Every regular file (or link) below `dir`, by relative path, with its bytes;
-// a link to a device or a directory is listed with the text "<link>".
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-    std::map<std::string, std::string> files;
+// One entry of a directory listing: a file, a directory or a symbolic link
+// (with its target), and the bytes a read through it gives ("" for a
+// directory, or a link to anything but a regular file).
+struct Entry {
+    std::string kind;
+    std::string bytes;
+    bool operator==(const Entry&) const = default;
+};
+using Listing = std::map<std::string, Entry>;
+
+// Every entry below `dir` by its relative path; links are listed, not followed.
+Listing listing(const fs::path& dir) {
+    Listing all;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
-        const fs::path rel = it->path().lexically_relative(dir);  // never through a link
+        const std::string rel = it->path().lexically_relative(dir).generic_string();
+        std::error_code ec;
         if (it->is_symlink()) {
-            std::error_code ec;
-            files[rel.string()] = fs::is_regular_file(it->path(), ec) ? slurp(it->path()) : "<link>";
-        } else if (it->is_regular_file()) {
-            files[rel.string()] = slurp(it->path());
+            const bool regular = fs::is_regular_file(it->path(), ec);
+            all[rel] = {"link to " + fs::read_symlink(it->path()).string(), regular ? slurp(it->path()) : ""};
         } else if (it->is_directory()) {
-            files[rel.string() + "/"] = "";
+            all[rel] = {"directory", ""};
+        } else if (it->is_regular_file()) {
+            all[rel] = {"file", slurp(it->path())};
+        } else {
+            all[rel] = {"special file", ""};
         }
     }
-    return files;
+    return all;
 }
 
-std::string mask_date(std::string log) {
-    size_t a = log.find('\n');
-    if (a == std::string::npos) return log;
-    size_t b = log.find('\n', a + 1);
-    if (b == std::string::npos || log.compare(a + 1, 3, "   ") != 0) return log;
-    return log.replace(a + 1, b - a - 1, "   <date>");
+// A trace log with its date line (line 2) replaced by "   <date>"; any
+// other text as it is. The line end of the date line stays.
+std::string mask_date(std::string text) {
+    if (text.rfind("===== HEX, SYM convertor", 0) != 0) return text;
+    const size_t a = text.find('\n');
+    if (a == std::string::npos || text.compare(a + 1, 3, "   ") != 0) return text;
+    size_t b = text.find('\n', a + 1);
+    if (b == std::string::npos) return text;
+    if (text[b - 1] == '\r') --b;
+    return text.replace(a + 4, b - a - 4, "<date>");
 }
 
-struct RunResult {
-    int status = -1;
+// Windows line ends: checks that every LF of `text` follows a CR, and takes
+// that one CR away. A line's own CR before its CR LF stays.
+std::string from_crlf(const std::string& text, const std::string& what) {
+    std::string lf;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+            ADD_FAILURE() << what << ": a line ends with LF alone, at byte " << i;
+            return text;
+        }
+        lf += text[i];
+    }
+    return lf;
+}
+
+// What a case expects, from its folder and, for a Windows program, from
+// its windows/ folder.
+struct Expected {
     std::string out;
+    int status = 0;
+    fs::path files, raw;  // folders, or empty
+    std::vector<std::string> gone;
 };
 
-RunResult run_mrl85(const fs::path& dir, const std::vector<std::string>& args) {
-    const fs::path out_file = dir.parent_path() / (dir.filename().string() + ".stdout");
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        FILE* out = std::fopen(out_file.c_str(), "wb");
-        if (out == nullptr) _exit(126);
-        dup2(fileno(out), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>("mrl85"));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        alarm(60);  // a hang fails the case instead of the suite
-        execv(MRL_BINARY, argv.data());
-        _exit(127);
+Expected expected(const fs::path& c) {
+    const fs::path w = c / "windows";
+    const bool win = testutil::windows_program() && fs::is_directory(w);
+    auto pick = [&](const char* name) { return win && fs::exists(w / name) ? w / name : c / name; };
+    Expected e;
+    const fs::path exact = pick("stdout-exact");
+    if (fs::exists(exact))
+        e.out = slurp(exact);
+    else
+        e.out = slurp(kE2E / "banner") + slurp(pick("stdout"));
+    if (fs::exists(pick("status"))) e.status = std::stoi(slurp(pick("status")));
+    if (fs::is_directory(pick("files"))) e.files = pick("files");
+    if (win && fs::is_directory(w / "raw")) e.raw = w / "raw";
+    if (fs::exists(pick("gone"))) e.gone = lines_of(slurp(pick("gone")));
+    return e;
+}
+
+// Copies the fixtures named in `inputs` and the case's own in/ into `run`.
+void copy_inputs(const fs::path& c, const fs::path& run) {
+    if (fs::exists(c / "inputs")) {
+        for (const std::string& line : lines_of(slurp(c / "inputs"))) {
+            std::istringstream words(line);
+            std::string from, to;
+            words >> from >> to;
+            if (from.empty()) continue;
+            if (to.empty()) to = fs::path(from).filename().string();
+            const fs::path src = kE2E / "fixtures" / from;
+            ASSERT_TRUE(fs::exists(src)) << "inputs: no fixture " << from;
+            fs::create_directories((run / to).parent_path());
+            fs::copy(src, run / to, fs::copy_options::recursive);
+        }
     }
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    RunResult r;
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    r.out = slurp(out_file);
-    fs::remove(out_file);
-    return r;
+    if (fs::exists(c / "in")) fs::copy(c / "in", run, fs::copy_options::recursive);
+}
+
+// The input and output base names of an argument list, as the program reads
+// them: the first argument that is not an option, and the text after -O.
+void base_names(const std::vector<std::string>& args, std::string& in, std::string& out) {
+    for (const std::string& a : args) {
+        if (a.size() > 2 && a[0] == '-' && (a[1] == 'O' || a[1] == 'o'))
+            out = a.substr(2);
+        else if (!a.empty() && a[0] != '-' && a[0] != '+' && in.empty())
+            in = a;
+    }
 }
 
 std::vector<std::string> case_names() {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(MRL_E2E_DIR))
+    for (const auto& e : fs::directory_iterator(kE2E / "cases"))
         if (e.is_directory()) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
@@ -110,56 +185,81 @@ std::vector<std::string> case_names() {
 class E2E : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(E2E, Case) {
-    const fs::path src = fs::path(MRL_E2E_DIR) / GetParam();
-    const fs::path dir = fs::temp_directory_path() / ("mrl85-e2e-" + std::to_string(getpid())) / GetParam();
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    if (fs::exists(src / "in")) fs::copy(src / "in", dir, fs::copy_options::recursive);
-    const auto before = snapshot(dir);
-    if (fs::exists(src / "setup")) {
-        const std::string cmd = "cd '" + dir.string() + "' && sh '" + (src / "setup").string() + "'";
+    const fs::path c = kE2E / "cases" / GetParam();
+    const bool win = testutil::windows_program();
+    if (win && fs::is_regular_file(c / "windows")) {
+        const std::string first = lines_of(slurp(c / "windows")).at(0);
+        ASSERT_EQ(first.rfind("skip: ", 0), 0u) << "windows: the first line must be \"skip: <reason>\"";
+        GTEST_SKIP() << first.substr(6);
+    }
+    const Expected want = expected(c);
+
+    testutil::TempDir tmp;
+    const fs::path run = tmp.path();
+    copy_inputs(c, run);
+    if (HasFatalFailure()) return;
+    if (fs::exists(c / "setup")) {
+        const std::string cmd = "cd '" + run.string() + "' && sh '" + (c / "setup").string() + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << "setup failed";
     }
+    const Listing before = listing(run);
 
-    const std::vector<std::string> args = read_args(src / "args");
-    const RunResult r = run_mrl85(dir, args);
+    const std::vector<std::string> args = lines_of(slurp(c / "args"));
+    const testutil::Outcome r = testutil::run(run, args);
 
-    EXPECT_EQ(r.out, slurp(src / "stdout")) << "standard output";
-    EXPECT_EQ(std::to_string(r.status) + "\n", slurp(src / "status")) << "exit status";
+    EXPECT_EQ(win ? from_crlf(r.out, "standard output") : r.out, want.out) << "standard output";
+    EXPECT_EQ(r.status, want.status) << "exit status";
+    EXPECT_EQ(r.err, "") << "standard error";
 
-    auto after = snapshot(dir);
-    // Trace logs (also when reached through a link) are compared without their date.
-    for (auto& [name, bytes] : after)
-        if (bytes.rfind("===== HEX, SYM convertor", 0) == 0) bytes = mask_date(bytes);
-    std::map<std::string, std::string> want;
-    if (fs::exists(src / "files"))
-        want = snapshot(src / "files");
-    else
-        want = before;
-    for (auto& [name, bytes] : want) {
-        ASSERT_TRUE(after.count(name)) << "missing file " << name;
-        EXPECT_EQ(after[name], bytes) << "content of " << name;
+    // The expected directory: as before, less what is gone, with the new and
+    // changed files. A file keeps the kind it had (a link stays a link).
+    Listing after = listing(run), goal = before;
+    std::set<std::string> written;
+    for (const std::string& g : want.gone) {
+        EXPECT_TRUE(before.count(g)) << "gone: " << g << " was not there before the run";
+        goal.erase(g);
     }
-    for (auto& [name, bytes] : after) EXPECT_TRUE(want.count(name)) << "unexpected file " << name;
+    auto expect_folder = [&](const fs::path& folder, bool lf) {
+        for (const auto& [name, entry] : listing(folder)) {
+            const auto was = before.find(name);
+            const bool link = was != before.end() && was->second.kind.rfind("link", 0) == 0;
+            goal[name] = {link ? was->second.kind : entry.kind, entry.bytes};
+            if (lf) written.insert(name);
+            if (!win && was != before.end() && was->second == goal[name])
+                ADD_FAILURE() << "files/" << name << " is not changed by the run; list only new or changed files";
+        }
+    };
+    if (!want.files.empty()) expect_folder(want.files, true);
+    if (!want.raw.empty()) expect_folder(want.raw, false);
+    for (auto& [name, entry] : after) {
+        const auto was = before.find(name);
+        const bool raw = !want.raw.empty() && fs::exists(want.raw / name);
+        const bool changed = written.count(name) || was == before.end() || !(was->second == entry);
+        if (win && !raw && entry.kind != "directory" && changed) entry.bytes = from_crlf(entry.bytes, name);
+        entry.bytes = mask_date(entry.bytes);
+    }
+    for (const auto& [name, entry] : goal) {
+        const auto got = after.find(name);
+        if (got == after.end()) {
+            ADD_FAILURE() << "missing: " << name;
+            continue;
+        }
+        EXPECT_EQ(got->second.kind, entry.kind) << "kind of " << name;
+        EXPECT_EQ(got->second.bytes, entry.bytes) << "content of " << name;
+    }
+    for (const auto& [name, entry] : after) EXPECT_TRUE(goal.count(name)) << "unexpected: " << name;
 
     // In place, a failed run never touches an input.
     std::string in_name, out_name;
-    for (const std::string& a : args) {
-        if (a.size() > 2 && (a[0] == '-') && (a[1] == 'O' || a[1] == 'o'))
-            out_name = a.substr(2);
-        else if (!a.empty() && a[0] != '-' && a[0] != '+' && in_name.empty())
-            in_name = a;
-    }
+    base_names(args, in_name, out_name);
     if (r.status != 0 && !in_name.empty() && in_name == out_name) {
         for (const char* ext : {".hex", ".sym"}) {
             const std::string f = in_name + ext;
-            if (before.count(f)) {
-                ASSERT_TRUE(after.count(f)) << "in place lost " << f;
-                EXPECT_EQ(after[f], before.at(f)) << "in place changed " << f;
-            }
+            if (!before.count(f)) continue;
+            ASSERT_TRUE(after.count(f)) << "a failed run in place lost " << f;
+            EXPECT_TRUE(listing(run).at(f) == before.at(f)) << "a failed run in place changed " << f;
         }
     }
-    fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, E2E, ::testing::ValuesIn(case_names()),
@@ -167,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, E2E, ::testing::ValuesIn(case_names()),
                              std::string n = param.param;
                              std::replace_if(
                                  n.begin(), n.end(),
-                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                                 [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
                              return n;
                          });
 

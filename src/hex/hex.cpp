@@ -1,9 +1,11 @@
 // hex.cpp: the HEX pass. Every record line is copied byte for byte to the
 // output HEX file (low area) or the high HEX file: the last extended segment
 // address record decides, by whether its value begins with the digit 0.
+#include <cstddef>
 #include <filesystem>
 
 #include "mrlpro.h"
+#include "run/lineends.h"
 
 namespace {
 
@@ -54,15 +56,102 @@ int record(std::string_view line) {
     }
 }
 
+namespace {
+
+// Where the pass stands: which output data records go to, and which outputs
+// have received a line.
+struct HexState {
+    bool to_high = false, hex_empty = true, hxh_empty = true;
+};
+
+// The lines of one run: consecutive lines of the input block bound for the
+// same output (or, with `to` null, segment records that go nowhere).
+struct Run {
+    OutFile* to = nullptr;
+    const std::string* name = nullptr;
+    int place = 0;
+    const char* begin = nullptr;
+};
+
+void run_write(const Run& run, const char* end) {
+    if (run.to != nullptr && end > run.begin &&
+        !run.to->write_long(std::string_view(run.begin, static_cast<size_t>(end - run.begin)))) {
+        error_msg(E_CANT_CREATE, *run.name);
+        error_exit(kStatusFormat, run.place);
+    }
+}
+
+// Copies the whole lines of the unread input block that need nothing but
+// routing: a line feed within 255 characters and no carriage return before
+// it, a record mark, a length of at least 11 and a data or segment type.
+// Each run of consecutive lines bound for the same output is written with one
+// call, straight from the input block. Returns true when it stopped only
+// because the block ends inside a line (so the next block may go on), false
+// at the first line that is anything else (an end record, a bad line, a CR LF
+// line, a long line, the last line of a file without a line end), which is
+// left to the line-by-line path; that path handles it exactly as it handles
+// every line when tracing is on.
+bool copy_block(HexState& st, const std::string_view block) {
+    const char* const start = block.data();
+    const char* const end = start + block.size();
+    const char* line = start;
+    bool cut = false;
+    Run run;
+    run.begin = start;
+    LineEnds ends(start, end);
+    for (;;) {
+        const char* const lf = ends.next();
+        if (lf == nullptr) {
+            cut = true;
+            break;
+        }
+        if (lf - line < 10 || lf - line >= static_cast<ptrdiff_t>(kLineMax) || lf[-1] == '\r' || line[0] != ':') break;
+        const char hi = line[7], lo = line[8];
+        Run next;
+        if ((hi == '0' && lo == '0') || (hi == '8' && lo == '1')) {
+            next = st.to_high ? Run{&out_hihex_fp, &output_hihex, L_HEX_WR_DATA_HXH}
+                              : Run{&out_hex_fp, &output_hex, L_HEX_WR_DATA_HEX};
+        } else if (hi == '0' && lo == '2') {
+            st.to_high = line[9] != '0';
+            if (st.to_high) next = Run{&out_hihex_fp, &output_hihex, L_HEX_WR_SEG_HXH};
+        } else {
+            break;
+        }
+        if (next.to != run.to) {
+            run_write(run, line);
+            run = next;
+            run.begin = line;
+        }
+        if (run.to == &out_hex_fp) st.hex_empty = false;
+        if (run.to == &out_hihex_fp) st.hxh_empty = false;
+        line = lf + 1;
+    }
+    run_write(run, line);
+    in_hex_fp.advance(static_cast<size_t>(line - start));
+    return cut && line > start;
+}
+
+// Block after block, as long as each one ends inside a line.
+void copy_blocks(HexState& st) {
+    while (copy_block(st, in_hex_fp.unread())) {
+    }
+}
+
+}  // namespace
+
 // Copies the input HEX file to the two outputs, up to the end record and one
 // more line, then closes the three files and removes an output that got
-// nothing.
+// nothing. With the trace off, most lines are copied a block at a time
+// (copy_blocks); each remaining line, and every line with the trace on, goes
+// through record() one by one.
 void data_make() {
     trace_str("=== data_make() ===\n");
     out_text("\n== HEX file convert now == ( " + input_hex + " --> " + (in_place ? final_hex : output_hex) + " )\n");
-    bool to_high = false, hex_empty = true, hxh_empty = true, running = true;
+    HexState st;
+    bool running = true;
     std::string_view line;
     for (;;) {
+        if (running && !trace_on()) copy_blocks(st);
         int got = in_hex_fp.get_line(line);
         if (got < 0) {
             error_msg(E_CANT_OPEN, input_hex);
@@ -72,24 +161,24 @@ void data_make() {
         switch (record(line)) {
             case kSegment:
                 if (line[9] == '0') {
-                    to_high = false;
+                    st.to_high = false;
                 } else {
-                    to_high = true;
+                    st.to_high = true;
                     put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_SEG_HXH);
-                    hxh_empty = false;
+                    st.hxh_empty = false;
                 }
                 break;
             case kData:
-                if (!to_high) {
+                if (!st.to_high) {
                     put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_DATA_HEX);
-                    hex_empty = false;
+                    st.hex_empty = false;
                 } else {
                     put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_DATA_HXH);
                 }
                 break;
             default:
-                if (!hex_empty) put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_END_HEX);
-                if (!hxh_empty) put(out_hihex_fp, output_hihex, line, kStatusCreate, L_HEX_WR_END_HXH);
+                if (!st.hex_empty) put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_END_HEX);
+                if (!st.hxh_empty) put(out_hihex_fp, output_hihex, line, kStatusCreate, L_HEX_WR_END_HXH);
                 running = false;
                 break;
         }
@@ -100,11 +189,11 @@ void data_make() {
     close_file(S_OUT_HEX);
     close_file(S_OUT_HXH);
     std::error_code ec;
-    if (hex_empty) {
+    if (st.hex_empty) {
         warning_msg(1, output_hex);
         std::filesystem::remove(output_hex, ec);
         std::filesystem::remove(output_hihex, ec);
-    } else if (hxh_empty) {
+    } else if (st.hxh_empty) {
         std::filesystem::remove(output_hihex, ec);
     }
 }

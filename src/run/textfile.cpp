@@ -139,6 +139,11 @@ int InFile::get_long_line_starting(char c, std::string_view& line, bool& more) {
     }
 }
 
+std::string_view InFile::unread() {
+    if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
+    return {buf_.get() + pos_, end_ - pos_};
+}
+
 bool InFile::rewind() {
     if (fp_ == nullptr || std::fseek(fp_, 0, SEEK_SET) != 0) return false;
     std::clearerr(fp_);
@@ -182,6 +187,13 @@ bool OutFile::write_slow(std::string_view text) {
     std::memcpy(buf_.get() + used_, text.data(), text.size());
     used_ += text.size();
     return true;
+}
+
+bool OutFile::write_long(std::string_view text) {
+    if (text.size() < kTextBlock / 8) return write(text);
+    if (!flush()) return false;
+    if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) failed_ = true;
+    return !failed_;
 }
 
 bool OutFile::close() {

@@ -50,6 +50,16 @@ public:
     int get_long_line_starting(char c, std::string_view& line, bool& more);
     // Back to the start of the file; false when the file cannot be read again.
     bool rewind();
+    // The unread bytes of the block, for a pass that takes many whole lines
+    // at a time: refilled first when less than a whole line window is left,
+    // empty at the end of the file. The pass gives back what it has taken
+    // with advance(); lines it leaves are read with get_line as usual.
+    std::string_view unread();
+    // Takes the next `n` unread bytes, which end with a line feed.
+    void advance(size_t n) {
+        pos_ += n;
+        mid_line_ = false;
+    }
 
 private:
     static constexpr size_t kWindow = kLineMax + 2;  // a full line, its CR and its LF
@@ -77,6 +87,9 @@ public:
     bool write(std::string_view text);
     // Writes everything buffered to the file; false on failure.
     bool flush();
+    // Appends text; a long text is written to the file directly, without
+    // passing through the block. False when a write has failed.
+    bool write_long(std::string_view text);
 
 private:
     bool write_slow(std::string_view text);

@@ -1,0 +1,273 @@
+// testutil.h: what every test shares: whole files read and written byte for
+// byte, a temporary directory that removes itself, and the one way to start
+// the program under test.
+//
+// The program is the binary of this build, or the one named by the
+// environment variable MRL85_EXE. MRL85_LAUNCHER, when set, is a command
+// (words separated by blanks) that runs it, for example "wine". A program
+// whose name ends in ".exe" is a Windows program: it is started through the
+// Windows command interpreter as "cmd /c mrl85 ...", with its folder on the
+// search path, so that it sees argument 0 as "mrl85", as when typed at a
+// Windows prompt. Every other program is started with argument 0 "mrl85".
+#ifndef MRL_TESTUTIL_H
+#define MRL_TESTUTIL_H
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace testutil {
+
+namespace fs = std::filesystem;
+
+inline std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void spit(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary);
+    out << bytes;
+}
+
+// A fresh, empty directory below the system's temporary directory (TMPDIR),
+// removed with all it holds when the object goes away: at the end of the
+// test, and just as well when a failed assertion leaves the test early.
+class TempDir {
+public:
+    TempDir() {
+        std::string name = (fs::temp_directory_path() / "mrl85-test-XXXXXX").string();
+        if (mkdtemp(name.data()) == nullptr)
+            throw std::runtime_error("cannot create a temporary directory: " + std::string(std::strerror(errno)));
+        path_ = name;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        allow_removal(path_);
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const fs::path& p) const { return path_ / p; }
+
+private:
+    // A test may have taken the permissions of a directory away; give them
+    // back, top down, so that everything below can be removed.
+    static void allow_removal(const fs::path& dir) {
+        if (chmod(dir.c_str(), 0700) != 0) return;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(dir, ec))
+            if (e.is_directory(ec) && !e.is_symlink(ec)) allow_removal(e.path());
+    }
+
+    fs::path path_;
+};
+
+// How a run of the program ended: its exit status (128 + the signal when a
+// signal ended it) and what it wrote to standard output and standard error.
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// The program under test: MRL85_EXE, or this build's binary.
+inline std::string program() {
+    const char* exe = std::getenv("MRL85_EXE");
+    return exe != nullptr && *exe != '\0' ? std::string(exe) : std::string(MRL_BINARY);
+}
+
+// True when the program is a Windows program (its name ends in ".exe").
+inline bool windows_program() {
+    std::string p = program();
+    if (p.size() < 4) return false;
+    for (char& c : p) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return p.compare(p.size() - 4, 4, ".exe") == 0;
+}
+
+// The words of MRL85_LAUNCHER, or none.
+inline std::vector<std::string> launcher() {
+    std::vector<std::string> words;
+    const char* l = std::getenv("MRL85_LAUNCHER");
+    std::istringstream in(l != nullptr ? l : "");
+    std::string w;
+    while (in >> w) words.push_back(w);
+    return words;
+}
+
+// The program running in a directory of its own, standard output and
+// standard error each into a pipe that this side collects. A process still
+// running when the object goes away is killed and reaped.
+class Process {
+public:
+    // `address_space` > 0 limits the child's address space to that many
+    // bytes; a run longer than `timeout` is killed.
+    Process(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0,
+            std::chrono::seconds timeout = std::chrono::seconds(120))
+        : deadline_(std::chrono::steady_clock::now() + timeout) {
+        std::vector<std::string> words = launcher();
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+        std::string file;
+        if (windows_program()) {
+            // The folder of mrl85.exe goes first on the Windows search path.
+            const fs::path exe = fs::absolute(program());
+            if (exe.filename() != "mrl85.exe") throw std::runtime_error("a Windows program must be named mrl85.exe");
+            if (words.empty()) throw std::runtime_error("a Windows program needs MRL85_LAUNCHER");
+            env.push_back("WINEPATH=Z:" + exe.parent_path().string());
+            for (const char* w : {"cmd", "/c", "mrl85"}) words.emplace_back(w);
+            file = words[0];
+        } else if (words.empty()) {
+            words.push_back("mrl85");  // argument 0; the file run is the program itself
+            file = program();
+        } else {
+            words.push_back(program());
+            file = words[0];
+        }
+        for (const std::string& a : args) words.push_back(a);
+
+        // Everything the child needs is built before the fork.
+        std::vector<char*> argv, envp;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        for (std::string& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        int out[2], err[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        if (pipe(err) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork");
+        if (pid_ > 0) setpgid(pid_, pid_);  // also here, so that it holds before either side goes on
+        if (pid_ == 0) {
+            setpgid(0, 0);  // its own group, so a launcher's children can be stopped with it
+            if (chdir(dir.c_str()) != 0) _exit(126);
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            close(out[0]), close(out[1]), close(err[0]), close(err[1]);
+            if (address_space != 0) {
+                const rlimit lim{address_space, address_space};
+                if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
+            }
+            execvpe(file.c_str(), argv.data(), envp.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+        fcntl(out_, F_SETFL, O_NONBLOCK);
+        fcntl(err_, F_SETFL, O_NONBLOCK);
+    }
+    ~Process() {
+        if (!reaped_) {
+            kill(-pid_, SIGKILL);
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+        if (err_ >= 0) close(err_);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // What the program has written to standard output so far.
+    const std::string& out() const { return result_.out; }
+
+    // Collects output until standard output holds `text`, the program ends
+    // or `wait` passes; true when the text is there.
+    bool wait_for_output(const std::string& text, std::chrono::milliseconds wait) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (result_.out.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= until || !collect(50)) break;
+        }
+        return result_.out.find(text) != std::string::npos;
+    }
+
+    // Waits for the end of the program, collecting its output; a program
+    // that overruns its time is killed (status 128 + SIGKILL).
+    Outcome finish() {
+        while (!reaped_) {
+            const bool open = collect(20);
+            int ws = 0;
+            const pid_t got = waitpid(pid_, &ws, open ? WNOHANG : 0);
+            if (got == pid_) {
+                reaped_ = true;
+                result_.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+            } else if (std::chrono::steady_clock::now() > deadline_) {
+                kill(-pid_, SIGKILL);
+                kill(pid_, SIGKILL);
+            }
+        }
+        // Everything the program wrote is in the pipes now; a process it left
+        // behind that still holds them is not waited for.
+        drain(out_, result_.out);
+        drain(err_, result_.err);
+        return result_;
+    }
+
+private:
+    // Reads what is there on `fd`; false once the pipe is at its end.
+    static bool drain(int fd, std::string& into) {
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n > 0) {
+                into.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            return n < 0 && (errno == EAGAIN || errno == EINTR);
+        }
+    }
+
+    // Waits up to `ms` milliseconds for output and collects it; false once
+    // both pipes are at their end.
+    bool collect(int ms) {
+        pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        const int nfds = (out_open_ ? 1 : 0) + (err_open_ ? 1 : 0);
+        if (nfds == 0) return false;
+        if (!out_open_) p[0] = p[1];
+        if (poll(p, static_cast<nfds_t>(nfds), ms) < 0 && errno != EINTR) return false;
+        if (out_open_) out_open_ = drain(out_, result_.out);
+        if (err_open_) err_open_ = drain(err_, result_.err);
+        return out_open_ || err_open_;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
+    bool out_open_ = true, err_open_ = true, reaped_ = false;
+    std::chrono::steady_clock::time_point deadline_;
+    Outcome result_;
+};
+
+// Runs the program in `dir` with `args` to its end.
+inline Outcome run(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0) {
+    return Process(dir, args, address_space).finish();
+}
+
+}  // namespace testutil
+
+#endif
