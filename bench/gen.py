@@ -16,7 +16,8 @@
       so 200,000 units give about 103 MB.
   gen.py sym OUT.sym --units N --rewrite-heavy
       A symbol file in which every line is a header or a line that a
-      rewriter rebuilds or drops: SECTION INFORMATION lines, then FUNC, CALL,
+      rewriter rebuilds or drops: SECTION INFORMATION lines and one blank
+      line, then FUNC, CALL,
       SOURCE, LOCAL LABEL and LOCAL SYMBOL headers one after another (no data
       lines), then GLOBAL LABEL lines. About 190 bytes per unit.
 
@@ -169,6 +170,7 @@ def write_sym_heavy(path, units):
     for u in range(1, units + 1):
         name, start, length, module = layout[u]
         w("%04X %-8s 0 0 0 %08X %08X %s\n" % (u, name, start, length, module))
+    w("\n")
     for f in range(1, units + 1):
         unit = min(units, max(1, f + rng.randrange(-2, 3)))
         w("# FUNC %04X fn_%x %04X %08X %08X\n" % (f, f, unit, layout[unit][1], 0x10))

@@ -198,10 +198,30 @@ std::string_view get_token(std::string_view& line);
 uint32_t hex_to_num(std::string_view text);
 std::string num_to_hex(uint32_t value);
 
+// sym/: lines of the symbol file, whole whatever their length (symutil.cpp)
+[[noreturn]] void sym_read_failed();
+bool sym_line_piece(std::string_view& piece, bool& more);
+std::string_view sym_line_gather(std::string_view first, bool& more);
+
+// The next line of the symbol file, or with `headers_only` the next line that
+// begins with "#" (the first pass looks at no other line outside SECTION
+// INFORMATION): the whole line, or the first piece of a line longer than the
+// reader's block with `more` set. False at the end of the file; a read error
+// ends the run. Inline: both passes call it once per line.
+inline bool read_sym_line(std::string_view& line, bool& more, bool headers_only = false) {
+    int got = headers_only ? in_sym_fp.get_long_line_starting('#', line, more) : in_sym_fp.get_long_line(line, more);
+    if (got < 0) sym_read_failed();
+    return got > 0;
+}
+
+// The whole line whose first piece is `first`; clears `more`.
+inline std::string_view sym_line_whole(std::string_view first, bool& more) {
+    return more ? sym_line_gather(first, more) : first;
+}
+
 // sym/: tables
-bool read_sym_line(std::string_view& line, bool headers_only = false);
 void sec_func_read();
-void sec_data_make();
+bool sec_data_make(std::string_view& line, bool& more);
 void func_data_make(std::string_view line);
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name);
 void table_order();
@@ -227,6 +247,8 @@ int func_chg(std::string& line);
 int call_chg(std::string& line);
 int src_chg(std::string& line);
 int sec_chg(std::string& line);
+bool sec_unit_line(std::string_view line);
+void sec_block_end();
 int glb_lab_chg(std::string& line);
 int glb_sym_chg(std::string& line);
 int glb_bit_sym_chg(std::string& line);

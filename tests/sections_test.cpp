@@ -130,6 +130,12 @@ TEST(LocalSymbolWalks, WalksStopAtTheEndsOfTheTableAndNeverWrap) {
     symtest::build({{0, 0, 0, "E"}, {1, 0x100, 0x10, "P"}});
     check({{local_symbol, "# LOCAL SYMBOL 1-0\n", nullptr}});
 
+    // Units 1 and 2 deleted, 3 kept and the highest: the upward walk from 1
+    // goes as far as the highest unit itself.
+    symtest::reset();
+    symtest::build({{1, 0, 0, "E"}, {2, 0, 0, "E"}, {3, 0x300, 0x10, "P"}});
+    check({{local_symbol, "# LOCAL SYMBOL 1-3\n", "# LOCAL SYMBOL 1-1\n"}});
+
     // FFFFFFFF is the highest and deleted: the walk up from it looks nowhere.
     symtest::reset();
     symtest::build({{0, 0, 0, "P"}, {1, 0x100, 0x10, "P"}, {0xFFFFFFFF, 0x10000, 0x10, "P"}});
@@ -287,7 +293,7 @@ TEST(SectionInformation, TraceOfALibraryLineAndItsContinuation) {
     symtest::Trace trace;
     check({
         {sec_chg, "0004 P 0 0 0 0200 10 X.lib\n", "0002 P 0 0 0 0200 10 X.lib\n"},
-        {sec_chg, "cont\n", "cont\n"},
+        {sec_chg, " cont\n", " cont\n"},
         {sec_chg, "3 P 0 0 0 FFF8 10\n", nullptr},
     });
     EXPECT_EQ(trace.text(),
@@ -300,29 +306,53 @@ TEST(SectionInformation, TraceOfALibraryLineAndItsContinuation) {
               "  Unit No.0003 Delete\n");
 }
 
-TEST(SectionInformation, LibraryIsFoundInAnyCaseAndTheContinuationIsNeverParsed) {
+// A continuation begins with a blank and directly follows its library line;
+// a unit line in its place is read as a unit line and shares no fate with
+// the library line.
+TEST(SectionInformation, OnlyABlankLedLineContinuesALibraryLine) {
     five_units();
     check({
-        {sec_chg, "0001 P a.Library\n", "0001 P a.Library\n"},  // start of a longer word
-        {sec_chg, "not a number at all\n", "not a number at all\n"},
-        {sec_chg, "0005 P x.LiB\n", "0003 P x.LiB\n"},  // written from the copy, not upper-cased
-        // The continuation of a kept library line keeps even a deleted unit's line.
-        {sec_chg, "0003 P 0 0 0 FFF8 10\n", "0003 P 0 0 0 FFF8 10\n"},
+        {sec_chg, "0003 P 0 0 0 FFF8 10 Y.LIB\n", nullptr},
+        {sec_chg, "0004 P 0 0 0 0200 10\n", "0002 P 0 0 0 0200 10\n"},  // kept, though after a deleted library
+        {sec_chg, "0004 P 0 0 0 0200 10 X.lib\n", "0002 P 0 0 0 0200 10 X.lib\n"},
+        {sec_chg, "2 E 0 0 0 0 0\n", nullptr},  // deleted, though after a kept library
         {sec_chg, "0002 P lib.LIBx\n", nullptr},
-        {sec_chg, "0001 P kept by nobody\n", nullptr},  // continuation of a deleted library line
-        {sec_chg, "0001 P no library\n", "0001 P no library\n"},
+        {sec_chg, " not a number at all\n", nullptr},           // continuation of a deleted library: dropped unread
+        {sec_chg, "0001 P a.Library\n", "0001 P a.Library\n"},  // ".LIB" as the start of a longer word
+        {sec_chg, " 0003 anything\n", " 0003 anything\n"},      // continuation of a kept library: as read
+        {sec_chg, "   0005 P no library pending\n", "0003 P no library pending\n"},  // parsed
+        {sec_chg, "0005 P x.LiB\n", "0003 P x.LiB\n"},  // written from the copy, not upper-cased
     });
 }
 
-// The pending continuation is not reset between calls that belong to
-// different blocks: the next line that reaches the rewriter is taken.
-TEST(SectionInformation, PendingContinuationSurvivesTheEndOfTheBlock) {
+// The block ends (the pass calls sec_block_end at a blank line or a header):
+// a library line at its end has no continuation, and the next line that
+// reaches the rewriter, in a later block, is parsed.
+TEST(SectionInformation, PendingContinuationEndsWithItsBlock) {
     five_units();
     check({{sec_chg, "0003 P 0 0 0 FFF8 10 Z.LIB\n", nullptr}});
     EXPECT_EQ(sec_parse_next, 0);
     EXPECT_EQ(sec_lib_deleted, 1);
-    check({{sec_chg, "0001 P 0 0 0 0100 10\n", nullptr}});  // a later block's first line
-    check({{sec_chg, "0001 P 0 0 0 0100 10\n", "0001 P 0 0 0 0100 10\n"}});
+    sec_block_end();
+    check({{sec_chg, "   0001 P 0 0 0 0100 10\n", "0001 P 0 0 0 0100 10\n"}});
+}
+
+// The lines the first pass reads into the unit table, which the rewriting
+// pass therefore hands to sec_chg whatever their length.
+TEST(SectionInformation, UnitLinesAreThoseTheFirstPassReads) {
+    struct Row {
+        std::string line;
+        bool unit;
+    } rows[] = {
+        {"2 E 0 0 0 0 0\n", true},
+        {"2\n", true},
+        {"\t2 E\n", true},  // a tab is part of the field
+        {" 2 E 0 0 0 0 0\n", false},
+        {"\r\n", false},
+        {std::string("\0 2\n", 4), false},
+        {"", false},
+    };
+    for (const Row& r : rows) EXPECT_EQ(sec_unit_line(r.line), r.unit) << r.line;
 }
 
 TEST(SectionInformation, UnitFieldIsFourDigitsOrMore) {

@@ -47,7 +47,7 @@ TEST_F(FirstPass, ReadsSectionInformationLinesAndFuncHeaders) {
         "0004 AFTER 0 0 0 0 0\n"
         "# SECTION INFORMATION\n"
         "0005 S 0 0 0 10 1\n"
-        "# FUNC 7 x 5\n"  // ends the section, so not read as FUNC
+        "# FUNC 7 x 5\n"  // ends the section and is read as a FUNC header
         "# FUNC 1A x 3 more\n"
         "# CALL 1A\n");
     EXPECT_EQ(units_as_text(),
@@ -56,9 +56,11 @@ TEST_F(FirstPass, ReadsSectionInformationLinesAndFuncHeaders) {
               "3 Q AB 0\n"
               "5 S 10 1\n"
               "6  0 0\n");
-    ASSERT_EQ(func_table.size(), 1u);
-    EXPECT_EQ(func_table[0].func_no, 0x1Au);
-    EXPECT_EQ(func_table[0].unit_no, 3u);
+    ASSERT_EQ(func_table.size(), 2u);
+    EXPECT_EQ(func_table[0].func_no, 7u);
+    EXPECT_EQ(func_table[0].unit_no, 5u);
+    EXPECT_EQ(func_table[1].func_no, 0x1Au);
+    EXPECT_EQ(func_table[1].unit_no, 3u);
     EXPECT_EQ(trace.text(),
               "=== sec_func_read() ===\n"
               "=== sec_data_make() ===\n"
@@ -74,7 +76,69 @@ TEST_F(FirstPass, ReadsSectionInformationLinesAndFuncHeaders) {
               "=== unit_record_set() ===\n"
               "    set datas : unit = 0005  name = S  addr = 00000010  length = 00000001\n"
               "=== func_data_make() ===\n"
+              " input data # FUNC 7 x 5\n"
+              "=== func_data_make() ===\n"
               " input data # FUNC 1A x 3 more\n");
+}
+
+// A SECTION INFORMATION header right after the last line of a block opens
+// the next block; one at the very end of the file opens an empty one.
+TEST_F(FirstPass, HeaderRightAfterABlockOpensTheNextBlock) {
+    symtest::Trace trace;
+    read(
+        "# SECTION INFORMATION\n"
+        "0001 P 0 0 0 100 10\n"
+        "# SECTION INFORMATION\n"
+        "0002 Q 0 0 0 200 20\n"
+        "# SECTION INFORMATION");
+    EXPECT_EQ(units_as_text(), "1 P 100 10\n2 Q 200 20\n");
+    EXPECT_EQ(trace.text(),
+              "=== sec_func_read() ===\n"
+              "=== sec_data_make() ===\n"
+              "=== unit_record_set() ===\n"
+              "    set datas : unit = 0001  name = P  addr = 00000100  length = 00000010\n"
+              "=== sec_data_make() ===\n"
+              "=== unit_record_set() ===\n"
+              "    set datas : unit = 0002  name = Q  addr = 00000200  length = 00000020\n"
+              "=== sec_data_make() ===\n");
+}
+
+// Every line is read whole, however long: a unit line or a FUNC header
+// longer than the reader's block gives one record with all its fields, and
+// a "#" inside a long line, even at the start of a block, is no header.
+TEST_F(FirstPass, LongLinesAreReadWhole) {
+    const std::string pad(kTextBlock, 'n');
+    read(
+        "# SECTION INFORMATION\n"
+        "0001 " +
+        pad +
+        " 0 0 0 100 10\n"
+        "   blank-led " +
+        pad +
+        "# FUNC 9 x 9\n"
+        "0002 Q 0 0 0 200 20 " +
+        pad +
+        "\n"
+        "\n"
+        "text " +
+        std::string(250, 't') +
+        "# FUNC 8 x 8\n"
+        "text " +
+        pad.substr(5) +
+        "# FUNC 8 x 8\n"
+        "# FUNC 3 x 2 " +
+        pad +
+        "\n"
+        "# FUNC 4 x 1\n");
+    ASSERT_EQ(unit_table.size(), 2u);
+    EXPECT_EQ(unit_table[0].section_name, pad);
+    EXPECT_EQ(unit_table[0].start_addr, 0x100u);
+    EXPECT_EQ(unit_table[0].length, 0x10u);
+    EXPECT_EQ(unit_table[1].section_name, "Q");
+    EXPECT_EQ(unit_table[1].length, 0x20u);
+    std::string funcs;
+    for (const func_record& r : func_table) funcs += num_to_hex(r.func_no) + "/" + num_to_hex(r.unit_no) + " ";
+    EXPECT_EQ(funcs, "3/2 4/1 ");
 }
 
 TEST_F(FirstPass, FileWithoutSectionsLeavesBothTablesEmpty) {

@@ -1,8 +1,10 @@
 // textfile_test.cpp: the line reader and writer both passes share.
 //
-// The reader must hand out exactly what a text-mode line reader with a
-// 256-byte buffer would: a carriage return right before a line feed removed
-// first, then at most 255 characters per read, line end kept.
+// A carriage return right before a line feed is removed first. Then the HEX
+// pass's reads give at most 255 characters each, line end kept, as a
+// text-mode line reader with a 256-byte buffer would; the symbol file's
+// reads give whole lines of any length, a line longer than the block in
+// pieces that are marked as such.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -32,6 +34,52 @@ std::vector<std::string> read_lines(const std::string& bytes) {
     while ((got = f.get_line(line)) == 1) lines.emplace_back(line);
     EXPECT_EQ(got, 0);
     f.close();
+    return lines;
+}
+
+// Every whole line the reader gives for `bytes`, each gathered from its
+// pieces. `pieces` counts the pieces that were marked to be followed by more.
+std::vector<std::string> read_long_lines(const std::string& bytes, size_t* pieces = nullptr) {
+    const testutil::TempDir tmp;
+    const fs::path p = tmp / "in.sym";
+    testutil::spit(p, bytes);
+    InFile f;
+    EXPECT_TRUE(f.open(p.string()));
+    std::vector<std::string> lines;
+    std::string_view line;
+    bool more = false;
+    int got;
+    size_t cut = 0;
+    while ((got = f.get_long_line(line, more)) == 1) {
+        std::string whole(line);
+        while (more) {
+            ++cut;
+            EXPECT_EQ(f.get_more(line, more), 1);
+            whole += line;
+        }
+        EXPECT_EQ(f.get_more(line, more), 0) << "nothing is left of a finished line";
+        lines.push_back(whole);
+    }
+    EXPECT_EQ(got, 0);
+    f.close();
+    if (pieces != nullptr) *pieces = cut;
+    return lines;
+}
+
+// The model of whole lines: drop each CR that directly precedes a LF, then
+// cut the text after every LF.
+std::vector<std::string> model_long_lines(const std::string& bytes) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text += bytes[i];
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t lf = text.find('\n', at);
+        size_t end = lf == std::string::npos ? text.size() : lf + 1;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
     return lines;
 }
 
@@ -117,6 +165,87 @@ TEST(TextFileReader, ReadsAcrossBlockBoundaries) {
     }
 }
 
+TEST(TextFileLongLines, GivesWholeLinesOfAnyLength) {
+    const std::string c255(255, 'b'), c300(300, 'c'), block(kTextBlock, 'd'), big(3 * kTextBlock + 5, 'e');
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Lines want;
+        size_t cut;  // pieces followed by more of the same line
+    };
+    const Case cases[] = {
+        {"plain lines, CR LF and lone CR", "one\r\ntwo\n\r\na\rb\n", {"one\n", "two\n", "\n", "a\rb\n"}, 0},
+        {"255 characters and LF", c255 + "\n", {c255 + "\n"}, 0},
+        {"300 characters and CR LF", c300 + "\r\nz\n", {c300 + "\n", "z\n"}, 0},
+        {"300-character last line without LF", "a\n" + c300, {"a\n", c300}, 0},
+        {"a line as long as the block", block + "\r\nz\n", {block + "\n", "z\n"}, 1},
+        {"a line of three blocks", "a\n" + big + "\n" + c300 + "\n", {"a\n", big + "\n", c300 + "\n"}, 3},
+        {"a last line of three blocks without LF", big, {big}, 3},
+        {"empty file", "", {}, 0},
+    };
+    for (const Case& c : cases) {
+        size_t cut = 0;
+        EXPECT_EQ(read_long_lines(c.bytes, &cut), c.want) << c.what;
+        EXPECT_EQ(cut, c.cut) << c.what;
+        EXPECT_EQ(model_long_lines(c.bytes), c.want) << "model: " << c.what;
+    }
+}
+
+// A CR LF pair split by the end of a full block stays one line end: a piece
+// never ends in the CR, and the line is whole without it.
+TEST(TextFileLongLines, CarriageReturnAtTheEndOfAFullBlock) {
+    for (size_t len : {kTextBlock - 2, kTextBlock - 1, kTextBlock, kTextBlock + 1}) {
+        const std::string bytes = std::string(len, 'x') + "\r\n" + std::string(len, 'y') + "\r\rz\r\n";
+        EXPECT_EQ(read_long_lines(bytes), model_long_lines(bytes)) << len;
+    }
+}
+
+// A caller that does not want the rest of a long line reads the next line;
+// the rest is passed over, and no piece of it comes as a line.
+TEST(TextFileLongLines, UnreadPiecesArePassedOver) {
+    const testutil::TempDir tmp;
+    const fs::path p = tmp / "skip.sym";
+    const std::string big(2 * kTextBlock + 77, '#');
+    testutil::spit(p, "first " + big + "\r\nsecond\n" + big + "\nthird");
+    InFile f;
+    ASSERT_TRUE(f.open(p.string()));
+    std::string_view line;
+    bool more = false;
+    ASSERT_EQ(f.get_long_line(line, more), 1);
+    EXPECT_TRUE(more);
+    EXPECT_EQ(line.substr(0, 6), "first ");
+    ASSERT_EQ(f.get_long_line(line, more), 1);
+    EXPECT_EQ(line, "second\n");
+    EXPECT_FALSE(more);
+    ASSERT_EQ(f.get_long_line(line, more), 1);
+    ASSERT_TRUE(more);
+    ASSERT_EQ(f.get_more(line, more), 1);  // one more piece, then leave it
+    ASSERT_EQ(f.get_long_line(line, more), 1);
+    EXPECT_EQ(line, "third");
+    EXPECT_EQ(f.get_long_line(line, more), 0);
+    f.close();
+}
+
+// Random lines, mostly short, some longer than a block, with CR LF, lone CR
+// and LF ends, so that every kind of line end meets a block boundary.
+TEST(TextFileLongLines, AgreesWithTheModelOnRandomText) {
+    std::mt19937 rng(8501);
+    for (int round = 0; round < 2; ++round) {
+        std::string text;
+        while (text.size() < 10 * kTextBlock + 333) {
+            const unsigned kind = rng() % 50;
+            const size_t len = kind == 0 ? rng() % (3 * kTextBlock) : kind < 5 ? rng() % 1000 : rng() % 60;
+            for (size_t i = 0; i < len; ++i) text += rng() % 97 == 0 ? '\r' : static_cast<char>('!' + rng() % 90);
+            switch (rng() % 4) {
+                case 0: text += "\r\n"; break;
+                case 1: text += "\r"; break;
+                default: text += "\n"; break;
+            }
+        }
+        EXPECT_EQ(read_long_lines(text), model_long_lines(text)) << "round " << round;
+    }
+}
+
 TEST(TextFileReader, ReportsAReadErrorOnADirectory) {
     const testutil::TempDir tmp;
     const fs::path dir = tmp / "dir.hex";
@@ -125,6 +254,13 @@ TEST(TextFileReader, ReportsAReadErrorOnADirectory) {
     std::string_view line;
     ASSERT_TRUE(f.open(dir.string()));  // opening a directory succeeds here; reading it fails
     EXPECT_EQ(f.get_line(line), -1);
+    f.close();
+    bool more = false;
+    ASSERT_TRUE(f.open(dir.string()));
+    EXPECT_EQ(f.get_long_line(line, more), -1);
+    f.close();
+    ASSERT_TRUE(f.open(dir.string()));
+    EXPECT_EQ(f.get_long_line_starting('#', line, more), -1);
     f.close();
 }
 

@@ -37,20 +37,27 @@ private:
     // The line feeds of the (at most) 64 bytes at base_, one bit per byte.
     uint64_t load() const {
         const size_t left = static_cast<size_t>(end_ - base_);
+        return left >= 64 ? load64(base_) : load_some(base_, left);
+    }
+
+    static uint64_t load_some(const char* p, size_t n) {
         uint64_t m = 0;
-#ifdef MRL_LINEENDS_SSE2
-        if (left >= 64) {
-            const __m128i lf = _mm_set1_epi8('\n');
-            for (int i = 0; i < 4; ++i) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base_ + 16 * i));
-                m |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))} << (16 * i);
-            }
-            return m;
-        }
-#endif
-        const size_t n = left < 64 ? left : 64;
-        for (size_t i = 0; i < n; ++i) m |= uint64_t{base_[i] == '\n'} << i;
+        for (size_t i = 0; i < n; ++i) m |= uint64_t{p[i] == '\n'} << i;
         return m;
+    }
+
+    static uint64_t load64(const char* p) {
+#ifdef MRL_LINEENDS_SSE2
+        const __m128i lf = _mm_set1_epi8('\n');
+        uint64_t m = 0;
+        for (size_t i = 0; i < 4; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + size_t{16} * i));
+            m |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))} << (16 * i);
+        }
+        return m;
+#else
+        return load_some(p, 64);
+#endif
     }
 
     const char* base_;

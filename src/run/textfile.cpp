@@ -17,15 +17,16 @@ void InFile::close() {
     fp_ = nullptr;
 }
 
-// Moves the unread bytes to the front of the block and reads until a whole
-// line window is present or the file ends.
-void InFile::fill() {
+// Moves the unread bytes to the front of the block and reads until at least
+// `want` unread bytes are present (want is at most the block) or the file
+// ends.
+void InFile::fill(size_t want) {
     if (pos_ > 0) {
         std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
         end_ -= pos_;
         pos_ = 0;
     }
-    while (!eof_ && end_ < kWindow) {
+    while (!eof_ && end_ < want) {
         size_t got = std::fread(buf_.get() + end_, 1, kTextBlock - end_, fp_);
         end_ += got;
         if (got == 0) {
@@ -38,17 +39,78 @@ void InFile::fill() {
 // Every case of get_line: near the end of the block, at the end of the file,
 // and the pieces of a line longer than 255 characters.
 int InFile::get_line_slow(std::string_view& line) {
-    if (end_ - pos_ < kWindow && !eof_) fill();
+    if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
     if (pos_ == end_) return err_ ? -1 : 0;
     size_t avail = end_ - pos_;
-    if (take_line(avail < kLineMax + 1 ? avail : kLineMax + 1, line)) return 1;
+    if (take_line(avail < kLineMax + 1 ? avail : kLineMax + 1, kLineMax, line)) return 1;
     // No line end within reach: the next piece of a long line (or the last
     // line of a file that does not end in a line feed).
     size_t n = avail < kLineMax ? avail : kLineMax;
     line = std::string_view(buf_.get() + pos_, n);
     pos_ += n;
-    mid_line_ = true;
     return 1;
+}
+
+// Every case of get_long_line: a line longer than 255 characters, a line cut
+// by the end of the block, the end of the file, and a line begun before whose
+// remaining pieces nobody asked for.
+int InFile::get_long_slow(std::string_view& line, bool& more) {
+    if (mid_line_) skip_rest();
+    return next_long_piece(line, more);
+}
+
+int InFile::get_more(std::string_view& piece, bool& more) {
+    more = false;
+    if (!mid_line_) return 0;
+    return next_long_piece(piece, more);
+}
+
+// From the read position to the end of its line, when the line end is in the
+// block or can be brought into it; otherwise as much of the line as the full
+// block holds, with `more` set. Such a piece never ends in a carriage return,
+// which might be the first half of a CR LF line end.
+int InFile::next_long_piece(std::string_view& piece, bool& more) {
+    more = false;
+    for (;;) {
+        const size_t avail = end_ - pos_;
+        if (avail > 0 && take_line(avail, avail, piece)) {
+            mid_line_ = false;
+            return 1;
+        }
+        if (eof_ || avail == kTextBlock) break;
+        fill(avail + 1);
+    }
+    size_t n = end_ - pos_;
+    if (n == 0) {
+        mid_line_ = false;
+        return err_ ? -1 : 0;
+    }
+    // The block is full and holds no line end: the line goes on. At the end
+    // of the file this is the last line, which has no line end.
+    more = !eof_;
+    if (more && buf_[end_ - 1] == '\r') --n;
+    piece = std::string_view(buf_.get() + pos_, n);
+    pos_ += n;
+    mid_line_ = more;
+    return 1;
+}
+
+// Passes over what is left of the current line, line end included.
+void InFile::skip_rest() {
+    while (mid_line_) {
+        const char* p = buf_.get() + pos_;
+        const void* hit = pos_ < end_ ? std::memchr(p, '\n', end_ - pos_) : nullptr;
+        if (hit != nullptr) {
+            pos_ = static_cast<size_t>(static_cast<const char*>(hit) - buf_.get()) + 1;
+            mid_line_ = false;
+        } else {
+            pos_ = end_;
+            if (eof_)
+                mid_line_ = false;
+            else
+                fill(1);
+        }
+    }
 }
 
 // Passes over whole lines none of which can begin with `c`: everything up to
@@ -56,13 +118,10 @@ int InFile::get_line_slow(std::string_view& line) {
 // after every line feed, however long the line before it was, and no byte
 // before that `c` is a `c`, so no line passed over begins with one. What
 // comes after that line feed (the line holding the `c`, or a line cut by the
-// end of the block) is left to get_line, which also keeps the pieces of a
-// long line where they belong. Inside a long line nothing is skipped: its
-// pieces are read one by one, so the block is searched once per line, never
-// once per piece.
+// end of the block) is left to get_long_line. Called only at the start of a
+// line.
 void InFile::skip_to(char c) {
-    if (mid_line_) return;
-    if (end_ - pos_ < kWindow && !eof_) fill();
+    if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
     const char* p = buf_.get() + pos_;
     const void* hit = std::memchr(p, c, end_ - pos_);
     const char* lim = hit != nullptr ? static_cast<const char*>(hit) : buf_.get() + end_;
@@ -71,16 +130,17 @@ void InFile::skip_to(char c) {
     pos_ = static_cast<size_t>(q - buf_.get());
 }
 
-int InFile::get_line_starting(char c, std::string_view& line) {
+int InFile::get_long_line_starting(char c, std::string_view& line, bool& more) {
     for (;;) {
+        if (mid_line_) skip_rest();
         skip_to(c);
-        int got = get_line(line);
+        int got = get_long_line(line, more);
         if (got <= 0 || line[0] == c) return got;
     }
 }
 
 std::string_view InFile::unread() {
-    if (end_ - pos_ < kWindow && !eof_) fill();
+    if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
     return {buf_.get() + pos_, end_ - pos_};
 }
 

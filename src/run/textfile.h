@@ -1,13 +1,19 @@
 // textfile.h: block-buffered line input and output for the two passes.
 //
-// Both passes read their input line by line the way a text-mode line reader
+// Two ways to read lines. The HEX pass reads the way a text-mode line reader
 // with a 256-byte buffer would: at most 255 characters per read, line end
-// kept, a longer physical line arriving in pieces. A carriage return right
-// before a line feed is not part of the line (so CR LF files read like LF
-// files on every platform); a lone carriage return stays. Files are opened in
-// binary mode and both sides do the line-end translation themselves: the
-// reader drops that one carriage return, the writer ends each line with the
-// platform's line end (LF, or CR LF on Windows) as it writes a block out.
+// kept, a longer physical line arriving in pieces (get_line). The symbol
+// file is read in whole lines of any length (get_long_line): a line that
+// fits in the block comes whole; a longer one comes in pieces, each marked
+// when more of the same line follows, so that a caller can gather them or
+// pass them on, and never takes a piece for a line of its own.
+//
+// A carriage return right before a line feed is not part of the line (so
+// CR LF files read like LF files on every platform); a lone carriage return
+// stays. Files are opened in binary mode and both sides do the line-end
+// translation themselves: the reader drops that one carriage return, the
+// writer ends each line with the platform's line end (LF, or CR LF on
+// Windows) as it writes a block out.
 //
 // Both passes spend nearly all their time here, once per line, so the common
 // case of each call (a whole short line already in the block; room left in
@@ -28,13 +34,21 @@ public:
     bool open(const std::string& name);
     void close();
     bool is_open() const { return fp_ != nullptr; }
-    // Next line into `line` (valid until the next call): 1 a line, 0 end of
-    // file, -1 a read error.
+    // Next line of at most 255 characters into `line` (valid until the next
+    // call): 1 a line, 0 end of file, -1 a read error.
     int get_line(std::string_view& line);
-    // The next line, as get_line would return it, whose first character is
-    // `c`; the lines before it are passed over without being looked at one
-    // by one. Results as for get_line.
-    int get_line_starting(char c, std::string_view& line);
+    // Next whole line into `line` (valid until the next call), or, for a line
+    // longer than the block, its first piece with `more` set. Results as for
+    // get_line. Pieces of the previous line that were not asked for with
+    // get_more are passed over.
+    int get_long_line(std::string_view& line, bool& more);
+    // The next piece of the line that get_long_line began, with `more` set
+    // while further pieces follow: 1 a piece, 0 none left, -1 a read error.
+    int get_more(std::string_view& piece, bool& more);
+    // The next line, as get_long_line would return it, whose first character
+    // is `c`; the lines before it are passed over without being looked at one
+    // by one. Results as for get_long_line.
+    int get_long_line_starting(char c, std::string_view& line, bool& more);
     // Back to the start of the file; false when the file cannot be read again.
     bool rewind();
     // The unread bytes of the block, for a pass that takes many whole lines
@@ -50,15 +64,18 @@ public:
 
 private:
     static constexpr size_t kWindow = kLineMax + 2;  // a full line, its CR and its LF
-    bool take_line(size_t scan, std::string_view& line);
+    bool take_line(size_t scan, size_t limit, std::string_view& line);
     int get_line_slow(std::string_view& line);
+    int get_long_slow(std::string_view& line, bool& more);
+    int next_long_piece(std::string_view& piece, bool& more);
+    void skip_rest();
     void skip_to(char c);
-    void fill();
+    void fill(size_t want);
     std::FILE* fp_ = nullptr;
     std::unique_ptr<char[]> buf_;
     size_t pos_ = 0, end_ = 0;
     bool eof_ = false, err_ = false;
-    bool mid_line_ = false;  // the last line read was a piece without its line end
+    bool mid_line_ = false;  // get_long_line: the line goes on past the last piece given
 };
 
 class OutFile {
@@ -91,29 +108,36 @@ private:
 inline constexpr size_t kTextBlock = size_t{1} << 17;
 
 // A whole line whose line feed lies within the first `scan` bytes of the
-// unread block and which has at most 255 characters without the carriage
+// unread block and which has at most `limit` characters without the carriage
 // return that may precede its line feed. That carriage return is dropped in
 // place, so the line stays one run of the block.
-inline bool InFile::take_line(size_t scan, std::string_view& line) {
+inline bool InFile::take_line(size_t scan, size_t limit, std::string_view& line) {
     char* p = buf_.get() + pos_;
     const void* hit = std::memchr(p, '\n', scan);
     if (hit == nullptr) return false;
     size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
     bool crlf = i > 0 && p[i - 1] == '\r';
     size_t len = i + 1 - (crlf ? 1 : 0);
-    if (len > kLineMax) return false;
+    if (len > limit) return false;
     if (crlf) p[i - 1] = '\n';
     line = std::string_view(p, len);
     pos_ += i + 1;
-    mid_line_ = false;
     return true;
 }
 
 // The common case: at least one full line window is in the block and a line
 // feed ends the line within the 255 characters.
 inline int InFile::get_line(std::string_view& line) {
-    if (end_ - pos_ >= kWindow && take_line(kLineMax + 1, line)) return 1;
+    if (end_ - pos_ >= kWindow && take_line(kLineMax + 1, kLineMax, line)) return 1;
     return get_line_slow(line);
+}
+
+// The same common case for whole lines: a line of up to 255 characters at
+// the start of a line, with a full window in the block.
+inline int InFile::get_long_line(std::string_view& line, bool& more) {
+    more = false;
+    if (!mid_line_ && end_ - pos_ >= kWindow && take_line(kLineMax + 1, kLineMax, line)) return 1;
+    return get_long_slow(line, more);
 }
 
 inline bool OutFile::write(std::string_view text) {

@@ -1,5 +1,5 @@
-// symutil.cpp: how the symbol file is divided into sections, and the field
-// and number utilities that every reader and rewriter of it shares.
+// symutil.cpp: how the symbol file is divided into lines and sections, and
+// the field and number utilities that every reader and rewriter of it shares.
 #include "mrlpro.h"
 
 const char* const sec_header[10] = {
@@ -86,4 +86,40 @@ std::string num_to_hex(uint32_t value) {
     }
     if (n == 0) buf[n++] = '0';
     return std::string(buf, static_cast<size_t>(n));
+}
+
+// ---------------------------------------------------------------------------
+// Lines. The symbol file is read in whole lines of any length. A line that
+// fits in the reader's block comes whole; a longer one comes as its first
+// piece with `more` set. A step that needs the line gathers the rest
+// (sym_line_whole); one that only copies it passes the pieces on
+// (sym_line_piece), so that a long copied line never has to be held in
+// memory; one that ignores it just reads the next line, which passes over
+// what was left. No piece is ever handled as a line of its own.
+
+// The input symbol file cannot be read on: error 6, as if it could not be
+// opened.
+void sym_read_failed() {
+    error_msg(E_CANT_OPEN, input_sym);
+    error_exit(kStatusInput, L_SYM_READ);
+}
+
+// The next piece of the line being read, with `more` set while further
+// pieces follow. False when none is left.
+bool sym_line_piece(std::string_view& piece, bool& more) {
+    int got = in_sym_fp.get_more(piece, more);
+    if (got < 0) sym_read_failed();
+    return got > 0;
+}
+
+// The pieces of a line longer than the reader's block, from its first piece
+// `first` on, gathered into a buffer that grows with the longest such line
+// and is valid until the next call. Clears `more`.
+std::string_view sym_line_gather(std::string_view first, bool& more) {
+    static std::string whole;
+    whole.assign(first);  // before the next read moves the block under it
+    std::string_view piece;
+    while (more && sym_line_piece(piece, more)) whole.append(piece);
+    more = false;
+    return whole;
 }

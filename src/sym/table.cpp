@@ -47,43 +47,36 @@ void table_alloc(std::vector<Record>& table, Make make) {
 
 }  // namespace
 
-// The next line of the symbol file, or with `headers_only` the next line that
-// begins with "#" (the first pass looks at no other line outside SECTION
-// INFORMATION). False at the end of the file; a read error ends the run.
-bool read_sym_line(std::string_view& line, bool headers_only) {
-    int got = headers_only ? in_sym_fp.get_line_starting('#', line) : in_sym_fp.get_line(line);
-    if (got < 0) {
-        error_msg(E_CANT_OPEN, input_sym);
-        error_exit(kStatusInput, L_SYM_READ);
-    }
-    return got > 0;
-}
-
-// First pass: reads the whole symbol file and fills both tables.
+// First pass: reads the whole symbol file and fills both tables. A header
+// line that ends a SECTION INFORMATION block is classified like any other:
+// a FUNC header right after the last unit line enters the function table,
+// and a SECTION INFORMATION header there opens the next block.
 void sec_func_read() {
     trace_str("=== sec_func_read() ===\n");
     std::string_view line;
-    while (read_sym_line(line, true)) {
-        int kind = sec_kind(line);
-        if (kind == 6)
-            sec_data_make();
-        else if (kind == 3)
-            func_data_make(line);
+    bool more = false;
+    bool have = read_sym_line(line, more, true);
+    while (have) {
+        const int kind = sec_kind(line);
+        if (kind == 6 && sec_data_make(line, more)) continue;
+        if (kind == 3) func_data_make(sym_line_whole(line, more));
+        have = read_sym_line(line, more, true);
     }
     table_order();
 }
 
 // The lines after a SECTION INFORMATION header: one unit record per line, up
-// to the next "#" line (consumed here) or the first line without a first field.
-void sec_data_make() {
+// to the first line without a first field (false) or the next "#" line, which
+// is left in `line` for sec_func_read to classify (true). Lines that begin
+// with a blank are not unit lines and are passed over.
+bool sec_data_make(std::string_view& line, bool& more) {
     trace_str("=== sec_data_make() ===\n");
-    std::string_view line;
-    while (read_sym_line(line)) {
-        if (line[0] == '#') return;
+    while (read_sym_line(line, more)) {
+        if (line[0] == '#') return true;
         if (line[0] == ' ') continue;
-        std::string_view rest = line;
+        std::string_view rest = sym_line_whole(line, more);
         std::string_view unit = get_token(rest);
-        if (unit.empty()) return;
+        if (unit.empty()) return false;
         uint32_t unit_no = hex_to_num(unit);
         std::string_view name = get_token(rest);
         for (int skip = 0; skip < 3; ++skip) get_token(rest);
@@ -91,6 +84,7 @@ void sec_data_make() {
         uint32_t length = hex_to_num(get_token(rest));
         unit_record_set(unit_no, start, length, name);
     }
+    return false;
 }
 
 void func_data_make(std::string_view line) {

@@ -1,7 +1,10 @@
 // secinfo.cpp: the lines of the SECTION INFORMATION block. A line of a
 // deleted unit is dropped; a kept line gets its new unit number in four
-// digits. A line that names a library (".LIB" in any case) is followed by a
-// continuation line that shares its fate and is never parsed.
+// digits. A line that names a library (".LIB" in any case) may be followed by
+// a continuation line, which begins with a blank, shares its fate and is
+// never parsed. A continuation belongs to the library line right above it in
+// the same block: a unit line in its place, or the end of the block, ends the
+// wait for it.
 #include "mrlpro.h"
 
 void str_upper(std::string& text) {
@@ -11,9 +14,25 @@ void str_upper(std::string& text) {
 
 size_t str_find(std::string_view text, std::string_view pattern) { return text.find(pattern); }
 
+// A line that the first pass reads into the unit table: it begins with
+// neither a blank nor "#" and its first field is not empty.
+bool sec_unit_line(std::string_view line) {
+    return !line.empty() && line[0] != ' ' && line[0] != '#' && is_token_char(static_cast<unsigned char>(line[0]));
+}
+
+// The block ends (a blank line or a header): a library line at its end has
+// no continuation.
+void sec_block_end() {
+    sec_parse_next = 1;
+    sec_lib_deleted = 0;
+}
+
+// One line of the block, whole. The continuation of a library line is
+// written or dropped with it; any other line is read as "unit rest" and
+// dropped with its unit or rewritten with the new unit number.
 int sec_chg(std::string& line) {
     trace_str("===== sec_chg() =====\n");
-    if (sec_parse_next == 0) {
+    if (sec_parse_next == 0 && !line.empty() && line[0] == ' ') {
         const int r = sec_lib_deleted;
         sec_parse_next = 1;
         sec_lib_deleted = 0;

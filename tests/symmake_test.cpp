@@ -1,0 +1,132 @@
+// symmake_test.cpp: the whole symbol pass (first pass, renumbering, rewriting
+// pass) over lines longer than the reader's block, which come in pieces:
+// every line must be handled whole, whether it is rewritten, copied, dropped
+// or passed over, and no piece may be taken for a line of its own.
+#include "symtest.h"
+#include "testutil.h"
+
+// Address space limits cannot be combined with AddressSanitizer, whose
+// shadow memory alone exceeds any useful limit.
+#if defined(__SANITIZE_ADDRESS__)
+#define MRL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MRL_ASAN 1
+#endif
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SymPass : public testing::Test {
+protected:
+    void SetUp() override { symtest::reset(); }
+    void TearDown() override {
+        in_sym_fp.close();
+        out_sym_fp.close();
+        open_flag[S_IN_SYM] = open_flag[S_OUT_SYM] = 0;
+    }
+    // The output of the pass over `text`.
+    std::string convert(const std::string& text) {
+        testutil::spit(dir_ / "in.sym", text);
+        EXPECT_TRUE(in_sym_fp.open((dir_ / "in.sym").string()));
+        EXPECT_TRUE(out_sym_fp.open((dir_ / "out.sym").string()));
+        open_flag[S_IN_SYM] = open_flag[S_OUT_SYM] = 1;
+        sec_func_read();
+        unit_replac();
+        func_replace();
+        del_data();
+        EXPECT_TRUE(out_sym_fp.close());
+        open_flag[S_OUT_SYM] = 0;
+        return testutil::slurp(dir_ / "out.sym");
+    }
+    testutil::TempDir dir_;
+};
+
+// Units 1 (kept), 2 (above FFFF, deleted) and 3 (kept, new 2); functions 1
+// in unit 1, 2 in unit 2 (deleted) and 3 in unit 3 (new 2). Each kind of
+// line appears longer than two blocks, most of them ending in text that
+// would be read as a line of its own if a piece were taken for one.
+TEST_F(SymPass, LinesLongerThanTheBlockAreHandledWhole) {
+    const std::string big(2 * kTextBlock + 77, 'z');
+    const std::string tail = "0002 P 0 0 0 0 0\n";  // a deleted unit's line, were it a line
+    std::string labels, rebuilt;                    // as read, and as written: two blanks after each pair
+    for (int i = 0; labels.size() < 2 * kTextBlock; ++i) {
+        labels += "L" + std::to_string(i) + " 100 ";
+        rebuilt += "L" + std::to_string(i) + " 100  ";
+    }
+    enum Fate { kKept, kDropped, kBecomes };
+    struct Line {
+        std::string in;
+        Fate fate = kKept;
+        std::string out = {};  // for kBecomes: the line as written
+    };
+    const Line lines[] = {
+        {"free " + big + tail},  // before any header
+        {"# SECTION INFORMATION " + big + "\n"},
+        {"0001 P 0 0 0 100 10 " + big + ".lib " + tail},    // kept library line
+        {"   " + big + tail},                               // its continuation
+        {"0002 P 0 0 0 10000 10 " + big + tail, kDropped},  // deleted unit
+        {"0003 P 0 0 0 200 10\n", kBecomes, "0002 P 0 0 0 200 10\n"},
+        {"\n"},
+        {"# FUNC 3 f 3 " + big + tail, kBecomes, "# FUNC 2 f 2 " + big + tail},
+        {"# FUNC 1 g 1\n"},
+        {"# FUNC 2 h 2 " + big + "\n", kDropped},     // dropped alone
+        {"text " + big + "# FUNC 9 x 9\n"},           // no header inside a line
+        {"# LOCAL LABEL 2 " + big + "\n", kDropped},  // dropped with its block
+        {"lab " + big + tail, kDropped},
+        {"\n"},
+        {"# LOCAL LABEL 3\n", kBecomes, "# LOCAL LABEL 2\n"},
+        {"lab " + big + tail},
+        {"\n"},
+        {"# GLOBAL LABEL\n"},
+        {labels + "HI 10000 " + labels + "\n", kBecomes, rebuilt + rebuilt + "\n"},  // one line, rebuilt whole
+        {"# GLOBAL SYMBOL\n"},
+        {"sym " + big + tail},
+    };
+    std::string in, want;
+    for (const Line& l : lines) {
+        in += l.in;
+        if (l.fate != kDropped) want += l.fate == kBecomes ? l.out : l.in;
+    }
+    const std::string out = convert(in);
+    EXPECT_EQ(out.size(), want.size());
+    EXPECT_TRUE(out == want) << "the output differs from byte "
+                             << std::mismatch(out.begin(), out.end(), want.begin(), want.end()).first - out.begin();
+    EXPECT_EQ(unit_table.size(), 3u);
+    EXPECT_EQ(func_table.size(), 3u);
+}
+
+// A line that a rewriter needs is held whole, so memory bounds its length:
+// a 64 MB GLOBAL LABEL line under a limit that a small file runs in with
+// 16 MB to spare ends with error 4 and status 3, and the run in place leaves
+// its input as it was. Without the limit it converts.
+TEST(SymPassLimits, ALineLargerThanMemoryIsErrorFour) {
+#ifdef MRL_ASAN
+    GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+#else
+    if (testutil::windows_program()) GTEST_SKIP() << "address space limits apply to this platform's program only";
+    testutil::TempDir dir;
+    testutil::spit(dir / "small.sym", "# GLOBAL LABEL\nA 1\n");
+    rlim_t base = 0;  // the smallest limit at which the program runs at all
+    for (rlim_t mb = 4; mb <= 256 && base == 0; ++mb)
+        if (testutil::run(dir.path(), {"small", "-Osmall", "-S"}, mb << 20).status == 0) base = mb << 20;
+    ASSERT_NE(base, 0u);
+
+    std::string sym = "# GLOBAL LABEL\n";
+    while (sym.size() < (size_t{64} << 20)) sym += "LABEL 100 ";
+    sym += "\n";
+    testutil::spit(dir / "prog.sym", sym);
+    const testutil::Outcome r = testutil::run(dir.path(), {"prog", "-Oprog", "-S"}, base + (rlim_t{16} << 20));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.out.find(" Error : Not enough memory\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(testutil::slurp(dir / "prog.sym") == sym);
+    EXPECT_FALSE(fs::exists(dir / "prog_tmp.sym"));
+
+    EXPECT_EQ(testutil::run(dir.path(), {"prog", "-Oout", "-S"}).status, 0);
+    EXPECT_EQ(fs::file_size(dir / "out.sym"), sym.size() + (sym.size() - 16) / 10);
+#endif
+}
+
+}  // namespace
