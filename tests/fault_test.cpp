@@ -23,16 +23,6 @@
 
 namespace fs = std::filesystem;
 
-// Address space limits cannot be combined with AddressSanitizer, whose
-// shadow memory alone exceeds any useful limit.
-#if defined(__SANITIZE_ADDRESS__)
-#define MRL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MRL_ASAN 1
-#endif
-#endif
-
 namespace {
 
 using testutil::Outcome;

@@ -5,16 +5,6 @@
 #include "symtest.h"
 #include "testutil.h"
 
-// Address space limits cannot be combined with AddressSanitizer, whose
-// shadow memory alone exceeds any useful limit.
-#if defined(__SANITIZE_ADDRESS__)
-#define MRL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MRL_ASAN 1
-#endif
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;

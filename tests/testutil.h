@@ -12,6 +12,17 @@
 #ifndef MRL_TESTUTIL_H
 #define MRL_TESTUTIL_H
 
+// Set in a build with AddressSanitizer: tests that limit the address space
+// are skipped there, since the sanitizer's shadow memory alone exceeds any
+// useful limit.
+#if defined(__SANITIZE_ADDRESS__)
+#define MRL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MRL_ASAN 1
+#endif
+#endif
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

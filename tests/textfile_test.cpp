@@ -66,12 +66,18 @@ std::vector<std::string> read_long_lines(const std::string& bytes, size_t* piece
     return lines;
 }
 
-// The model of whole lines: drop each CR that directly precedes a LF, then
-// cut the text after every LF.
-std::vector<std::string> model_long_lines(const std::string& bytes) {
+// The text without each CR that directly precedes a LF.
+std::string without_crlf_cr(const std::string& bytes) {
     std::string text;
     for (size_t i = 0; i < bytes.size(); ++i)
         if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text += bytes[i];
+    return text;
+}
+
+// The model of whole lines: drop each CR that directly precedes a LF, then
+// cut the text after every LF.
+std::vector<std::string> model_long_lines(const std::string& bytes) {
+    const std::string text = without_crlf_cr(bytes);
     std::vector<std::string> lines;
     size_t at = 0;
     while (at < text.size()) {
@@ -86,9 +92,7 @@ std::vector<std::string> model_long_lines(const std::string& bytes) {
 // The model: drop each CR that directly precedes a LF, then cut the text
 // into reads of at most 255 characters that end after a LF.
 std::vector<std::string> model_lines(const std::string& bytes) {
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); ++i)
-        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text += bytes[i];
+    const std::string text = without_crlf_cr(bytes);
     std::vector<std::string> lines;
     size_t at = 0;
     while (at < text.size()) {
