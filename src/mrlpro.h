@@ -5,6 +5,7 @@
 #ifndef MRLPRO_H
 #define MRLPRO_H
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -145,6 +146,19 @@ extern uint32_t unit_del_count, func_del_count;
 // lowest number of the run of consecutive, present, deleted unit numbers that
 // holds it. A walk over unit numbers jumps over such a run in one step.
 extern std::vector<uint32_t> unit_run_up, unit_run_down;
+// Where the first record of each number lies in its table: place[n - base]
+// is the position of the first record numbered n, or kNoRecord. Built by
+// table_order when the numbers are dense (at most about two slots for each
+// record), so that a lookup takes one step; left empty otherwise, and a
+// lookup then searches the ordered table. `records` is the size of the table
+// it was built for.
+struct number_index {
+    uint32_t base = 0;
+    size_t records = 0;
+    std::vector<uint32_t> place;
+};
+inline constexpr uint32_t kNoRecord = 0xFFFFFFFFu;
+extern number_index unit_index, func_index;
 // The rewriter of SECTION INFORMATION lines keeps these across calls.
 extern int sec_parse_next, sec_lib_deleted;
 
@@ -180,13 +194,84 @@ int record(std::string_view line);
 void data_make();
 
 // ---------------------------------------------------------------------------
-// sym/: layout utilities
-extern const char* const sec_header[10];
+// sym/: layout utilities (symutil.cpp). The field and number helpers run
+// several times for every rewritten line, so their common case is inline.
+inline constexpr std::string_view sec_header[10] = {
+    "# LOCAL LABEL ",         // 0: unit number
+    "# LOCAL SYMBOL ",        // 1: unit range
+    "# LOCAL BIT SYMBOL ",    // 2: unit range
+    "# FUNC ",                // 3: function, second field, unit, ...
+    "# CALL ",                // 4: function
+    "# SOURCE ",              // 5: function, ...
+    "# SECTION INFORMATION",  // 6
+    "# GLOBAL LABEL",         // 7
+    "# GLOBAL SYMBOL",        // 8
+    "# GLOBAL BIT SYMBOL",    // 9
+};
 int sec_kind(std::string_view line);
-int is_token_char(unsigned char c);
-std::string_view get_token(std::string_view& line);
-uint32_t hex_to_num(std::string_view text);
-std::string num_to_hex(uint32_t value);
+
+// Bytes that end a token: NUL, line feed, carriage return and blank. A tab is
+// part of a token, and so is every byte above the blank.
+inline int is_token_char(unsigned char c) { return c > ' ' || (c != ' ' && c != '\n' && c != '\r' && c != 0); }
+
+// Splits the first blank-delimited field off `line` and returns it. After a
+// token ended by a blank, the rest starts right after that one blank; after a
+// token ended by anything else (line end, CR, NUL) the rest is empty. The
+// rest stays a view into the line even when empty, so callers never hand a
+// null text on to the writers.
+inline std::string_view get_token(std::string_view& line) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    while (p < end && *p == ' ') ++p;
+    const char* const start = p;
+    while (p < end && is_token_char(static_cast<unsigned char>(*p))) ++p;
+    const std::string_view token(start, static_cast<size_t>(p - start));
+    p = (p < end && *p == ' ') ? p + 1 : end;
+    line = std::string_view(p, static_cast<size_t>(end - p));
+    return token;
+}
+
+// The value of each byte as a hexadecimal digit, either letter case; 16 for
+// every byte that is not one.
+inline constexpr auto hex_digit_value = [] {
+    struct {
+        unsigned char of[256];
+    } t{};
+    for (unsigned char& v : t.of) v = 16;
+    for (int c = 0; c < 10; ++c) t.of['0' + c] = static_cast<unsigned char>(c);
+    for (int c = 0; c < 6; ++c) t.of['A' + c] = t.of['a' + c] = static_cast<unsigned char>(10 + c);
+    return t;
+}();
+
+// The checks of hex_to_num that its common case needs not: ends the run with
+// a format error for a byte that is no digit or for more than 8 significant
+// digits, and returns otherwise (leading zeros make a text long, not large).
+void hex_to_num_check(std::string_view text);
+
+// Reads a hexadecimal number of 1 to 8 significant digits, either letter
+// case; the empty text gives 0. Anything else ends the run with a format
+// error naming the symbol file.
+inline uint32_t hex_to_num(std::string_view text) {
+    uint32_t value = 0;
+    unsigned seen = 0;  // bit 4 set once a byte was no digit
+    for (char ch : text) {
+        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(ch)];
+        seen |= d;
+        value = value * 16 + (d & 15u);
+    }
+    if ((seen & 16u) != 0 || text.size() > 8) hex_to_num_check(text);
+    return value;
+}
+
+// Upper-case hexadecimal without leading zeros, "0" for zero, written into
+// `out` with a NUL after it; returns the digits.
+inline std::string_view num_to_hex(uint32_t value, char (&out)[9]) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const size_t n = value == 0 ? 1 : static_cast<size_t>(35 - std::countl_zero(value)) / 4;
+    for (size_t i = n; i-- > 0; value >>= 4) out[i] = kDigits[value & 15u];
+    out[n] = '\0';
+    return {out, n};
+}
 
 // sym/: lines of the symbol file, whole whatever their length (symutil.cpp)
 [[noreturn]] void sym_read_failed();

@@ -11,7 +11,7 @@ using symtest::to_stderr;
 void fill(std::initializer_list<symtest::Unit> units, std::initializer_list<symtest::Func> funcs = {}) {
     for (const symtest::Unit& u : units) unit_record_set(u.no, u.start, u.length, u.name);
     for (const symtest::Func& f : funcs)
-        func_data_make("# FUNC " + num_to_hex(f.no) + " x " + num_to_hex(f.unit) + "\n");
+        func_data_make("# FUNC " + symtest::hex(f.no) + " x " + symtest::hex(f.unit) + "\n");
     table_order();
 }
 

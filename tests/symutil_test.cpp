@@ -1,5 +1,7 @@
 // symutil_test.cpp: header recognition, field splitting and the hexadecimal
 // reader and writer of the symbol file.
+#include <cstring>
+
 #include "symtest.h"
 
 namespace {
@@ -99,14 +101,28 @@ TEST(HexToNumDeathTest, MoreThanEightSignificantDigitsIsFormatErrorAt1092) {
         EXPECT_EXIT((to_stderr(), hex_to_num(text)), testing::ExitedWithCode(3), format_error_at(1092)) << text;
 }
 
-TEST(NumToHex, UpperCaseWithoutLeadingZeros) {
+TEST(NumToHex, UpperCaseWithoutLeadingZerosAndANul) {
     struct Case {
         uint32_t value;
         const char* text;
     } cases[] = {
-        {0, "0"}, {1, "1"}, {160, "A0"}, {255, "FF"}, {0x10000, "10000"}, {4294967295u, "FFFFFFFF"},
+        {0, "0"},
+        {1, "1"},
+        {160, "A0"},
+        {255, "FF"},
+        {0xFFF, "FFF"},
+        {0x1000, "1000"},
+        {0x10000, "10000"},
+        {0x1234567, "1234567"},
+        {0x10000000, "10000000"},
+        {4294967295u, "FFFFFFFF"},
     };
-    for (const Case& c : cases) EXPECT_EQ(num_to_hex(c.value), c.text) << c.value;
+    for (const Case& c : cases) {
+        char out[9];
+        std::memset(out, 'x', sizeof out);
+        EXPECT_EQ(num_to_hex(c.value, out), c.text) << c.value;
+        EXPECT_STREQ(out, c.text) << c.value;
+    }
 }
 
 }  // namespace

@@ -139,9 +139,9 @@ int InFile::get_long_line_starting(char c, std::string_view& line, bool& more) {
     }
 }
 
-std::string_view InFile::unread() {
+void InFile::unread_slow() {
+    if (mid_line_) skip_rest();
     if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
-    return {buf_.get() + pos_, end_ - pos_};
 }
 
 bool InFile::rewind() {

@@ -51,11 +51,16 @@ public:
     int get_long_line_starting(char c, std::string_view& line, bool& more);
     // Back to the start of the file; false when the file cannot be read again.
     bool rewind();
-    // The unread bytes of the block, for a pass that takes many whole lines
-    // at a time: refilled first when less than a whole line window is left,
-    // empty at the end of the file. The pass gives back what it has taken
-    // with advance(); lines it leaves are read with get_line as usual.
-    std::string_view unread();
+    // The unread bytes of the block, from the start of a line, for a pass
+    // that takes many whole lines at a time: what is left of a line that
+    // get_long_line began is passed over first, and the block is refilled
+    // when less than a whole line window is left; empty at the end of the
+    // file. The pass gives back what it has taken with advance(); lines it
+    // leaves are read with get_line or get_long_line as usual.
+    std::string_view unread() {
+        if (mid_line_ || end_ - pos_ < kWindow) unread_slow();
+        return {buf_.get() + pos_, end_ - pos_};
+    }
     // Takes the next `n` unread bytes, which end with a line feed.
     void advance(size_t n) {
         pos_ += n;
@@ -70,6 +75,7 @@ private:
     int next_long_piece(std::string_view& piece, bool& more);
     void skip_rest();
     void skip_to(char c);
+    void unread_slow();
     void fill(size_t want);
     std::FILE* fp_ = nullptr;
     std::unique_ptr<char[]> buf_;

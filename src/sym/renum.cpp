@@ -13,12 +13,22 @@
 
 namespace {
 
-// The first record with number `no` in the ordered table, or none.
+// The first record with number `no` in the ordered table, or none: from the
+// index by number when there is one for this table, else by binary search.
 template <class Record, class Key>
-const Record* first_of(const std::vector<Record>& table, uint32_t no, Key key) {
+const Record* first_of(const std::vector<Record>& table, const number_index& index, uint32_t no, Key key) {
+    if (!index.place.empty() && index.records == table.size()) {
+        const uint32_t off = no - index.base;  // a number below the base wraps to a large offset
+        if (off >= index.place.size() || index.place[off] == kNoRecord) return nullptr;
+        return &table[index.place[off]];
+    }
     auto it = std::lower_bound(table.begin(), table.end(), no, [&](const Record& r, uint32_t n) { return key(r) < n; });
     if (it == table.end() || key(*it) != no) return nullptr;
     return &*it;
+}
+
+const unit_record* first_unit(uint32_t unit_no) {
+    return first_of(unit_table, unit_index, unit_no, [](const unit_record& u) { return u.unit_no; });
 }
 
 // Marks, for the first record of every deleted unit number, where its run of
@@ -111,7 +121,7 @@ void func_replace() {
 }
 
 int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
-    const unit_record* r = first_of(unit_table, unit_no, [](const unit_record& u) { return u.unit_no; });
+    const unit_record* r = first_unit(unit_no);
     if (r == nullptr) {
         error_msg(E_FORMAT, input_sym);
         error_exit(kStatusFormat, L_NO_UNIT);
@@ -121,7 +131,7 @@ int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
 }
 
 int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) {
-    const func_record* r = first_of(func_table, func_no, [](const func_record& f) { return f.func_no; });
+    const func_record* r = first_of(func_table, func_index, func_no, [](const func_record& f) { return f.func_no; });
     if (r == nullptr) {
         error_msg(E_FORMAT, input_sym);
         error_exit(kStatusFormat, L_NO_FUNC);
@@ -136,7 +146,7 @@ int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) 
 // Every number in between is present and deleted, so a walk that would look
 // each of them up may continue right after this one.
 uint32_t unit_deleted_run_end(uint32_t unit_no, int step) {
-    const unit_record* r = first_of(unit_table, unit_no, [](const unit_record& u) { return u.unit_no; });
+    const unit_record* r = first_unit(unit_no);
     if (r == nullptr || r->delete_mode != 1 || unit_run_up.size() != unit_table.size()) return unit_no;
     const size_t i = static_cast<size_t>(r - unit_table.data());
     return step > 0 ? unit_run_up[i] : unit_run_down[i];

@@ -2,12 +2,20 @@
 // renumbering marks them, and del_data copies the file line by line, handing
 // headers and section lines to their rewriters and thinning blank lines.
 #include "mrlpro.h"
+#include "run/lineends.h"
 
 namespace {
 
 // Section modes of the copy machine besides the kinds 0 to 9.
 constexpr int kAfterBlank = 98;
 constexpr int kPlain = 99;
+
+// The state of the rewriting pass, from line to line.
+struct CopyState {
+    int sec_mode = kPlain;  // kind of the last header, or kAfterBlank, or kPlain
+    int sec_skip = 0;       // non-zero: the block of the last header is dropped
+    int blank_ok = 1;       // 1: a blank line may be written now
+};
 
 [[noreturn]] void write_failed(int place) {
     error_msg(E_CANT_CREATE, output_sym);
@@ -26,6 +34,12 @@ void write_rest(int place) {
 inline void write_line(std::string_view line, bool more, int place) {
     if (!out_sym_fp.write(line)) write_failed(place);
     if (more) write_rest(place);
+}
+
+// Writes the lines from `begin` up to `end` of the input block.
+void write_run(const char* begin, const char* end) {
+    if (end > begin && !out_sym_fp.write_long(std::string_view(begin, static_cast<size_t>(end - begin))))
+        write_failed(L_SYM_WR_DATA);
 }
 
 // The rewriter of a header line of kinds 0 to 5.
@@ -66,6 +80,59 @@ int line_rewrite(int mode, std::string_view& text, bool& more, std::string& line
     return drop;
 }
 
+// The data lines of a section whose lines no rewriter sees: they are copied
+// as they are, or dropped with their block.
+bool plain_mode(int mode) { return mode < 6 || mode >= kAfterBlank; }
+
+// Copies the whole lines at the start of the unread input block that need no
+// rewriter: data lines of a plain section and blank lines, each handled
+// exactly as del_data handles it line by line. Each run of consecutive lines
+// that are written goes out with one call, straight from the input block.
+// Stops at the first line that is anything else (a header, a line of a
+// section with a rewriter, a line ending in CR LF), which is left to the
+// line-by-line path. Returns true when it stopped only because the block ends
+// inside a line (so the next block may go on).
+bool copy_block(CopyState& st, const std::string_view block) {
+    if (block.empty() || block[0] == '#' || !plain_mode(st.sec_mode)) return false;
+    const char* const start = block.data();
+    const char* const end = start + block.size();
+    const char* line = start;
+    const char* run = start;  // the first line written but not yet put out
+    bool cut = false;
+    LineEnds ends(start, end);
+    for (;;) {
+        if (line == end || *line == '#') {
+            cut = line == end;
+            break;
+        }
+        const char* const lf = ends.next();
+        if (lf == nullptr) {
+            cut = true;
+            break;
+        }
+        bool keep = true;
+        if (lf == line) {
+            // A blank line: after a blank line at most one more is written.
+            st.sec_mode = kAfterBlank;
+            sec_block_end();
+            keep = st.blank_ok != 0;
+            st.blank_ok = 0;
+        } else {
+            if (lf[-1] == '\r' || !plain_mode(st.sec_mode)) break;
+            st.blank_ok = st.sec_mode == kAfterBlank ? 0 : 1;
+            if (st.sec_mode < 6) keep = st.sec_skip == 0;
+        }
+        if (!keep) {
+            write_run(run, line);
+            run = lf + 1;
+        }
+        line = lf + 1;
+    }
+    write_run(run, line);
+    in_sym_fp.advance(static_cast<size_t>(line - start));
+    return cut && line > start;
+}
+
 }  // namespace
 
 void sym_make() {
@@ -87,10 +154,12 @@ void sym_make() {
 // it. A dropped header of kinds 0, 1, 2, 4, 5 takes its block (up to the next
 // blank or header line) with it; a run of blank lines comes out as at most one.
 // Every line is handled whole, however long; a line that no rewriter needs is
-// copied piece by piece as it is read.
+// copied piece by piece as it is read. Most lines need nothing but copying or
+// dropping; copy_block takes them a block at a time, and each other line goes
+// the line-by-line way below.
 void del_data() {
     trace_str("=== del_data() ===\n");
-    int sec_mode = kPlain, sec_skip = 0, blank_ok = 1;
+    CopyState st;
     if (!in_sym_fp.rewind()) {
         error_msg(E_CANT_OPEN, input_sym);
         error_exit(kStatusInput, L_SYM_REWIND);
@@ -99,47 +168,49 @@ void del_data() {
     std::string_view read;
     bool more = false;
     for (;;) {
+        while (copy_block(st, in_sym_fp.unread())) {
+        }
         if (!read_sym_line(read, more)) return;
         // Lines that no rewriter touches are written straight from the input
         // block; only a line handed to a rewriter is copied.
         if (read[0] == '#') {
             sec_block_end();
             const int kind = sec_kind(read);
-            sec_skip = 0;
+            st.sec_skip = 0;
             if (kind <= 5) {
                 line.assign(sym_line_whole(read, more));
-                sec_skip = header_rewrite(kind, line);
+                st.sec_skip = header_rewrite(kind, line);
                 read = line;
             }
-            sec_mode = (kind == 3 || kind == 99) ? kPlain : kind;
-            if (sec_skip == 0) {
+            st.sec_mode = (kind == 3 || kind == 99) ? kPlain : kind;
+            if (st.sec_skip == 0) {
                 write_line(read, more, L_SYM_WR_HEADER);
-                blank_ok = 1;
+                st.blank_ok = 1;
             }
             continue;
         }
         if (read.size() <= 1) {
-            sec_mode = kAfterBlank;
+            st.sec_mode = kAfterBlank;
             sec_block_end();
         } else {
-            blank_ok = 1;
+            st.blank_ok = 1;
         }
         int drop = 0;
-        switch (sec_mode) {
+        switch (st.sec_mode) {
             case 0:
             case 1:
             case 2:
             case 4:
-            case 5: drop = sec_skip; break;
+            case 5: drop = st.sec_skip; break;
             case 6:
             case 7:
             case 8:
-            case 9: drop = line_rewrite(sec_mode, read, more, line); break;
+            case 9: drop = line_rewrite(st.sec_mode, read, more, line); break;
             case kAfterBlank:
-                if (blank_ok == 0)
+                if (st.blank_ok == 0)
                     drop = 1;
                 else
-                    blank_ok = 0;
+                    st.blank_ok = 0;
                 break;
             default: break;
         }

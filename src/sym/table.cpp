@@ -7,12 +7,15 @@
 // the anchor stay in reading order and those below it come in reverse reading
 // order (as an insertion walk that starts at the anchor places them). Records
 // are collected in reading order and put into that order once, when the first
-// pass ends, so building costs O(n log n) and a lookup searches the ordered
-// table (renum.cpp) instead of walking it.
+// pass ends, so building costs O(n log n). An index by number is made at the
+// same time, with which a lookup (renum.cpp) finds the first record of a
+// number in one step instead of walking the table.
 #include <algorithm>
 #include <new>
 
 #include "mrlpro.h"
+
+number_index unit_index, func_index;
 
 namespace {
 
@@ -30,6 +33,28 @@ void order_by_anchor(std::vector<Record>& table, Key key) {
         return key(a) < anchor ? a.seq > b.seq : a.seq < b.seq;
     };
     if (!std::is_sorted(table.begin(), table.end(), before)) std::sort(table.begin(), table.end(), before);
+}
+
+// Indexes an ordered table by number, when its numbers are dense enough for
+// the index to stay small. The index only saves time: without memory for it,
+// the lookups search the table.
+template <class Record, class Key>
+void index_by_number(const std::vector<Record>& table, number_index& index, Key key) {
+    index.place.clear();
+    index.records = table.size();
+    if (table.empty()) return;
+    const uint32_t low = key(table.front());
+    const uint64_t span = uint64_t{key(table.back())} - low + 1;
+    if (span > 2 * uint64_t{table.size()} + 64) return;
+    try {
+        index.place.assign(span, kNoRecord);
+    } catch (const std::bad_alloc&) {
+        index.place.clear();
+        return;
+    }
+    index.base = low;
+    // From the back, so that the first record of each number is the one kept.
+    for (size_t i = table.size(); i-- > 0;) index.place[key(table[i]) - low] = static_cast<uint32_t>(i);
 }
 
 // Adds the record that `make` builds to a table. The memory of the tables is
@@ -115,10 +140,15 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
     });
 }
 
-// Puts both tables into table order (see the top of this file).
+// Puts both tables into table order and indexes them (see the top of this
+// file).
 void table_order() {
-    order_by_anchor(unit_table, [](const unit_record& r) { return r.unit_no; });
-    order_by_anchor(func_table, [](const func_record& r) { return r.func_no; });
+    const auto unit_key = [](const unit_record& r) { return r.unit_no; };
+    const auto func_key = [](const func_record& r) { return r.func_no; };
+    order_by_anchor(unit_table, unit_key);
+    order_by_anchor(func_table, func_key);
+    index_by_number(unit_table, unit_index, unit_key);
+    index_by_number(func_table, func_index, func_key);
 }
 
 const unit_record* unit_head() { return unit_table.empty() ? nullptr : &unit_table.front(); }

@@ -5,6 +5,8 @@
 // never parsed. A continuation belongs to the library line right above it in
 // the same block: a unit line in its place, or the end of the block, ends the
 // wait for it.
+#include <cstring>
+
 #include "mrlpro.h"
 
 void str_upper(std::string& text) {
@@ -60,13 +62,20 @@ int sec_chg(std::string& line) {
         sec_lib_deleted = 0;
     }
     if (deleted == 1) {
-        trace_fmt("  Unit No.%04X Delete\n", unit_no);
+        if (trace_on()) trace_fmt("  Unit No.%04X Delete\n", unit_no);
         return 1;
     }
-    trace_fmt("  Unit No.%04X ==> %04X Change\n", unit_no, new_unit);
-    // New numbers above FFFF are written in full.
-    std::string number = num_to_hex(new_unit);
-    if (number.size() < 4) number.insert(0, 4 - number.size(), '0');
+    if (trace_on()) trace_fmt("  Unit No.%04X ==> %04X Change\n", unit_no, new_unit);
+    // At least four digits, "0000" giving the zeros in front; new numbers
+    // above FFFF are written in full.
+    char digits[9], padded[4];
+    std::string_view number = num_to_hex(new_unit, digits);
+    if (number.size() < 4) {
+        const size_t zeros = 4 - number.size();
+        std::memcpy(padded, "0000", zeros);
+        std::memcpy(padded + zeros, number.data(), number.size());
+        number = std::string_view(padded, 4);
+    }
     line_rebuild(line, "", {number}, rest, line.find('\n') != std::string::npos);
     return 0;
 }
