@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,12 +123,17 @@ extern int last_error, last_warning;
 // number, and among equal numbers in the order the insertion rule gives.
 struct unit_record {
     uint32_t unit_no;
+    uint32_t seq;  // reading order, for the insertion rule
     std::string section_name;
     uint32_t start_addr;
     uint32_t length;
     int delete_mode;
     uint32_t new_unit_no;
-    uint32_t seq;  // reading order, for the insertion rule
+    // In the first record of each unit number: the highest and the lowest
+    // number of the run of consecutive, present, deleted unit numbers that
+    // holds it, or its own number. A walk over unit numbers jumps over such a
+    // run in one step.
+    uint32_t run_up, run_down;
 };
 
 struct func_record {
@@ -139,26 +145,24 @@ struct func_record {
     uint32_t seq;
 };
 
-extern std::vector<unit_record> unit_table;
-extern std::vector<func_record> func_table;
+// Deques: a table grows in fixed chunks, so growing never copies it and a
+// record never moves.
+extern std::deque<unit_record> unit_table;
+extern std::deque<func_record> func_table;
 extern uint32_t unit_del_count, func_del_count;
-// For the first record of each deleted unit number: the highest and the
-// lowest number of the run of consecutive, present, deleted unit numbers that
-// holds it. A walk over unit numbers jumps over such a run in one step.
-extern std::vector<uint32_t> unit_run_up, unit_run_down;
-// Where the first record of each number lies in its table: place[n - base]
-// is the position of the first record numbered n, or kNoRecord. Built by
-// table_order when the numbers are dense (at most about two slots for each
-// record), so that a lookup takes one step; left empty otherwise, and a
-// lookup then searches the ordered table. `records` is the size of the table
-// it was built for.
+// The first record of each number in its table: place[n - base] is the
+// first record numbered n, or null. Built by table_order when the numbers are
+// dense (at most about two slots for each record), so that a lookup takes one
+// step; left empty otherwise, and a lookup then searches the ordered table.
+// `records` is the size of the table it was built for.
+template <class Record>
 struct number_index {
     uint32_t base = 0;
     size_t records = 0;
-    std::vector<uint32_t> place;
+    std::vector<const Record*> place;
 };
-inline constexpr uint32_t kNoRecord = 0xFFFFFFFFu;
-extern number_index unit_index, func_index;
+extern number_index<unit_record> unit_index;
+extern number_index<func_record> func_index;
 // The rewriter of SECTION INFORMATION lines keeps these across calls.
 extern int sec_parse_next, sec_lib_deleted;
 

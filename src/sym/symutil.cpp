@@ -11,19 +11,17 @@ int sec_kind(std::string_view line) {
                   sec_header[3][2] == 'F' && sec_header[4][2] == 'C' && sec_header[5][2] == 'S' &&
                   sec_header[6][2] == 'S' && sec_header[7][2] == 'G' && sec_header[8][2] == 'G' &&
                   sec_header[9][2] == 'G');
+    // Each text is compared at its own length, known when this is compiled.
+    const auto is = [line](int kind) { return line.starts_with(sec_header[kind]); };
     if (line.size() < 3) return 99;
-    int first, last;
     switch (line[2]) {
-        case 'L': first = 0, last = 2; break;
-        case 'F': first = last = 3; break;
-        case 'C': first = last = 4; break;
-        case 'S': first = 5, last = 6; break;
-        case 'G': first = 7, last = 9; break;
+        case 'L': return is(0) ? 0 : is(1) ? 1 : is(2) ? 2 : 99;
+        case 'F': return is(3) ? 3 : 99;
+        case 'C': return is(4) ? 4 : 99;
+        case 'S': return is(5) ? 5 : is(6) ? 6 : 99;
+        case 'G': return is(7) ? 7 : is(8) ? 8 : is(9) ? 9 : 99;
         default: return 99;
     }
-    for (int kind = first; kind <= last; ++kind)
-        if (line.starts_with(sec_header[kind])) return kind;
-    return 99;
 }
 
 void hex_to_num_check(std::string_view text) {

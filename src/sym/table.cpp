@@ -15,12 +15,13 @@
 
 #include "mrlpro.h"
 
-number_index unit_index, func_index;
+number_index<unit_record> unit_index;
+number_index<func_record> func_index;
 
 namespace {
 
 template <class Record, class Key>
-void order_by_anchor(std::vector<Record>& table, Key key) {
+void order_by_anchor(std::deque<Record>& table, Key key) {
     if (table.empty()) return;
     // The anchor is the record read first. Looked up by reading number, not
     // by place, so that ordering an already ordered table changes nothing.
@@ -39,7 +40,7 @@ void order_by_anchor(std::vector<Record>& table, Key key) {
 // the index to stay small. The index only saves time: without memory for it,
 // the lookups search the table.
 template <class Record, class Key>
-void index_by_number(const std::vector<Record>& table, number_index& index, Key key) {
+void index_by_number(const std::deque<Record>& table, number_index<Record>& index, Key key) {
     index.place.clear();
     index.records = table.size();
     if (table.empty()) return;
@@ -47,24 +48,29 @@ void index_by_number(const std::vector<Record>& table, number_index& index, Key 
     const uint64_t span = uint64_t{key(table.back())} - low + 1;
     if (span > 2 * uint64_t{table.size()} + 64) return;
     try {
-        index.place.assign(span, kNoRecord);
+        index.place.assign(span, nullptr);
     } catch (const std::bad_alloc&) {
         index.place.clear();
         return;
     }
     index.base = low;
     // From the back, so that the first record of each number is the one kept.
-    for (size_t i = table.size(); i-- > 0;) index.place[key(table[i]) - low] = static_cast<uint32_t>(i);
+    for (auto r = table.rbegin(); r != table.rend(); ++r) index.place[key(*r) - low] = &*r;
 }
 
 // Adds the record that `make` builds to a table. The memory of the tables is
 // the one resource a large symbol file can exhaust; running out, for the
-// record or for the copy of its name, is error 4, never an abort.
+// record or for the copy of its name, is error 4, never an abort. The tables
+// grow a small chunk at a time, so when one more chunk fails there is no room
+// left for anything; they are of no more use then, and freeing them first
+// leaves the message room.
 template <class Record, class Make>
-void table_alloc(std::vector<Record>& table, Make make) {
+void table_alloc(std::deque<Record>& table, Make make) {
     try {
         table.push_back(make());
     } catch (const std::bad_alloc&) {
+        unit_table.clear();
+        func_table.clear();
         error_msg(E_NO_MEMORY);
         error_exit(kStatusFormat, L_NO_MEMORY);
     }
@@ -136,7 +142,7 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
     }
     table_alloc(unit_table, [&] {
         return unit_record{
-            unit_no, std::string(name), start_addr, length, 0, 0, static_cast<uint32_t>(unit_table.size())};
+            unit_no, static_cast<uint32_t>(unit_table.size()), std::string(name), start_addr, length, 0, 0, 0, 0};
     });
 }
 
