@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -154,11 +155,10 @@ extern uint32_t unit_del_count, func_del_count;
 // first record numbered n, or null. Built by table_order when the numbers are
 // dense (at most about two slots for each record), so that a lookup takes one
 // step; left empty otherwise, and a lookup then searches the ordered table.
-// `records` is the size of the table it was built for.
+// Adding a record empties it until the table is ordered again.
 template <class Record>
 struct number_index {
     uint32_t base = 0;
-    size_t records = 0;
     std::vector<const Record*> place;
 };
 extern number_index<unit_record> unit_index;
@@ -218,6 +218,33 @@ int sec_kind(std::string_view line);
 // part of a token, and so is every byte above the blank.
 inline int is_token_char(unsigned char c) { return c > ' ' || (c != ' ' && c != '\n' && c != '\r' && c != 0); }
 
+// The first byte from `p` on that ends a token, or `end`. Eight bytes are
+// looked at together where eight are left: the lowest byte below 0x21 of a
+// word (a blank, or a control byte) is found with a few word operations,
+// and only then is it checked whether it is one that ends a token (a tab is
+// not).
+inline const char* token_end(const char* p, const char* const end) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+        while (end - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            // The high bit of each byte below 0x21; exact for the lowest such
+            // byte, which is the one taken (a borrow only runs upward).
+            const uint64_t low = (w - 0x21 * kOnes) & ~w & kHigh;
+            if (low == 0) {
+                p += 8;
+                continue;
+            }
+            p += std::countr_zero(low) / 8;
+            if (!is_token_char(static_cast<unsigned char>(*p))) return p;
+            ++p;
+        }
+    }
+    while (p < end && is_token_char(static_cast<unsigned char>(*p))) ++p;
+    return p;
+}
+
 // Splits the first blank-delimited field off `line` and returns it. After a
 // token ended by a blank, the rest starts right after that one blank; after a
 // token ended by anything else (line end, CR, NUL) the rest is empty. The
@@ -228,7 +255,7 @@ inline std::string_view get_token(std::string_view& line) {
     const char* const end = p + line.size();
     while (p < end && *p == ' ') ++p;
     const char* const start = p;
-    while (p < end && is_token_char(static_cast<unsigned char>(*p))) ++p;
+    p = token_end(p, end);
     const std::string_view token(start, static_cast<size_t>(p - start));
     p = (p < end && *p == ' ') ? p + 1 : end;
     line = std::string_view(p, static_cast<size_t>(end - p));

@@ -17,7 +17,8 @@ namespace {
 // index by number when there is one for this table, else by binary search.
 template <class Record, class Key>
 const Record* first_of(const std::deque<Record>& table, const number_index<Record>& index, uint32_t no, Key key) {
-    if (!index.place.empty() && index.records == table.size()) {
+    // An index left from tables that have since been emptied is not used.
+    if (!index.place.empty() && !table.empty()) {
         const uint32_t off = no - index.base;  // a number below the base wraps to a large offset
         return off < index.place.size() ? index.place[off] : nullptr;
     }

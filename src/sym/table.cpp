@@ -11,6 +11,7 @@
 // same time, with which a lookup (renum.cpp) finds the first record of a
 // number in one step instead of walking the table.
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "mrlpro.h"
@@ -42,7 +43,6 @@ void order_by_anchor(std::deque<Record>& table, Key key) {
 template <class Record, class Key>
 void index_by_number(const std::deque<Record>& table, number_index<Record>& index, Key key) {
     index.place.clear();
-    index.records = table.size();
     if (table.empty()) return;
     const uint32_t low = key(table.front());
     const uint64_t span = uint64_t{key(table.back())} - low + 1;
@@ -65,7 +65,8 @@ void index_by_number(const std::deque<Record>& table, number_index<Record>& inde
 // left for anything; they are of no more use then, and freeing them first
 // leaves the message room.
 template <class Record, class Make>
-void table_alloc(std::deque<Record>& table, Make make) {
+void table_alloc(std::deque<Record>& table, number_index<Record>& index, Make make) {
+    index.place.clear();
     try {
         table.push_back(make());
     } catch (const std::bad_alloc&) {
@@ -76,22 +77,77 @@ void table_alloc(std::deque<Record>& table, Make make) {
     }
 }
 
+// The next "#" from `line` on (which begins a line) that begins a line, or
+// null when there is none before `end`.
+const char* next_header(const char* line, const char* const end) {
+    const char* at = line;
+    for (;;) {
+        at = static_cast<const char*>(std::memchr(at, '#', static_cast<size_t>(end - at)));
+        if (at == nullptr || at == line || at[-1] == '\n') return at;
+        ++at;
+    }
+}
+
+// The whole lines at the start of the unread input block, for the first
+// pass: each FUNC header goes to func_data_make, and the lines between the
+// "#" lines are passed over without being looked at one by one. Stops at a
+// SECTION INFORMATION header, at a header ending in CR LF (whose CR the
+// reader drops) and at a line that the block does not hold whole, which are
+// left to the reader. Returns true when it stopped only because the block
+// ends inside a line (so the next block may go on).
+bool scan_block(const std::string_view block) {
+    const char* const start = block.data();
+    const char* const end = start + block.size();
+    const char* line = start;
+    bool cut = false;
+    for (;;) {
+        const char* const hash = next_header(line, end);
+        if (hash == nullptr) {
+            // No header begins in the rest of the block: pass over its whole
+            // lines, up to the line the block ends in.
+            const char* q = end;
+            while (q > line && q[-1] != '\n') --q;
+            line = q;
+            cut = true;
+            break;
+        }
+        line = hash;
+        const char* const lf = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
+        if (lf == nullptr) {
+            cut = true;
+            break;
+        }
+        if (lf[-1] == '\r') break;
+        const std::string_view text(line, static_cast<size_t>(lf + 1 - line));
+        const int kind = sec_kind(text);
+        if (kind == 6) break;
+        if (kind == 3) func_data_make(text);
+        line = lf + 1;
+    }
+    in_sym_fp.advance(static_cast<size_t>(line - start));
+    return cut && line > start;
+}
+
 }  // namespace
 
-// First pass: reads the whole symbol file and fills both tables. A header
-// line that ends a SECTION INFORMATION block is classified like any other:
-// a FUNC header right after the last unit line enters the function table,
-// and a SECTION INFORMATION header there opens the next block.
+// First pass: reads the whole symbol file and fills both tables. Only "#"
+// lines and the lines of SECTION INFORMATION blocks are looked at: most of
+// the file is passed over a block at a time (scan_block), and the reader
+// jumps from one "#" line to the next over what is left. A header line that
+// ends a SECTION INFORMATION block is classified like any other: a FUNC
+// header right after the last unit line enters the function table, and a
+// SECTION INFORMATION header there opens the next block.
 void sec_func_read() {
     trace_str("=== sec_func_read() ===\n");
     std::string_view line;
     bool more = false;
-    bool have = read_sym_line(line, more, true);
-    while (have) {
-        const int kind = sec_kind(line);
-        if (kind == 6 && sec_data_make(line, more)) continue;
+    for (;;) {
+        while (scan_block(in_sym_fp.unread())) {
+        }
+        if (!read_sym_line(line, more, true)) break;
+        int kind = sec_kind(line);
+        while (kind == 6 && sec_data_make(line, more)) kind = sec_kind(line);
         if (kind == 3) func_data_make(sym_line_whole(line, more));
-        have = read_sym_line(line, more, true);
     }
     table_order();
 }
@@ -128,7 +184,7 @@ void func_data_make(std::string_view line) {
     uint32_t func_no = hex_to_num(get_token(rest));
     get_token(rest);
     uint32_t unit_no = hex_to_num(get_token(rest));
-    table_alloc(func_table,
+    table_alloc(func_table, func_index,
                 [&] { return func_record{func_no, unit_no, 0, 0, 0, static_cast<uint32_t>(func_table.size())}; });
 }
 
@@ -140,7 +196,7 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
         trace_fmt("  addr = %08lX  length = %08lX\n", static_cast<unsigned long>(start_addr),
                   static_cast<unsigned long>(length));
     }
-    table_alloc(unit_table, [&] {
+    table_alloc(unit_table, unit_index, [&] {
         return unit_record{
             unit_no, static_cast<uint32_t>(unit_table.size()), std::string(name), start_addr, length, 0, 0, 0, 0};
     });
