@@ -78,9 +78,11 @@ void unit_replac() {
                 if (first) ++unit_del_count;
             } else {
                 r.new_unit_no = r.unit_no - unit_del_count;
-                trace_str("[ Unit No Delete ]\n  new unit number = ");
-                trace_int(r.new_unit_no);
-                trace_str("\n");
+                if (trace_on()) {
+                    trace_str("[ Unit No Delete ]\n  new unit number = ");
+                    trace_int(r.new_unit_no);
+                    trace_str("\n");
+                }
             }
         } else {
             // The last address in 64 bits: a section near the top of the
@@ -89,14 +91,18 @@ void unit_replac() {
             if (last > 0xFFFF) {
                 r.delete_mode = 1;
                 if (first) ++unit_del_count;
-                trace_str("[ Unit Delete !! ]\n   unit_del_count = ");
-                trace_int(unit_del_count);
-                trace_str("\n");
+                if (trace_on()) {
+                    trace_str("[ Unit Delete !! ]\n   unit_del_count = ");
+                    trace_int(unit_del_count);
+                    trace_str("\n");
+                }
             } else {
                 r.new_unit_no = r.unit_no - unit_del_count;
-                trace_str("[ Unit No Delete ]\n   new unit number = ");
-                trace_int(r.new_unit_no);
-                trace_str("\n");
+                if (trace_on()) {
+                    trace_str("[ Unit No Delete ]\n   new unit number = ");
+                    trace_int(r.new_unit_no);
+                    trace_str("\n");
+                }
             }
         }
     }

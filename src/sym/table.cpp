@@ -25,10 +25,12 @@ template <class Record, class Key>
 void order_by_anchor(std::deque<Record>& table, Key key) {
     if (table.empty()) return;
     // The anchor is the record read first. Looked up by reading number, not
-    // by place, so that ordering an already ordered table changes nothing.
+    // by place, so that ordering an already ordered table changes nothing;
+    // before the first ordering it is the first record.
     const Record* first = &table.front();
-    for (const Record& r : table)
-        if (r.seq < first->seq) first = &r;
+    if (first->seq != 0)
+        for (const Record& r : table)
+            if (r.seq < first->seq) first = &r;
     const uint32_t anchor = key(*first);
     auto before = [&](const Record& a, const Record& b) {
         if (key(a) != key(b)) return key(a) < key(b);

@@ -5,7 +5,8 @@
 
 namespace {
 
-bool has_line_end(std::string_view line) { return line.find('\n') != std::string_view::npos; }
+// A line holds at most one line feed, at its end.
+bool has_line_end(std::string_view line) { return line.ends_with('\n'); }
 
 // The text after the header literal of `kind`.
 std::string_view after_header(const std::string& line, int kind) {

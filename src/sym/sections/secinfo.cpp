@@ -82,6 +82,6 @@ int sec_chg(std::string& line) {
         std::memcpy(padded + zeros, number.data(), number.size());
         number = std::string_view(padded, 4);
     }
-    line_rebuild(line, "", {number}, rest, line.find('\n') != std::string::npos);
+    line_rebuild(line, "", {number}, rest, line.ends_with('\n'));
     return 0;
 }
