@@ -124,8 +124,8 @@ extern int last_error, last_warning;
 // number, and among equal numbers in the order the insertion rule gives.
 struct unit_record {
     uint32_t unit_no;
-    uint32_t seq;  // reading order, for the insertion rule
-    std::string section_name;
+    uint32_t seq;                   // reading order, for the insertion rule
+    std::string_view section_name;  // a copy of the name, kept for the whole run
     uint32_t start_addr;
     uint32_t length;
     int delete_mode;

@@ -29,7 +29,7 @@ protected:
 std::string units_as_text() {
     std::string s;
     for (const unit_record& r : unit_table)
-        s += symtest::hex(r.unit_no) + " " + r.section_name + " " + symtest::hex(r.start_addr) + " " +
+        s += symtest::hex(r.unit_no) + " " + std::string(r.section_name) + " " + symtest::hex(r.start_addr) + " " +
              symtest::hex(r.length) + "\n";
     return s;
 }
@@ -170,7 +170,7 @@ TEST_F(FirstPass, FormatErrorsInNumberFields) {
 // Names the records by the line they were read from.
 std::string order_of_units() {
     std::string s;
-    for (const unit_record& r : unit_table) s += r.section_name + " ";
+    for (const unit_record& r : unit_table) s += std::string(r.section_name) + " ";
     return s;
 }
 

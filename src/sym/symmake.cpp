@@ -80,6 +80,10 @@ int line_rewrite(int mode, std::string_view& text, bool& more, std::string& line
     return drop;
 }
 
+// The data lines of a section whose lines no rewriter sees: they are copied
+// as they are, or dropped with their block.
+bool plain_mode(int mode) { return mode < 6 || mode >= kAfterBlank; }
+
 // A header line: its kind sets the section mode, and a header of kinds 0 to
 // 5 goes to its rewriter, whose answer drops or keeps the header and its
 // block. True when the header (`text`, or the rewritten header in `line`) is
@@ -141,15 +145,27 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
     const char* const end = start + block.size();
     const char* line = start;
     const char* run = start;  // the first line to be written as read, not yet put out
-    bool cut = false;
     LineEnds ends(start, end);
+    const char* lf = ends.next();  // the line end of the line at `line`
     for (;;) {
-        const char* const lf = line < end ? ends.next() : nullptr;
-        if (lf == nullptr) {
-            cut = true;
-            break;
-        }
+        if (lf == nullptr) break;
         if (lf > line && lf[-1] == '\r') break;
+        if (*line != '#' && lf != line && plain_mode(st.sec_mode)) {
+            // Most data lines lie in sections whose lines no rewriter sees.
+            // Each of them would be copied, or dropped with its block, and
+            // would leave the same state behind; they are taken as one.
+            const char* const first = line;
+            do {
+                line = lf + 1;
+                lf = line < end ? ends.next() : nullptr;
+            } while (lf != nullptr && *line != '#' && lf != line && lf[-1] != '\r');
+            st.blank_ok = st.sec_mode == kAfterBlank ? 0 : 1;
+            if (st.sec_mode < 6 && st.sec_skip != 0) {
+                write_run(run, first);
+                run = line;
+            }
+            continue;
+        }
         std::string_view text(line, static_cast<size_t>(lf + 1 - line));
         bool more = false;
         const bool header = *line == '#';
@@ -162,10 +178,11 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
             run = lf + 1;
         }
         line = lf + 1;
+        lf = line < end ? ends.next() : nullptr;
     }
     write_run(run, line);
     in_sym_fp.advance(static_cast<size_t>(line - start));
-    return cut && line > start;
+    return lf == nullptr && line > start;
 }
 
 }  // namespace

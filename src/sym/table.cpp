@@ -12,6 +12,7 @@
 // number in one step instead of walking the table.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "mrlpro.h"
@@ -58,6 +59,28 @@ void index_by_number(const std::deque<Record>& table, number_index<Record>& inde
     index.base = low;
     // From the back, so that the first record of each number is the one kept.
     for (auto r = table.rbegin(); r != table.rend(); ++r) index.place[key(*r) - low] = &*r;
+}
+
+// A copy of a section name that stays where it is for the whole run. Names
+// are short and never freed; they are packed into blocks, which saves the
+// memory (and the first touch of each page of it) of a string in every
+// record.
+std::string_view keep_name(std::string_view name) {
+    static std::vector<std::unique_ptr<char[]>> blocks;
+    static char* next = nullptr;
+    static size_t left = 0;
+    constexpr size_t kBlock = size_t{1} << 16;
+    if (name.size() > left) {
+        const size_t size = name.size() > kBlock ? name.size() : kBlock;
+        blocks.push_back(std::unique_ptr<char[]>(new char[size]));
+        next = blocks.back().get();
+        left = size;
+    }
+    char* const copy = next;
+    copy_bytes(copy, name.data(), name.size());
+    next += name.size();
+    left -= name.size();
+    return {copy, name.size()};
 }
 
 // Adds the record that `make` builds to a table. The memory of the tables is
@@ -200,7 +223,7 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
     }
     table_alloc(unit_table, unit_index, [&] {
         return unit_record{
-            unit_no, static_cast<uint32_t>(unit_table.size()), std::string(name), start_addr, length, 0, 0, 0, 0};
+            unit_no, static_cast<uint32_t>(unit_table.size()), keep_name(name), start_addr, length, 0, 0, 0, 0};
     });
 }
 
