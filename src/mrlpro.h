@@ -284,11 +284,11 @@ void hex_to_num_check(std::string_view text);
 // error naming the symbol file.
 inline uint32_t hex_to_num(std::string_view text) {
     uint32_t value = 0;
-    unsigned seen = 0;  // bit 4 set once a byte was no digit
+    unsigned seen = 0;  // bit 4 set once a byte was no digit (whose value is then of no use)
     for (char ch : text) {
         const unsigned d = hex_digit_value.of[static_cast<unsigned char>(ch)];
         seen |= d;
-        value = value * 16 + (d & 15u);
+        value = value * 16 + d;
     }
     if ((seen & 16u) != 0 || text.size() > 8) hex_to_num_check(text);
     return value;

@@ -1,8 +1,6 @@
 // global.cpp: the lines of the GLOBAL LABEL, GLOBAL SYMBOL and GLOBAL BIT
 // SYMBOL blocks. Labels above FFFF leave GLOBAL LABEL lines; the symbol lines
 // pass unchanged.
-#include <cstring>
-
 #include "mrlpro.h"
 
 // Keeps every "label address" pair of the line whose address is at most FFFF,
@@ -17,7 +15,7 @@ int glb_lab_chg(std::string& line) {
     out.resize(2 * line.size() + 4);
     char* p = out.data();
     const auto put = [&p](std::string_view text) {
-        if (!text.empty()) std::memcpy(p, text.data(), text.size());
+        copy_bytes(p, text.data(), text.size());
         p += text.size();
     };
     int result = 1;
