@@ -1,6 +1,7 @@
 // symutil_test.cpp: header recognition, field splitting and the hexadecimal
 // reader and writer of the symbol file.
 #include <cstring>
+#include <random>
 
 #include "symtest.h"
 
@@ -67,6 +68,28 @@ TEST(GetToken, SplitsOneFieldAndLeavesTheRest) {
         std::string_view rest = c.line;
         EXPECT_EQ(get_token(rest), c.token) << c.line;
         EXPECT_EQ(rest, c.rest) << c.line;
+    }
+}
+
+// Long fields are scanned several bytes at a time; on random lines of blanks,
+// bytes that end a token, bytes that look like them (tab and other control
+// bytes, 0x21, bytes from 0x80) and letters, every split agrees with the
+// byte-by-byte rule, wherever the field ends within a group of bytes.
+TEST(GetToken, AgreesWithTheByteRuleOnRandomLines) {
+    std::mt19937 rng(85);
+    const char alphabet[] = {' ', ' ', '\n', '\r', '\0', '\t', '\x01', '\x1f', '!', '\x80', '\xff', 'a', 'a', 'a', 'a'};
+    for (int i = 0; i < 20000; ++i) {
+        std::string line(rng() % 40, 'a');
+        for (char& c : line) c = alphabet[rng() % sizeof alphabet];
+        size_t at = 0;
+        while (at < line.size() && line[at] == ' ') ++at;
+        const size_t start = at;
+        while (at < line.size() && is_token_char(static_cast<unsigned char>(line[at]))) ++at;
+        const std::string token = line.substr(start, at - start);
+        const std::string rest = at < line.size() && line[at] == ' ' ? line.substr(at + 1) : "";
+        std::string_view split = line;
+        ASSERT_EQ(get_token(split), token) << testing::PrintToString(line);
+        ASSERT_EQ(split, rest) << testing::PrintToString(line);
     }
 }
 
