@@ -70,7 +70,7 @@ std::string_view keep_name(std::string_view name) {
     static char* next = nullptr;
     static size_t left = 0;
     constexpr size_t kBlock = size_t{1} << 16;
-    if (name.size() > left) {
+    if (next == nullptr || name.size() > left) {
         const size_t size = name.size() > kBlock ? name.size() : kBlock;
         blocks.push_back(std::unique_ptr<char[]>(new char[size]));
         next = blocks.back().get();

@@ -74,14 +74,11 @@ int sec_chg(std::string& line) {
     if (trace_on()) trace_fmt("  Unit No.%04X ==> %04X Change\n", unit_no, new_unit);
     // At least four digits, "0000" giving the zeros in front; new numbers
     // above FFFF are written in full.
-    char digits[9], padded[4];
-    std::string_view number = num_to_hex(new_unit, digits);
-    if (number.size() < 4) {
-        const size_t zeros = 4 - number.size();
-        std::memcpy(padded, "0000", zeros);
-        std::memcpy(padded + zeros, number.data(), number.size());
-        number = std::string_view(padded, 4);
-    }
-    line_rebuild(line, "", {number}, rest, line.ends_with('\n'));
+    char digits[9], field[8];
+    const std::string_view number = num_to_hex(new_unit, digits);
+    const size_t zeros = number.size() < 4 ? 4 - number.size() : 0;
+    std::memcpy(field, "0000", zeros);
+    std::memcpy(field + zeros, number.data(), number.size());
+    line_rebuild(line, "", {std::string_view(field, zeros + number.size())}, rest, line.ends_with('\n'));
     return 0;
 }
