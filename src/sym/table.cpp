@@ -126,7 +126,7 @@ bool scan_block(const std::string_view block) {
     const char* line = start;
     bool cut = false;
     for (;;) {
-        const char* const hash = next_header(line, end);
+        const char* const hash = line < end && *line == '#' ? line : next_header(line, end);
         if (hash == nullptr) {
             // No header begins in the rest of the block: pass over its whole
             // lines, up to the line the block ends in.
