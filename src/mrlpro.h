@@ -245,6 +245,29 @@ inline const char* token_end(const char* p, const char* const end) {
     return p;
 }
 
+// The first byte from `p` on that is not a blank, or `end`. Blanks seldom
+// come more than one at a time, so that case is checked first; a longer run
+// (a padded field) is passed eight bytes at a time.
+inline const char* skip_blanks(const char* p, const char* const end) {
+    if (p == end || *p != ' ') return p;
+    ++p;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kBlanks = 0x2020202020202020u, kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+        while (end - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            const uint64_t x = w ^ kBlanks;  // zero where a blank is
+            // The high bit of each byte that is not a blank; no carry crosses
+            // from one byte to the next.
+            const uint64_t other = (((x & kLow7) + kLow7) | x) & ~kLow7;
+            if (other != 0) return p + std::countr_zero(other) / 8;
+            p += 8;
+        }
+    }
+    while (p < end && *p == ' ') ++p;
+    return p;
+}
+
 // Splits the first blank-delimited field off `line` and returns it. After a
 // token ended by a blank, the rest starts right after that one blank; after a
 // token ended by anything else (line end, CR, NUL) the rest is empty. The
@@ -253,7 +276,7 @@ inline const char* token_end(const char* p, const char* const end) {
 inline std::string_view get_token(std::string_view& line) {
     const char* p = line.data();
     const char* const end = p + line.size();
-    while (p < end && *p == ' ') ++p;
+    p = skip_blanks(p, end);
     const char* const start = p;
     p = token_end(p, end);
     const std::string_view token(start, static_cast<size_t>(p - start));
