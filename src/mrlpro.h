@@ -321,8 +321,8 @@ inline uint32_t hex_to_num(std::string_view text) {
 // `out` with a NUL after it; returns the digits.
 inline std::string_view num_to_hex(uint32_t value, char (&out)[9]) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    const size_t n = value == 0 ? 1 : static_cast<size_t>(35 - std::countl_zero(value)) / 4;
-    for (size_t i = n; i-- > 0; value >>= 4) out[i] = kDigits[value & 15u];
+    const unsigned n = value < 16 ? 1 : (std::bit_width(value) + 3u) / 4u;  // 1 to 8
+    for (unsigned k = 0; k < n; ++k) out[k] = kDigits[(value >> (4 * (n - 1 - k))) & 15u];
     out[n] = '\0';
     return {out, n};
 }
