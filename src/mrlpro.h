@@ -297,9 +297,10 @@ inline constexpr auto hex_digit_value = [] {
     return t;
 }();
 
-// The checks of hex_to_num that its common case needs not: ends the run with
-// a format error for a byte that is no digit or for more than 8 significant
-// digits, and returns otherwise (leading zeros make a text long, not large).
+// The checks that hex_to_num makes only when a text holds a byte that is no
+// digit or is longer than 8 bytes: ends the run with a format error for such
+// a byte or for more than 8 significant digits, and returns otherwise
+// (leading zeros make a text long, not large).
 void hex_to_num_check(std::string_view text);
 
 // Reads a hexadecimal number of 1 to 8 significant digits, either letter
