@@ -1,5 +1,8 @@
 // renum_test.cpp: which units and functions are deleted, the new numbers of
 // the others, and the lookups by old number.
+#include <set>
+#include <vector>
+
 #include "symtest.h"
 
 namespace {
@@ -11,7 +14,7 @@ using symtest::to_stderr;
 void fill(std::initializer_list<symtest::Unit> units, std::initializer_list<symtest::Func> funcs = {}) {
     for (const symtest::Unit& u : units) unit_record_set(u.no, u.start, u.length, u.name);
     for (const symtest::Func& f : funcs)
-        func_data_make("# FUNC " + num_to_hex(f.no) + " x " + num_to_hex(f.unit) + "\n");
+        func_data_make("# FUNC " + symtest::hex(f.no) + " x " + symtest::hex(f.unit) + "\n");
     table_order();
 }
 
@@ -197,6 +200,48 @@ TEST(Renumber, FirstRecordInTableOrderDecidesForTheUnit) {
     EXPECT_EQ(unit_answer(4), (Answer{0, 3}));
 }
 
+// Lookups answer from the first record of a number in table order, whether
+// the numbers are dense enough to be indexed by number or so sparse that the
+// ordered table is searched. Every other record of the file is deleted, so
+// records of one number answer differently.
+TEST(Renumber, LookupsAnswerFromTheFirstRecordDenseOrSparse) {
+    struct Shape {
+        const char* what;
+        std::vector<uint32_t> units;  // in reading order
+        bool indexed;
+    };
+    const Shape shapes[] = {
+        {"dense", {9, 5, 6, 6, 8, 9, 12, 9, 5}, true},
+        {"sparse", {0x100, 1, 0x10000, 0x100, 0xFFFFFFFE, 0xFFFFFFFF, 1}, false},
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.what);
+        symtest::reset();
+        std::set<uint32_t> numbers;
+        for (size_t i = 0; i < shape.units.size(); ++i) {
+            unit_record_set(shape.units[i], i % 2 ? 0x10000 : 0x100, 0x10, "P");
+            if (numbers.insert(shape.units[i]).second)
+                func_data_make("# FUNC " + symtest::hex(shape.units[i]) + " x " + symtest::hex(shape.units[i]) + "\n");
+        }
+        table_order();
+        unit_replac();
+        func_replace();
+        // Make sure both ways of looking up are the ones under test here.
+        ASSERT_EQ(!unit_index.place.empty(), shape.indexed);
+        ASSERT_EQ(!func_index.place.empty(), shape.indexed);
+        for (uint32_t no : numbers) {
+            const unit_record* u = nullptr;  // the first from the head, as a walk finds it
+            for (const unit_record& r : unit_table)
+                if (u == nullptr && r.unit_no == no) u = &r;
+            const func_record* f = nullptr;
+            for (const func_record& r : func_table)
+                if (f == nullptr && r.func_no == no) f = &r;
+            EXPECT_EQ(unit_answer(no), (Answer{u->delete_mode, u->new_unit_no})) << no;
+            EXPECT_EQ(func_answer(no), (FuncAnswer{f->delete_mode, f->new_func_no, f->new_unit_no})) << no;
+        }
+    }
+}
+
 TEST(Renumber, EmptyTablesOnlyTraceTheHeaders) {
     symtest::reset();
     symtest::Trace trace;
@@ -223,6 +268,35 @@ TEST(RenumberDeathTest, LookupOfAMissingNumberEndsTheRun) {
     uint32_t a = 0, b = 0;
     EXPECT_EXIT((to_stderr(), unit_search(2, &a)), testing::ExitedWithCode(3), symtest::format_error_at(1385));
     EXPECT_EXIT((to_stderr(), func_search(0, &a, &b)), testing::ExitedWithCode(3), symtest::format_error_at(1417));
+}
+
+// Numbers below, between and above those of the tables are missing, with the
+// tables indexed by number (dense) and searched (sparse).
+TEST(RenumberDeathTest, MissingNumbersDenseOrSparse) {
+    struct Case {
+        std::initializer_list<uint32_t> present, missing;
+    } cases[] = {
+        {{5, 6, 8, 9}, {0, 4, 7, 10, 0xFFFFFFFF}},
+        {{1, 0x10000, 0xFFFFFFFE}, {0, 2, 0xFFFF, 0xFFFFFFFF}},
+    };
+    for (const Case& c : cases) {
+        symtest::reset();
+        for (uint32_t no : c.present) {
+            unit_record_set(no, 0x100, 0x10, "P");
+            func_data_make("# FUNC " + symtest::hex(no) + " x " + symtest::hex(no) + "\n");
+        }
+        table_order();
+        unit_replac();
+        func_replace();
+        uint32_t a = 0, b = 0;
+        for (uint32_t no : c.missing) {
+            EXPECT_EXIT((to_stderr(), unit_search(no, &a)), testing::ExitedWithCode(3), symtest::format_error_at(1385))
+                << no;
+            EXPECT_EXIT((to_stderr(), func_search(no, &a, &b)), testing::ExitedWithCode(3),
+                        symtest::format_error_at(1417))
+                << no;
+        }
+    }
 }
 
 }  // namespace

@@ -419,8 +419,8 @@ TEST(GlobalLabels, LongLineComesBackLongerAndWhole) {
     std::string in, out;
     for (int i = 0; i < 23; ++i) {
         const std::string label = "LABEL_" + std::to_string(i);
-        in += label + " " + num_to_hex(static_cast<uint32_t>(i)) + " ";
-        out += label + " " + num_to_hex(static_cast<uint32_t>(i)) + "  ";
+        in += label + " " + symtest::hex(static_cast<uint32_t>(i)) + " ";
+        out += label + " " + symtest::hex(static_cast<uint32_t>(i)) + "  ";
     }
     in.back() = '\n';
     ASSERT_LE(in.size(), 255u);

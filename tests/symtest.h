@@ -49,6 +49,12 @@ private:
     std::filesystem::path path_;
 };
 
+// A number as the symbol file writes it (num_to_hex), as a string.
+inline std::string hex(uint32_t value) {
+    char digits[9];
+    return std::string(num_to_hex(value, digits));
+}
+
 // Builds both tables from literal records and renumbers them, as the first
 // pass and the renumbering of a run would.
 struct Unit {
@@ -61,7 +67,7 @@ struct Func {
 inline void build(std::initializer_list<Unit> units, std::initializer_list<Func> funcs = {}) {
     for (const Unit& u : units) unit_record_set(u.no, u.start, u.length, u.name);
     for (const Func& f : funcs) {
-        const std::string line = "# FUNC " + num_to_hex(f.no) + " x " + num_to_hex(f.unit) + "\n";
+        const std::string line = "# FUNC " + hex(f.no) + " x " + hex(f.unit) + "\n";
         func_data_make(line);
     }
     table_order();

@@ -1,5 +1,8 @@
 // symutil_test.cpp: header recognition, field splitting and the hexadecimal
 // reader and writer of the symbol file.
+#include <cstring>
+#include <random>
+
 #include "symtest.h"
 
 namespace {
@@ -68,6 +71,29 @@ TEST(GetToken, SplitsOneFieldAndLeavesTheRest) {
     }
 }
 
+// Long fields are scanned several bytes at a time; on random lines of blanks,
+// bytes that end a token, bytes that look like them (tab and other control
+// bytes, 0x21, bytes from 0x80) and letters, every split agrees with the
+// byte-by-byte rule, wherever the field ends within a group of bytes.
+TEST(GetToken, AgreesWithTheByteRuleOnRandomLines) {
+    std::mt19937 rng(85);
+    const char alphabet[] = {' ', ' ', '\n', '\r', '\0', '\t', '\x01', '\x1f', '!', '\x80', '\xff', 'a', 'a', 'a', 'a'};
+    for (int i = 0; i < 20000; ++i) {
+        // Every other line mostly blanks, so that long runs of them come too.
+        std::string line(rng() % 40, 'a');
+        for (char& c : line) c = i % 2 != 0 && rng() % 4 != 0 ? ' ' : alphabet[rng() % sizeof alphabet];
+        size_t at = 0;
+        while (at < line.size() && line[at] == ' ') ++at;
+        const size_t start = at;
+        while (at < line.size() && is_token_char(static_cast<unsigned char>(line[at]))) ++at;
+        const std::string token = line.substr(start, at - start);
+        const std::string rest = at < line.size() && line[at] == ' ' ? line.substr(at + 1) : "";
+        std::string_view split = line;
+        ASSERT_EQ(get_token(split), token) << testing::PrintToString(line);
+        ASSERT_EQ(split, rest) << testing::PrintToString(line);
+    }
+}
+
 TEST(HexToNum, ReadsOneToEightSignificantDigitsInEitherCase) {
     struct Case {
         const char* text;
@@ -99,14 +125,28 @@ TEST(HexToNumDeathTest, MoreThanEightSignificantDigitsIsFormatErrorAt1092) {
         EXPECT_EXIT((to_stderr(), hex_to_num(text)), testing::ExitedWithCode(3), format_error_at(1092)) << text;
 }
 
-TEST(NumToHex, UpperCaseWithoutLeadingZeros) {
+TEST(NumToHex, UpperCaseWithoutLeadingZerosAndANul) {
     struct Case {
         uint32_t value;
         const char* text;
     } cases[] = {
-        {0, "0"}, {1, "1"}, {160, "A0"}, {255, "FF"}, {0x10000, "10000"}, {4294967295u, "FFFFFFFF"},
+        {0, "0"},
+        {1, "1"},
+        {160, "A0"},
+        {255, "FF"},
+        {0xFFF, "FFF"},
+        {0x1000, "1000"},
+        {0x10000, "10000"},
+        {0x1234567, "1234567"},
+        {0x10000000, "10000000"},
+        {4294967295u, "FFFFFFFF"},
     };
-    for (const Case& c : cases) EXPECT_EQ(num_to_hex(c.value), c.text) << c.value;
+    for (const Case& c : cases) {
+        char out[9];
+        std::memset(out, 'x', sizeof out);
+        EXPECT_EQ(num_to_hex(c.value, out), c.text) << c.value;
+        EXPECT_STREQ(out, c.text) << c.value;
+    }
 }
 
 }  // namespace

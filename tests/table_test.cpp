@@ -29,8 +29,8 @@ protected:
 std::string units_as_text() {
     std::string s;
     for (const unit_record& r : unit_table)
-        s += num_to_hex(r.unit_no) + " " + r.section_name + " " + num_to_hex(r.start_addr) + " " +
-             num_to_hex(r.length) + "\n";
+        s += symtest::hex(r.unit_no) + " " + std::string(r.section_name) + " " + symtest::hex(r.start_addr) + " " +
+             symtest::hex(r.length) + "\n";
     return s;
 }
 
@@ -137,7 +137,7 @@ TEST_F(FirstPass, LongLinesAreReadWhole) {
     EXPECT_EQ(unit_table[1].section_name, "Q");
     EXPECT_EQ(unit_table[1].length, 0x20u);
     std::string funcs;
-    for (const func_record& r : func_table) funcs += num_to_hex(r.func_no) + "/" + num_to_hex(r.unit_no) + " ";
+    for (const func_record& r : func_table) funcs += symtest::hex(r.func_no) + "/" + symtest::hex(r.unit_no) + " ";
     EXPECT_EQ(funcs, "3/2 4/1 ");
 }
 
@@ -170,7 +170,7 @@ TEST_F(FirstPass, FormatErrorsInNumberFields) {
 // Names the records by the line they were read from.
 std::string order_of_units() {
     std::string s;
-    for (const unit_record& r : unit_table) s += r.section_name + " ";
+    for (const unit_record& r : unit_table) s += std::string(r.section_name) + " ";
     return s;
 }
 
@@ -220,7 +220,7 @@ TEST(TableOrder, FunctionTableFollowsTheSameRule) {
         func_data_make(line);
     table_order();
     std::string units;
-    for (const func_record& r : func_table) units += num_to_hex(r.unit_no);
+    for (const func_record& r : func_table) units += symtest::hex(r.unit_no);
     EXPECT_EQ(units, "4213");
 }
 

@@ -16,10 +16,9 @@ int last_error, last_warning;
 FileHold out_hold[6];
 int hex_low_kept, hex_high_kept;
 
-std::vector<unit_record> unit_table;
-std::vector<func_record> func_table;
+std::deque<unit_record> unit_table;
+std::deque<func_record> func_table;
 uint32_t unit_del_count, func_del_count;
-std::vector<uint32_t> unit_run_up, unit_run_down;
 int sec_parse_next, sec_lib_deleted;
 
 // Sets every global to its start-up value and takes the start time.
@@ -38,8 +37,6 @@ void init_globals() {
     unit_table.clear();
     func_table.clear();
     unit_del_count = func_del_count = 0;
-    unit_run_up.clear();
-    unit_run_down.clear();
     sec_parse_next = 1;
     sec_lib_deleted = 0;
 }

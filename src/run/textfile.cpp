@@ -133,15 +133,17 @@ void InFile::skip_to(char c) {
 int InFile::get_long_line_starting(char c, std::string_view& line, bool& more) {
     for (;;) {
         if (mid_line_) skip_rest();
-        skip_to(c);
+        // Where the next line already begins with `c` there is nothing to
+        // pass over.
+        if (end_ - pos_ < kWindow || buf_[pos_] != c) skip_to(c);
         int got = get_long_line(line, more);
         if (got <= 0 || line[0] == c) return got;
     }
 }
 
-std::string_view InFile::unread() {
+void InFile::unread_slow() {
+    if (mid_line_) skip_rest();
     if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
-    return {buf_.get() + pos_, end_ - pos_};
 }
 
 bool InFile::rewind() {

@@ -51,11 +51,16 @@ public:
     int get_long_line_starting(char c, std::string_view& line, bool& more);
     // Back to the start of the file; false when the file cannot be read again.
     bool rewind();
-    // The unread bytes of the block, for a pass that takes many whole lines
-    // at a time: refilled first when less than a whole line window is left,
-    // empty at the end of the file. The pass gives back what it has taken
-    // with advance(); lines it leaves are read with get_line as usual.
-    std::string_view unread();
+    // The unread bytes of the block, from the start of a line, for a pass
+    // that takes many whole lines at a time: what is left of a line that
+    // get_long_line began is passed over first, and the block is refilled
+    // when less than a whole line window is left; empty at the end of the
+    // file. The pass gives back what it has taken with advance(); lines it
+    // leaves are read with get_line or get_long_line as usual.
+    std::string_view unread() {
+        if (mid_line_ || end_ - pos_ < kWindow) unread_slow();
+        return {buf_.get() + pos_, end_ - pos_};
+    }
     // Takes the next `n` unread bytes, which end with a line feed.
     void advance(size_t n) {
         pos_ += n;
@@ -70,6 +75,7 @@ private:
     int next_long_piece(std::string_view& piece, bool& more);
     void skip_rest();
     void skip_to(char c);
+    void unread_slow();
     void fill(size_t want);
     std::FILE* fp_ = nullptr;
     std::unique_ptr<char[]> buf_;
@@ -140,9 +146,39 @@ inline int InFile::get_long_line(std::string_view& line, bool& more) {
     return get_long_slow(line, more);
 }
 
+// Copies `n` bytes from `from` to `to` (which do not overlap). Most lines
+// and most pieces of lines are short; those are moved with two overlapping
+// moves of a fixed size, which never reach outside the n bytes, instead of a
+// call.
+inline void copy_bytes(char* to, const char* from, size_t n) {
+    if (n >= 16 && n <= 64) {
+        if (n <= 32) {
+            std::memcpy(to, from, 16);
+            std::memcpy(to + n - 16, from + n - 16, 16);
+        } else {
+            std::memcpy(to, from, 32);
+            std::memcpy(to + n - 32, from + n - 32, 32);
+        }
+    } else if (n >= 4 && n < 16) {
+        if (n >= 8) {
+            std::memcpy(to, from, 8);
+            std::memcpy(to + n - 8, from + n - 8, 8);
+        } else {
+            std::memcpy(to, from, 4);
+            std::memcpy(to + n - 4, from + n - 4, 4);
+        }
+    } else if (n > 0 && n < 4) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    } else if (n > 64) {
+        std::memcpy(to, from, n);
+    }
+}
+
 inline bool OutFile::write(std::string_view text) {
     if (used_ + text.size() <= kTextBlock && !failed_) {
-        if (!text.empty()) std::memcpy(buf_.get() + used_, text.data(), text.size());
+        copy_bytes(buf_.get() + used_, text.data(), text.size());
         used_ += text.size();
         return true;
     }

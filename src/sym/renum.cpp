@@ -13,37 +13,48 @@
 
 namespace {
 
-// The first record with number `no` in the ordered table, or none.
+// The first record with number `no` in the ordered table, or null: from the
+// index by number when there is one for this table, else by binary search.
 template <class Record, class Key>
-const Record* first_of(const std::vector<Record>& table, uint32_t no, Key key) {
+const Record* first_of(const std::deque<Record>& table, const number_index<Record>& index, uint32_t no, Key key) {
+    // An index left from tables that have since been emptied is not used.
+    if (!index.place.empty() && !table.empty()) {
+        const uint32_t off = no - index.base;  // a number below the base wraps to a large offset
+        return off < index.place.size() ? index.place[off] : nullptr;
+    }
     auto it = std::lower_bound(table.begin(), table.end(), no, [&](const Record& r, uint32_t n) { return key(r) < n; });
     if (it == table.end() || key(*it) != no) return nullptr;
     return &*it;
 }
 
-// Marks, for the first record of every deleted unit number, where its run of
-// consecutive deleted numbers ends upward and downward.
+const unit_record* first_unit(uint32_t unit_no) {
+    return first_of(unit_table, unit_index, unit_no, [](const unit_record& u) { return u.unit_no; });
+}
+
+// Whether the record at `it` is the first of its number in the table.
+template <class Iter, class Key>
+bool first_of_number(Iter it, Iter begin, Key key) {
+    return it == begin || key(*std::prev(it)) != key(*it);
+}
+
+// Marks, in the first record of every unit number, where the run of
+// consecutive deleted numbers that follows it ends upward and downward.
 void unit_runs_build() {
-    const size_t n = unit_table.size();
-    unit_run_up.assign(n, 0);
-    unit_run_down.assign(n, 0);
-    size_t above = n;  // first record of the next higher number
-    for (size_t i = n; i-- > 0;) {
-        if (i > 0 && unit_table[i - 1].unit_no == unit_table[i].unit_no) continue;
-        const unit_record& r = unit_table[i];
-        const bool joins =
-            above < n && unit_table[above].delete_mode == 1 && uint64_t{r.unit_no} + 1 == unit_table[above].unit_no;
-        unit_run_up[i] = joins ? unit_run_up[above] : r.unit_no;
-        above = i;
+    const auto key = [](const unit_record& r) { return r.unit_no; };
+    const unit_record* above = nullptr;  // first record of the next higher number
+    for (auto it = unit_table.end(); it != unit_table.begin();) {
+        --it;
+        if (!first_of_number(it, unit_table.begin(), key)) continue;
+        const bool joins = above != nullptr && above->delete_mode == 1 && uint64_t{it->unit_no} + 1 == above->unit_no;
+        it->run_up = joins ? above->run_up : it->unit_no;
+        above = &*it;
     }
-    size_t below = n;  // first record of the next lower number
-    for (size_t i = 0; i < n; ++i) {
-        if (i > 0 && unit_table[i - 1].unit_no == unit_table[i].unit_no) continue;
-        const unit_record& r = unit_table[i];
-        const bool joins =
-            below < n && unit_table[below].delete_mode == 1 && uint64_t{unit_table[below].unit_no} + 1 == r.unit_no;
-        unit_run_down[i] = joins ? unit_run_down[below] : r.unit_no;
-        below = i;
+    const unit_record* below = nullptr;  // first record of the next lower number
+    for (auto it = unit_table.begin(); it != unit_table.end(); ++it) {
+        if (!first_of_number(it, unit_table.begin(), key)) continue;
+        const bool joins = below != nullptr && below->delete_mode == 1 && uint64_t{below->unit_no} + 1 == it->unit_no;
+        it->run_down = joins ? below->run_down : it->unit_no;
+        below = &*it;
     }
 }
 
@@ -51,9 +62,9 @@ void unit_runs_build() {
 
 void unit_replac() {
     trace_str("=== unit_replac() ===\n");
-    for (size_t i = 0; i < unit_table.size(); ++i) {
-        unit_record& r = unit_table[i];
-        const bool first = i == 0 || unit_table[i - 1].unit_no != r.unit_no;
+    for (auto it = unit_table.begin(); it != unit_table.end(); ++it) {
+        unit_record& r = *it;
+        const bool first = first_of_number(it, unit_table.begin(), [](const unit_record& u) { return u.unit_no; });
         if (trace_on()) {
             trace_fmt("Unit = %04x  Section name = ", r.unit_no);
             trace_str(r.section_name);
@@ -67,9 +78,11 @@ void unit_replac() {
                 if (first) ++unit_del_count;
             } else {
                 r.new_unit_no = r.unit_no - unit_del_count;
-                trace_str("[ Unit No Delete ]\n  new unit number = ");
-                trace_int(r.new_unit_no);
-                trace_str("\n");
+                if (trace_on()) {
+                    trace_str("[ Unit No Delete ]\n  new unit number = ");
+                    trace_int(r.new_unit_no);
+                    trace_str("\n");
+                }
             }
         } else {
             // The last address in 64 bits: a section near the top of the
@@ -78,14 +91,18 @@ void unit_replac() {
             if (last > 0xFFFF) {
                 r.delete_mode = 1;
                 if (first) ++unit_del_count;
-                trace_str("[ Unit Delete !! ]\n   unit_del_count = ");
-                trace_int(unit_del_count);
-                trace_str("\n");
+                if (trace_on()) {
+                    trace_str("[ Unit Delete !! ]\n   unit_del_count = ");
+                    trace_int(unit_del_count);
+                    trace_str("\n");
+                }
             } else {
                 r.new_unit_no = r.unit_no - unit_del_count;
-                trace_str("[ Unit No Delete ]\n   new unit number = ");
-                trace_int(r.new_unit_no);
-                trace_str("\n");
+                if (trace_on()) {
+                    trace_str("[ Unit No Delete ]\n   new unit number = ");
+                    trace_int(r.new_unit_no);
+                    trace_str("\n");
+                }
             }
         }
     }
@@ -94,10 +111,10 @@ void unit_replac() {
 
 void func_replace() {
     trace_str("=== func_replace() ===\n");
-    for (size_t i = 0; i < func_table.size(); ++i) {
-        func_record& r = func_table[i];
-        const bool first = i == 0 || func_table[i - 1].func_no != r.func_no;
-        trace_fmt("  Func = %04x  Unit No. = %04x\n", r.func_no, r.unit_no);
+    for (auto it = func_table.begin(); it != func_table.end(); ++it) {
+        func_record& r = *it;
+        const bool first = first_of_number(it, func_table.begin(), [](const func_record& f) { return f.func_no; });
+        if (trace_on()) trace_fmt("  Func = %04x  Unit No. = %04x\n", r.func_no, r.unit_no);
         uint32_t new_unit = 0;
         if (unit_search(r.unit_no, &new_unit) == 1) {
             r.delete_mode = 1;
@@ -111,7 +128,7 @@ void func_replace() {
 }
 
 int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
-    const unit_record* r = first_of(unit_table, unit_no, [](const unit_record& u) { return u.unit_no; });
+    const unit_record* r = first_unit(unit_no);
     if (r == nullptr) {
         error_msg(E_FORMAT, input_sym);
         error_exit(kStatusFormat, L_NO_UNIT);
@@ -121,7 +138,7 @@ int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
 }
 
 int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) {
-    const func_record* r = first_of(func_table, func_no, [](const func_record& f) { return f.func_no; });
+    const func_record* r = first_of(func_table, func_index, func_no, [](const func_record& f) { return f.func_no; });
     if (r == nullptr) {
         error_msg(E_FORMAT, input_sym);
         error_exit(kStatusFormat, L_NO_FUNC);
@@ -136,8 +153,7 @@ int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) 
 // Every number in between is present and deleted, so a walk that would look
 // each of them up may continue right after this one.
 uint32_t unit_deleted_run_end(uint32_t unit_no, int step) {
-    const unit_record* r = first_of(unit_table, unit_no, [](const unit_record& u) { return u.unit_no; });
-    if (r == nullptr || r->delete_mode != 1 || unit_run_up.size() != unit_table.size()) return unit_no;
-    const size_t i = static_cast<size_t>(r - unit_table.data());
-    return step > 0 ? unit_run_up[i] : unit_run_down[i];
+    const unit_record* r = first_unit(unit_no);
+    if (r == nullptr || r->delete_mode != 1) return unit_no;
+    return step > 0 ? r->run_up : r->run_down;
 }

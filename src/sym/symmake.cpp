@@ -2,12 +2,20 @@
 // renumbering marks them, and del_data copies the file line by line, handing
 // headers and section lines to their rewriters and thinning blank lines.
 #include "mrlpro.h"
+#include "run/lineends.h"
 
 namespace {
 
 // Section modes of the copy machine besides the kinds 0 to 9.
 constexpr int kAfterBlank = 98;
 constexpr int kPlain = 99;
+
+// The state of the rewriting pass, from line to line.
+struct CopyState {
+    int sec_mode = kPlain;  // kind of the last header, or kAfterBlank, or kPlain
+    int sec_skip = 0;       // non-zero: the block of the last header is dropped
+    int blank_ok = 1;       // 1: a blank line may be written now
+};
 
 [[noreturn]] void write_failed(int place) {
     error_msg(E_CANT_CREATE, output_sym);
@@ -26,6 +34,12 @@ void write_rest(int place) {
 inline void write_line(std::string_view line, bool more, int place) {
     if (!out_sym_fp.write(line)) write_failed(place);
     if (more) write_rest(place);
+}
+
+// Writes the lines from `begin` up to `end` of the input block.
+void write_run(const char* begin, const char* end) {
+    if (end > begin && !out_sym_fp.write_long(std::string_view(begin, static_cast<size_t>(end - begin))))
+        write_failed(L_SYM_WR_DATA);
 }
 
 // The rewriter of a header line of kinds 0 to 5.
@@ -66,6 +80,111 @@ int line_rewrite(int mode, std::string_view& text, bool& more, std::string& line
     return drop;
 }
 
+// The data lines of a section whose lines no rewriter sees: they are copied
+// as they are, or dropped with their block.
+bool plain_mode(int mode) { return mode < 6 || mode >= kAfterBlank; }
+
+// A header line: its kind sets the section mode, and a header of kinds 0 to
+// 5 goes to its rewriter, whose answer drops or keeps the header and its
+// block. True when the header (`text`, or the rewritten header in `line`) is
+// written.
+bool header_line(CopyState& st, std::string_view& text, bool& more, std::string& line) {
+    sec_block_end();
+    const int kind = sec_kind(text);
+    st.sec_skip = 0;
+    if (kind <= 5) {
+        line.assign(sym_line_whole(text, more));
+        st.sec_skip = header_rewrite(kind, line);
+        text = line;
+    }
+    st.sec_mode = (kind == 3 || kind == 99) ? kPlain : kind;
+    if (st.sec_skip != 0) return false;
+    st.blank_ok = 1;
+    return true;
+}
+
+// A data line, by the mode of its section: dropped with a dropped block,
+// handed to the rewriter of its section, or copied; a blank line is written
+// only when no blank line has been written since the last header or
+// non-blank line. True when the line (`text`, or the rewritten line in
+// `line`) is written.
+bool data_line(CopyState& st, std::string_view& text, bool& more, std::string& line) {
+    if (text.size() <= 1) {
+        st.sec_mode = kAfterBlank;
+        sec_block_end();
+    } else {
+        st.blank_ok = 1;
+    }
+    switch (st.sec_mode) {
+        case 0:
+        case 1:
+        case 2:
+        case 4:
+        case 5: return st.sec_skip == 0;
+        case 6:
+        case 7:
+        case 8:
+        case 9: return line_rewrite(st.sec_mode, text, more, line) == 0;
+        case kAfterBlank:
+            if (st.blank_ok == 0) return false;
+            st.blank_ok = 0;
+            return true;
+        default: return true;
+    }
+}
+
+// Handles the whole lines at the start of the unread input block, each
+// exactly as the line-by-line way of del_data would. Lines that are written
+// as read go out in runs, one call per run, straight from the input block.
+// Stops at a line ending in CR LF (whose CR the reader drops) and at a line
+// that the block does not hold whole; those are left to the line-by-line
+// way. Returns true when it stopped only because the block ends inside a line
+// (so the next block may go on).
+bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
+    const char* const start = block.data();
+    const char* const end = start + block.size();
+    const char* line = start;
+    const char* run = start;  // the first line to be written as read, not yet put out
+    LineEnds ends(start, end);
+    const char* lf = ends.next();  // the line end of the line at `line`
+    for (;;) {
+        if (lf == nullptr) break;
+        if (lf > line && lf[-1] == '\r') break;
+        if (*line != '#' && lf != line && plain_mode(st.sec_mode)) {
+            // Most data lines lie in sections whose lines no rewriter sees.
+            // Each of them would be copied, or dropped with its block, and
+            // would leave the same state behind; they are taken as one.
+            const char* const first = line;
+            do {
+                line = lf + 1;
+                lf = line < end ? ends.next() : nullptr;
+            } while (lf != nullptr && *line != '#' && lf != line && lf[-1] != '\r');
+            st.blank_ok = st.sec_mode == kAfterBlank ? 0 : 1;
+            if (st.sec_mode < 6 && st.sec_skip != 0) {
+                write_run(run, first);
+                run = line;
+            }
+            continue;
+        }
+        std::string_view text(line, static_cast<size_t>(lf + 1 - line));
+        bool more = false;
+        const bool header = *line == '#';
+        const bool keep = header ? header_line(st, text, more, buf) : data_line(st, text, more, buf);
+        // A header is written on its own, so that a failed write names it;
+        // so is a rewritten line. A dropped line ends the run.
+        if (header || !keep || text.data() != line) {
+            write_run(run, line);
+            if (keep) write_line(text, false, header ? L_SYM_WR_HEADER : L_SYM_WR_DATA);
+            run = lf + 1;
+        }
+        line = lf + 1;
+        lf = line < end ? ends.next() : nullptr;
+    }
+    write_run(run, line);
+    in_sym_fp.advance(static_cast<size_t>(line - start));
+    return lf == nullptr && line > start;
+}
+
 }  // namespace
 
 void sym_make() {
@@ -87,10 +206,13 @@ void sym_make() {
 // it. A dropped header of kinds 0, 1, 2, 4, 5 takes its block (up to the next
 // blank or header line) with it; a run of blank lines comes out as at most one.
 // Every line is handled whole, however long; a line that no rewriter needs is
-// copied piece by piece as it is read.
+// copied piece by piece as it is read. Most lines need nothing but copying or
+// dropping. copy_block takes the lines a block at a time; the lines it
+// leaves (a line longer than the block, CR LF line ends, the last line of a
+// file that does not end in a line feed) go the line-by-line way below.
 void del_data() {
     trace_str("=== del_data() ===\n");
-    int sec_mode = kPlain, sec_skip = 0, blank_ok = 1;
+    CopyState st;
     if (!in_sym_fp.rewind()) {
         error_msg(E_CANT_OPEN, input_sym);
         error_exit(kStatusInput, L_SYM_REWIND);
@@ -99,50 +221,15 @@ void del_data() {
     std::string_view read;
     bool more = false;
     for (;;) {
+        while (copy_block(st, in_sym_fp.unread(), line)) {
+        }
         if (!read_sym_line(read, more)) return;
-        // Lines that no rewriter touches are written straight from the input
-        // block; only a line handed to a rewriter is copied.
+        // A line that is written as read goes out straight from the input
+        // block, piece by piece when it is longer than the block.
         if (read[0] == '#') {
-            sec_block_end();
-            const int kind = sec_kind(read);
-            sec_skip = 0;
-            if (kind <= 5) {
-                line.assign(sym_line_whole(read, more));
-                sec_skip = header_rewrite(kind, line);
-                read = line;
-            }
-            sec_mode = (kind == 3 || kind == 99) ? kPlain : kind;
-            if (sec_skip == 0) {
-                write_line(read, more, L_SYM_WR_HEADER);
-                blank_ok = 1;
-            }
-            continue;
-        }
-        if (read.size() <= 1) {
-            sec_mode = kAfterBlank;
-            sec_block_end();
+            if (header_line(st, read, more, line)) write_line(read, more, L_SYM_WR_HEADER);
         } else {
-            blank_ok = 1;
+            if (data_line(st, read, more, line)) write_line(read, more, L_SYM_WR_DATA);
         }
-        int drop = 0;
-        switch (sec_mode) {
-            case 0:
-            case 1:
-            case 2:
-            case 4:
-            case 5: drop = sec_skip; break;
-            case 6:
-            case 7:
-            case 8:
-            case 9: drop = line_rewrite(sec_mode, read, more, line); break;
-            case kAfterBlank:
-                if (blank_ok == 0)
-                    drop = 1;
-                else
-                    blank_ok = 0;
-                break;
-            default: break;
-        }
-        if (drop == 0) write_line(read, more, L_SYM_WR_DATA);
     }
 }

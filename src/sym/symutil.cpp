@@ -2,90 +2,44 @@
 // the field and number utilities that every reader and rewriter of it shares.
 #include "mrlpro.h"
 
-const char* const sec_header[10] = {
-    "# LOCAL LABEL ",         // 0: unit number
-    "# LOCAL SYMBOL ",        // 1: unit range
-    "# LOCAL BIT SYMBOL ",    // 2: unit range
-    "# FUNC ",                // 3: function, second field, unit, ...
-    "# CALL ",                // 4: function
-    "# SOURCE ",              // 5: function, ...
-    "# SECTION INFORMATION",  // 6
-    "# GLOBAL LABEL",         // 7
-    "# GLOBAL SYMBOL",        // 8
-    "# GLOBAL BIT SYMBOL",    // 9
-};
-
 // The section kind of a "#" line: the first header text the line begins with
-// (letter case significant), or 99 when none.
+// (letter case significant), or 99 when none. Every header text is "# " and
+// a word; only the texts whose word begins with the line's third character
+// can match, and they are tried in table order.
 int sec_kind(std::string_view line) {
-    for (int kind = 0; kind < 10; ++kind)
-        if (line.substr(0, std::string_view(sec_header[kind]).size()) == sec_header[kind]) return kind;
-    return 99;
+    static_assert(sec_header[0][2] == 'L' && sec_header[1][2] == 'L' && sec_header[2][2] == 'L' &&
+                  sec_header[3][2] == 'F' && sec_header[4][2] == 'C' && sec_header[5][2] == 'S' &&
+                  sec_header[6][2] == 'S' && sec_header[7][2] == 'G' && sec_header[8][2] == 'G' &&
+                  sec_header[9][2] == 'G');
+    // Each text is compared at its own length, known when this is compiled.
+    const auto is = [line](int kind) { return line.starts_with(sec_header[kind]); };
+    if (line.size() < 3) return 99;
+    switch (line[2]) {
+        case 'L': return is(0) ? 0 : is(1) ? 1 : is(2) ? 2 : 99;
+        case 'F': return is(3) ? 3 : 99;
+        case 'C': return is(4) ? 4 : 99;
+        case 'S': return is(5) ? 5 : is(6) ? 6 : 99;
+        case 'G': return is(7) ? 7 : is(8) ? 8 : is(9) ? 9 : 99;
+        default: return 99;
+    }
 }
 
-// Bytes that end a token: NUL, line feed, carriage return and blank. A tab is
-// part of a token.
-int is_token_char(unsigned char c) { return c != 0 && c != '\n' && c != '\r' && c != ' '; }
-
-// Splits the first blank-delimited field off `line` and returns it. After a
-// token ended by a blank, the rest starts right after that one blank; after a
-// token ended by anything else (line end, CR, NUL) the rest is empty.
-std::string_view get_token(std::string_view& line) {
-    size_t i = 0;
-    while (i < line.size() && line[i] == ' ') ++i;
-    size_t start = i;
-    while (i < line.size() && is_token_char(static_cast<unsigned char>(line[i]))) ++i;
-    std::string_view token = line.substr(start, i - start);
-    // The rest stays a view into the line even when empty, so callers never
-    // hand a null text on to the writers.
-    if (i < line.size() && line[i] == ' ')
-        line.remove_prefix(i + 1);
-    else
-        line.remove_prefix(line.size());
-    return token;
-}
-
-// Reads a hexadecimal number of 1 to 8 significant digits, either letter
-// case. Anything else ends the run with a format error naming the symbol file.
-uint32_t hex_to_num(std::string_view text) {
-    uint32_t value = 0;
+void hex_to_num_check(std::string_view text) {
     int digits = 0;
     for (char ch : text) {
-        unsigned d;
-        if (ch >= '0' && ch <= '9')
-            d = static_cast<unsigned>(ch - '0');
-        else if (ch >= 'A' && ch <= 'F')
-            d = static_cast<unsigned>(ch - 'A' + 10);
-        else if (ch >= 'a' && ch <= 'f')
-            d = static_cast<unsigned>(ch - 'a' + 10);
-        else {
+        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(ch)];
+        if (d > 15) {
             error_msg(E_FORMAT, input_sym);
             error_exit(kStatusFormat, L_HEX_DIGIT);
         }
-        // Count from the first non-zero digit; counting stays on even where
-        // the 32-bit value wraps back to 0, so 100000000 is too long.
+        // Count from the first non-zero digit on, so that 100000000 is too
+        // long although its 32-bit value is 0.
         if (digits > 0 || d != 0) ++digits;
-        value = value * 16 + d;
     }
     if (digits > 8) {
         error_msg(E_FORMAT, input_sym);
         error_exit(kStatusFormat, L_HEX_TOO_LONG);
     }
-    return value;
-}
-
-// Upper-case hexadecimal without leading zeros; "0" for zero.
-std::string num_to_hex(uint32_t value) {
-    static const char digits[] = "0123456789ABCDEF";
-    char buf[9];
-    int n = 0;
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        unsigned d = (value >> shift) & 0xFu;
-        if (d == 0 && n == 0) continue;
-        buf[n++] = digits[d];
-    }
-    if (n == 0) buf[n++] = '0';
-    return std::string(buf, static_cast<size_t>(n));
 }
 
 // ---------------------------------------------------------------------------

@@ -7,23 +7,31 @@
 // the anchor stay in reading order and those below it come in reverse reading
 // order (as an insertion walk that starts at the anchor places them). Records
 // are collected in reading order and put into that order once, when the first
-// pass ends, so building costs O(n log n) and a lookup searches the ordered
-// table (renum.cpp) instead of walking it.
+// pass ends, so building costs O(n log n). An index by number is made at the
+// same time, with which a lookup (renum.cpp) finds the first record of a
+// number in one step instead of walking the table.
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <new>
 
 #include "mrlpro.h"
 
+number_index<unit_record> unit_index;
+number_index<func_record> func_index;
+
 namespace {
 
 template <class Record, class Key>
-void order_by_anchor(std::vector<Record>& table, Key key) {
+void order_by_anchor(std::deque<Record>& table, Key key) {
     if (table.empty()) return;
     // The anchor is the record read first. Looked up by reading number, not
-    // by place, so that ordering an already ordered table changes nothing.
+    // by place, so that ordering an already ordered table changes nothing;
+    // before the first ordering it is the first record.
     const Record* first = &table.front();
-    for (const Record& r : table)
-        if (r.seq < first->seq) first = &r;
+    if (first->seq != 0)
+        for (const Record& r : table)
+            if (r.seq < first->seq) first = &r;
     const uint32_t anchor = key(*first);
     auto before = [&](const Record& a, const Record& b) {
         if (key(a) != key(b)) return key(a) < key(b);
@@ -32,35 +40,139 @@ void order_by_anchor(std::vector<Record>& table, Key key) {
     if (!std::is_sorted(table.begin(), table.end(), before)) std::sort(table.begin(), table.end(), before);
 }
 
+// Indexes an ordered table by number, when its numbers are dense enough for
+// the index to stay small. The index only saves time: without memory for it,
+// the lookups search the table.
+template <class Record, class Key>
+void index_by_number(const std::deque<Record>& table, number_index<Record>& index, Key key) {
+    index.place.clear();
+    if (table.empty()) return;
+    const uint32_t low = key(table.front());
+    const uint64_t span = uint64_t{key(table.back())} - low + 1;
+    if (span > 2 * uint64_t{table.size()} + 64) return;
+    try {
+        index.place.assign(span, nullptr);
+    } catch (const std::bad_alloc&) {
+        index.place.clear();
+        return;
+    }
+    index.base = low;
+    // From the back, so that the first record of each number is the one kept.
+    for (auto r = table.rbegin(); r != table.rend(); ++r) index.place[key(*r) - low] = &*r;
+}
+
+// A copy of a section name that stays where it is for the whole run. Names
+// are short and never freed; they are packed into blocks, which saves the
+// memory (and the first touch of each page of it) of a string in every
+// record.
+std::string_view keep_name(std::string_view name) {
+    static std::vector<std::unique_ptr<char[]>> blocks;
+    static char* next = nullptr;
+    static size_t left = 0;
+    constexpr size_t kBlock = size_t{1} << 16;
+    if (next == nullptr || name.size() > left) {
+        const size_t size = name.size() > kBlock ? name.size() : kBlock;
+        blocks.push_back(std::unique_ptr<char[]>(new char[size]));
+        next = blocks.back().get();
+        left = size;
+    }
+    char* const copy = next;
+    copy_bytes(copy, name.data(), name.size());
+    next += name.size();
+    left -= name.size();
+    return {copy, name.size()};
+}
+
 // Adds the record that `make` builds to a table. The memory of the tables is
 // the one resource a large symbol file can exhaust; running out, for the
-// record or for the copy of its name, is error 4, never an abort.
+// record or for the copy of its name, is error 4, never an abort. The tables
+// grow a small chunk at a time, so when one more chunk fails there is no room
+// left for anything; they are of no more use then, and freeing them first
+// leaves the message room.
 template <class Record, class Make>
-void table_alloc(std::vector<Record>& table, Make make) {
+void table_alloc(std::deque<Record>& table, number_index<Record>& index, Make make) {
+    index.place.clear();
     try {
         table.push_back(make());
     } catch (const std::bad_alloc&) {
+        unit_table.clear();
+        func_table.clear();
         error_msg(E_NO_MEMORY);
         error_exit(kStatusFormat, L_NO_MEMORY);
     }
 }
 
+// The next "#" from `line` on (which begins a line) that begins a line, or
+// null when there is none before `end`.
+const char* next_header(const char* line, const char* const end) {
+    const char* at = line;
+    for (;;) {
+        at = static_cast<const char*>(std::memchr(at, '#', static_cast<size_t>(end - at)));
+        if (at == nullptr || at == line || at[-1] == '\n') return at;
+        ++at;
+    }
+}
+
+// The whole lines at the start of the unread input block, for the first
+// pass: each FUNC header goes to func_data_make, and the lines between the
+// "#" lines are passed over without being looked at one by one. Stops at a
+// SECTION INFORMATION header, at a header ending in CR LF (whose CR the
+// reader drops) and at a line that the block does not hold whole, which are
+// left to the reader. Returns true when it stopped only because the block
+// ends inside a line (so the next block may go on).
+bool scan_block(const std::string_view block) {
+    const char* const start = block.data();
+    const char* const end = start + block.size();
+    const char* line = start;
+    bool cut = false;
+    for (;;) {
+        const char* const hash = line < end && *line == '#' ? line : next_header(line, end);
+        if (hash == nullptr) {
+            // No header begins in the rest of the block: pass over its whole
+            // lines, up to the line the block ends in.
+            const char* q = end;
+            while (q > line && q[-1] != '\n') --q;
+            line = q;
+            cut = true;
+            break;
+        }
+        line = hash;
+        const char* const lf = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
+        if (lf == nullptr) {
+            cut = true;
+            break;
+        }
+        if (lf[-1] == '\r') break;
+        const std::string_view text(line, static_cast<size_t>(lf + 1 - line));
+        const int kind = sec_kind(text);
+        if (kind == 6) break;
+        if (kind == 3) func_data_make(text);
+        line = lf + 1;
+    }
+    in_sym_fp.advance(static_cast<size_t>(line - start));
+    return cut && line > start;
+}
+
 }  // namespace
 
-// First pass: reads the whole symbol file and fills both tables. A header
-// line that ends a SECTION INFORMATION block is classified like any other:
-// a FUNC header right after the last unit line enters the function table,
-// and a SECTION INFORMATION header there opens the next block.
+// First pass: reads the whole symbol file and fills both tables. Only "#"
+// lines and the lines of SECTION INFORMATION blocks are looked at: most of
+// the file is passed over a block at a time (scan_block), and the reader
+// jumps from one "#" line to the next over what is left. A header line that
+// ends a SECTION INFORMATION block is classified like any other: a FUNC
+// header right after the last unit line enters the function table, and a
+// SECTION INFORMATION header there opens the next block.
 void sec_func_read() {
     trace_str("=== sec_func_read() ===\n");
     std::string_view line;
     bool more = false;
-    bool have = read_sym_line(line, more, true);
-    while (have) {
-        const int kind = sec_kind(line);
-        if (kind == 6 && sec_data_make(line, more)) continue;
+    for (;;) {
+        while (scan_block(in_sym_fp.unread())) {
+        }
+        if (!read_sym_line(line, more, true)) break;
+        int kind = sec_kind(line);
+        while (kind == 6 && sec_data_make(line, more)) kind = sec_kind(line);
         if (kind == 3) func_data_make(sym_line_whole(line, more));
-        have = read_sym_line(line, more, true);
     }
     table_order();
 }
@@ -97,7 +209,7 @@ void func_data_make(std::string_view line) {
     uint32_t func_no = hex_to_num(get_token(rest));
     get_token(rest);
     uint32_t unit_no = hex_to_num(get_token(rest));
-    table_alloc(func_table,
+    table_alloc(func_table, func_index,
                 [&] { return func_record{func_no, unit_no, 0, 0, 0, static_cast<uint32_t>(func_table.size())}; });
 }
 
@@ -109,16 +221,21 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
         trace_fmt("  addr = %08lX  length = %08lX\n", static_cast<unsigned long>(start_addr),
                   static_cast<unsigned long>(length));
     }
-    table_alloc(unit_table, [&] {
+    table_alloc(unit_table, unit_index, [&] {
         return unit_record{
-            unit_no, std::string(name), start_addr, length, 0, 0, static_cast<uint32_t>(unit_table.size())};
+            unit_no, static_cast<uint32_t>(unit_table.size()), keep_name(name), start_addr, length, 0, 0, 0, 0};
     });
 }
 
-// Puts both tables into table order (see the top of this file).
+// Puts both tables into table order and indexes them (see the top of this
+// file).
 void table_order() {
-    order_by_anchor(unit_table, [](const unit_record& r) { return r.unit_no; });
-    order_by_anchor(func_table, [](const func_record& r) { return r.func_no; });
+    const auto unit_key = [](const unit_record& r) { return r.unit_no; };
+    const auto func_key = [](const func_record& r) { return r.func_no; };
+    order_by_anchor(unit_table, unit_key);
+    order_by_anchor(func_table, func_key);
+    index_by_number(unit_table, unit_index, unit_key);
+    index_by_number(func_table, func_index, func_key);
 }
 
 const unit_record* unit_head() { return unit_table.empty() ? nullptr : &unit_table.front(); }

@@ -5,11 +5,12 @@
 
 namespace {
 
-bool has_line_end(std::string_view line) { return line.find('\n') != std::string_view::npos; }
+// A line holds at most one line feed, at its end.
+bool has_line_end(std::string_view line) { return line.ends_with('\n'); }
 
 // The text after the header literal of `kind`.
 std::string_view after_header(const std::string& line, int kind) {
-    return std::string_view(line).substr(std::string_view(sec_header[kind]).size());
+    return std::string_view(line).substr(sec_header[kind].size());
 }
 
 }  // namespace
@@ -24,7 +25,9 @@ int func_chg(std::string& line) {
     get_token(rest);
     uint32_t new_func = 0, new_unit = 0;
     if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
-    line_rebuild(line, sec_header[3], {num_to_hex(new_func), second, num_to_hex(new_unit)}, rest, has_line_end(line));
+    char func_text[9], unit_text[9];
+    line_rebuild(line, sec_header[3], {num_to_hex(new_func, func_text), second, num_to_hex(new_unit, unit_text)}, rest,
+                 has_line_end(line));
     return 0;
 }
 
@@ -35,7 +38,8 @@ int call_chg(std::string& line) {
     const uint32_t func_no = hex_to_num(get_token(rest));
     uint32_t new_func = 0, new_unit = 0;
     if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
-    line_rebuild(line, sec_header[4], {num_to_hex(new_func)}, "", true);
+    char func_text[9];
+    line_rebuild(line, sec_header[4], {num_to_hex(new_func, func_text)}, "", true);
     return 0;
 }
 
@@ -46,6 +50,7 @@ int src_chg(std::string& line) {
     const uint32_t func_no = hex_to_num(get_token(rest));
     uint32_t new_func = 0, new_unit = 0;
     if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
-    line_rebuild(line, sec_header[5], {num_to_hex(new_func)}, rest, has_line_end(line));
+    char func_text[9];
+    line_rebuild(line, sec_header[5], {num_to_hex(new_func, func_text)}, rest, has_line_end(line));
     return 0;
 }

@@ -8,8 +8,16 @@
 // Every pair on the line is judged, however many there are.
 int glb_lab_chg(std::string& line) {
     trace_str("===== glb_lab_chg() =====\n");
+    // A kept pair comes out as its two tokens and three blanks: at most twice
+    // what it took of the line, two more for a label alone at the end. Then
+    // the line end.
     static std::string out;
-    out.clear();
+    out.resize(2 * line.size() + 4);
+    char* p = out.data();
+    const auto put = [&p](std::string_view text) {
+        copy_bytes(p, text.data(), text.size());
+        p += text.size();
+    };
     int result = 1;
     std::string_view rest = line;
     for (;;) {
@@ -24,11 +32,16 @@ int glb_lab_chg(std::string& line) {
             trace_str("\n");
         }
         if (hex_to_num(addr) <= 0xFFFF) {
-            out.append(label).append(" ").append(addr).append("  ");
+            put(label);
+            *p++ = ' ';
+            put(addr);
+            *p++ = ' ';
+            *p++ = ' ';
             result = 0;
         }
     }
-    out.push_back('\n');
+    *p++ = '\n';
+    out.resize(static_cast<size_t>(p - out.data()));
     line.swap(out);
     if (trace_on()) {
         trace_str("  Output data : ");

@@ -1,6 +1,8 @@
 // local.cpp: LOCAL LABEL headers (one unit) and LOCAL SYMBOL / LOCAL BIT
 // SYMBOL headers (a range of units). A kept header gets the new unit numbers;
 // a header with no kept unit is dropped with its block.
+#include <cstring>
+
 #include "mrlpro.h"
 
 int loc_lab_chg(std::string& line) {
@@ -9,7 +11,7 @@ int loc_lab_chg(std::string& line) {
         trace_str("  data : ");
         trace_str(line);
     }
-    std::string_view rest = std::string_view(line).substr(std::string_view(sec_header[0]).size());
+    std::string_view rest = std::string_view(line).substr(sec_header[0].size());
     std::string_view unit = get_token(rest);
     if (trace_on()) {
         trace_str("unit number [");
@@ -18,7 +20,8 @@ int loc_lab_chg(std::string& line) {
     }
     uint32_t new_unit = 0;
     if (unit_search(hex_to_num(unit), &new_unit) == 1) return 1;
-    line_rebuild(line, sec_header[0], {num_to_hex(new_unit)}, "", true);
+    char unit_text[9];
+    line_rebuild(line, sec_header[0], {num_to_hex(new_unit, unit_text)}, "", true);
     return 0;
 }
 
@@ -71,6 +74,12 @@ int loc_sym_chg(std::string& line, int kind) {
         }
         if (n_first > n_last || d_first == 1 || d_last == 1) return 1;
     }
-    line_rebuild(line, header, {num_to_hex(n_first) + "-" + num_to_hex(n_last)}, "", true);
+    // "first-last" is one field.
+    char first_digits[9], last_digits[9], range[2 * 8 + 1];
+    const std::string_view f = num_to_hex(n_first, first_digits), l = num_to_hex(n_last, last_digits);
+    std::memcpy(range, f.data(), f.size());
+    range[f.size()] = '-';
+    std::memcpy(range + f.size() + 1, l.data(), l.size());
+    line_rebuild(line, header, {std::string_view(range, f.size() + 1 + l.size())}, "", true);
     return 0;
 }

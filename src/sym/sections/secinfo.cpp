@@ -5,11 +5,19 @@
 // never parsed. A continuation belongs to the library line right above it in
 // the same block: a unit line in its place, or the end of the block, ends the
 // wait for it.
+#include <cstring>
+
 #include "mrlpro.h"
 
+// Letters a to z to upper case, every other byte as it is. Without a branch
+// for each byte, so that the compiler can treat many bytes at once.
 void str_upper(std::string& text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    char* const p = text.data();
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        p[i] = static_cast<char>(c - (static_cast<unsigned char>(c - 'a') < 26 ? 'a' - 'A' : 0));
+    }
 }
 
 size_t str_find(std::string_view text, std::string_view pattern) { return text.find(pattern); }
@@ -60,13 +68,17 @@ int sec_chg(std::string& line) {
         sec_lib_deleted = 0;
     }
     if (deleted == 1) {
-        trace_fmt("  Unit No.%04X Delete\n", unit_no);
+        if (trace_on()) trace_fmt("  Unit No.%04X Delete\n", unit_no);
         return 1;
     }
-    trace_fmt("  Unit No.%04X ==> %04X Change\n", unit_no, new_unit);
-    // New numbers above FFFF are written in full.
-    std::string number = num_to_hex(new_unit);
-    if (number.size() < 4) number.insert(0, 4 - number.size(), '0');
-    line_rebuild(line, "", {number}, rest, line.find('\n') != std::string::npos);
+    if (trace_on()) trace_fmt("  Unit No.%04X ==> %04X Change\n", unit_no, new_unit);
+    // At least four digits, "0000" giving the zeros in front; new numbers
+    // above FFFF are written in full.
+    char digits[9], field[8];
+    const std::string_view number = num_to_hex(new_unit, digits);
+    const size_t zeros = number.size() < 4 ? 4 - number.size() : 0;
+    std::memcpy(field, "0000", zeros);
+    std::memcpy(field + zeros, number.data(), number.size());
+    line_rebuild(line, "", {std::string_view(field, zeros + number.size())}, rest, line.ends_with('\n'));
     return 0;
 }
