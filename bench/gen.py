@@ -87,14 +87,21 @@ def unit_layout(rng, u):
     return name, start, rng.randrange(0x10, 0x400), "mod%05d.o" % u
 
 
-def write_sym(path, units):
-    """A symbol file of `units` units and as many functions (see the top)."""
-    rng = random.Random(8085)
+def start_sym(path, seed, units):
+    """The random source, the layout of the units and the output file, with
+    the SECTION INFORMATION header written."""
+    rng = random.Random(seed)
     layout = [None] + [unit_layout(rng, u) for u in range(1, units + 1)]
     out = open(path, "w", newline="\n", buffering=1 << 20)
+    out.write("# SECTION INFORMATION\n")
+    return rng, layout, out
+
+
+def write_sym(path, units):
+    """A symbol file of `units` units and as many functions (see the top)."""
+    rng, layout, out = start_sym(path, 8085, units)
     w = out.write
 
-    w("# SECTION INFORMATION\n")
     for u in range(1, units + 1):
         name, start, length, module = layout[u]
         if u % 10 == 7:
@@ -162,11 +169,8 @@ def write_sym(path, units):
 
 def write_sym_heavy(path, units):
     """A symbol file where nearly every line goes to a rewriter (see the top)."""
-    rng = random.Random(8086)
-    layout = [None] + [unit_layout(rng, u) for u in range(1, units + 1)]
-    out = open(path, "w", newline="\n", buffering=1 << 20)
+    rng, layout, out = start_sym(path, 8086, units)
     w = out.write
-    w("# SECTION INFORMATION\n")
     for u in range(1, units + 1):
         name, start, length, module = layout[u]
         w("%04X %-8s 0 0 0 %08X %08X %s\n" % (u, name, start, length, module))
