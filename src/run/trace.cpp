@@ -31,8 +31,7 @@ void trace_open(int argc, char** argv) {
     // The log is a plain file of its own: a link named "mrl.ifd" (to an
     // input, say) is refused and left as it is, never written through.
     // Text mode: on Windows each line feed of the log is written as CR LF,
-    // the platform's line end. (The converted outputs are written in binary
-    // mode and keep bare line feeds everywhere, see textfile.h.)
+    // the platform's line end, as in the converted outputs (textfile.h).
     trace_fp = trace_create(kTraceName);
     if (trace_fp == nullptr) {
         error_msg(E_TEMP_FILE);
