@@ -6,6 +6,7 @@
 #define MRLPRO_H
 
 #include <bit>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -77,10 +78,12 @@ enum ExitPlace : int {
     L_SYM_READ = 2011,       // read error on the input symbol file
     L_SYM_REWIND = 2012,     // input symbol file cannot be read again
     L_SYM_FLUSH = 2013,      // output symbol file did not reach the disk whole
+    L_SYM_CR_ONLY = 2014,    // symbol file with carriage returns but no line feed
     L_OUT_OF_MEMORY = 2021,  // memory ran out outside the tables
     L_REPLACE = 2031,        // in place: an output cannot take its input's name
-    L_TEMP_HELD = 2032,      // in place: another run holds a temporary output
-    L_TEMP_SYNC = 2033,      // in place: a temporary output did not reach stable storage
+    L_TEMP_TAKEN = 2032,     // in place: a file already bears a temporary output's name
+    L_TEMP_SYNC = 2033,      // in place: a temporary output could not be finished (mode, stable storage)
+    L_TEMP_LOST = 2034,      // in place: a temporary output's name no longer names it
 };
 
 // Exit statuses.
@@ -122,9 +125,17 @@ extern OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
 extern std::FILE* trace_fp;
 extern long long start_time;
 extern int last_error, last_warning;
-// In place: each temporary output stays open and locked by this run, by
-// slot, from its creation until it has been renamed (kNoHold: none).
+// In place: each temporary output stays open, by slot, from its creation
+// until it has been renamed or removed (kNoHold: none).
 extern FileHold out_hold[6];
+// The outputs this run created or emptied, by slot, as the clean-up of an
+// error exit or an interrupt removes them: names kept in fixed buffers,
+// filled before the file is created, so that a signal handler can use them.
+struct made_file {
+    char name[272];
+    volatile std::sig_atomic_t live;  // 1 from the file's creation until it is renamed or removed
+};
+extern made_file made[6];
 // Set by the HEX pass: 1 when it kept its output HEX file (low data was
 // written) and when it kept its high HEX file. In place, only a kept output
 // replaces anything.
@@ -190,7 +201,11 @@ void error_msg(int n, std::string_view arg = {});
 void warning_msg(int n, std::string_view arg = {});
 [[noreturn]] void error_exit(int status, int line);
 void close_file(int slot);
+bool close_output(int slot);
 void cleanup_files();
+void made_note(int slot, const std::string& name);
+void made_remove(int slot);
+void made_remove_all();
 void show_usage();
 void show_version();
 void show_banner();

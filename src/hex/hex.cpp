@@ -2,10 +2,8 @@
 // output HEX file (low area) or the high HEX file: the last extended segment
 // address record decides, by whether its value begins with the digit 0.
 #include <cstddef>
-#include <filesystem>
 
 #include "mrlpro.h"
-#include "run/fsname.h"
 #include "run/lineends.h"
 
 namespace {
@@ -25,9 +23,17 @@ void put(OutFile& f, const std::string& name, std::string_view line, int status,
 }
 
 // An output must reach the disk whole before its slot is closed; a full disk
-// may show only here, since the writes are buffered.
+// may show only here, since the writes are buffered, or only when the file is
+// closed (a network file system's delayed write error).
 void flush_or_fail(OutFile& f, const std::string& name, int place) {
     if (!f.flush()) {
+        error_msg(E_CANT_CREATE, name);
+        error_exit(kStatusFormat, place);
+    }
+}
+
+void close_or_fail(int slot, const std::string& name, int place) {
+    if (!close_output(slot)) {
         error_msg(E_CANT_CREATE, name);
         error_exit(kStatusFormat, place);
     }
@@ -187,16 +193,15 @@ void data_make() {
     flush_or_fail(out_hex_fp, output_hex, L_HEX_FLUSH_HEX);
     flush_or_fail(out_hihex_fp, output_hihex, L_HEX_FLUSH_HXH);
     close_file(S_IN_HEX);
-    close_file(S_OUT_HEX);
-    close_file(S_OUT_HXH);
+    close_or_fail(S_OUT_HEX, output_hex, L_HEX_FLUSH_HEX);
+    close_or_fail(S_OUT_HXH, output_hihex, L_HEX_FLUSH_HXH);
     hex_low_kept = !st.hex_empty;
     hex_high_kept = !st.hex_empty && !st.hxh_empty;
-    std::error_code ec;
     if (st.hex_empty) {
         warning_msg(1, output_hex);
-        std::filesystem::remove(fs_name(output_hex), ec);
-        std::filesystem::remove(fs_name(output_hihex), ec);
+        made_remove(S_OUT_HEX);
+        made_remove(S_OUT_HXH);
     } else if (st.hxh_empty) {
-        std::filesystem::remove(fs_name(output_hihex), ec);
+        made_remove(S_OUT_HXH);
     }
 }

@@ -14,6 +14,7 @@ std::FILE* trace_fp;
 long long start_time;
 int last_error, last_warning;
 FileHold out_hold[6];
+made_file made[6];
 int hex_low_kept, hex_high_kept;
 
 std::deque<unit_record> unit_table;
@@ -33,6 +34,10 @@ void init_globals() {
     start_time = static_cast<long long>(std::time(nullptr));
     last_error = last_warning = 0;
     for (FileHold& h : out_hold) h = kNoHold;
+    for (made_file& m : made) {
+        m.name[0] = '\0';
+        m.live = 0;
+    }
     hex_low_kept = hex_high_kept = 0;
     unit_table.clear();
     func_table.clear();

@@ -1,10 +1,8 @@
 // message.cpp: numbered messages, usage and version lines, closing files and
 // the error exit that every failure of the program goes through.
 #include <cstdlib>
-#include <filesystem>
 
 #include "mrlpro.h"
-#include "run/fsname.h"
 
 namespace {
 
@@ -94,7 +92,10 @@ void show_banner() {
 }
 
 // Closes one slot of the file table if it is open. Closing the trace log
-// writes its end line first.
+// writes its end line first; when that fails, the message names the log and
+// the run goes on. A failed close of an output is reported by close_output,
+// where the run can still fail; here (on the way out after an error) it is
+// of no more consequence.
 void close_file(int slot) {
     if (!open_flag[slot]) return;
     switch (slot) {
@@ -105,7 +106,7 @@ void close_file(int slot) {
         case S_OUT_SYM: out_sym_fp.close(); break;
         case S_TRACE:
             if (std::fputs("======= end =======\n", trace_fp) < 0 || std::fflush(trace_fp) != 0)
-                error_msg(E_CANT_CREATE);
+                error_msg(E_CANT_CREATE, kTraceName);
             std::fclose(trace_fp);
             trace_fp = nullptr;
             break;
@@ -114,27 +115,59 @@ void close_file(int slot) {
     open_flag[slot] = 0;
 }
 
+// Closes an output slot that is open and says whether everything written
+// reached the file: a file system may report a failed write only when the
+// file is closed. On failure the slot stays marked open, so that the error
+// exit removes the unfinished file.
+bool close_output(int slot) {
+    if (!open_flag[slot]) return true;
+    OutFile& f = slot == S_OUT_HEX ? out_hex_fp : slot == S_OUT_HXH ? out_hihex_fp : out_sym_fp;
+    if (!f.close()) return false;
+    open_flag[slot] = 0;
+    return true;
+}
+
+// Records, before the output of `slot` is created, the name under which the
+// clean-up will find it. A name that does not fit is impossible after the
+// command-line limit; it is cut, and so never matches a file of the run.
+void made_note(int slot, const std::string& name) {
+    made_file& m = made[slot];
+    m.live = 0;
+    const size_t n = name.size() < sizeof m.name - 1 ? name.size() : 0;
+    std::memcpy(m.name, name.data(), n);
+    m.name[n] = '\0';
+}
+
+// Removes the output of `slot` if this run made it and it is still there:
+// in place only while its name still names the temporary this run holds,
+// so a file another process put under that name is left alone. Uses only
+// calls that are safe in a signal handler.
+void made_remove(int slot) {
+    made_file& m = made[slot];
+    if (!m.live || m.name[0] == '\0') return;
+    m.live = 0;
+    if (out_hold[slot] != kNoHold)
+        hold_remove(out_hold[slot], m.name);
+    else
+        file_remove(m.name);
+}
+
+void made_remove_all() {
+    for (int slot : {S_OUT_HEX, S_OUT_HXH, S_OUT_SYM}) made_remove(slot);
+}
+
 // The clean-up of an error exit with the trace off: inputs are closed, and
-// outputs that are still open (so not finished) are closed and removed. In
-// place, a temporary output is still held (locked) by this run while it is
-// removed, so its name never goes away under another run that has taken the
-// file over.
+// every output this run made and has not yet put in place is removed: the
+// unfinished ones, and in place the finished temporaries too. A failed run
+// leaves behind no file of its own.
 void cleanup_files() {
-    std::error_code ec;
     if (open_flag[S_IN_HEX]) in_hex_fp.close();
     if (open_flag[S_IN_SYM]) in_sym_fp.close();
-    if (open_flag[S_OUT_HEX]) {
-        out_hex_fp.close();
-        std::filesystem::remove(fs_name(output_hex), ec);
-    }
-    if (open_flag[S_OUT_HXH]) {
-        out_hihex_fp.close();
-        std::filesystem::remove(fs_name(output_hihex), ec);
-    }
-    if (open_flag[S_OUT_SYM]) {
-        out_sym_fp.close();
-        std::filesystem::remove(fs_name(output_sym), ec);
-    }
+    if (open_flag[S_OUT_HEX]) out_hex_fp.close();
+    if (open_flag[S_OUT_HXH]) out_hihex_fp.close();
+    if (open_flag[S_OUT_SYM]) out_sym_fp.close();
+    for (int slot : {S_OUT_HEX, S_OUT_HXH, S_OUT_SYM})
+        if (open_flag[slot] || in_place) made_remove(slot);
     if (open_flag[S_TRACE]) std::fclose(trace_fp);
 }
 

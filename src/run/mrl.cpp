@@ -24,6 +24,36 @@ struct Replacement {
     const std::string* like_else;
 };
 
+// How far the replacement of one file got: whether the file it replaces was
+// kept aside (file_keep_aside's answer, or kAsideNone before it was asked)
+// and whether the temporary took its place.
+constexpr int kAsideNone = -2;
+constexpr int kAsideLinked = 0;
+constexpr int kAsideMoved = 2;
+struct Step {
+    std::string aside;
+    int kept = kAsideNone;
+    bool renamed = false;
+};
+
+// Puts every final name back as it was before the replacement began: a
+// replaced file comes back from its second name, a final name that bore no
+// file before loses the converted file again, and a second name that is no
+// longer needed goes. A second name whose file could not be put back stays,
+// so that no input is ever lost.
+void replace_undo(const std::vector<Replacement>& list, const std::vector<Step>& steps) {
+    for (size_t i = steps.size(); i-- > 0;) {
+        const Replacement& r = list[i];
+        const Step& s = steps[i];
+        if (s.kept == kAsideMoved || (s.renamed && s.kept == kAsideLinked))
+            file_replace(s.aside, *r.to);
+        else if (s.kept == kAsideLinked)
+            file_remove(s.aside.c_str());
+        else if (s.renamed)
+            hold_remove(out_hold[r.slot], r.to->c_str());
+    }
+}
+
 // The outputs this run replaces files with, in renaming order. The high HEX
 // file comes first: its final name is no input, so when it cannot be
 // replaced, no input has been touched yet. Only an output the HEX pass kept
@@ -37,49 +67,113 @@ std::vector<Replacement> replacements() {
     return list;
 }
 
+// A replaced file is kept aside under a name of its own until every rename
+// has been made: "prog_tmp_old.hex" for "prog.hex".
+std::string aside_name(const Replacement& r) {
+    return output_name + "_old" + r.to->substr(r.to->size() - 4);
+}
+
 // In place, the outputs were written under "_tmp" names and are still held
-// (open and locked) by this run. Each one first gets the permission bits of
-// the file it replaces and reaches stable storage, so that a crash right
-// after a rename cannot leave an empty file under an input's name; only then
-// is each renamed over its final name, which replaces the old file in one
-// step, so at no moment is an input gone with its replacement not yet in
-// place. The directory is synced after the renames, and the locks end last.
-// A temporary that cannot be synced or renamed (the final name is a
-// directory, say) ends the run with error 7 and status 2, never with
-// success; it stays under its "_tmp" name.
+// by this run. The replacement is all or nothing:
+//  1. each temporary gets the permission bits of the file it replaces and
+//     reaches stable storage, so that a crash after a rename cannot leave an
+//     empty file under an input's name;
+//  2. every rename is checked before the first: each temporary still bears
+//     its name, and nothing (a directory, another process holding the file)
+//     keeps its final name from being replaced;
+//  3. each file about to be replaced gets a second name of this run's own,
+//     then each temporary is renamed over its final name, which replaces the
+//     old file in one step. If a rename fails after all, the ones made are
+//     undone, so every input is back as it was, and the run ends with
+//     error 7 and status 2, never with success;
+//  4. the kept-aside names are removed, the directory is synced.
+// Interrupts wait until all of it is done.
 void replace_inputs() {
     const std::vector<Replacement> list = replacements();
     for (const Replacement& r : list) {
-        if (!hold_copy_mode(out_hold[r.slot], *r.like)) hold_copy_mode(out_hold[r.slot], *r.like_else);
-        if (!hold_sync(out_hold[r.slot])) {
+        int mode = hold_copy_mode(out_hold[r.slot], *r.like);
+        if (mode > 0) mode = hold_copy_mode(out_hold[r.slot], *r.like_else);
+        if (mode < 0 || !hold_sync(out_hold[r.slot])) {
             error_msg(E_CANT_CREATE, *r.from);
             error_exit(kStatusCreate, L_TEMP_SYNC);
         }
     }
     for (const Replacement& r : list) {
-        if (!file_replace(*r.from, *r.to)) {
+        if (!hold_named(out_hold[r.slot], *r.from)) {
+            error_msg(E_CANT_CREATE, *r.from);
+            error_exit(kStatusCreate, L_TEMP_LOST);
+        }
+        if (!file_replaceable(*r.to)) {
             error_msg(E_CANT_CREATE, *r.to);
             error_exit(kStatusCreate, L_REPLACE);
         }
     }
+    interrupts_hold();
+    std::vector<Step> steps(list.size());
+    const std::string* failed = nullptr;
+    for (size_t i = 0; i < list.size() && failed == nullptr; ++i) {
+        steps[i].aside = aside_name(list[i]);
+        steps[i].kept = file_keep_aside(*list[i].to, steps[i].aside);
+        if (steps[i].kept < 0) failed = &steps[i].aside;
+    }
+    for (size_t i = 0; i < list.size() && failed == nullptr; ++i) {
+        if (!file_replace(*list[i].from, *list[i].to)) {
+            failed = list[i].to;
+            break;
+        }
+        steps[i].renamed = true;
+        made[list[i].slot].live = 0;
+    }
+    if (failed != nullptr) {
+        replace_undo(list, steps);
+        interrupts_release();
+        error_msg(E_CANT_CREATE, *failed);
+        error_exit(kStatusCreate, L_REPLACE);
+    }
+    for (const Step& s : steps)
+        if (s.kept == kAsideLinked || s.kept == kAsideMoved) file_remove(s.aside.c_str());
     if (!list.empty()) dir_sync(final_name);
     for (FileHold& h : out_hold) {
         hold_release(h);
         h = kNoHold;
     }
+    interrupts_release();
 }
 
 }  // namespace
 
-// Ctrl-C: a line end and status 1, nothing else. Only async-signal-safe calls:
-// a bare write and _Exit. On Windows the C runtime runs this handler on a
-// thread of its own when Ctrl-C arrives; the process ends from there just the
-// same, without flushing or closing any stream.
+// An interrupt from outside (Ctrl-C, termination, hang-up) ends the run as a
+// failure does: every output this run made and has not put in place is
+// removed, unless the trace is on (then they stay for inspection), and in
+// place the inputs stay as they are. Ctrl-C then prints a line end and ends
+// with status 1; the others end the process by their own signal. Only calls
+// that are safe in a signal handler: the names were prepared before any
+// output was created, and no stream is flushed or closed.
 void on_interrupt(int sig) {
-    std::signal(sig, SIG_IGN);
+    if (!trace_on()) made_remove_all();
+    if (sig != SIGINT) interrupt_end(sig);
     signal_safe_write("\n", 1);
     std::_Exit(kStatusInterrupted);
 }
+
+namespace {
+
+// Memory kept in reserve from the start and given back when an allocation
+// fails: the failure is then reported as error 4 with room to spare for the
+// message and for the exception that carries it, where without it even the
+// exception could not be made and the run would abort.
+char* memory_reserve;
+
+void on_no_memory() {
+    if (memory_reserve != nullptr) {
+        std::free(memory_reserve);
+        memory_reserve = nullptr;
+        return;
+    }
+    std::set_new_handler(nullptr);
+}
+
+}  // namespace
 
 // Before anything else: standard streams that were closed at start get the
 // null device, or the first file the run opens would become "standard
@@ -89,8 +183,10 @@ void on_interrupt(int sig) {
 int main(int argc, char** argv) {
     std_streams_open();
     write_signals_ignore();
+    memory_reserve = static_cast<char*>(std::malloc(size_t{1} << 18));
+    std::set_new_handler(on_no_memory);
     init_globals();
-    std::signal(SIGINT, on_interrupt);
+    interrupts_install(on_interrupt);
 
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-V") == 0 || std::strcmp(argv[i], "-v") == 0) {

@@ -1,22 +1,17 @@
 // options.cpp: the command line into settings, and the settings into names
 // and open files.
 #include <cstring>
-#include <filesystem>
 
 #include "mrlpro.h"
-#include "run/fsname.h"
 
 namespace {
 
 // True when `name` is, by another name (a link, "dir//prog", another letter
-// case), a file this run reads or writes: an input, an output created before
-// it, or the trace log. Creating it would destroy that file or interleave two
-// outputs in one.
+// case, another spelling of the same folder), a file this run reads or
+// writes: an input, an output created before it, or the trace log. Creating
+// it would destroy that file or interleave two outputs in one.
 bool in_use(const std::string& name) {
-    auto same = [&](const std::string& other) {
-        std::error_code ec;
-        return std::filesystem::equivalent(fs_name(name), fs_name(other), ec) && !ec;
-    };
+    auto same = [&](const std::string& other) { return same_file(name, other); };
     return (do_hex && same(input_hex)) || (do_sym && same(input_sym)) || (open_flag[S_OUT_HEX] && same(output_hex)) ||
            (open_flag[S_OUT_HXH] && same(output_hihex)) || (trace_on() && same(kTraceName));
 }
@@ -30,30 +25,61 @@ void open_input(InFile& f, int slot, const std::string& name, int line) {
 }
 
 // An in-place output is a temporary file that is later renamed over an
-// input, so it is made safely (see temp_create): a link bearing its name is
-// removed, never written through, and the file is locked against another run
-// of the same conversion until it has been renamed. What is left under the
-// name is a plain file of its own, so it is none of the run's other files.
-// When another run holds it, this run stops and touches nothing: the slot
-// stays closed, so its clean-up removes no file this run did not lock.
+// input, so it must be a new file of this run (see temp_create): whatever
+// already bears its name (a leftover of an interrupted run, another
+// program's file, a link) is left alone and the run stops before writing
+// anything. The slot then stays closed, and the clean-up removes only the
+// temporaries this run made.
 void create_temp_output(OutFile& f, int slot, const std::string& name, int line) {
     std::FILE* fp = nullptr;
+    interrupts_hold();
     const int got = temp_create(name, &fp, &out_hold[slot]);
+    if (got == kTempOk) made[slot].live = 1;
+    interrupts_release();
     if (got != kTempOk || !f.open(fp)) {
         error_msg(E_CANT_CREATE, name);
-        error_exit(kStatusCreate, got == kTempHeld ? L_TEMP_HELD : line);
+        error_exit(kStatusCreate, got == kTempTaken ? L_TEMP_TAKEN : line);
     }
     open_flag[slot] = 1;
 }
 
 // Other outputs are created like any program's outputs, links followed.
+// The block the output is written through is allocated first: running out
+// of memory then leaves no empty file behind. The file is marked as made in
+// the same step as it is created, as far as an interrupt can tell.
 void create_output(OutFile& f, int slot, const std::string& name, int line) {
+    f.prepare();
+    made_note(slot, name);
     if (in_place) return create_temp_output(f, slot, name, line);
-    if (in_use(name) || !f.open(name)) {
+    bool ok = !in_use(name);
+    if (ok) {
+        interrupts_hold();
+        ok = f.open(name);
+        if (ok) made[slot].live = 1;
+        interrupts_release();
+    }
+    if (!ok) {
         error_msg(E_CANT_CREATE, name);
         error_exit(kStatusCreate, line);
     }
     open_flag[slot] = 1;
+}
+
+// On Windows a base name ending in a device name (AUX, NUL, COM1, ...) opens
+// the device, whatever extension follows: such an input is refused as one
+// that cannot be opened, such an output as one that cannot be created,
+// before any file is read or written.
+void refuse_devices() {
+    const std::string& first_in = do_hex ? input_hex : input_sym;
+    const std::string& first_out = do_hex ? output_hex : output_sym;
+    if (device_name(input_name)) {
+        error_msg(E_CANT_OPEN, first_in);
+        error_exit(kStatusInput, do_hex ? L_OPEN_IN_HEX : L_OPEN_IN_SYM);
+    }
+    if (device_name(in_place ? final_name : output_name)) {
+        error_msg(E_CANT_CREATE, first_out);
+        error_exit(kStatusCreate, do_hex ? L_CREATE_OUT_HEX : L_CREATE_OUT_SYM);
+    }
 }
 
 }  // namespace
@@ -153,6 +179,7 @@ void file_set() {
     output_hex = output_name + ".hex";
     output_hihex = output_name + ".hxh";
     output_sym = output_name + ".sym";
+    refuse_devices();
     if (do_hex) {
         open_input(in_hex_fp, S_IN_HEX, input_hex, L_OPEN_IN_HEX);
         create_output(out_hex_fp, S_OUT_HEX, output_hex, L_CREATE_OUT_HEX);

@@ -1,11 +1,14 @@
 // platform.h: what mrl85 needs from the operating system beyond the standard
 // library: standard streams that are surely open, write signals that do not
-// kill the run, a trace log and temporary outputs that are never written
-// through a link, and in place a replacement that keeps the input's
-// permission bits and reaches the disk before it takes the input's name.
+// kill the run, interrupts that clean up, one notion of "the same file"
+// whatever the names, a trace log and temporary outputs that are never
+// written through a link or into a file of somebody else, and in place a
+// replacement that is all or nothing.
 //
 // One implementation per platform, each in its own file:
-// platform_posix.cpp and platform_win.cpp.
+// platform_posix.cpp and platform_win.cpp. Names are bytes as they came on
+// the command line; on Windows they are read in the process's ANSI code page
+// (UTF-8 under the program's manifest), as the C runtime's fopen reads them.
 #ifndef MRL_PLATFORM_H
 #define MRL_PLATFORM_H
 
@@ -13,9 +16,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 // An open file that this run keeps (a descriptor on POSIX, a handle on
-// Windows): the lock on a temporary output lasts as long as it is open.
+// Windows): a temporary output stays open from its creation until it has
+// been renamed or removed, so that the run can tell whether its name still
+// names the file it made.
 using FileHold = intptr_t;
 inline constexpr FileHold kNoHold = -1;
 
@@ -28,44 +34,107 @@ void std_streams_open();
 // the process between two passes.
 void write_signals_ignore();
 
+// Installs `handler` for the interrupts that end a run from outside: Ctrl-C,
+// termination and hang-up on POSIX; Ctrl-C, Ctrl-Break and the closing of
+// the console on Windows. The handler is called with SIGINT for Ctrl-C and
+// with another number for the others, and never returns.
+void interrupts_install(void (*handler)(int));
+
+// Holds interrupts back until interrupts_release: the replacement of the
+// inputs and the creation of an output happen whole or not at all as far as
+// an interrupt can tell. Calls do not nest.
+void interrupts_hold();
+void interrupts_release();
+
+// Ends the process as the interrupt `sig` (not Ctrl-C) would have ended it
+// without a handler. Safe in the handler.
+[[noreturn]] void interrupt_end(int sig);
+
 // Writes `n` bytes to standard output with nothing but a system call; safe in
 // a signal handler.
 void signal_safe_write(const char* text, size_t n);
 
+// True when `a` and `b` both name an existing file and it is one file, as
+// the operating system identifies files (device and inode; volume serial and
+// file index), whatever the spelling, links, letter case or drive letter.
+bool same_file(const std::string& a, const std::string& b);
+
+// True when the base name `name` ends in a device name that the platform
+// opens instead of a file (Windows: CON, PRN, AUX, NUL, COM1-COM9,
+// LPT1-LPT9, any case, trailing blanks ignored). Always false on POSIX.
+bool device_name(const std::string& name);
+
+// The rule of device_name on Windows, for any platform's tests.
+bool windows_device_name(std::string_view name);
+
 // Creates the trace log `name` for writing (text mode) and empties it, only
-// if it is a plain file of its own: never through a symbolic link, never into
-// a file with another hard link. Null when it cannot be created or is not
-// such a file, which is then left as it was.
-std::FILE* trace_create(const char* name);
+// if it is a plain file of its own that is not the file `not1` or `not2`
+// (the inputs; an empty name stands for none): never through a symbolic
+// link, never into a file with another hard link. Null when it cannot be
+// created or is not such a file, which is then left as it was.
+std::FILE* trace_create(const char* name, const std::string& not1, const std::string& not2);
 
 // Results of temp_create.
-enum TempResult { kTempOk = 0, kTempHeld = 1, kTempFailed = 2 };
+enum TempResult { kTempOk = 0, kTempTaken = 1, kTempFailed = 2 };
 
-// Creates or reuses the temporary output `name` of an in-place run: a link
-// bearing the name is removed first, the file is opened without following
-// links, locked against other runs, and only then emptied. On kTempOk `*fp`
-// is a binary stream for writing and `*hold` keeps the file open and locked
-// after the stream is closed, until hold_release. kTempHeld: another run
-// holds the file; nothing was changed.
+// Creates the temporary output `name` of an in-place run as a new file of
+// this run: exclusively (a file, link, directory or device bearing the name
+// is left alone: kTempTaken), readable and writable by its owner only. On
+// kTempOk `*fp` is a binary stream for writing and `*hold` keeps the file
+// open after the stream is closed, until hold_release.
 int temp_create(const std::string& name, std::FILE** fp, FileHold* hold);
 
+// True when `name` still names the held file.
+bool hold_named(FileHold hold, const std::string& name);
+
+// Removes `name` if it still names the held file; a file that another
+// process put under the name is left alone. Safe in a signal handler.
+void hold_remove(FileHold hold, const char* name);
+
 // Gives the held file the permission bits (and, where allowed, the owner
-// and group) of the regular file `like`. False when `like` is no regular
-// file, so the caller can take another.
-bool hold_copy_mode(FileHold hold, const std::string& like);
+// and group; on Windows the read-only attribute) of the regular file `like`.
+// 0 done; 1 `like` is no regular file, so the caller can take another;
+// -1 the held file could not be given them.
+int hold_copy_mode(FileHold hold, const std::string& like);
 
 // Brings the held file's data to stable storage; false on failure.
 bool hold_sync(FileHold hold);
 
-// Closes the held file, which ends the lock.
+// Closes the held file.
 void hold_release(FileHold hold);
 
+// Removes the file `name`; false when it cannot be removed. Safe in a
+// signal handler.
+bool file_remove(const char* name);
+
+// True when nothing keeps the file `name` from being replaced by a rename:
+// it is no directory, and on Windows no other process holds it open
+// without allowing its deletion. True when there is no such file.
+bool file_replaceable(const std::string& name);
+
+// Makes `aside` a new name of the existing file `name`, so that the file
+// survives its replacement: a hard link, or where the file system has none,
+// a rename. `aside` must not exist. 0 linked; 2 renamed (`name` is gone
+// until something takes its place); 1 there is no file `name`; -1 failed.
+int file_keep_aside(const std::string& name, const std::string& aside);
+
 // Renames `from` to `to`, replacing a file that bears the name `to` in one
-// step. False on failure.
+// step (also a read-only one). False on failure.
 bool file_replace(const std::string& from, const std::string& to);
 
 // Brings the directory that holds the file `name` (its renames) to stable
 // storage where the platform can; failures are ignored.
 void dir_sync(const std::string& name);
+
+// What identifies one state of an open file: its identity, size and time of
+// last modification.
+struct FileStamp {
+    uint64_t dev = 0, ino = 0, size = 0;
+    int64_t mtime_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the open stream `fp`; false when it cannot be had.
+bool file_stamp(std::FILE* fp, FileStamp* stamp);
 
 #endif

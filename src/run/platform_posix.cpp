@@ -3,7 +3,6 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,40 +13,19 @@
 
 namespace {
 
-// A file opened for writing without following a link and without waiting
-// for a reader (a FIFO without one fails at once instead of hanging the
-// run); the descriptor is made blocking again for the writes.
-int open_no_follow(const char* name) {
-    int fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return -1;
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// True when the open file is a regular file that has no other name.
-bool single_regular(int fd) {
-    struct stat st;
-    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
-}
-
-// True when `name` still names the open file `fd` (same device and inode).
-bool still_named(int fd, const char* name) {
+// True when the open file `fd` and the name `name` (not followed when it is
+// a link) are one file. Only async-signal-safe calls.
+bool fd_named(int fd, const char* name) {
     struct stat a, b;
     return fstat(fd, &a) == 0 && lstat(name, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Removes `name` when it is a symbolic link or a file with another hard
-// link: such a name must never be written through. False when it cannot be
-// removed.
-bool unlink_if_linked(const char* name) {
-    struct stat st;
-    if (lstat(name, &st) != 0) return true;
-    if (!S_ISLNK(st.st_mode) && !(S_ISREG(st.st_mode) && st.st_nlink > 1)) return true;
-    return unlink(name) == 0 || errno == ENOENT;
+// The signals an interrupt from outside arrives as.
+void interrupt_set(sigset_t* set) {
+    sigemptyset(set);
+    sigaddset(set, SIGINT);
+    sigaddset(set, SIGTERM);
+    sigaddset(set, SIGHUP);
 }
 
 }  // namespace
@@ -70,14 +48,67 @@ void write_signals_ignore() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+// While the handler runs, the other interrupts wait, so a second signal
+// cannot cut the clean-up short. A signal that was ignored when the run
+// started (a background job's SIGINT, nohup's SIGHUP) stays ignored.
+void interrupts_install(void (*handler)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    interrupt_set(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
+void interrupts_hold() {
+    sigset_t set;
+    interrupt_set(&set);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void interrupts_release() {
+    sigset_t set;
+    interrupt_set(&set);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// The default action comes back, and the signal, raised again, is delivered
+// as soon as the handler unblocks it.
+void interrupt_end(int sig) {
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    raise(sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    _exit(128 + sig);
+}
+
 void signal_safe_write(const char* text, size_t n) { (void)!write(1, text, n); }
 
-// Opened without O_TRUNC: whether the file may be written is decided from
-// the open file itself, and only then is it emptied.
-std::FILE* trace_create(const char* name) {
-    int fd = open_no_follow(name);
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool device_name(const std::string&) { return false; }
+
+// Opened without following a link, without waiting for a reader (a FIFO
+// fails at once instead of hanging the run) and without O_TRUNC: whether the
+// file may be written is decided from the open file itself, and only then
+// is it emptied.
+std::FILE* trace_create(const char* name, const std::string& not1, const std::string& not2) {
+    int fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
-    if (!single_regular(fd) || ftruncate(fd, 0) != 0) {
+    struct stat st, in;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+    for (const std::string* other : {&not1, &not2})
+        if (ok && !other->empty() && stat(other->c_str(), &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino)
+            ok = false;
+    const int flags = ok ? fcntl(fd, F_GETFL) : -1;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 || ftruncate(fd, 0) != 0) {
         close(fd);
         return nullptr;
     }
@@ -86,70 +117,73 @@ std::FILE* trace_create(const char* name) {
     return fp;
 }
 
-// The lock is flock(): it belongs to the open file, so it lasts while the
-// held descriptor is open, also after the stream (on a duplicate of the
-// descriptor) is closed. Between opening and locking, another run may have
-// renamed the file onto its final name and let it go; the name is checked
-// again after the lock, and such a file is left alone and the name tried
-// anew. A file system without locks still gets the other checks.
+// O_EXCL with O_CREAT fails on any existing name, a symbolic link included
+// (even one that points nowhere), so the file is new and this run's own.
+// Mode 0600 keeps its contents private until it gets the input's mode
+// right before it replaces the input.
 int temp_create(const std::string& name, std::FILE** fp, FileHold* hold) {
-    const char* path = name.c_str();
-    for (int tries = 0; tries < 4; ++tries) {
-        if (!unlink_if_linked(path)) return kTempFailed;
-        int fd = open_no_follow(path);
-        if (fd < 0) {
-            if (errno == ELOOP) continue;  // a link appeared after the check
-            return kTempFailed;
-        }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-            close(fd);
-            return kTempHeld;
-        }
-        if (!still_named(fd, path)) {
-            close(fd);
-            continue;
-        }
-        struct stat st;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            close(fd);
-            return kTempFailed;
-        }
-        if (st.st_nlink != 1) {  // a hard link appeared after the check
-            close(fd);
-            continue;
-        }
-        // The stream gets a descriptor of its own; closing it keeps the lock.
-        const int out = ftruncate(fd, 0) == 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 3) : -1;
-        std::FILE* f = out >= 0 ? fdopen(out, "wb") : nullptr;
-        if (f == nullptr) {
-            if (out >= 0) close(out);
-            close(fd);
-            return kTempFailed;
-        }
-        *fp = f;
-        *hold = fd;
-        return kTempOk;
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == EEXIST ? kTempTaken : kTempFailed;
+    // The stream gets a descriptor of its own, so the held one outlives it.
+    const int out = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    std::FILE* f = out >= 0 ? fdopen(out, "wb") : nullptr;
+    if (f == nullptr) {
+        if (out >= 0) close(out);
+        unlink(name.c_str());
+        close(fd);
+        return kTempFailed;
     }
-    // The name kept changing under this run: another run is at work on it.
-    return kTempHeld;
+    *fp = f;
+    *hold = fd;
+    return kTempOk;
+}
+
+bool hold_named(FileHold hold, const std::string& name) {
+    return hold != kNoHold && fd_named(static_cast<int>(hold), name.c_str());
+}
+
+void hold_remove(FileHold hold, const char* name) {
+    if (hold != kNoHold && fd_named(static_cast<int>(hold), name)) unlink(name);
 }
 
 // The owner first: changing it may clear the set-user-ID bits, which the
 // mode then puts back. A process that may not give a file away keeps its own
-// owner and still tries the group.
-bool hold_copy_mode(FileHold hold, const std::string& like) {
+// owner and still tries the group; the mode must take.
+int hold_copy_mode(FileHold hold, const std::string& like) {
     struct stat st;
-    if (stat(like.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (stat(like.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 1;
     const int fd = static_cast<int>(hold);
     if (fchown(fd, st.st_uid, st.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
-    (void)!fchmod(fd, st.st_mode & 07777);
-    return true;
+    return fchmod(fd, st.st_mode & 07777) == 0 ? 0 : -1;
 }
 
 bool hold_sync(FileHold hold) { return fsync(static_cast<int>(hold)) == 0; }
 
 void hold_release(FileHold hold) {
     if (hold != kNoHold) close(static_cast<int>(hold));
+}
+
+bool file_remove(const char* name) { return unlink(name) == 0 || errno == ENOENT; }
+
+// A rename onto a directory fails; everything else is decided by the
+// directory, which the renames of the temporaries share with the final names.
+bool file_replaceable(const std::string& name) {
+    struct stat st;
+    if (lstat(name.c_str(), &st) != 0) return errno == ENOENT;
+    return !S_ISDIR(st.st_mode);
+}
+
+// A hard link leaves the file under its name until the replacing rename, so
+// at no moment is the name missing. A file system without hard links gets a
+// rename; the name is then missing until the replacement arrives.
+int file_keep_aside(const std::string& name, const std::string& aside) {
+    struct stat st;
+    if (lstat(name.c_str(), &st) != 0) return errno == ENOENT ? 1 : -1;
+    if (link(name.c_str(), aside.c_str()) == 0) return 0;
+    if (errno == EEXIST) return -1;
+    struct stat other;
+    if (lstat(aside.c_str(), &other) == 0) return -1;
+    return std::rename(name.c_str(), aside.c_str()) == 0 ? 2 : -1;
 }
 
 bool file_replace(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
@@ -164,6 +198,16 @@ void dir_sync(const std::string& name) {
     if (fd < 0) return;
     (void)!fsync(fd);
     close(fd);
+}
+
+bool file_stamp(std::FILE* fp, FileStamp* stamp) {
+    struct stat st;
+    if (fp == nullptr || fstat(fileno(fp), &st) != 0) return false;
+    stamp->dev = static_cast<uint64_t>(st.st_dev);
+    stamp->ino = static_cast<uint64_t>(st.st_ino);
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
 }
 
 #endif

@@ -9,6 +9,7 @@ bool InFile::open(const std::string& name) {
     if (!buf_) buf_.reset(new char[kTextBlock]);
     pos_ = end_ = 0;
     eof_ = err_ = mid_line_ = false;
+    opened_ok_ = file_stamp(fp_, &opened_);
     return true;
 }
 
@@ -146,6 +147,11 @@ void InFile::unread_slow() {
     if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
 }
 
+std::string_view InFile::head() {
+    fill(kTextBlock);
+    return {buf_.get() + pos_, end_ - pos_};
+}
+
 bool InFile::rewind() {
     if (fp_ == nullptr || std::fseek(fp_, 0, SEEK_SET) != 0) return false;
     std::clearerr(fp_);
@@ -197,13 +203,17 @@ static bool write_out(std::FILE* fp, const char* p, size_t n) {
     }
 }
 
+void OutFile::prepare() {
+    if (!buf_) buf_.reset(new char[kTextBlock]);
+}
+
 bool OutFile::open(const std::string& name) { return open(std::fopen(name.c_str(), "wb")); }
 
 bool OutFile::open(std::FILE* fp) {
     fp_ = fp;
     if (fp_ == nullptr) return false;
     std::setvbuf(fp_, nullptr, _IONBF, 0);
-    if (!buf_) buf_.reset(new char[kTextBlock]);
+    prepare();
     used_ = 0;
     failed_ = false;
     return true;

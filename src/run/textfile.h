@@ -27,6 +27,8 @@
 #include <string>
 #include <string_view>
 
+#include "run/platform.h"
+
 inline constexpr size_t kLineMax = 255;  // characters per read
 
 class InFile {
@@ -51,6 +53,15 @@ public:
     int get_long_line_starting(char c, std::string_view& line, bool& more);
     // Back to the start of the file; false when the file cannot be read again.
     bool rewind();
+    // Right after open or rewind: the file's first bytes, as many as the
+    // block holds (all of a smaller file), without taking them.
+    std::string_view head();
+    // True when the open file is still as it was opened: the same size and
+    // time of last modification (a file read twice must be one file).
+    bool unchanged() const {
+        FileStamp now;
+        return opened_ok_ && file_stamp(fp_, &now) && now == opened_;
+    }
     // The unread bytes of the block, from the start of a line, for a pass
     // that takes many whole lines at a time: what is left of a line that
     // get_long_line began is passed over first, and the block is refilled
@@ -82,10 +93,16 @@ private:
     size_t pos_ = 0, end_ = 0;
     bool eof_ = false, err_ = false;
     bool mid_line_ = false;  // get_long_line: the line goes on past the last piece given
+    FileStamp opened_;       // the file as it was opened
+    bool opened_ok_ = false;
 };
 
 class OutFile {
 public:
+    // Allocates the block the file is written through, so that a file need
+    // not be created before it is known that there is memory to write it.
+    // open() does it when it has not been done.
+    void prepare();
     bool open(const std::string& name);
     // Takes over a stream already open for writing (binary); false for null.
     bool open(std::FILE* fp);

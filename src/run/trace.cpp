@@ -23,16 +23,37 @@ std::string date_text(long long when) {
     return buf;
 }
 
+// The inputs the command line names, as option parsing will find them
+// (the first argument that is no option, and the passes that -H and -S
+// leave), for the trace log to be checked against before it is emptied:
+// +info may stand before the input name.
+void inputs_named(int argc, char** argv, std::string& hex, std::string& sym) {
+    const char* name = nullptr;
+    bool hex_pass = true, sym_pass = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "-H" || a == "-h") sym_pass = false;
+        if (a == "-S" || a == "-s") hex_pass = false;
+        if (name == nullptr && !a.empty() && a[0] != '-' && a[0] != '+') name = argv[i];
+    }
+    if (name == nullptr) return;
+    if (hex_pass) hex = std::string(name) + ".hex";
+    if (sym_pass) sym = std::string(name) + ".sym";
+}
+
 }  // namespace
 
 // Creates the trace log and writes its header. A repeated +info is ignored.
 void trace_open(int argc, char** argv) {
     if (trace_on()) return;
     // The log is a plain file of its own: a link named "mrl.ifd" (to an
-    // input, say) is refused and left as it is, never written through.
+    // input, say) is refused and left as it is, never written through, and
+    // so is an input under that name by any spelling.
     // Text mode: on Windows each line feed of the log is written as CR LF,
     // the platform's line end, as in the converted outputs (textfile.h).
-    trace_fp = trace_create(kTraceName);
+    std::string hex, sym;
+    inputs_named(argc, argv, hex, sym);
+    trace_fp = trace_create(kTraceName, hex, sym);
     if (trace_fp == nullptr) {
         error_msg(E_TEMP_FILE);
         error_exit(kStatusCreate, L_TRACE_CREATE);

@@ -17,6 +17,41 @@ struct CopyState {
     int blank_ok = 1;       // 1: a blank line may be written now
 };
 
+// The symbol file is read twice: the tables of the first pass hold for the
+// second only if it is the same file with the same contents. Changed since
+// it was opened (size or modification time), it is a file that cannot be
+// read as one, as a failed read is.
+void sym_unchanged_check(int place) {
+    if (!in_sym_fp.unchanged()) {
+        error_msg(E_CANT_OPEN, input_sym);
+        error_exit(kStatusInput, place);
+    }
+}
+
+// A file whose lines end in carriage returns alone (and no line feed) would
+// read as one line, and pass through unconverted as if it held nothing to
+// convert: it is a format error, as such a HEX file is. Only the first
+// block is looked at, unless all of it is one line; then the file is read
+// on to the first line feed and read again from the start.
+void sym_line_ends_check() {
+    const std::string_view head = in_sym_fp.head();
+    if (head.find('\n') != std::string_view::npos || head.find('\r') == std::string_view::npos) return;
+    if (head.size() == kTextBlock) {
+        std::string_view piece;
+        bool more = false;
+        if (!read_sym_line(piece, more)) return;
+        bool line_feed = !more && !piece.empty() && piece.back() == '\n';
+        while (more && sym_line_piece(piece, more)) line_feed = !more && !piece.empty() && piece.back() == '\n';
+        if (!in_sym_fp.rewind()) {
+            error_msg(E_CANT_OPEN, input_sym);
+            error_exit(kStatusInput, L_SYM_REWIND);
+        }
+        if (line_feed) return;
+    }
+    error_msg(E_FORMAT, input_sym);
+    error_exit(kStatusFormat, L_SYM_CR_ONLY);
+}
+
 [[noreturn]] void write_failed(int place) {
     error_msg(E_CANT_CREATE, output_sym);
     error_exit(kStatusCreate, place);
@@ -190,13 +225,16 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
 void sym_make() {
     trace_str("=== sym_make() ===\n");
     out_text("== SYM file convert now == ( " + input_sym + " --> " + (in_place ? final_sym : output_sym) + " )\n");
+    sym_line_ends_check();
     sec_func_read();
     unit_replac();
     func_replace();
     if (trace_on()) table_dump();
     del_data();
-    // The output must reach the disk whole before the driver closes it.
-    if (!out_sym_fp.flush()) {
+    sym_unchanged_check(L_SYM_READ);
+    // The output must reach the disk whole; a file system may report a
+    // failed write only when the file is closed.
+    if (!out_sym_fp.flush() || !close_output(S_OUT_SYM)) {
         error_msg(E_CANT_CREATE, output_sym);
         error_exit(kStatusCreate, L_SYM_FLUSH);
     }
@@ -217,6 +255,7 @@ void del_data() {
         error_msg(E_CANT_OPEN, input_sym);
         error_exit(kStatusInput, L_SYM_REWIND);
     }
+    sym_unchanged_check(L_SYM_REWIND);
     std::string line;
     std::string_view read;
     bool more = false;
