@@ -274,6 +274,29 @@ private:
     Outcome result_;
 };
 
+// Writes `bytes` into the FIFO `path` once a reader has opened it, and closes
+// it, without ever blocking: the open is retried until a reader is there or
+// `wait` has passed, and the write goes as far as the pipe takes it at once.
+// A program that never opens the FIFO, or reads it no more, makes this
+// return false instead of hanging the test. `bytes` must fit in the pipe.
+inline bool fifo_write(const fs::path& path, const std::string& bytes,
+                       std::chrono::milliseconds wait = std::chrono::seconds(60)) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    int fd = -1;
+    while ((fd = open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+        if (errno != ENXIO || std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // A reader that has gone away makes the write fail, not kill the test.
+    struct sigaction ignore {}, saved {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &saved);
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    sigaction(SIGPIPE, &saved, nullptr);
+    close(fd);
+    return n == static_cast<ssize_t>(bytes.size());
+}
+
 // Runs the program in `dir` with `args` to its end.
 inline Outcome run(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0) {
     return Process(dir, args, address_space).finish();
