@@ -134,9 +134,10 @@ inline std::vector<std::string> launcher() {
 class Process {
 public:
     // `address_space` > 0 limits the child's address space to that many
-    // bytes; a run longer than `timeout` is killed.
+    // bytes, `file_size` > 0 the size of each file it writes; a run longer
+    // than `timeout` is killed.
     Process(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0,
-            std::chrono::seconds timeout = std::chrono::seconds(120))
+            std::chrono::seconds timeout = std::chrono::seconds(120), rlim_t file_size = 0)
         : deadline_(std::chrono::steady_clock::now() + timeout) {
         std::vector<std::string> words = launcher();
         std::vector<std::string> env;
@@ -180,6 +181,10 @@ public:
             if (address_space != 0) {
                 const rlimit lim{address_space, address_space};
                 if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
+            }
+            if (file_size != 0) {
+                const rlimit lim{file_size, file_size};
+                if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
             }
             execvpe(file.c_str(), argv.data(), envp.data());
             _exit(127);
@@ -288,7 +293,8 @@ inline bool fifo_write(const fs::path& path, const std::string& bytes,
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     // A reader that has gone away makes the write fail, not kill the test.
-    struct sigaction ignore {}, saved {};
+    struct sigaction ignore = {};
+    struct sigaction saved = {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &saved);
     const ssize_t n = write(fd, bytes.data(), bytes.size());
