@@ -360,6 +360,8 @@ TEST_P(HexFormatError, StopsAtItsPlace) {
 
 // Named Cases/ like the case folders, so that every run of those runs these.
 INSTANTIATE_TEST_SUITE_P(Cases, HexFormatError, ::testing::ValuesIn(kHexFormats),
-                         [](const ::testing::TestParamInfo<HexFormat>& param) { return std::string(param.param.name); });
+                         [](const ::testing::TestParamInfo<HexFormat>& param) {
+                             return std::string(param.param.name);
+                         });
 
 }  // namespace

@@ -214,7 +214,7 @@ bool ends_with(const std::string& s, const std::string& tail) {
 }
 
 // The smallest address space, in whole MB, in which a small run succeeds.
-rlim_t smallest_address_space() {
+[[maybe_unused]] rlim_t smallest_address_space() {
     const TempDir tmp;
     spit(tmp / "small.sym", kSym);
     for (rlim_t mb = 4; mb <= 256; ++mb)
