@@ -1,6 +1,8 @@
 // e2e_test.cpp: runs every case folder under tests/e2e/cases against the
 // program (see testutil.h for which program and how it is started), each in
-// a fresh temporary directory that is removed afterwards, pass or fail.
+// a fresh temporary directory that is removed afterwards, pass or fail; and,
+// the same way, a table of cases that differ only in a few bytes (the HEX
+// format errors, at the end of this file).
 //
 // Shared input files are stored once under tests/e2e/fixtures/. A case
 // folder states only what is its own:
@@ -263,23 +265,11 @@ std::vector<std::string> case_names() {
     return names;
 }
 
-class E2E : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(E2E, Case) {
-    const fs::path c = kE2E / "cases" / GetParam();
+// Runs the program with `args` in `run`, which holds the inputs, and
+// compares what it did with `want`.
+void run_and_compare(const fs::path& run, const std::vector<std::string>& args, const Expected& want) {
     const bool win = testutil::windows_program();
-    if (win && fs::is_regular_file(c / "windows")) {
-        const std::string first = lines_of(slurp(c / "windows")).at(0);
-        ASSERT_EQ(first.rfind("skip: ", 0), 0u) << "windows: the first line must be \"skip: <reason>\"";
-        GTEST_SKIP() << first.substr(6);
-    }
-    const Expected want = expected(c);
-
-    const testutil::TempDir tmp;
-    const fs::path& run = tmp.path();
-    ASSERT_NO_FATAL_FAILURE(prepare(c, run));
     const Listing before = listing(run);
-    const std::vector<std::string> args = lines_of(slurp(c / "args"));
     const testutil::Outcome r = testutil::run(run, args);
 
     EXPECT_EQ(win ? from_crlf(r.out, "standard output") : r.out, want.out) << "standard output";
@@ -292,6 +282,22 @@ TEST_P(E2E, Case) {
     expect_inputs_kept(args, r.status, before, after);
 }
 
+class E2E : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(E2E, Case) {
+    const fs::path c = kE2E / "cases" / GetParam();
+    if (testutil::windows_program() && fs::is_regular_file(c / "windows")) {
+        const std::string first = lines_of(slurp(c / "windows")).at(0);
+        ASSERT_EQ(first.rfind("skip: ", 0), 0u) << "windows: the first line must be \"skip: <reason>\"";
+        GTEST_SKIP() << first.substr(6);
+    }
+    const Expected want = expected(c);
+
+    const testutil::TempDir tmp;
+    ASSERT_NO_FATAL_FAILURE(prepare(c, tmp.path()));
+    run_and_compare(tmp.path(), lines_of(slurp(c / "args")), want);
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, E2E, ::testing::ValuesIn(case_names()),
                          [](const ::testing::TestParamInfo<std::string>& param) {
                              std::string n = param.param;
@@ -299,6 +305,63 @@ INSTANTIATE_TEST_SUITE_P(Cases, E2E, ::testing::ValuesIn(case_names()),
                                  n.begin(), n.end(),
                                  [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
                              return n;
+                         });
+
+// A HEX format error, each kind at its own place: the pass stops at the bad
+// line with error 9 and status 3. With the trace on, the outputs keep the
+// lines written before it and the log records each line read and the place.
+struct HexFormat {
+    const char* name;
+    const char* hex;   // prog.hex
+    const char* low;   // out.hex after the run
+    const char* high;  // out.hxh after the run
+    int records;       // lines read, the bad one included
+    int place;
+};
+
+// clang-format off
+const HexFormat kHexFormats[] = {
+    {"no_record_mark_537", ":02000000AABB99\n\n:00000001FF\n", ":02000000AABB99\n", "", 2, 537},
+    {"short_line_541", ":02000000AABB99\n:0000001\n", ":02000000AABB99\n", "", 2, 541},
+    {"type_82_553", ":020000021000EC\n:048000001234567868\n:02000082AABB99\n", "",
+     ":020000021000EC\n:048000001234567868\n", 3, 553},
+    {"type_80_561", ":02000000AABB99\n:02000080AABB99\n", ":02000000AABB99\n", "", 2, 561},
+    {"type_11_571", ":02000011AABB99\n", "", "", 1, 571},
+    {"type_04_576", ":020000020000FC\n:02000000AABB99\n:02000004AABB99\n", ":02000000AABB99\n", "", 3, 576},
+};
+// clang-format on
+
+void PrintTo(const HexFormat& k, std::ostream* os) { *os << k.name; }
+
+class HexFormatError : public ::testing::TestWithParam<HexFormat> {};
+
+TEST_P(HexFormatError, StopsAtItsPlace) {
+    const HexFormat& k = GetParam();
+    const testutil::TempDir run, files;
+    testutil::spit(run / "prog.hex", k.hex);
+    testutil::spit(files / "out.hex", k.low);
+    testutil::spit(files / "out.hxh", k.high);
+    std::string log =
+        "===== HEX, SYM convertor V.1.00.00 =====\n   <date>\n\nargment : mrl85 prog -Oout -H +info \n"
+        "-----------------------\n=== file_set() ===\n\tinput_name = prog\n\tinput_hex = prog.hex\n"
+        "\tinput_sym = prog.sym\n\toutput_hex = out.hex\n\toutput_sym = out.sym\n\toutput_hihex = out.hxh\n"
+        "=== data_make() ===\n";
+    for (int i = 0; i < k.records; ++i) log += "=== record() ===\n";
+    log += " Error : File format error (prog.hex)\n++++++++++ Error exit at " + std::to_string(k.place) +
+           " ++++++++++\n======= end =======\n";
+    testutil::spit(files / "mrl.ifd", log);
+    Expected want;
+    want.out = slurp(kE2E / "banner") +
+               "\n== HEX file convert now == ( prog.hex --> out.hex )\n Error : File format error (prog.hex)\n";
+    want.status = 3;
+    want.files = files.path();
+    run_and_compare(run.path(), {"prog", "-Oout", "-H", "+info"}, want);
+}
+
+// Named Cases/ like the case folders, so that every run of those runs these.
+INSTANTIATE_TEST_SUITE_P(Cases, HexFormatError, ::testing::ValuesIn(kHexFormats),
+                         [](const ::testing::TestParamInfo<HexFormat>& param) {
+                             return std::string(param.param.name);
                          });
 
 }  // namespace

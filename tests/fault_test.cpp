@@ -224,10 +224,8 @@ TEST(Fault, SymbolInputThatCannotBeReadAgain) {
     const fs::path& dir = tmp.path();
     ASSERT_EQ(mkfifo((dir / "prog.sym").c_str(), 0644), 0);
     Process p(dir, {"prog", "-Oout", "-S"});
-    {
-        std::ofstream w(dir / "prog.sym", std::ios::binary);  // blocks until mrl85 opens it
-        w << "# SECTION INFORMATION\n0001 P 0 0 0 00000000 00000010 a.o\n";
-    }
+    EXPECT_TRUE(testutil::fifo_write(dir / "prog.sym", "# SECTION INFORMATION\n0001 P 0 0 0 00000000 00000010 a.o\n"))
+        << "the program never opened prog.sym";
     const Outcome r = p.finish();
     EXPECT_EQ(r.status, 4);
     EXPECT_TRUE(ends_with(r.out, " Error : Can't open 'prog.sym' file\n")) << r.out;

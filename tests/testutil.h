@@ -134,9 +134,10 @@ inline std::vector<std::string> launcher() {
 class Process {
 public:
     // `address_space` > 0 limits the child's address space to that many
-    // bytes; a run longer than `timeout` is killed.
+    // bytes, `file_size` > 0 the size of each file it writes; a run longer
+    // than `timeout` is killed.
     Process(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0,
-            std::chrono::seconds timeout = std::chrono::seconds(120))
+            std::chrono::seconds timeout = std::chrono::seconds(120), rlim_t file_size = 0)
         : deadline_(std::chrono::steady_clock::now() + timeout) {
         std::vector<std::string> words = launcher();
         std::vector<std::string> env;
@@ -180,6 +181,10 @@ public:
             if (address_space != 0) {
                 const rlimit lim{address_space, address_space};
                 if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
+            }
+            if (file_size != 0) {
+                const rlimit lim{file_size, file_size};
+                if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
             }
             execvpe(file.c_str(), argv.data(), envp.data());
             _exit(127);
@@ -277,13 +282,32 @@ private:
 // Opens the FIFO `path` for writing once a reader has opened it, without
 // ever blocking: -1 when no reader came within `wait`, so that a program
 // that never opens its input fails the test instead of hanging it.
-inline int open_fifo_writer(const fs::path& path, std::chrono::seconds wait) {
+inline int open_fifo_writer(const fs::path& path, std::chrono::milliseconds wait) {
     const auto give_up = std::chrono::steady_clock::now() + wait;
     for (;;) {
         const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0 || std::chrono::steady_clock::now() >= give_up) return fd;
+        if (fd >= 0 || errno != ENXIO || std::chrono::steady_clock::now() >= give_up) return fd;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+// Writes `bytes` into the FIFO `path` once a reader has opened it, and closes
+// it, without ever blocking: the write goes as far as the pipe takes it at
+// once. A program that never opens the FIFO, or reads it no more, makes this
+// return false instead of hanging the test. `bytes` must fit in the pipe.
+inline bool fifo_write(const fs::path& path, const std::string& bytes,
+                       std::chrono::milliseconds wait = std::chrono::seconds(60)) {
+    const int fd = open_fifo_writer(path, wait);
+    if (fd < 0) return false;
+    // A reader that has gone away makes the write fail, not kill the test.
+    struct sigaction ignore = {};
+    struct sigaction saved = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &saved);
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    sigaction(SIGPIPE, &saved, nullptr);
+    close(fd);
+    return n == static_cast<ssize_t>(bytes.size());
 }
 
 // Runs the program in `dir` with `args` to its end.

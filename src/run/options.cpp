@@ -106,9 +106,11 @@ void parse_options(int argc, char** argv) {
             ++inputs;
         }
     }
+    // An empty input name is no name: it would make the inputs ".hex" and
+    // ".sym", as "-O" alone would make such outputs.
     if (no_output)
         error_msg(E_NO_OUTPUT);
-    else if (inputs == 0)
+    else if (inputs == 0 || input_name.empty())
         error_msg(E_NO_INPUT);
     else if (!do_hex && !do_sym)
         error_msg(E_H_AND_S);

@@ -8,6 +8,7 @@
 // SUFFIX:
 //   fail-fclose     fclose of its stream closes it and reports EIO
 //   fail-rename     a rename onto it fails with EACCES
+//   fail-fsync      fsync of it fails with EIO
 //   swap-at-fsync   before fsync of it, the file is renamed to NAME.moved
 //                   and a new file holding "foreign\n" takes its name
 //   grow-at-rewind  before a seek of its stream back to the start, a line
@@ -89,6 +90,10 @@ int fsync(int fd) {
     auto real = next(slot, "fsync");
     char buf[4096];
     const char* name = fd_name(fd, buf, sizeof buf);
+    if (wanted("fail-fsync", name)) {
+        errno = EIO;
+        return -1;
+    }
     if (wanted("swap-at-fsync", name)) {
         char moved[4200];
         snprintf(moved, sizeof moved, "%s.moved", name);

@@ -1,4 +1,6 @@
 // rebuild.cpp: the one way every rewriter rebuilds a line from its fields.
+#include <functional>
+
 #include "mrlpro.h"
 
 // Replaces `line` by `lead` followed by `fields`, each field followed by one
@@ -35,8 +37,10 @@ void line_rebuild(std::string& line, std::string_view lead, std::initializer_lis
         return;
     }
     const size_t n = static_cast<size_t>(p - begin);
+    // Whether `rest` lies in `line`: std::less_equal orders any two pointers,
+    // where a plain comparison of pointers into different objects is unspecified.
     const char* const text = line.data();
-    if (rest.data() >= text && rest.data() + rest.size() == text + line.size()) {
+    if (std::less_equal<const char*>{}(text, rest.data()) && rest.data() + rest.size() == text + line.size()) {
         line.replace(0, static_cast<size_t>(rest.data() - text), begin, n);
     } else {
         std::string whole(begin, n);
