@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -91,8 +92,8 @@ TEST(RunMessages, ShowTheNumberedTextWithTheArgumentAsText) {
     EXPECT_EQ(last_warning, 1);
 }
 
-// The end line of a trace log that cannot be written gives error 7 with an
-// empty name, and the run goes on with the trace off.
+// The end line of a trace log that cannot be written gives error 7 naming
+// the log, and the run goes on with the trace off.
 TEST(RunMessages, AFailedTraceEndLineIsReportedAndTheRunGoesOn) {
     symtest::reset();
     trace_fp = std::fopen("/dev/full", "w");
@@ -100,39 +101,63 @@ TEST(RunMessages, AFailedTraceEndLineIsReportedAndTheRunGoesOn) {
     open_flag[S_TRACE] = 1;
     ::testing::internal::CaptureStdout();
     close_file(S_TRACE);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), " Error : Can't create '' file\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), " Error : Can't create 'mrl.ifd' file\n");
     EXPECT_EQ(open_flag[S_TRACE], 0);
     EXPECT_EQ(last_error, E_CANT_CREATE);
 }
 
-// Ctrl-C in the middle of the HEX pass: a line end on standard output,
-// status 1, and no clean-up, so the outputs created so far stay.
-TEST(RunInterrupt, CtrlCPrintsALineEndAndEndsWithStatus1) {
-    const TempDir tmp;
-    const fs::path& dir = tmp.path();
-    ASSERT_EQ(mkfifo((dir / "prog.hex").c_str(), 0600), 0);
-    const std::string now = "\n== HEX file convert now == ( prog.hex --> out.hex )\n";
-    testutil::Process p(dir, {"prog", "-Oout", "-H"});
-    // The program opens the input, which waits for this writer.
-    int writer = -1;
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (writer < 0 && std::chrono::steady_clock::now() < give_up) {
-        writer = open((dir / "prog.hex").c_str(), O_WRONLY | O_NONBLOCK);
-        if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+// An interrupt in the middle of the HEX pass ends the run as a failure
+// does: the outputs made so far are removed (kept with +info, for
+// inspection), in place the inputs stay as they were. Ctrl-C prints a line
+// end and ends with status 1; termination and hang-up end the process by
+// their own signal.
+TEST(RunInterrupt, AnInterruptRemovesTheOutputsMadeSoFar) {
+    struct Case {
+        int sig;
+        std::vector<std::string> args;
+        int status;
+        const char* tail;  // standard output after the pass's announcement
+        std::vector<std::string> left;  // the files of the run directory afterwards
+    };
+    const Case cases[] = {
+        {SIGINT, {"prog", "-Oout", "-H"}, 1, "\n", {"prog.hex"}},
+        {SIGTERM, {"prog", "-Oout", "-H"}, 128 + SIGTERM, "", {"prog.hex"}},
+        {SIGHUP, {"prog", "-Oout", "-H"}, 128 + SIGHUP, "", {"prog.hex"}},
+        {SIGINT, {"prog", "-Oprog", "-H"}, 1, "\n", {"prog.hex"}},
+        {SIGTERM, {"prog", "-Oprog", "-H"}, 128 + SIGTERM, "", {"prog.hex"}},
+        {SIGINT, {"prog", "-Oout", "-H", "+info"}, 1, "\n", {"mrl.ifd", "out.hex", "out.hxh", "prog.hex"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("signal " + std::to_string(c.sig) + " with " + c.args[1]);
+        const TempDir tmp;
+        const fs::path& dir = tmp.path();
+        ASSERT_EQ(mkfifo((dir / "prog.hex").c_str(), 0600), 0);
+        const std::string out = c.args[1] == "-Oprog" ? "prog.hex" : "out.hex";
+        const std::string now = "\n== HEX file convert now == ( prog.hex --> " + out + " )\n";
+        testutil::Process p(dir, c.args);
+        // The program opens the input, which waits for this writer.
+        int writer = -1;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (writer < 0 && std::chrono::steady_clock::now() < give_up) {
+            writer = open((dir / "prog.hex").c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_GE(writer, 0) << "the program never opened its input";
+        const std::string line = ":02000000AABB99\n";
+        EXPECT_EQ(write(writer, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        // Once the pass has announced itself it is waiting for more input.
+        EXPECT_TRUE(p.wait_for_output(now, std::chrono::seconds(20)));
+        kill(p.pid(), c.sig);
+        const testutil::Outcome r = p.finish();
+        close(writer);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, kBanner + now + c.tail);
+        EXPECT_EQ(r.err, "");
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, c.left);
     }
-    ASSERT_GE(writer, 0) << "the program never opened its input";
-    const std::string line = ":02000000AABB99\n";
-    EXPECT_EQ(write(writer, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    // Once the pass has announced itself it is waiting for more input.
-    EXPECT_TRUE(p.wait_for_output(now, std::chrono::seconds(20)));
-    kill(p.pid(), SIGINT);
-    const testutil::Outcome r = p.finish();
-    close(writer);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, kBanner + now + "\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(fs::exists(dir / "out.hex"));
-    EXPECT_TRUE(fs::exists(dir / "out.hxh"));
 }
 
 // Whatever happens, standard error stays silent.

@@ -160,8 +160,8 @@ TEST(Safety, ClosedPipeOnStandardOutputLosesOnlyMessages) {
 
 // Under a file size limit smaller than the trace header, the header cannot
 // be written: error 10 and status 2, reported, not a death by signal (the
-// end line of the log cannot be written either, which error 7 without a
-// name says). Standard output is a pipe, which the limit does not cover.
+// end line of the log cannot be written either, which error 7 naming the
+// log says). Standard output is a pipe, which the limit does not cover.
 TEST(Safety, FileSizeLimitUnderTheTraceHeaderIsErrorTen) {
     SKIP_FOR_WINDOWS();
     const TempDir d;
@@ -172,7 +172,7 @@ TEST(Safety, FileSizeLimitUnderTheTraceHeaderIsErrorTen) {
         signal(SIGXFSZ, SIG_DFL);
     });
     EXPECT_EQ(r.status, 2) << r.out;
-    EXPECT_EQ(r.out, std::string(kBanner) + " Error : Can't create temporary file\n Error : Can't create '' file\n");
+    EXPECT_EQ(r.out, std::string(kBanner) + " Error : Can't create temporary file\n Error : Can't create 'mrl.ifd' file\n");
     EXPECT_EQ(names_in(d.path()), (std::vector<std::string>{"mrl.ifd", "prog.hex"}));
 }
 
