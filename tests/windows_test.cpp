@@ -191,7 +191,8 @@ TEST(WindowsSameFile, AnySpellingOfAnInputIsRefusedAsAnOutput) {
         {{"\\\\?\\" + here + "\\prog", "-O" + here + "\\prog"}, here + "\\prog.hex"},
         {{"prog", "-S", "-O\\\\?\\" + here + "\\Prog"}, "\\\\?\\" + here + "\\Prog.sym"},
     };
-    if (!alias.letter().empty()) cases.push_back({{"prog", "-O" + alias.letter() + "\\prog"}, alias.letter() + "\\prog.hex"});
+    if (!alias.letter().empty())
+        cases.push_back({{"prog", "-O" + alias.letter() + "\\prog"}, alias.letter() + "\\prog.hex"});
     const auto before = files_of(dir);
     for (const Case& c : cases) {
         const testutil::Outcome r = testutil::run(dir, c.args);

@@ -201,8 +201,8 @@ std::FILE* trace_create(const char* name, const std::string& not1, const std::st
 // Like fopen's "wb", but shared for deletion too: an interrupt removes the
 // output from the console's thread while the main thread has it open.
 std::FILE* output_open(const std::string& name) {
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? nullptr : stream_of(h, _O_BINARY, "wb");
 }
 
@@ -252,8 +252,7 @@ void hold_remove(FileHold hold, const char* name) {
     HANDLE h = open_as_is(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
     if (h == INVALID_HANDLE_VALUE) return;
     FileKey held, named;
-    if (handle_key(reinterpret_cast<HANDLE>(hold), &held) && handle_key(h, &named) && held == named)
-        remove_opened(h);
+    if (handle_key(reinterpret_cast<HANDLE>(hold), &held) && handle_key(h, &named) && held == named) remove_opened(h);
     CloseHandle(h);
 }
 
