@@ -99,14 +99,16 @@ private:
 };
 
 // holdopen.exe (built beside mrl85.exe) running under the launcher in
-// `dir`, holding `name` open for reading with read sharing only, until the
-// object goes away (its standard input is closed then).
+// `dir`, holding `name` open for reading with read sharing only, or with
+// `how` "delete" read and delete sharing, until the object goes away (its
+// standard input is closed then).
 class Holder {
 public:
-    Holder(const fs::path& dir, const std::string& name) {
+    Holder(const fs::path& dir, const std::string& name, const std::string& how) {
         std::vector<std::string> words = testutil::launcher();
         words.push_back((fs::absolute(testutil::program()).parent_path() / "holdopen.exe").string());
         words.push_back(name);
+        if (!how.empty()) words.push_back(how);
         std::vector<char*> argv;
         for (std::string& w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
@@ -203,25 +205,28 @@ TEST(WindowsSameFile, AnySpellingOfAnInputIsRefusedAsAnOutput) {
     EXPECT_FALSE(alias.letter().empty()) << "no drive letter could be made for the folder (WINEPREFIX)";
 }
 
-// In place, a final name that another program holds open without allowing
-// its deletion (an editor, a debugger) is found before the first rename:
-// the run ends with error 7 naming it, every input as it was and nothing of
-// the run left.
+// In place, a final name that another program holds open (an editor, a
+// debugger; also one that allows others to delete it, since Windows does not
+// replace an open file) is found before the first rename: the run ends with
+// error 7 naming it, every input as it was and nothing of the run left.
 TEST(WindowsInPlace, AnInputHeldByAnotherProgramStopsTheRunBeforeAnyRename) {
     SKIP_UNLESS_WINDOWS();
-    const TempDir tmp;
-    const fs::path& dir = tmp.path();
-    copy_worked(dir);
-    const auto before = files_of(dir);
-    const Holder holder(dir, "prog.sym");
-    ASSERT_TRUE(holder.held()) << "holdopen.exe did not open prog.sym";
-    const testutil::Outcome r = testutil::run(dir, {"prog", "-Oprog"});
-    EXPECT_EQ(lf(r.out), kBanner +
-                             "\n== HEX file convert now == ( prog.hex --> prog.hex )\n"
-                             "== SYM file convert now == ( prog.sym --> prog.sym )\n"
-                             " Error : Can't create 'prog.sym' file\n");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(files_of(dir), before);
+    for (const std::string how : {"", "delete"}) {
+        const TempDir tmp;
+        const fs::path& dir = tmp.path();
+        copy_worked(dir);
+        const auto before = files_of(dir);
+        const Holder holder(dir, "prog.sym", how);
+        ASSERT_TRUE(holder.held()) << "holdopen.exe did not open prog.sym";
+        const testutil::Outcome r = testutil::run(dir, {"prog", "-Oprog"});
+        EXPECT_EQ(lf(r.out), kBanner +
+                                 "\n== HEX file convert now == ( prog.hex --> prog.hex )\n"
+                                 "== SYM file convert now == ( prog.sym --> prog.sym )\n"
+                                 " Error : Can't create 'prog.sym' file\n")
+            << how;
+        EXPECT_EQ(r.status, 2) << how;
+        EXPECT_EQ(files_of(dir), before) << how;
+    }
 }
 
 // A base name that Windows takes for a device, in any case, after a folder

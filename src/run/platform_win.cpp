@@ -41,6 +41,36 @@ bool handle_key(HANDLE h, FileKey* key) {
     return true;
 }
 
+// The key of each file this run holds, taken when the file was made. A
+// file's identity never changes, but what a handle says of it can: wine
+// answers volume serial 0 for a handle whose file was renamed through
+// another handle, as every temporary is. Room for every output slot.
+struct HeldKey {
+    FileHold hold = kNoHold;
+    FileKey key;
+};
+HeldKey held_keys[8];
+
+void held_key_note(FileHold hold, const FileKey& key) {
+    for (HeldKey& k : held_keys)
+        if (k.hold == kNoHold) {
+            k.key = key;
+            k.hold = hold;
+            return;
+        }
+}
+
+// The key of the held file: the one noted when it was made, else what its
+// handle says now.
+bool held_key(FileHold hold, FileKey* key) {
+    for (const HeldKey& k : held_keys)
+        if (k.hold == hold) {
+            *key = k.key;
+            return true;
+        }
+    return handle_key(reinterpret_cast<HANDLE>(hold), key);
+}
+
 // Opens `name` as it is to ask about it or remove it: `access` only (none
 // at all to read its identity), sharing everything so that no handle of
 // this or another process stands in the way, a folder as well as a file,
@@ -82,9 +112,19 @@ bool set_attributes(HANDLE h, DWORD attr) {
 }
 
 // Removes the name under which `h` (opened with DELETE and the attribute
-// rights) was opened. A read-only file cannot be deleted: its attribute is
-// cleared first and, when the file keeps another name, given back.
+// rights) was opened. Where the system can, the name goes at once even
+// while another process has the file open, read-only or not. Elsewhere it
+// goes when the last handle on the file is closed, and a read-only file
+// cannot be deleted: its attribute is cleared first and, when the file
+// keeps another name, given back.
+// FileDispositionInfoEx, which the MinGW-w64 headers hide behind a wrong
+// version test.
+constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+
 bool remove_opened(HANDLE h) {
+    FILE_DISPOSITION_INFO_EX now{FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                 FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
+    if (SetFileInformationByHandle(h, kDispositionInfoEx, &now, sizeof now)) return true;
     FILE_DISPOSITION_INFO gone{TRUE};
     if (SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone)) return true;
     BY_HANDLE_FILE_INFORMATION info;
@@ -234,6 +274,8 @@ int temp_create(const std::string& name, std::FILE** fp, FileHold* hold) {
         CloseHandle(keep);
         return kTempFailed;
     }
+    FileKey key;
+    if (handle_key(keep, &key)) held_key_note(reinterpret_cast<FileHold>(keep), key);
     *fp = f;
     *hold = reinterpret_cast<FileHold>(keep);
     return kTempOk;
@@ -241,8 +283,7 @@ int temp_create(const std::string& name, std::FILE** fp, FileHold* hold) {
 
 bool hold_named(FileHold hold, const std::string& name) {
     FileKey held, named;
-    return hold != kNoHold && handle_key(reinterpret_cast<HANDLE>(hold), &held) &&
-           name_key(name.c_str(), false, &named) && held == named;
+    return hold != kNoHold && held_key(hold, &held) && name_key(name.c_str(), false, &named) && held == named;
 }
 
 // The name is opened once, and the file that handle shows is the one
@@ -252,7 +293,7 @@ void hold_remove(FileHold hold, const char* name) {
     HANDLE h = open_as_is(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
     if (h == INVALID_HANDLE_VALUE) return;
     FileKey held, named;
-    if (handle_key(reinterpret_cast<HANDLE>(hold), &held) && handle_key(h, &named) && held == named) remove_opened(h);
+    if (held_key(hold, &held) && handle_key(h, &named) && held == named) remove_opened(h);
     CloseHandle(h);
 }
 
@@ -273,7 +314,10 @@ int hold_copy_mode(FileHold hold, const std::string& like) {
 bool hold_sync(FileHold hold) { return FlushFileBuffers(reinterpret_cast<HANDLE>(hold)) != 0; }
 
 void hold_release(FileHold hold) {
-    if (hold != kNoHold) CloseHandle(reinterpret_cast<HANDLE>(hold));
+    if (hold == kNoHold) return;
+    for (HeldKey& k : held_keys)
+        if (k.hold == hold) k.hold = kNoHold;
+    CloseHandle(reinterpret_cast<HANDLE>(hold));
 }
 
 // A folder is not removed (as unlink() refuses one): it is opened without
@@ -288,12 +332,14 @@ bool file_remove(const char* name) {
     return ok;
 }
 
-// A rename replaces a file only when the rename may delete it: the name
-// must open for deletion with every process's handles allowing that. An
-// editor or debugger that holds the file for reading without that
-// permission makes the open fail with a sharing violation.
+// A rename replaces a file only when the rename may delete it, and not
+// while any handle on it is open, even one that allows deletion: the name
+// must open for deletion with no sharing at all. An editor or debugger that
+// holds the file makes the open fail with a sharing violation. The run's own
+// handles on the inputs are closed by now.
 bool file_replaceable(const std::string& name) {
-    HANDLE h = open_as_is(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, false);
+    HANDLE h = CreateFileA(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return absent(GetLastError());
     BY_HANDLE_FILE_INFORMATION info;
     const bool ok = handle_info(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
