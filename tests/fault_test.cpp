@@ -121,6 +121,46 @@ TEST(Fault, ExhaustedMemoryIsErrorFourAtEveryLimit) {
 #endif
 }
 
+// Under address-space limits too small for a whole run, from the smallest
+// at which the program starts at all: every run either converts or ends
+// with error 4 and status 3, leaving no output behind; it never aborts
+// (status 134) and never leaves an empty file.
+TEST(Fault, TooLittleMemoryNeverAbortsNorLeavesAnOutput) {
+#ifdef MRL_ASAN
+    GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+#else
+    const TempDir tmp;
+    const fs::path& dir = tmp.path();
+    const std::string hex = big_hex(200), sym = big_sym(200);
+    int converted = 0, refused = 0;
+    for (rlim_t kb = 1024; kb <= 16384; kb += 128) {
+        SCOPED_TRACE("limit " + std::to_string(kb) + " KB");
+        for (const auto& e : fs::directory_iterator(dir)) fs::remove(e.path());
+        spit(dir / "prog.hex", hex);
+        spit(dir / "prog.sym", sym);
+        const Outcome r = run(dir, {"prog", "-Oout"}, kb << 10);
+        if (r.out.empty() && r.status != 0) continue;  // too little to start the program
+        ASSERT_TRUE(r.status == 0 || r.status == 3) << "status " << r.status << "\n" << r.out << r.err;
+        EXPECT_EQ(r.err, "");
+        if (r.status == 0) {
+            ++converted;
+            continue;
+        }
+        ++refused;
+        EXPECT_TRUE(ends_with(r.out, kNoMemory)) << r.out;
+        for (const char* name : {"out.hex", "out.hxh", "out.sym"}) {
+            if (!fs::exists(dir / name)) continue;
+            // Only a HEX output that its pass finished before the symbol
+            // pass ran out may stay, and then it is whole.
+            EXPECT_NE(std::string(name), "out.sym");
+            EXPECT_GT(fs::file_size(dir / name), 0u) << name;
+        }
+    }
+    EXPECT_GT(refused, 0) << "no limit was low enough";
+    EXPECT_GT(converted, 0) << "no limit was high enough";
+#endif
+}
+
 // Ctrl-C at random moments of in-place runs on large inputs: afterwards each
 // input name holds either its original bytes or the whole converted file,
 // and a high HEX file, if present, is whole.

@@ -116,7 +116,7 @@ TEST(RunInterrupt, AnInterruptRemovesTheOutputsMadeSoFar) {
         int sig;
         std::vector<std::string> args;
         int status;
-        const char* tail;  // standard output after the pass's announcement
+        const char* tail;               // standard output after the pass's announcement
         std::vector<std::string> left;  // the files of the run directory afterwards
     };
     const Case cases[] = {
@@ -136,12 +136,7 @@ TEST(RunInterrupt, AnInterruptRemovesTheOutputsMadeSoFar) {
         const std::string now = "\n== HEX file convert now == ( prog.hex --> " + out + " )\n";
         testutil::Process p(dir, c.args);
         // The program opens the input, which waits for this writer.
-        int writer = -1;
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (writer < 0 && std::chrono::steady_clock::now() < give_up) {
-            writer = open((dir / "prog.hex").c_str(), O_WRONLY | O_NONBLOCK);
-            if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        const int writer = testutil::open_fifo_writer(dir / "prog.hex", std::chrono::seconds(20));
         ASSERT_GE(writer, 0) << "the program never opened its input";
         const std::string line = ":02000000AABB99\n";
         EXPECT_EQ(write(writer, line.data(), line.size()), static_cast<ssize_t>(line.size()));

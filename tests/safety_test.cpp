@@ -172,7 +172,8 @@ TEST(Safety, FileSizeLimitUnderTheTraceHeaderIsErrorTen) {
         signal(SIGXFSZ, SIG_DFL);
     });
     EXPECT_EQ(r.status, 2) << r.out;
-    EXPECT_EQ(r.out, std::string(kBanner) + " Error : Can't create temporary file\n Error : Can't create 'mrl.ifd' file\n");
+    EXPECT_EQ(r.out,
+              std::string(kBanner) + " Error : Can't create temporary file\n Error : Can't create 'mrl.ifd' file\n");
     EXPECT_EQ(names_in(d.path()), (std::vector<std::string>{"mrl.ifd", "prog.hex"}));
 }
 
@@ -216,43 +217,96 @@ TEST(Safety, InPlaceKeepsPermissionBits) {
     }
 }
 
-// A temporary output that another run holds (its lock taken here) stops the
-// run with error 7 naming it, status 2; the run touches nothing: not the
-// inputs, not the held file, and it leaves no file of its own behind. With
-// the trace on, the log names the place of that check.
-TEST(Safety, TemporaryHeldByAnotherRunStopsTheRun) {
+// Whatever bears a temporary output's name stops the run with error 7
+// naming it, status 2, before any output is written: a leftover of another
+// run (locked, as that run holds it), another program's plain file whose
+// base name happens to be prog_tmp, a world-writable file that another user
+// left in a shared folder. The run touches nothing: not the inputs (their
+// bytes, mode and owner), not that file, and it leaves no file of its own.
+// With the trace on, the log names the place of that check.
+TEST(Safety, AnyFileBearingATemporaryNameStopsTheRun) {
     SKIP_FOR_WINDOWS();
     struct Case {
-        const char* held;
+        const char* taken;
+        bool locked, other_user;
         std::vector<std::string> args;
         std::vector<std::string> left;  // the run directory afterwards
     };
     const std::vector<Case> cases = {
-        {"prog_tmp.hex", {"prog", "-Oprog", "+info"}, {"mrl.ifd", "prog.hex", "prog.sym", "prog_tmp.hex"}},
-        {"prog_tmp.hxh", {"prog", "-Oprog", "-H"}, {"prog.hex", "prog.sym", "prog_tmp.hxh"}},
-        {"prog_tmp.sym", {"prog", "-Oprog"}, {"prog.hex", "prog.sym", "prog_tmp.sym"}},
+        {"prog_tmp.hex", true, false, {"prog", "-Oprog", "+info"}, {"mrl.ifd", "prog.hex", "prog.sym", "prog_tmp.hex"}},
+        {"prog_tmp.hxh", false, false, {"prog", "-Oprog", "-H"}, {"prog.hex", "prog.sym", "prog_tmp.hxh"}},
+        {"prog_tmp.sym", false, true, {"prog", "-Oprog"}, {"prog.hex", "prog.sym", "prog_tmp.sym"}},
+        {"prog_tmp.hex", false, true, {"prog", "-Oprog"}, {"prog.hex", "prog.sym", "prog_tmp.hex"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.held);
+        SCOPED_TRACE(c.taken);
         const TempDir d;
         spit(d / "prog.hex", kHex);
         spit(d / "prog.sym", kSym);
-        spit(d / c.held, "another run's output\n");
-        const int fd = open((d / c.held).c_str(), O_RDWR);
+        ASSERT_EQ(chmod((d / "prog.hex").c_str(), 0600), 0);
+        spit(d / c.taken, "another program's file\n");
+        if (c.other_user) {
+            ASSERT_EQ(chmod((d / c.taken).c_str(), 0666), 0);
+            if (geteuid() == 0) {
+                ASSERT_EQ(chown((d / c.taken).c_str(), 65534, 65534), 0);
+            }
+        }
+        const int fd = open((d / c.taken).c_str(), O_RDWR);
         ASSERT_GE(fd, 0);
-        ASSERT_EQ(flock(fd, LOCK_EX), 0);
-        const Result r = run(d.path(), c.args);
+        if (c.locked) {
+            ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        }
+        struct stat before {};
+        ASSERT_EQ(stat((d / "prog.hex").c_str(), &before), 0);
+        const Result r = run(d.path(), c.args, [] { umask(0); });
         close(fd);
         EXPECT_EQ(r.status, 2);
-        EXPECT_TRUE(ends_with(r.out, std::string(" Error : Can't create '") + c.held + "' file\n")) << r.out;
+        EXPECT_TRUE(ends_with(r.out, std::string(" Error : Can't create '") + c.taken + "' file\n")) << r.out;
         EXPECT_EQ(names_in(d.path()), c.left);
         EXPECT_EQ(slurp(d / "prog.hex"), kHex);
         EXPECT_EQ(slurp(d / "prog.sym"), kSym);
-        EXPECT_EQ(slurp(d / c.held), "another run's output\n");
+        EXPECT_EQ(slurp(d / c.taken), "another program's file\n");
+        struct stat after {};
+        ASSERT_EQ(stat((d / "prog.hex").c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_ino, before.st_ino);
         if (fs::exists(d / "mrl.ifd")) {
             EXPECT_NE(slurp(d / "mrl.ifd").find("++++++++++ Error exit at 2032 ++++++++++\n"), std::string::npos);
         }
     }
+}
+
+// While an in-place run lasts, its temporaries can be read and written by
+// their owner only, whatever the umask: they take the input's mode only
+// right before they replace it. The run waits here on an input that is a
+// FIFO, after it has made its temporaries.
+TEST(Safety, TemporariesArePrivateWhileTheRunLasts) {
+    SKIP_FOR_WINDOWS();
+    const TempDir d;
+    ASSERT_EQ(mkfifo((d / "prog.hex").c_str(), 0644), 0);
+    spit(d / "prog.sym", kSym);
+    const Child c = start(d.path(), {"prog", "-Oprog"}, [] { umask(0); });
+    const int writer = testutil::open_fifo_writer(d / "prog.hex", std::chrono::seconds(30));
+    ASSERT_GE(writer, 0) << "the program never opened its input";
+    // The temporaries are made before the HEX pass reads a line.
+    bool all = false;
+    for (int i = 0; i < 3000 && !all; ++i) {
+        all = fs::exists(d / "prog_tmp.hex") && fs::exists(d / "prog_tmp.hxh") && fs::exists(d / "prog_tmp.sym");
+        if (!all) usleep(10000);
+    }
+    EXPECT_TRUE(all);
+    for (const char* name : {"prog_tmp.hex", "prog_tmp.hxh", "prog_tmp.sym"}) {
+        struct stat st {};
+        if (stat((d / name).c_str(), &st) == 0) {
+            EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+        }
+    }
+    kill(c.pid, SIGTERM);
+    close(writer);
+    const Result r = finish(c);
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    EXPECT_EQ(names_in(d.path()), (std::vector<std::string>{"prog.hex", "prog.sym"}));
 }
 
 // Two in-place runs of the same files at once, many times: every final name

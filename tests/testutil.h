@@ -274,6 +274,18 @@ private:
     Outcome result_;
 };
 
+// Opens the FIFO `path` for writing once a reader has opened it, without
+// ever blocking: -1 when no reader came within `wait`, so that a program
+// that never opens its input fails the test instead of hanging it.
+inline int open_fifo_writer(const fs::path& path, std::chrono::seconds wait) {
+    const auto give_up = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0 || std::chrono::steady_clock::now() >= give_up) return fd;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 // Runs the program in `dir` with `args` to its end.
 inline Outcome run(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0) {
     return Process(dir, args, address_space).finish();

@@ -32,11 +32,16 @@ void flush_or_fail(OutFile& f, const std::string& name, int place) {
     }
 }
 
-void close_or_fail(int slot, const std::string& name, int place) {
-    if (!close_output(slot)) {
-        error_msg(E_CANT_CREATE, name);
-        error_exit(kStatusFormat, place);
+// Both outputs are closed before either is judged, so that a failure of one
+// removes both: the pass succeeds whole or leaves nothing.
+void close_outputs() {
+    const bool hex_ok = out_hex_fp.close(), hxh_ok = out_hihex_fp.close();
+    if (!hex_ok || !hxh_ok) {
+        error_msg(E_CANT_CREATE, hex_ok ? output_hihex : output_hex);
+        error_exit(kStatusFormat, hex_ok ? L_HEX_FLUSH_HXH : L_HEX_FLUSH_HEX);
     }
+    close_file(S_OUT_HEX);
+    close_file(S_OUT_HXH);
 }
 
 }  // namespace
@@ -193,8 +198,7 @@ void data_make() {
     flush_or_fail(out_hex_fp, output_hex, L_HEX_FLUSH_HEX);
     flush_or_fail(out_hihex_fp, output_hihex, L_HEX_FLUSH_HXH);
     close_file(S_IN_HEX);
-    close_or_fail(S_OUT_HEX, output_hex, L_HEX_FLUSH_HEX);
-    close_or_fail(S_OUT_HXH, output_hihex, L_HEX_FLUSH_HXH);
+    close_outputs();
     hex_low_kept = !st.hex_empty;
     hex_high_kept = !st.hex_empty && !st.hxh_empty;
     if (st.hex_empty) {

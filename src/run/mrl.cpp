@@ -76,9 +76,7 @@ std::vector<Replacement> replacements() {
 
 // A replaced file is kept aside under a name of its own until every rename
 // has been made: "prog_tmp_old.hex" for "prog.hex".
-std::string aside_name(const Replacement& r) {
-    return output_name + "_old" + r.to->substr(r.to->size() - 4);
-}
+std::string aside_name(const Replacement& r) { return output_name + "_old" + r.to->substr(r.to->size() - 4); }
 
 // In place, the outputs were written under "_tmp" names and are still held
 // by this run. The replacement is all or nothing:
@@ -225,8 +223,11 @@ int main(int argc, char** argv) {
         trace_line(L_AFTER_HEX);
         if (do_sym) sym_make();
         trace_line(L_AFTER_SYM);
-        for (int slot = 0; slot < 6; ++slot) close_file(slot);
+        // The trace log is closed last, so that it records a failure of the
+        // replacement as it does every other.
+        for (int slot = 0; slot < S_TRACE; ++slot) close_file(slot);
         if (in_place) replace_inputs();
+        close_file(S_TRACE);
     } catch (const std::bad_alloc&) {
         error_msg(E_NO_MEMORY);
         error_exit(kStatusFormat, L_OUT_OF_MEMORY);
