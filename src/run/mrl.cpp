@@ -53,11 +53,11 @@ void replace_undo(const std::vector<Replacement>& list, const std::vector<Step>&
                 out_hold[r.slot] = kNoHold;
             }
             file_replace(s.aside, *r.to);
-        }
-        else if (s.kept == kAsideLinked)
+        } else if (s.kept == kAsideLinked) {
             file_remove(s.aside.c_str());
-        else if (s.renamed)
+        } else if (s.renamed) {
             hold_remove(out_hold[r.slot], r.to->c_str());
+        }
     }
 }
 
