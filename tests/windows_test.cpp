@@ -13,9 +13,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -203,6 +205,52 @@ TEST(WindowsSameFile, AnySpellingOfAnInputIsRefusedAsAnOutput) {
         EXPECT_EQ(files_of(dir), before) << c.args.back();
     }
     EXPECT_FALSE(alias.letter().empty()) << "no drive letter could be made for the folder (WINEPREFIX)";
+}
+
+// The short (8.3) name that Windows gives the folder `long_name` in `dir`,
+// as "dir /x" there shows it; empty when there is none.
+std::string short_name(const fs::path& dir, const std::string& long_name) {
+    std::string cmd = "cd '" + dir.string() + "' &&";
+    for (const std::string& w : testutil::launcher()) cmd += " " + w;
+    cmd += " cmd /c dir /x";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return "";
+    std::string text;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) text += buf;
+    pclose(p);
+    // A line ends "<DIR>  <short name>  <long name>".
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t at = line.find("<DIR>");
+        if (at == std::string::npos || line.size() < long_name.size() ||
+            line.compare(line.size() - long_name.size(), long_name.size(), long_name) != 0)
+            continue;
+        std::istringstream words(line.substr(at + 5));
+        std::string shorter;
+        words >> shorter;
+        return shorter != long_name.substr(0, long_name.find(' ')) ? shorter : "";
+    }
+    return "";
+}
+
+// A folder's short name is another spelling of the same folder too.
+TEST(WindowsSameFile, TheShortNameOfTheFolderIsTheSameFolder) {
+    SKIP_UNLESS_WINDOWS();
+    const TempDir tmp;
+    const fs::path& dir = tmp.path();
+    const std::string folder = "a long folder name";
+    fs::create_directory(dir / folder);
+    copy_worked(dir / folder);
+    const std::string shorter = short_name(dir, folder);
+    ASSERT_FALSE(shorter.empty()) << "no short name for the folder";
+    const auto before = files_of(dir / folder);
+    const testutil::Outcome r = testutil::run(dir, {folder + "\\prog", "-O" + shorter + "\\prog"});
+    EXPECT_EQ(lf(r.out), kBanner + " Error : Can't create '" + shorter + "\\prog.hex' file\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(files_of(dir / folder), before);
 }
 
 // In place, a final name that another program holds open (an editor, a
