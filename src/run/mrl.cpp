@@ -45,12 +45,19 @@ void replace_undo(const std::vector<Replacement>& list, const std::vector<Step>&
     for (size_t i = steps.size(); i-- > 0;) {
         const Replacement& r = list[i];
         const Step& s = steps[i];
-        if (s.kept == kAsideMoved || (s.renamed && s.kept == kAsideLinked))
+        if (s.kept == kAsideMoved || (s.renamed && s.kept == kAsideLinked)) {
+            // Windows replaces no file that is open, and the run still
+            // holds the converted file that now bears the final name.
+            if (s.renamed) {
+                hold_release(out_hold[r.slot]);
+                out_hold[r.slot] = kNoHold;
+            }
             file_replace(s.aside, *r.to);
-        else if (s.kept == kAsideLinked)
+        } else if (s.kept == kAsideLinked) {
             file_remove(s.aside.c_str());
-        else if (s.renamed)
+        } else if (s.renamed) {
             hold_remove(out_hold[r.slot], r.to->c_str());
+        }
     }
 }
 

@@ -54,7 +54,7 @@ void create_output(OutFile& f, int slot, const std::string& name, int line) {
     bool ok = !in_use(name);
     if (ok) {
         interrupts_hold();
-        ok = f.open(name);
+        ok = f.open(output_open(name));
         if (ok) made[slot].live = 1;
         interrupts_release();
     }

@@ -74,6 +74,12 @@ bool windows_device_name(std::string_view name);
 // created or is not such a file, which is then left as it was.
 std::FILE* trace_create(const char* name, const std::string& not1, const std::string& not2);
 
+// Opens the output `name` for writing (binary), created or emptied, links
+// followed, as fopen's "wb" does; on Windows so that the file can be removed
+// while it is open, as an interrupt does from another thread. Null on
+// failure.
+std::FILE* output_open(const std::string& name);
+
 // Results of temp_create.
 enum TempResult { kTempOk = 0, kTempTaken = 1, kTempFailed = 2 };
 

@@ -82,6 +82,8 @@ void interrupt_end(int sig) {
     sigemptyset(&set);
     sigaddset(&set, sig);
     raise(sig);
+    // raise() returns: the signal is blocked while its handler runs.
+    // cppcheck-suppress unreachableCode
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     _exit(128 + sig);
 }
@@ -116,6 +118,8 @@ std::FILE* trace_create(const char* name, const std::string& not1, const std::st
     if (fp == nullptr) close(fd);
     return fp;
 }
+
+std::FILE* output_open(const std::string& name) { return std::fopen(name.c_str(), "wb"); }
 
 // O_EXCL with O_CREAT fails on any existing name, a symbolic link included
 // (even one that points nowhere), so the file is new and this run's own.

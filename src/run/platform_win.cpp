@@ -7,9 +7,91 @@
 #include <io.h>
 #include <windows.h>
 
+#include <csignal>
+#include <cstring>
+
 #include "run/platform.h"
 
 namespace {
+
+// What identifies a file on Windows: the serial number of its volume and
+// its file index (128 bits where the file system has them).
+struct FileKey {
+    uint64_t volume = 0;
+    unsigned char id[16] = {};
+    bool operator==(const FileKey&) const = default;
+};
+
+// The key of the file open as `h`. The 128-bit id where the system has it;
+// otherwise the 64-bit index, which NTFS also gives as the low half of its
+// 128-bit id, so a key means the same whichever way it was had.
+bool handle_key(HANDLE h, FileKey* key) {
+    FILE_ID_INFO fid;
+    if (GetFileInformationByHandleEx(h, FileIdInfo, &fid, sizeof fid)) {
+        key->volume = fid.VolumeSerialNumber;
+        std::memcpy(key->id, fid.FileId.Identifier, sizeof key->id);
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    const uint64_t index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    key->volume = info.dwVolumeSerialNumber;
+    std::memset(key->id, 0, sizeof key->id);
+    std::memcpy(key->id, &index, sizeof index);
+    return true;
+}
+
+// The key of each file this run holds, taken when the file was made. A
+// file's identity never changes, but what a handle says of it can: wine
+// answers volume serial 0 for a handle whose file was renamed through
+// another handle, as every temporary is. Room for every output slot.
+struct HeldKey {
+    FileHold hold = kNoHold;
+    FileKey key;
+};
+HeldKey held_keys[8];
+
+void held_key_note(FileHold hold, const FileKey& key) {
+    for (HeldKey& k : held_keys)
+        if (k.hold == kNoHold) {
+            k.key = key;
+            k.hold = hold;
+            return;
+        }
+}
+
+// The key of the held file: the one noted when it was made, else what its
+// handle says now.
+bool held_key(FileHold hold, FileKey* key) {
+    for (const HeldKey& k : held_keys)
+        if (k.hold == hold) {
+            *key = k.key;
+            return true;
+        }
+    return handle_key(reinterpret_cast<HANDLE>(hold), key);
+}
+
+// Opens `name` as it is to ask about it or remove it: `access` only (none
+// at all to read its identity), sharing everything so that no handle of
+// this or another process stands in the way, a folder as well as a file,
+// and a link as the link itself unless `follow`.
+HANDLE open_as_is(const char* name, DWORD access, bool follow) {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    return CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       flags, nullptr);
+}
+
+// The key of the file `name` names.
+bool name_key(const char* name, bool follow, FileKey* key) {
+    HANDLE h = open_as_is(name, 0, follow);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = handle_key(h, key);
+    CloseHandle(h);
+    return ok;
+}
+
+// True when the name does not exist: the error of an open that failed.
+bool absent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // What one open handle is: its attributes and its number of names.
 bool handle_info(HANDLE h, BY_HANDLE_FILE_INFORMATION* info) { return GetFileInformationByHandle(h, info) != 0; }
@@ -21,11 +103,37 @@ bool single_plain(const BY_HANDLE_FILE_INFORMATION& info) {
            info.nNumberOfLinks == 1;
 }
 
-// Opens `name` for writing, creating it if need be, without following a
-// link (a link is opened as itself) and without emptying it.
-HANDLE open_no_follow(const char* name, DWORD share) {
-    return CreateFileA(name, GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+// Gives the file open as `h` the attributes `attr`; zero would mean "no
+// change", so no attributes at all are given as "normal".
+bool set_attributes(HANDLE h, DWORD attr) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attr != 0 ? attr : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// Removes the name under which `h` (opened with DELETE and the attribute
+// rights) was opened. Where the system can, the name goes at once even
+// while another process has the file open, read-only or not. Elsewhere it
+// goes when the last handle on the file is closed, and a read-only file
+// cannot be deleted: its attribute is cleared first and, when the file
+// keeps another name, given back.
+// FileDispositionInfoEx, which the MinGW-w64 headers hide behind a wrong
+// version test.
+constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+
+bool remove_opened(HANDLE h) {
+    FILE_DISPOSITION_INFO_EX now{FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                 FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
+    if (SetFileInformationByHandle(h, kDispositionInfoEx, &now, sizeof now)) return true;
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone)) return true;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle_info(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
+    const DWORD attr = info.dwFileAttributes;
+    if (!set_attributes(h, attr & ~DWORD{FILE_ATTRIBUTE_READONLY})) return false;
+    const bool ok = SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone) != 0;
+    if (!ok || info.nNumberOfLinks > 1) set_attributes(h, attr);
+    return ok;
 }
 
 // A C stream over an open handle; the stream owns the handle afterwards.
@@ -40,6 +148,28 @@ std::FILE* stream_of(HANDLE h, int text_flag, const char* mode) {
     return fp;
 }
 
+// The interrupt handler of the run, and the lock that the main thread holds
+// while an interrupt must wait: the console runs a handler on a thread of
+// its own, which takes the lock before it cleans up and never gives it back.
+void (*interrupt_handler)(int) = nullptr;
+struct InterruptLock {
+    CRITICAL_SECTION cs;
+    InterruptLock() { InitializeCriticalSection(&cs); }
+} interrupt_lock;
+
+// Ctrl-C, Ctrl-Break and the closing of the console; the events of logging
+// off and shutting down reach only services, and are left to the system.
+BOOL WINAPI on_console_event(DWORD event) {
+    const int sig = event == CTRL_C_EVENT       ? SIGINT
+                    : event == CTRL_BREAK_EVENT ? SIGBREAK
+                    : event == CTRL_CLOSE_EVENT ? SIGTERM
+                                                : 0;
+    if (sig == 0 || interrupt_handler == nullptr) return FALSE;
+    EnterCriticalSection(&interrupt_lock.cs);
+    interrupt_handler(sig);
+    return TRUE;
+}
+
 }  // namespace
 
 // The C runtime marks descriptors 0, 1 and 2 as in use at start-up even
@@ -50,13 +180,57 @@ void std_streams_open() {}
 // Windows raises no signal for a failed write.
 void write_signals_ignore() {}
 
-void signal_safe_write(const char* text, size_t n) { (void)_write(1, text, static_cast<unsigned>(n)); }
+// A process that was started with Ctrl-C ignored (a new process group) is
+// not called for it, as POSIX keeps an ignored SIGINT ignored.
+void interrupts_install(void (*handler)(int)) {
+    interrupt_handler = handler;
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 
-std::FILE* trace_create(const char* name) {
-    HANDLE h = open_no_follow(name, FILE_SHARE_READ | FILE_SHARE_WRITE);
+void interrupts_hold() { EnterCriticalSection(&interrupt_lock.cs); }
+
+void interrupts_release() { LeaveCriticalSection(&interrupt_lock.cs); }
+
+// What the system's own handler does for every console event.
+void interrupt_end(int) { ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+// Straight to the handle, past the C runtime and its locks, which the main
+// thread may hold when an interrupt arrives; each line feed is written as
+// CR LF, as standard output writes it in text mode.
+void signal_safe_write(const char* text, size_t n) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+    for (size_t i = 0; i < n; ++i) {
+        const char* piece = text[i] == '\n' ? "\r\n" : &text[i];
+        const DWORD len = text[i] == '\n' ? 2 : 1;
+        DWORD done = 0;
+        if (!WriteFile(out, piece, len, &done, nullptr)) return;
+    }
+}
+
+// Both names are opened, links followed, and their files' keys compared:
+// the path text (a "\\?\" or "\??\" prefix, another drive letter or a
+// folder mounted twice, a short name, letter case) plays no part.
+bool same_file(const std::string& a, const std::string& b) {
+    FileKey ka, kb;
+    return name_key(a.c_str(), true, &ka) && name_key(b.c_str(), true, &kb) && ka == kb;
+}
+
+bool device_name(const std::string& name) { return windows_device_name(name); }
+
+// Opened as itself (a link is not followed), created if need be, and only
+// emptied once the open file is known to be a plain file of its own that
+// is none of the inputs.
+std::FILE* trace_create(const char* name, const std::string& not1, const std::string& not2) {
+    HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     BY_HANDLE_FILE_INFORMATION info;
-    if (!handle_info(h, &info) || !single_plain(info) || !SetEndOfFile(h)) {
+    FileKey log, input;
+    bool ok = handle_info(h, &info) && single_plain(info) && handle_key(h, &log);
+    for (const std::string* other : {&not1, &not2})
+        if (ok && !other->empty() && name_key(other->c_str(), true, &input) && input == log) ok = false;
+    if (!ok || !SetEndOfFile(h)) {
         CloseHandle(h);
         return nullptr;
     }
@@ -64,63 +238,163 @@ std::FILE* trace_create(const char* name) {
     return stream_of(h, _O_TEXT, "w");
 }
 
-// The lock is the share mode: while this run has the file open, no other
-// open for writing succeeds, and the rename and removal this run makes
-// itself stay allowed. The held handle is a duplicate of the stream's, so
-// the file stays open and locked after the stream is closed.
-int temp_create(const std::string& name, std::FILE** fp, FileHold* hold) {
-    const char* path = name.c_str();
-    for (int tries = 0; tries < 4; ++tries) {
-        HANDLE h = open_no_follow(path, FILE_SHARE_READ | FILE_SHARE_DELETE);
-        if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION ? kTempHeld : kTempFailed;
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!handle_info(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            CloseHandle(h);
-            return kTempFailed;
-        }
-        if (!single_plain(info)) {  // a link: remove the name, never write through it
-            CloseHandle(h);
-            if (!DeleteFileA(path)) return kTempFailed;
-            continue;
-        }
-        HANDLE keep = INVALID_HANDLE_VALUE;
-        if (!SetEndOfFile(h) ||
-            !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &keep, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-            CloseHandle(h);
-            return kTempFailed;
-        }
-        std::FILE* f = stream_of(h, _O_BINARY, "wb");
-        if (f == nullptr) {
-            CloseHandle(keep);
-            return kTempFailed;
-        }
-        *fp = f;
-        *hold = reinterpret_cast<FileHold>(keep);
-        return kTempOk;
-    }
-    return kTempFailed;
+// Like fopen's "wb", but shared for deletion too: an interrupt removes the
+// output from the console's thread while the main thread has it open.
+std::FILE* output_open(const std::string& name) {
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? nullptr : stream_of(h, _O_BINARY, "wb");
 }
 
-// Windows files carry no POSIX permission bits: the replacement gets the
-// access rights of its directory, like every new file there.
-bool hold_copy_mode(FileHold, const std::string& like) {
-    DWORD attr = GetFileAttributesA(like.c_str());
-    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+// CREATE_NEW fails on any existing name, a link or a folder included, so
+// the file is new and this run's own. No other process may write to it
+// while the run has it open; reading stays allowed (the folder's access
+// rights decide who may), and so does deletion, for the run's own rename
+// and removal. The held handle is a duplicate of the stream's, so the file
+// stays open after the stream is closed.
+int temp_create(const std::string& name, std::FILE** fp, FileHold* hold) {
+    const char* path = name.c_str();
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                           GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+        return taken ? kTempTaken : kTempFailed;
+    }
+    HANDLE keep = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &keep, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        CloseHandle(h);
+        DeleteFileA(path);
+        return kTempFailed;
+    }
+    std::FILE* f = stream_of(h, _O_BINARY, "wb");
+    if (f == nullptr) {
+        hold_remove(reinterpret_cast<FileHold>(keep), path);
+        CloseHandle(keep);
+        return kTempFailed;
+    }
+    FileKey key;
+    if (handle_key(keep, &key)) held_key_note(reinterpret_cast<FileHold>(keep), key);
+    *fp = f;
+    *hold = reinterpret_cast<FileHold>(keep);
+    return kTempOk;
+}
+
+bool hold_named(FileHold hold, const std::string& name) {
+    FileKey held, named;
+    return hold != kNoHold && held_key(hold, &held) && name_key(name.c_str(), false, &named) && held == named;
+}
+
+// The name is opened once, and the file that handle shows is the one
+// compared and removed: no other file can slip in between.
+void hold_remove(FileHold hold, const char* name) {
+    if (hold == kNoHold) return;
+    HANDLE h = open_as_is(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
+    if (h == INVALID_HANDLE_VALUE) return;
+    FileKey held, named;
+    if (held_key(hold, &held) && handle_key(h, &named) && held == named) remove_opened(h);
+    CloseHandle(h);
+}
+
+// Windows files carry no POSIX permission bits; their access rights come
+// from the folder, like every new file's there. What a replaced file gives
+// its replacement is the read-only attribute, so a read-only input stays
+// read-only.
+int hold_copy_mode(FileHold hold, const std::string& like) {
+    const DWORD want = GetFileAttributesA(like.c_str());
+    if (want == INVALID_FILE_ATTRIBUTES || (want & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return 1;
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE h = reinterpret_cast<HANDLE>(hold);
+    if (!handle_info(h, &info)) return -1;
+    const DWORD attr = (info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) | (want & FILE_ATTRIBUTE_READONLY);
+    return attr == info.dwFileAttributes || set_attributes(h, attr) ? 0 : -1;
 }
 
 bool hold_sync(FileHold hold) { return FlushFileBuffers(reinterpret_cast<HANDLE>(hold)) != 0; }
 
 void hold_release(FileHold hold) {
-    if (hold != kNoHold) CloseHandle(reinterpret_cast<HANDLE>(hold));
+    if (hold == kNoHold) return;
+    for (HeldKey& k : held_keys)
+        if (k.hold == hold) k.hold = kNoHold;
+    CloseHandle(reinterpret_cast<HANDLE>(hold));
+}
+
+// A folder is not removed (as unlink() refuses one): it is opened without
+// the flag that opening a folder needs.
+bool file_remove(const char* name) {
+    HANDLE h = CreateFileA(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return absent(GetLastError());
+    const bool ok = remove_opened(h);
+    CloseHandle(h);
+    return ok;
+}
+
+// A rename replaces a file only when the rename may delete it, and not
+// while any handle on it is open, even one that allows deletion: the name
+// must open for deletion with no sharing at all. An editor or debugger that
+// holds the file makes the open fail with a sharing violation. The run's own
+// handles on the inputs are closed by now.
+bool file_replaceable(const std::string& name) {
+    HANDLE h = CreateFileA(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return absent(GetLastError());
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = handle_info(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    CloseHandle(h);
+    return ok;
+}
+
+// A hard link shares its file's attributes, and a read-only file must lose
+// that attribute to be replaced, which would take it from the kept-aside
+// name as well: a read-only file is renamed aside instead, and keeps it.
+int file_keep_aside(const std::string& name, const std::string& aside) {
+    const DWORD attr = GetFileAttributesA(name.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES) return absent(GetLastError()) ? 1 : -1;
+    if (GetFileAttributesA(aside.c_str()) != INVALID_FILE_ATTRIBUTES) return -1;
+    if ((attr & FILE_ATTRIBUTE_READONLY) == 0) {
+        if (CreateHardLinkA(aside.c_str(), name.c_str(), nullptr)) return 0;
+        if (GetLastError() == ERROR_ALREADY_EXISTS) return -1;
+    }
+    return MoveFileExA(name.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH) ? 2 : -1;
 }
 
 // Write-through: the call returns once the rename is on the disk, which is
-// what a sync of the directory gives on POSIX.
+// what a sync of the directory gives on POSIX. A read-only file in the way
+// refuses to be replaced; it loses that attribute for the rename, and gets
+// it back when the rename fails after all.
 bool file_replace(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const DWORD attr = GetFileAttributesA(to.c_str());
+    const bool read_only = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) != 0;
+    if (read_only && !SetFileAttributesA(to.c_str(), attr & ~DWORD{FILE_ATTRIBUTE_READONLY})) return false;
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (read_only) SetFileAttributesA(to.c_str(), attr);
+    return false;
 }
 
 // MoveFileEx with write-through has made each rename durable already.
 void dir_sync(const std::string&) {}
+
+bool file_stamp(std::FILE* fp, FileStamp* stamp) {
+    if (fp == nullptr) return false;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
+    FileKey key;
+    LARGE_INTEGER size;
+    FILETIME written;
+    if (h == INVALID_HANDLE_VALUE || !handle_key(h, &key) || !GetFileSizeEx(h, &size) ||
+        !GetFileTime(h, nullptr, nullptr, &written))
+        return false;
+    uint64_t low, high;
+    std::memcpy(&low, key.id, sizeof low);
+    std::memcpy(&high, key.id + sizeof low, sizeof high);
+    stamp->dev = key.volume;
+    stamp->ino = low ^ high;
+    stamp->size = static_cast<uint64_t>(size.QuadPart);
+    const uint64_t ticks = (uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime;
+    stamp->mtime_ns = static_cast<int64_t>(ticks) * 100;
+    return true;
+}
 
 #endif
