@@ -45,8 +45,8 @@ set(CPACK_PACKAGE_DIRECTORY "${PROJECT_BINARY_DIR}/package")
 
 if(WIN32)
   # One folder for the user to unpack anywhere: the program, the README, the
-  # licence and the manual as a web page (made with mandoc -T html).
-  # The text files with Windows line ends, so that every editor shows them.
+  # news, the licence and the manual as a web page (made with mandoc -T html).
+  # The text files get Windows line ends, so that every editor shows them.
   install(TARGETS mrl85 RUNTIME DESTINATION .)
   foreach(doc README.md NEWS.md LICENSE)
     file(READ "${PROJECT_SOURCE_DIR}/${doc}" MRL_DOC)
