@@ -2,13 +2,17 @@
 # the same number the program prints as "V.1.00.00" (cmake/version.cmake).
 #
 # Linux and other POSIX systems:
-#   cmake --install <build> --prefix <dir>   bin/mrl85, share/man/man1/mrl85.1,
-#                                            share/doc/mrl85/README.md and LICENSE
-#   cd <build> && cpack                      package/mrl85_<version>_<arch>.deb
+#   cmake --install <build> [--prefix <dir>]  bin/mrl85, share/man/man1/mrl85.1.gz,
+#                                             share/doc/mrl85/ README.md, changelog.gz
+#                                             and copyright (cmake/debian.cmake)
+#   cmake --build <build> --target uninstall  removes what the last install put
+#                                             in place (install_manifest.txt)
+#   cd <build> && cpack                       package/mrl85_<version>_<arch>.deb
 #
 # Windows (the MinGW-w64 cross build, scripts/win-package):
-#   cmake --install <build> --prefix <dir>   mrl85.exe, README.md, LICENSE and
-#                                            mrl85.html (the manual) side by side
+#   cmake --install <build> --prefix <dir>   mrl85.exe, README.md, NEWS.md,
+#                                            LICENSE (all three with CR LF line
+#                                            ends) and mrl85.html side by side
 #   cd <build> && cpack                      package/mrl85-<version>-win64.zip
 include(GNUInstallDirs)
 
@@ -26,7 +30,9 @@ endif()
 if(NOT MRL_MAN_OLD STREQUAL MRL_MAN_PAGE)
   file(WRITE "${MRL_MAN_OUT}" "${MRL_MAN_PAGE}")
 endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/man/mrl85.1")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/man/mrl85.1"
+             "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/NEWS.md" "${PROJECT_SOURCE_DIR}/LICENSE")
+include(cmake/debian.cmake)
 
 set(CPACK_PACKAGE_NAME mrl85)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
@@ -39,9 +45,16 @@ set(CPACK_PACKAGE_DIRECTORY "${PROJECT_BINARY_DIR}/package")
 
 if(WIN32)
   # One folder for the user to unpack anywhere: the program, the README, the
-  # licence and the manual as a web page (made with mandoc -T html).
+  # news, the licence and the manual as a web page (made with mandoc -T html).
+  # The text files get Windows line ends, so that every editor shows them.
   install(TARGETS mrl85 RUNTIME DESTINATION .)
-  install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION .)
+  foreach(doc README.md NEWS.md LICENSE)
+    file(READ "${PROJECT_SOURCE_DIR}/${doc}" MRL_DOC)
+    string(REPLACE "\r\n" "\n" MRL_DOC "${MRL_DOC}")
+    string(REPLACE "\n" "\r\n" MRL_DOC "${MRL_DOC}")
+    mrl_write_if_changed("${PROJECT_BINARY_DIR}/doc/${doc}" "${MRL_DOC}")
+    install(FILES "${PROJECT_BINARY_DIR}/doc/${doc}" DESTINATION .)
+  endforeach()
   find_program(MRL_MANDOC mandoc)
   if(MRL_MANDOC)
     set(MRL_MAN_HTML "${PROJECT_BINARY_DIR}/man/mrl85.html")
@@ -50,6 +63,11 @@ if(WIN32)
     if(NOT MRL_MANDOC_STATUS EQUAL 0)
       message(FATAL_ERROR "mandoc -T html failed on the manual page (${MRL_MANDOC_STATUS})")
     endif()
+    # mandoc copies the page's leading comment lines into an HTML comment;
+    # the first, '\" t, only tells man to run tbl and would show as a lone "t".
+    file(READ "${MRL_MAN_HTML}" MRL_HTML)
+    string(REGEX REPLACE "(<!--[^\n]*\n) *t\n" "\\1" MRL_HTML "${MRL_HTML}")
+    file(WRITE "${MRL_MAN_HTML}" "${MRL_HTML}")
     install(FILES "${MRL_MAN_HTML}" DESTINATION .)
   else()
     message(STATUS "mandoc not found: the Windows package will lack the manual (mrl85.html)")
@@ -59,10 +77,26 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME "mrl85-${PROJECT_VERSION}-win64")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
+  # The manual page and the changelog compressed (gzip -9n), the licence as
+  # the copyright file: the layout Debian's policy asks for, used for every
+  # installation so that one set of rules serves both.
   install(TARGETS mrl85 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES "${MRL_MAN_OUT}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE"
+  mrl_write_gzip("${MRL_MAN_OUT}.gz" "${MRL_MAN_PAGE}")
+  install(FILES "${MRL_MAN_OUT}.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  set(MRL_DOC_DIR "${PROJECT_BINARY_DIR}/doc")
+  mrl_debian_changelog("${PROJECT_SOURCE_DIR}/NEWS.md" "${MRL_DOC_DIR}/changelog.gz"
+                       "${CPACK_PACKAGE_CONTACT}" MRL_NEWS_VERSION)
+  if(NOT MRL_NEWS_VERSION STREQUAL PROJECT_VERSION)
+    message(WARNING "NEWS.md has no entry for version ${PROJECT_VERSION} (its newest is ${MRL_NEWS_VERSION})")
+  endif()
+  mrl_debian_copyright("${PROJECT_SOURCE_DIR}/LICENSE" "${MRL_DOC_DIR}/copyright" "${CPACK_PACKAGE_CONTACT}")
+  install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${MRL_DOC_DIR}/changelog.gz" "${MRL_DOC_DIR}/copyright"
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/mrl85)
+
+  # Uninstall: removes the files the last `cmake --install` of this build
+  # wrote, as listed in install_manifest.txt.
+  add_custom_target(uninstall COMMAND "${CMAKE_COMMAND}" -P "${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake"
+                    WORKING_DIRECTORY "${PROJECT_BINARY_DIR}" VERBATIM)
 
   set(CPACK_GENERATOR DEB)
   string(CONCAT CPACK_PACKAGE_DESCRIPTION
