@@ -16,8 +16,8 @@ int last_error, last_warning;
 FileHold out_hold[6];
 int hex_low_kept, hex_high_kept;
 
-std::deque<unit_record> unit_table;
-std::deque<func_record> func_table;
+record_table<unit_record> unit_table;
+record_table<func_record> func_table;
 uint32_t unit_del_count, func_del_count;
 int sec_parse_next, sec_lib_deleted;
 
