@@ -166,10 +166,14 @@ extern uint32_t unit_del_count, func_del_count;
 // record), so that a lookup takes one step; left empty otherwise, and a
 // lookup then searches the ordered table. Adding a record empties it until
 // the table is ordered again.
+// When the ordered table holds each number from the base on exactly once,
+// `direct` is set instead: the record numbered n is the table's record
+// n - base, and no index memory is needed.
 template <class Record>
 struct number_index {
     uint32_t base = 0;
     std::vector<uint32_t> place;
+    bool direct = false;
 };
 extern number_index<unit_record> unit_index;
 extern number_index<func_record> func_index;

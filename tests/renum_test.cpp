@@ -201,18 +201,21 @@ TEST(Renumber, FirstRecordInTableOrderDecidesForTheUnit) {
 }
 
 // Lookups answer from the first record of a number in table order, whether
-// the numbers are dense enough to be indexed by number or so sparse that the
-// ordered table is searched. Every other record of the file is deleted, so
+// each number is there once (the table is its own index), the numbers are
+// dense enough to be indexed by number or so sparse that the ordered table
+// is searched. Every other record of the file is deleted, so
 // records of one number answer differently.
 TEST(Renumber, LookupsAnswerFromTheFirstRecordDenseOrSparse) {
+    enum Way { kDirect, kIndexed, kSearched };
     struct Shape {
         const char* what;
         std::vector<uint32_t> units;  // in reading order
-        bool indexed;
+        Way way;
     };
     const Shape shapes[] = {
-        {"dense", {9, 5, 6, 6, 8, 9, 12, 9, 5}, true},
-        {"sparse", {0x100, 1, 0x10000, 0x100, 0xFFFFFFFE, 0xFFFFFFFF, 1}, false},
+        {"each number once", {7, 5, 6, 9, 8}, kDirect},
+        {"dense", {9, 5, 6, 6, 8, 9, 12, 9, 5}, kIndexed},
+        {"sparse", {0x100, 1, 0x10000, 0x100, 0xFFFFFFFE, 0xFFFFFFFF, 1}, kSearched},
     };
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.what);
@@ -227,8 +230,10 @@ TEST(Renumber, LookupsAnswerFromTheFirstRecordDenseOrSparse) {
         unit_replac();
         func_replace();
         // Make sure both ways of looking up are the ones under test here.
-        ASSERT_EQ(!unit_index.place.empty(), shape.indexed);
-        ASSERT_EQ(!func_index.place.empty(), shape.indexed);
+        ASSERT_EQ(unit_index.direct, shape.way == kDirect);
+        ASSERT_EQ(func_index.direct, shape.way == kDirect);
+        ASSERT_EQ(!unit_index.place.empty(), shape.way == kIndexed);
+        ASSERT_EQ(!func_index.place.empty(), shape.way == kIndexed);
         for (uint32_t no : numbers) {
             const unit_record* u = nullptr;  // the first from the head, as a walk finds it
             for (const unit_record& r : unit_table)

@@ -18,6 +18,10 @@ namespace {
 template <class Record, class Key>
 const Record* first_of(const record_table<Record>& table, const number_index<Record>& index, uint32_t no, Key key) {
     // An index left from tables that have since been emptied is not used.
+    if (index.direct && !table.empty()) {
+        const uint32_t off = no - index.base;  // a number below the base wraps to a large offset
+        return off < table.size() ? &table[off] : nullptr;
+    }
     if (!index.place.empty() && !table.empty()) {
         const uint32_t off = no - index.base;  // a number below the base wraps to a large offset
         const uint32_t at = off < index.place.size() ? index.place[off] : 0;

@@ -46,9 +46,18 @@ void order_by_anchor(record_table<Record>& table, Key key) {
 template <class Record, class Key>
 void index_by_number(const record_table<Record>& table, number_index<Record>& index, Key key) {
     index.place.clear();
+    index.direct = false;
     if (table.empty()) return;
     const uint32_t low = key(table.front());
     const uint64_t span = uint64_t{key(table.back())} - low + 1;
+    index.base = low;
+    if (span == table.size()) {
+        // Ordered, as many records as numbers: direct when none repeats.
+        index.direct = true;
+        for (size_t i = 1; i < table.size() && index.direct; ++i)
+            index.direct = key(table[i]) != key(table[i - 1]);
+        if (index.direct) return;
+    }
     if (span > 2 * uint64_t{table.size()} + 64) return;
     try {
         index.place.assign(span, 0);
@@ -56,7 +65,6 @@ void index_by_number(const record_table<Record>& table, number_index<Record>& in
         index.place.clear();
         return;
     }
-    index.base = low;
     // From the back, so that the first record of each number is the one kept.
     for (size_t i = table.size(); i > 0; --i) index.place[key(table[i - 1]) - low] = static_cast<uint32_t>(i);
 }
@@ -96,6 +104,7 @@ std::vector<std::string_view> unit_names;
 template <class Record, class Make>
 void table_alloc(record_table<Record>& table, number_index<Record>& index, Make make) {
     index.place.clear();
+    index.direct = false;
     try {
         table.push_back(make());
     } catch (const std::bad_alloc&) {
