@@ -33,7 +33,10 @@ MB = 1000 * 1000
 
 
 def inputs(quick):
-    """Base name -> generator arguments. Every base name is free of "."."""
+    """Input -> generator arguments. An input is named by its base name (free
+    of "."), to which the generator's kind adds .hex or .sym, or by its whole
+    file name where a base name has both files (img: a 1 MB program image and
+    a symbol file of a few MB)."""
     scale = 10 if quick else 1
     n_hex = 100 * MB // scale
     n_units = 200000 // scale
@@ -42,6 +45,7 @@ def inputs(quick):
         "hex2n": ["hex", "--bytes", str(2 * n_hex), "--record", "16"],
         "hexw": ["hex", "--bytes", str(n_hex), "--record", "32"],
         "img": ["image"],
+        "img.sym": ["sym", "--units", "8000"],
         "symn": ["sym", "--units", str(n_units)],
         "sym2n": ["sym", "--units", str(2 * n_units)],
         "symh": ["sym", "--units", str(500000 // scale), "--rewrite-heavy"],
@@ -63,14 +67,14 @@ def generate(data, quick):
         gen_hash = hashlib.sha256(f.read()).hexdigest()[:16]
     for base, args in inputs(quick).items():
         ext = ".sym" if args[0] == "sym" else ".hex"
-        path = os.path.join(data, base + ext)
+        path = os.path.join(data, base if "." in base else base + ext)
         stamp_path = path + ".stamp"
         stamp = gen_hash + " " + " ".join(args)
         if os.path.exists(path) and os.path.exists(stamp_path):
             with open(stamp_path) as f:
                 if f.read().strip() == stamp:
                     continue
-        print("generating %s ..." % (base + ext), file=sys.stderr, flush=True)
+        print("generating %s ..." % os.path.basename(path), file=sys.stderr, flush=True)
         subprocess.run([sys.executable, GEN, args[0], path] + args[1:], check=True)
         with open(stamp_path, "w") as f:
             f.write(stamp + "\n")
@@ -140,6 +144,42 @@ def floor_sym(floor, data, base):
     """The floor of the symbol pass: two reads of the file, each finding every
     line end, and every byte written once."""
     return lambda: floor_run(floor, data, ["sym", base + ".sym", "floor.sym"])
+
+
+def spawn_group(data, argvs, runs):
+    """Short runs, started with posix_spawn (less of the measuring script's
+    own time in each figure than with subprocess), each argv in turn, round
+    after round, after two warm-up rounds; an argv ending in ">", FILE writes
+    its standard output to FILE, made anew each run. Returns the wall times
+    of each argv."""
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    times = [[] for _ in argvs]
+    old = os.getcwd()
+    os.chdir(data)
+    try:
+        for r in range(runs + 2):
+            for t, argv in zip(times, argvs):
+                for name in OUTPUTS:
+                    if os.path.exists(name):
+                        os.remove(name)
+                t0 = time.perf_counter()
+                out = devnull
+                if len(argv) > 2 and argv[-2] == ">":
+                    out = os.open(argv[-1], os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
+                    argv = argv[:-2]
+                pid = os.posix_spawnp(argv[0], argv, os.environ, file_actions=[(os.POSIX_SPAWN_DUP2, out, 1)])
+                _, status = os.waitpid(pid, 0)
+                if out != devnull:
+                    os.close(out)
+                wall = time.perf_counter() - t0
+                if status != 0:
+                    sys.exit("%s ended with status %d" % (" ".join(argv), status))
+                if r >= 2:
+                    t.append(wall)
+    finally:
+        os.chdir(old)
+        os.close(devnull)
+    return times
 
 
 def srec_crop(data, src, dst):
@@ -237,7 +277,7 @@ def compare_run(binary, data, base, out, option, traced):
         p = os.path.join(data, name)
         if os.path.exists(p):
             os.remove(p)
-    argv = ["mrl85"] + (["+info"] if traced else []) + [base, "-O" + out, option]
+    argv = ["mrl85"] + (["+info"] if traced else []) + [base, "-O" + out] + ([option] if option else [])
     r = subprocess.run(argv, executable=binary, cwd=data, stdout=subprocess.PIPE)
     files = {}
     for ext in (".hex", ".hxh", ".sym", ".ifd"):
@@ -257,14 +297,21 @@ def compare(binary, other, data, quick):
     """Both binaries on every input; outputs must be byte-identical, and on
     the traced inputs the trace logs too."""
     ok = True
-    for base, args in inputs(quick).items():
+    for name, args in inputs(quick).items():
+        base = name.split(".")[0]
         option = "-S" if args[0] == "sym" else "-H"
         traced = base in TRACED
         results = [compare_run(b, data, base, out, option, traced) for b, out in ((binary, "cmpa"), (other, "cmpb"))]
         same = results[0] == results[1]
         ok = ok and same
-        print("%-6s %s  status %d  %s" % (base, "identical" if same else "DIFFERENT", results[0][0],
+        print("%-7s %s  status %d  %s" % (name, "identical" if same else "DIFFERENT", results[0][0],
                                           " ".join("%s:%s" % (k, v[:12]) for k, v in sorted(results[0][2].items()))))
+    # Both passes in one run, on the 1 MB image and its symbol file.
+    results = [compare_run(b, data, "img", out, None, False) for b, out in ((binary, "cmpa"), (other, "cmpb"))]
+    same = results[0] == results[1]
+    ok = ok and same
+    print("%-7s %s  status %d  %s" % ("img", "identical" if same else "DIFFERENT", results[0][0],
+                                      " ".join("%s:%s" % (k, v[:12]) for k, v in sorted(results[0][2].items()))))
     return ok
 
 
@@ -325,6 +372,18 @@ def main():
     p = pair(data, lambda: srec_crop(data, "img.hex", "crop.hex"), mrl("img", "-H"), runs)
     row("1 MB image (%.1f MB HEX): srec_cat / mrl85" % size_mb(data, "img.hex"), p, ">= 10 x", p.a / p.b >= 10)
 
+    # Real programs are small: a run is then mostly the start of the process.
+    short_runs = max(runs, 60)
+    small = []
+    sym_mb = size_mb(data, "img.sym")
+    for what, a, b in (("start-up: mrl85 -V / cat /dev/null", [binary, "-V"], ["cat", "/dev/null"]),
+                       ("1 MB image, -H (%.1f MB HEX) / cat" % size_mb(data, "img.hex"),
+                        [binary, "img", "-Oout", "-H"], ["cat", "img.hex", ">", "copy.hex"]),
+                       ("1 MB image, both passes (%.1f MB symbol file) / cat of both" % sym_mb,
+                        [binary, "img", "-Oout"], ["cat", "img.hex", "img.sym", ">", "copy.sym"])):
+        ta, tb = spawn_group(data, [a, b], short_runs)
+        small.append((what, ta, tb, 1.2 if "start-up" in what else 1.3))
+
     mem = []
     heavy_units, _ = count_units(data, "symhm.sym")
     for base, opt, what, limit in (("img", "-H", "HEX pass, 1 MB image", 8192),
@@ -338,7 +397,7 @@ def main():
         mem.append(("peak memory, " + what, kib, "<= %d MiB" % (limit // 1024) if limit else "(none)",
                     ("yes" if kib <= limit else "NO") if limit else ""))
 
-    w = max(len(r[0]) for r in rows + mem) + 1
+    w = max(len(r[0]) for r in rows + mem + [(x[0] + " (minimum)",) for x in small]) + 1
     print()
     print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, "measure", "A s", "B s", "A/B", "cpu A/B", "target", "holds"))
     print("-" * (w + 56))
@@ -346,11 +405,19 @@ def main():
         verdict = "" if holds is None else "yes" if holds else "NO"
         print("%-*s %8.3f %8.3f %6.2fx   %6.2fx %10s %6s" % (w, measure, p.a, p.b, p.a / p.b, p.cpu_a / p.cpu_b,
                                                             target, verdict))
+    for what, ta, tb, limit in small:
+        lo, mid = min(ta) / min(tb), statistics.median(ta) / statistics.median(tb)
+        print("%-*s %8.4f %8.4f %6.2fx   %7s %10s %6s" % (w, what + " (median)", statistics.median(ta),
+                                                          statistics.median(tb), mid, "", "<= %.1f x" % limit,
+                                                          "yes" if mid <= limit else "NO"))
+        print("%-*s %8.4f %8.4f %6.2fx   %7s %10s %6s" % (w, what + " (minimum)", min(ta), min(tb), lo, "",
+                                                          "<= %.1f x" % limit, "yes" if lo <= limit else "NO"))
     for what, kib, target, holds in mem:
         print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, what, "%.1f MiB" % (kib / 1024), "", "", "", target, holds))
     print()
     print("A/B: medians of %d alternating runs of A and B, wall time (the targets); cpu A/B: the same" % runs)
-    print("with user + system time. Memory: peak resident set of one run (/usr/bin/time -v).")
+    print("with user + system time. Start-up and 1 MB image: %d alternating runs, median and minimum" % short_runs)
+    print("of each side. Memory: peak resident set of one run (/usr/bin/time -v).")
     print("machine: %s" % machine())
     try:
         print("load average at the end: %s" % " ".join(open("/proc/loadavg").read().split()[:3]))
