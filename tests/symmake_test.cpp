@@ -199,8 +199,8 @@ TEST(SymPassErrors, KeptOutputHoldsEveryLineBeforeTheFailingOne) {
         const char* line;
     };
     const Failing failing[] = {
-        {"", "# LOCAL LABEL FFFFF\n"},         // no such unit
-        {"", "# LOCAL SYMBOL 1\n"},            // a range without "-"
+        {"", "# LOCAL LABEL FFFFF\n"},        // no such unit
+        {"", "# LOCAL SYMBOL 1\n"},           // a range without "-"
         {"# GLOBAL LABEL\nA 1\n", "B ZZ\n"},  // an address that is no number
     };
     testutil::TempDir dir;

@@ -54,8 +54,7 @@ void index_by_number(const record_table<Record>& table, number_index<Record>& in
     if (span == table.size()) {
         // Ordered, as many records as numbers: direct when none repeats.
         index.direct = true;
-        for (size_t i = 1; i < table.size() && index.direct; ++i)
-            index.direct = key(table[i]) != key(table[i - 1]);
+        for (size_t i = 1; i < table.size() && index.direct; ++i) index.direct = key(table[i]) != key(table[i - 1]);
         if (index.direct) return;
     }
     if (span > 2 * uint64_t{table.size()} + 64) return;
@@ -223,8 +222,9 @@ void func_data_make(std::string_view line) {
     uint32_t func_no = hex_to_num(get_token(rest));
     get_token(rest);
     uint32_t unit_no = hex_to_num(get_token(rest));
-    table_alloc(func_table, func_index,
-                [&] { return func_record{func_no, unit_no, static_cast<uint32_t>(func_table.size()), 0, 0}; });
+    table_alloc(func_table, func_index, [&] {
+        return func_record{func_no, unit_no, static_cast<uint32_t>(func_table.size()), 0, 0};
+    });
 }
 
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name) {
