@@ -52,14 +52,14 @@ void unit_runs_build() {
         if (!first_of_number(it, unit_table.begin(), key)) continue;
         const bool joins = above != nullptr && above->delete_mode == 1 && uint64_t{it->unit_no} + 1 == above->unit_no;
         it->run_up = joins ? above->run_up : it->unit_no;
-        above = &*it;
+        above = it;
     }
     const unit_record* below = nullptr;  // first record of the next lower number
     for (auto it = unit_table.begin(); it != unit_table.end(); ++it) {
         if (!first_of_number(it, unit_table.begin(), key)) continue;
         const bool joins = below != nullptr && below->delete_mode == 1 && uint64_t{below->unit_no} + 1 == it->unit_no;
         it->run_down = joins ? below->run_down : it->unit_no;
-        below = &*it;
+        below = it;
     }
 }
 
