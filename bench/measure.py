@@ -5,11 +5,16 @@ Called by bench/run, which builds the binary and installs the tools. Every
 pair is measured in the same run, alternating A, B, A, B, ..., and each side
 is summarised by its median, so a slow moment of the machine hits both sides.
 
-  measure.py --binary PATH --data DIR [--runs N] [--quick]
+  measure.py --binary PATH --floor PATH --data DIR [--runs N] [--quick]
   measure.py --binary PATH --data DIR --compare-with OTHER_BINARY
 
+Each pass is measured against `cat` of the same file and against the floor
+program (bench/floor.cpp), which does only the reads and writes the pass
+needs; the ratio to the floor is the one that means the same on any machine.
+
 --compare-with runs both binaries on every generated input and checks that
-their outputs (files, standard output, exit status) are byte-identical.
+their outputs (files, standard output, exit status) are byte-identical, and
+on the smaller symbol inputs also the trace log of +info.
 """
 import argparse
 import hashlib
@@ -28,7 +33,10 @@ MB = 1000 * 1000
 
 
 def inputs(quick):
-    """Base name -> generator arguments. Every base name is free of "."."""
+    """Input -> generator arguments. An input is named by its base name (free
+    of "."), to which the generator's kind adds .hex or .sym, or by its whole
+    file name where a base name has both files (img: a 1 MB program image and
+    a symbol file of a few MB)."""
     scale = 10 if quick else 1
     n_hex = 100 * MB // scale
     n_units = 200000 // scale
@@ -37,10 +45,18 @@ def inputs(quick):
         "hex2n": ["hex", "--bytes", str(2 * n_hex), "--record", "16"],
         "hexw": ["hex", "--bytes", str(n_hex), "--record", "32"],
         "img": ["image"],
+        "img.sym": ["sym", "--units", "8000"],
         "symn": ["sym", "--units", str(n_units)],
         "sym2n": ["sym", "--units", str(2 * n_units)],
         "symh": ["sym", "--units", str(500000 // scale), "--rewrite-heavy"],
+        "symhm": ["sym", "--units", str(2000000 // scale), "--rewrite-heavy"],
+        "symt": ["sym", "--units", "20000"],
+        "symth": ["sym", "--units", "20000", "--rewrite-heavy"],
     }
+
+
+# Inputs whose trace log (+info) is compared too: small enough for the log.
+TRACED = ("symt", "symth")
 
 
 def generate(data, quick):
@@ -51,14 +67,14 @@ def generate(data, quick):
         gen_hash = hashlib.sha256(f.read()).hexdigest()[:16]
     for base, args in inputs(quick).items():
         ext = ".sym" if args[0] == "sym" else ".hex"
-        path = os.path.join(data, base + ext)
+        path = os.path.join(data, base if "." in base else base + ext)
         stamp_path = path + ".stamp"
         stamp = gen_hash + " " + " ".join(args)
         if os.path.exists(path) and os.path.exists(stamp_path):
             with open(stamp_path) as f:
                 if f.read().strip() == stamp:
                     continue
-        print("generating %s ..." % (base + ext), file=sys.stderr, flush=True)
+        print("generating %s ..." % os.path.basename(path), file=sys.stderr, flush=True)
         subprocess.run([sys.executable, GEN, args[0], path] + args[1:], check=True)
         with open(stamp_path, "w") as f:
             f.write(stamp + "\n")
@@ -73,7 +89,8 @@ def run_mrl(binary, data, base, out, option):
         sys.exit("mrl85 %s -O%s %s ended with status %d" % (base, out, option, r.returncode))
 
 
-OUTPUTS = ("out.hex", "out.hxh", "out.sym", "copy.hex", "copy.sym", "crop.hex")
+OUTPUTS = ("out.hex", "out.hxh", "out.sym", "copy.hex", "copy.sym", "crop.hex", "floor.hex", "floor.hxh",
+           "floor.sym")
 
 
 def timed(data, fn):
@@ -111,6 +128,60 @@ def dd_copy(data, src, dst):
         sys.exit("dd %s failed" % src)
 
 
+def floor_run(floor, data, args):
+    r = subprocess.run([floor] + args, cwd=data)
+    if r.returncode != 0:
+        sys.exit("floor %s failed" % " ".join(args))
+
+
+def floor_hex(floor, data, base):
+    """The floor of the HEX pass: the reads, the search for line ends and the
+    writes of routed records that the pass cannot do without."""
+    return lambda: floor_run(floor, data, ["hex", base + ".hex", "floor.hex", "floor.hxh"])
+
+
+def floor_sym(floor, data, base):
+    """The floor of the symbol pass: two reads of the file, each finding every
+    line end, and every byte written once."""
+    return lambda: floor_run(floor, data, ["sym", base + ".sym", "floor.sym"])
+
+
+def spawn_group(data, argvs, runs):
+    """Short runs, started with posix_spawn (less of the measuring script's
+    own time in each figure than with subprocess), each argv in turn, round
+    after round, after two warm-up rounds; an argv ending in ">", FILE writes
+    its standard output to FILE, made anew each run. Returns the wall times
+    of each argv."""
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    times = [[] for _ in argvs]
+    old = os.getcwd()
+    os.chdir(data)
+    try:
+        for r in range(runs + 2):
+            for t, argv in zip(times, argvs):
+                for name in OUTPUTS:
+                    if os.path.exists(name):
+                        os.remove(name)
+                t0 = time.perf_counter()
+                out = devnull
+                if len(argv) > 2 and argv[-2] == ">":
+                    out = os.open(argv[-1], os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
+                    argv = argv[:-2]
+                pid = os.posix_spawnp(argv[0], argv, os.environ, file_actions=[(os.POSIX_SPAWN_DUP2, out, 1)])
+                _, status = os.waitpid(pid, 0)
+                if out != devnull:
+                    os.close(out)
+                wall = time.perf_counter() - t0
+                if status != 0:
+                    sys.exit("%s ended with status %d" % (" ".join(argv), status))
+                if r >= 2:
+                    t.append(wall)
+    finally:
+        os.chdir(old)
+        os.close(devnull)
+    return times
+
+
 def srec_crop(data, src, dst):
     r = subprocess.run(["srec_cat", src, "-intel", "-crop", "0", "0x10000", "-o", dst, "-intel"],
                        cwd=data, stdout=subprocess.DEVNULL)
@@ -128,14 +199,21 @@ class Pair:
         self.cpu_b = statistics.median(c for _, c in tb)
 
 
+def group(data, fns, runs):
+    """Runs every fn of fns in turn, round after round, after one warm-up
+    round; returns the list of (wall, cpu) times of each."""
+    for fn in fns:
+        timed(data, fn)
+    times = [[] for _ in fns]
+    for _ in range(runs):
+        for t, fn in zip(times, fns):
+            t.append(timed(data, fn))
+    return times
+
+
 def pair(data, a, b, runs):
     """Runs a and b alternately, after one warm-up run of each."""
-    timed(data, a)
-    timed(data, b)
-    ta, tb = [], []
-    for _ in range(runs):
-        ta.append(timed(data, a))
-        tb.append(timed(data, b))
+    ta, tb = group(data, [a, b], runs)
     return Pair(ta, tb)
 
 
@@ -191,38 +269,56 @@ def machine():
         cpu, os.cpu_count() or 0, mem, platform.release(), cxx[0] if cxx else "c++", fstype)
 
 
+def compare_run(binary, data, base, out, option, traced):
+    """One run for compare(): exit status, standard output (with the output
+    name made neutral), the hash of each output file and, when traced, of the
+    trace log without its date line."""
+    for name in [out + ext for ext in (".hex", ".hxh", ".sym")] + ["mrl.ifd"]:
+        p = os.path.join(data, name)
+        if os.path.exists(p):
+            os.remove(p)
+    argv = ["mrl85"] + (["+info"] if traced else []) + [base, "-O" + out] + ([option] if option else [])
+    r = subprocess.run(argv, executable=binary, cwd=data, stdout=subprocess.PIPE)
+    files = {}
+    for ext in (".hex", ".hxh", ".sym", ".ifd"):
+        p = os.path.join(data, ("mrl" if ext == ".ifd" else out) + ext)
+        if os.path.exists(p):
+            with open(p, "rb") as f:
+                text = f.read()
+            if ext == ".ifd":
+                lines = text.split(b"\n")
+                text = b"\n".join(lines[:1] + lines[2:]).replace(out.encode(), b"OUT")
+            files[ext] = hashlib.sha256(text).hexdigest()
+            os.remove(p)
+    return r.returncode, r.stdout.replace(out.encode(), b"OUT"), files
+
+
 def compare(binary, other, data, quick):
-    """Both binaries on every input; outputs must be byte-identical."""
+    """Both binaries on every input; outputs must be byte-identical, and on
+    the traced inputs the trace logs too."""
     ok = True
-    for base, args in inputs(quick).items():
+    for name, args in inputs(quick).items():
+        base = name.split(".")[0]
         option = "-S" if args[0] == "sym" else "-H"
-        results = []
-        for b, out in ((binary, "cmpa"), (other, "cmpb")):
-            for ext in (".hex", ".hxh", ".sym"):
-                p = os.path.join(data, out + ext)
-                if os.path.exists(p):
-                    os.remove(p)
-            r = subprocess.run(["mrl85", base, "-O" + out, option], executable=b, cwd=data,
-                               stdout=subprocess.PIPE)
-            files = {}
-            for ext in (".hex", ".hxh", ".sym"):
-                p = os.path.join(data, out + ext)
-                if os.path.exists(p):
-                    with open(p, "rb") as f:
-                        files[ext] = hashlib.sha256(f.read()).hexdigest()
-                    os.remove(p)
-            stdout = r.stdout.replace(out.encode(), b"OUT")
-            results.append((r.returncode, stdout, files))
+        traced = base in TRACED
+        results = [compare_run(b, data, base, out, option, traced) for b, out in ((binary, "cmpa"), (other, "cmpb"))]
         same = results[0] == results[1]
         ok = ok and same
-        print("%-6s %s  %s" % (base, "identical" if same else "DIFFERENT",
-                                " ".join("%s:%s" % (k, v[:12]) for k, v in sorted(results[0][2].items()))))
+        print("%-7s %s  status %d  %s" % (name, "identical" if same else "DIFFERENT", results[0][0],
+                                          " ".join("%s:%s" % (k, v[:12]) for k, v in sorted(results[0][2].items()))))
+    # Both passes in one run, on the 1 MB image and its symbol file.
+    results = [compare_run(b, data, "img", out, None, False) for b, out in ((binary, "cmpa"), (other, "cmpb"))]
+    same = results[0] == results[1]
+    ok = ok and same
+    print("%-7s %s  status %d  %s" % ("img", "identical" if same else "DIFFERENT", results[0][0],
+                                      " ".join("%s:%s" % (k, v[:12]) for k, v in sorted(results[0][2].items()))))
     return ok
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--binary", required=True)
+    ap.add_argument("--floor")
     ap.add_argument("--data", required=True)
     ap.add_argument("--runs", type=int, default=9)
     ap.add_argument("--quick", action="store_true", help="inputs a tenth of the size, for a smoke test")
@@ -233,6 +329,9 @@ def main():
     generate(data, a.quick)
     if a.compare_with:
         return 0 if compare(binary, os.path.abspath(a.compare_with), data, a.quick) else 1
+    if not a.floor:
+        sys.exit("--floor is needed for measuring")
+    floor = os.path.abspath(a.floor)
 
     runs = max(a.runs, 5)
     mrl = lambda base, opt: (lambda: run_mrl(binary, data, base, "out", opt))
@@ -241,40 +340,64 @@ def main():
     def row(measure, p, target, holds):
         rows.append((measure, p, target, holds))
 
-    print("measuring (median of %d alternating runs per pair) ..." % runs, file=sys.stderr, flush=True)
+    def against_floor(what, base, opt, floor_fn, copy, limit):
+        """mrl85, its floor and cat in turn: mrl85 / floor (the target),
+        mrl85 / cat and floor / cat."""
+        ext = ".sym" if opt == "-S" else ".hex"
+        t_mrl, t_floor, t_cat = group(data, [mrl(base, opt), floor_fn(floor, data, base),
+                                             lambda: cat_copy(data, base + ext, copy)], runs)
+        p = Pair(t_mrl, t_floor)
+        row(what + " / floor", p, "<= %.2f x" % limit, p.a / p.b <= limit)
+        row(what + " / cat", Pair(t_mrl, t_cat), "", None)
+        row("  floor / cat", Pair(t_floor, t_cat), "", None)
+
+    print("measuring (median of %d alternating runs per group) ..." % runs, file=sys.stderr, flush=True)
     for base, label in (("hexn", "16-byte records"), ("hexw", "32-byte records")):
-        p = pair(data, mrl(base, "-H"), lambda b=base: cat_copy(data, b + ".hex", "copy.hex"), runs)
-        row("HEX pass, %.0f MB, %s / cat" % (size_mb(data, base + ".hex"), label), p, "<= 1.5 x",
-            p.a / p.b <= 1.5)
+        against_floor("HEX pass, %.0f MB, %s" % (size_mb(data, base + ".hex"), label), base, "-H", floor_hex,
+                      "copy.hex", 1.15)
     p = pair(data, lambda: dd_copy(data, "hexn.hex", "copy.hex"), lambda: cat_copy(data, "hexn.hex", "copy.hex"),
              runs)
     row("(for scale) dd bs=128K copy, %.0f MB / cat" % size_mb(data, "hexn.hex"), p, "", None)
     units, funcs = count_units(data, "symn.sym")
-    p = pair(data, mrl("symn", "-S"), lambda: cat_copy(data, "symn.sym", "copy.sym"), runs)
-    row("symbol pass, %.0f MB, %d unit lines, %d functions / cat" % (size_mb(data, "symn.sym"), units, funcs),
-        p, "<= 5 x", p.a / p.b <= 5.0)
-    p = pair(data, mrl("symh", "-S"), lambda: cat_copy(data, "symh.sym", "copy.sym"), runs)
-    row("symbol pass, rewrite-heavy, %.0f MB / cat" % size_mb(data, "symh.sym"), p, "<= 8 x", p.a / p.b <= 8.0)
+    against_floor("symbol pass, %.0f MB, %d unit lines, %d functions" % (size_mb(data, "symn.sym"), units, funcs),
+                  "symn", "-S", floor_sym, "copy.sym", 1.6)
+    against_floor("symbol pass, rewrite-heavy, %.0f MB" % size_mb(data, "symh.sym"), "symh", "-S", floor_sym,
+                  "copy.sym", 2.5)
     p = pair(data, mrl("hex2n", "-H"), mrl("hexn", "-H"), runs)
     row("HEX pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "hex2n.hex"), size_mb(data, "hexn.hex")), p,
-        "<= 2.2 x", p.a / p.b <= 2.2)
+        "<= 2.20 x", p.a / p.b <= 2.2)
     p = pair(data, mrl("sym2n", "-S"), mrl("symn", "-S"), runs)
     row("symbol pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "sym2n.sym"), size_mb(data, "symn.sym")), p,
-        "<= 2.2 x", p.a / p.b <= 2.2)
+        "<= 2.20 x", p.a / p.b <= 2.2)
     p = pair(data, lambda: srec_crop(data, "img.hex", "crop.hex"), mrl("img", "-H"), runs)
     row("1 MB image (%.1f MB HEX): srec_cat / mrl85" % size_mb(data, "img.hex"), p, ">= 10 x", p.a / p.b >= 10)
 
+    # Real programs are small: a run is then mostly the start of the process.
+    short_runs = max(runs, 60)
+    small = []
+    sym_mb = size_mb(data, "img.sym")
+    for what, a, b in (("start-up: mrl85 -V / cat /dev/null", [binary, "-V"], ["cat", "/dev/null"]),
+                       ("1 MB image, -H (%.1f MB HEX) / cat" % size_mb(data, "img.hex"),
+                        [binary, "img", "-Oout", "-H"], ["cat", "img.hex", ">", "copy.hex"]),
+                       ("1 MB image, both passes (%.1f MB symbol file) / cat of both" % sym_mb,
+                        [binary, "img", "-Oout"], ["cat", "img.hex", "img.sym", ">", "copy.sym"])):
+        ta, tb = spawn_group(data, [a, b], short_runs)
+        small.append((what, ta, tb, 1.2 if "start-up" in what else 1.3))
+
     mem = []
+    heavy_units, _ = count_units(data, "symhm.sym")
     for base, opt, what, limit in (("img", "-H", "HEX pass, 1 MB image", 8192),
                                    ("hexn", "-H", "HEX pass, N", 8192),
                                    ("hex2n", "-H", "HEX pass, 2N", 8192),
                                    ("symn", "-S", "symbol pass, N (%d unit lines)" % units, 65536),
-                                   ("sym2n", "-S", "symbol pass, 2N", None)):
+                                   ("sym2n", "-S", "symbol pass, 2N", None),
+                                   ("symhm", "-S", "symbol pass, rewrite-heavy, %.0f MB, %d unit lines" %
+                                    (size_mb(data, "symhm.sym"), heavy_units), 122880)):
         kib = peak_kib(binary, data, base, "out", opt)
         mem.append(("peak memory, " + what, kib, "<= %d MiB" % (limit // 1024) if limit else "(none)",
                     ("yes" if kib <= limit else "NO") if limit else ""))
 
-    w = max(len(r[0]) for r in rows + mem) + 1
+    w = max(len(r[0]) for r in rows + mem + [(x[0] + " (minimum)",) for x in small]) + 1
     print()
     print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, "measure", "A s", "B s", "A/B", "cpu A/B", "target", "holds"))
     print("-" * (w + 56))
@@ -282,12 +405,24 @@ def main():
         verdict = "" if holds is None else "yes" if holds else "NO"
         print("%-*s %8.3f %8.3f %6.2fx   %6.2fx %10s %6s" % (w, measure, p.a, p.b, p.a / p.b, p.cpu_a / p.cpu_b,
                                                             target, verdict))
+    for what, ta, tb, limit in small:
+        lo, mid = min(ta) / min(tb), statistics.median(ta) / statistics.median(tb)
+        print("%-*s %8.4f %8.4f %6.2fx   %7s %10s %6s" % (w, what + " (median)", statistics.median(ta),
+                                                          statistics.median(tb), mid, "", "<= %.1f x" % limit,
+                                                          "yes" if mid <= limit else "NO"))
+        print("%-*s %8.4f %8.4f %6.2fx   %7s %10s %6s" % (w, what + " (minimum)", min(ta), min(tb), lo, "",
+                                                          "<= %.1f x" % limit, "yes" if lo <= limit else "NO"))
     for what, kib, target, holds in mem:
         print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, what, "%.1f MiB" % (kib / 1024), "", "", "", target, holds))
     print()
     print("A/B: medians of %d alternating runs of A and B, wall time (the targets); cpu A/B: the same" % runs)
-    print("with user + system time. Memory: peak resident set of one run (/usr/bin/time -v).")
+    print("with user + system time. Start-up and 1 MB image: %d alternating runs, median and minimum" % short_runs)
+    print("of each side. Memory: peak resident set of one run (/usr/bin/time -v).")
     print("machine: %s" % machine())
+    try:
+        print("load average at the end: %s" % " ".join(open("/proc/loadavg").read().split()[:3]))
+    except OSError:
+        pass
     return 0
 
 

@@ -111,11 +111,14 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-  # The dependencies on the C and C++ runtime are computed from the binary when
-  # dpkg-shlibdeps (package dpkg-dev) is there, otherwise named by hand.
+  # The dependencies on the shared runtime are computed from the binary when
+  # dpkg-shlibdeps (package dpkg-dev) is there, otherwise named by hand: the
+  # C library alone when the C++ runtime is linked in (CMakeLists.txt).
   find_program(MRL_DPKG_SHLIBDEPS dpkg-shlibdeps)
   if(MRL_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  elseif(MRL_STATIC_CXX_RUNTIME)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
   else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
   endif()

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "mrl_version.h"
 #include "run/platform.h"
 #include "run/textfile.h"
+#include "sym/record_table.h"
 
 // printf-style checking of a function's format and arguments, where the
 // compiler offers it (GCC and Clang); other compilers take the plain
@@ -136,6 +136,9 @@ struct made_file {
     volatile std::sig_atomic_t live;  // 1 from the file's creation until it is renamed or removed
 };
 extern made_file made[6];
+// The place an exhausted memory is reported at: L_NO_MEMORY while the
+// tables grow, L_OUT_OF_MEMORY elsewhere.
+extern int memory_place;
 // Set by the HEX pass: 1 when it kept its output HEX file (low data was
 // written) and when it kept its high HEX file. In place, only a kept output
 // replaces anything.
@@ -143,44 +146,48 @@ extern int hex_low_kept, hex_high_kept;
 
 // The unit and function tables. Records are kept in table order: ascending
 // number, and among equal numbers in the order the insertion rule gives.
+// Records are small, since a large file has millions of them.
 struct unit_record {
     uint32_t unit_no;
-    uint32_t seq;                   // reading order, for the insertion rule
-    std::string_view section_name;  // a copy of the name, kept for the whole run
+    uint32_t seq;  // reading order: for the insertion rule, and the name (unit_name)
     uint32_t start_addr;
     uint32_t length;
-    int delete_mode;
     uint32_t new_unit_no;
     // In the first record of each unit number: the highest and the lowest
     // number of the run of consecutive, present, deleted unit numbers that
     // holds it, or its own number. A walk over unit numbers jumps over such a
     // run in one step.
     uint32_t run_up, run_down;
+    uint8_t delete_mode;
+    uint8_t section_e;  // the section name is "E" or "e"
 };
 
+// The new unit number of a function is that of its unit (unit_new_number).
 struct func_record {
     uint32_t func_no;
     uint32_t unit_no;
-    int delete_mode;
+    uint32_t seq;  // reading order, for the insertion rule
     uint32_t new_func_no;
-    uint32_t new_unit_no;
-    uint32_t seq;
+    uint8_t delete_mode;
 };
 
-// Deques: a table grows in fixed chunks, so growing never copies it and a
-// record never moves.
-extern std::deque<unit_record> unit_table;
-extern std::deque<func_record> func_table;
+extern record_table<unit_record> unit_table;
+extern record_table<func_record> func_table;
 extern uint32_t unit_del_count, func_del_count;
-// The first record of each number in its table: place[n - base] is the
-// first record numbered n, or null. Built by table_order when the numbers are
-// dense (at most about two slots for each record), so that a lookup takes one
-// step; left empty otherwise, and a lookup then searches the ordered table.
-// Adding a record empties it until the table is ordered again.
+// The first record of each number in its table: place[n - base] is one more
+// than the place in the table of the first record numbered n, or 0. Built by
+// table_order when the numbers are dense (at most about two slots for each
+// record), so that a lookup takes one step; left empty otherwise, and a
+// lookup then searches the ordered table. Adding a record empties it until
+// the table is ordered again.
+// When the ordered table holds each number from the base on exactly once,
+// `direct` is set instead: the record numbered n is the table's record
+// n - base, and no index memory is needed.
 template <class Record>
 struct number_index {
     uint32_t base = 0;
-    std::vector<const Record*> place;
+    std::vector<uint32_t> place;
+    bool direct = false;
 };
 extern number_index<unit_record> unit_index;
 extern number_index<func_record> func_index;
@@ -379,6 +386,7 @@ void sec_func_read();
 bool sec_data_make(std::string_view& line, bool& more);
 void func_data_make(std::string_view line);
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name);
+std::string_view unit_name(const unit_record& r);
 void table_order();
 void table_dump();
 const unit_record* unit_head();
@@ -390,6 +398,8 @@ void func_replace();
 int unit_search(uint32_t unit_no, uint32_t* new_unit_no);
 uint32_t unit_deleted_run_end(uint32_t unit_no, int step);
 int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no);
+// The new number of the unit `unit_no` (its first record), 0 when it has none.
+uint32_t unit_new_number(uint32_t unit_no);
 
 // sym/: conversion driver
 void sym_make();

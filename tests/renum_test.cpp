@@ -12,7 +12,7 @@ using symtest::to_stderr;
 
 // Fills the tables without renumbering them.
 void fill(std::initializer_list<symtest::Unit> units, std::initializer_list<symtest::Func> funcs = {}) {
-    for (const symtest::Unit& u : units) unit_record_set(u.no, u.start, u.length, u.name);
+    symtest::add_units(units);
     for (const symtest::Func& f : funcs)
         func_data_make("# FUNC " + symtest::hex(f.no) + " x " + symtest::hex(f.unit) + "\n");
     table_order();
@@ -110,9 +110,9 @@ TEST(Renumber, EmptyHighUnitIsTracedLikeSectionE) {
 TEST(Renumber, NewNumbersAreTracedInDecimalAndUnitsInLowerCaseHex) {
     symtest::reset();
     fill({{1, 0, 0, "E"}});
+    symtest::Trace trace;
     for (uint32_t no = 2; no <= 0xB; ++no) unit_record_set(no, 0, 0, "P");
     table_order();
-    symtest::Trace trace;
     unit_replac();
     EXPECT_NE(trace.text().find("Unit = 000b  Section name = P  Start addr. = 00000000  Length = 00000000\n"
                                 "[ Unit No Delete ]\n"
@@ -201,18 +201,21 @@ TEST(Renumber, FirstRecordInTableOrderDecidesForTheUnit) {
 }
 
 // Lookups answer from the first record of a number in table order, whether
-// the numbers are dense enough to be indexed by number or so sparse that the
-// ordered table is searched. Every other record of the file is deleted, so
+// each number is there once (the table is its own index), the numbers are
+// dense enough to be indexed by number or so sparse that the ordered table
+// is searched. Every other record of the file is deleted, so
 // records of one number answer differently.
 TEST(Renumber, LookupsAnswerFromTheFirstRecordDenseOrSparse) {
+    enum Way { kDirect, kIndexed, kSearched };
     struct Shape {
         const char* what;
         std::vector<uint32_t> units;  // in reading order
-        bool indexed;
+        Way way;
     };
     const Shape shapes[] = {
-        {"dense", {9, 5, 6, 6, 8, 9, 12, 9, 5}, true},
-        {"sparse", {0x100, 1, 0x10000, 0x100, 0xFFFFFFFE, 0xFFFFFFFF, 1}, false},
+        {"each number once", {7, 5, 6, 9, 8}, kDirect},
+        {"dense", {9, 5, 6, 6, 8, 9, 12, 9, 5}, kIndexed},
+        {"sparse", {0x100, 1, 0x10000, 0x100, 0xFFFFFFFE, 0xFFFFFFFF, 1}, kSearched},
     };
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.what);
@@ -227,8 +230,10 @@ TEST(Renumber, LookupsAnswerFromTheFirstRecordDenseOrSparse) {
         unit_replac();
         func_replace();
         // Make sure both ways of looking up are the ones under test here.
-        ASSERT_EQ(!unit_index.place.empty(), shape.indexed);
-        ASSERT_EQ(!func_index.place.empty(), shape.indexed);
+        ASSERT_EQ(unit_index.direct, shape.way == kDirect);
+        ASSERT_EQ(func_index.direct, shape.way == kDirect);
+        ASSERT_EQ(!unit_index.place.empty(), shape.way == kIndexed);
+        ASSERT_EQ(!func_index.place.empty(), shape.way == kIndexed);
         for (uint32_t no : numbers) {
             const unit_record* u = nullptr;  // the first from the head, as a walk finds it
             for (const unit_record& r : unit_table)
@@ -237,7 +242,9 @@ TEST(Renumber, LookupsAnswerFromTheFirstRecordDenseOrSparse) {
             for (const func_record& r : func_table)
                 if (f == nullptr && r.func_no == no) f = &r;
             EXPECT_EQ(unit_answer(no), (Answer{u->delete_mode, u->new_unit_no})) << no;
-            EXPECT_EQ(func_answer(no), (FuncAnswer{f->delete_mode, f->new_func_no, f->new_unit_no})) << no;
+            // Function `no` lies in unit `no`: a kept one takes that unit's new number.
+            const uint32_t new_unit = f->delete_mode == 1 ? 0 : u->new_unit_no;
+            EXPECT_EQ(func_answer(no), (FuncAnswer{f->delete_mode, f->new_func_no, new_unit})) << no;
         }
     }
 }

@@ -325,6 +325,20 @@ TEST(SectionInformation, OnlyABlankLedLineContinuesALibraryLine) {
     });
 }
 
+// A library line holds ".LIB" in any letter case, wherever it stands; what
+// only comes close names none, and the blank-led line after it is parsed.
+TEST(SectionInformation, LibraryNameInAnyLetterCase) {
+    five_units();
+    check({
+        {sec_chg, "0003 P ..lIb\n", nullptr},  // after another dot
+        {sec_chg, " continued\n", nullptr},
+        {sec_chg, "0003 P x.LI\n", nullptr},  // cut off by the line end
+        {sec_chg, " 0005 P\n", "0003 P\n"},
+        {sec_chg, "0003 P x.L1B x. LIB\n", nullptr},
+        {sec_chg, " 0005 P\n", "0003 P\n"},
+    });
+}
+
 // The block ends (the pass calls sec_block_end at a blank line or a header):
 // a library line at its end has no continuation, and the next line that
 // reaches the rewriter, in a later block, is parsed.

@@ -179,6 +179,47 @@ TEST_F(SymPass, BlockCopyAndLineByLineAgree) {
     }
 }
 
+// A format error in the rewriting pass with the trace on keeps the output for
+// inspection. It must hold every line handled before the failing one, exactly
+// as a run over those lines alone writes them: copied data lines, a blank
+// line, a dropped block, lines a rewriter keeps as they are, rebuilt lines,
+// and a file of several blocks. The failing line is a header or a data line.
+TEST(SymPassErrors, KeptOutputHoldsEveryLineBeforeTheFailingOne) {
+    const std::string head =
+        "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 m.o\n0002 P 0 0 0 00010000 10 m.o\n\n# FUNC 1 f 1 0\n";
+    const std::string befores[] = {
+        head + "# SOURCE 1 a.c\n  000A _crc16\n  764 007A73\n\n",
+        head + "# LOCAL LABEL 2\nx 1\ny 2\n",
+        head + "# GLOBAL SYMBOL\ns 1\nt 2\n",
+        head + "# GLOBAL LABEL\nA 100\nB 10000\n",
+        varied_sym(1),
+    };
+    struct Failing {
+        const char* lead;  // lines that are handled before the failing one
+        const char* line;
+    };
+    const Failing failing[] = {
+        {"", "# LOCAL LABEL FFFFF\n"},        // no such unit
+        {"", "# LOCAL SYMBOL 1\n"},           // a range without "-"
+        {"# GLOBAL LABEL\nA 1\n", "B ZZ\n"},  // an address that is no number
+    };
+    testutil::TempDir dir;
+    for (const std::string& before : befores) {
+        for (const Failing& f : failing) {
+            const std::string lines = before + f.lead;
+            testutil::spit(dir / "good.sym", lines);
+            ASSERT_EQ(testutil::run(dir.path(), {"good", "-Ogood_out", "-S"}).status, 0);
+            testutil::spit(dir / "bad.sym", lines + f.line + "after 1\n");
+            const testutil::Outcome r = testutil::run(dir.path(), {"+info", "bad", "-Obad_out", "-S"});
+            EXPECT_EQ(r.status, 3) << f.line;
+            EXPECT_TRUE(testutil::slurp(dir / "bad_out.sym") == testutil::slurp(dir / "good_out.sym"))
+                << "before " << f.line << "after " << before.substr(0, 60);
+            fs::remove(dir / "bad_out.sym");
+            fs::remove(dir / "mrl.ifd");
+        }
+    }
+}
+
 // A line that a rewriter needs is held whole, so memory bounds its length:
 // a 64 MB GLOBAL LABEL line under a limit that a small file runs in with
 // 16 MB to spare ends with error 4 and status 3, and the run in place leaves

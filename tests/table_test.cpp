@@ -29,7 +29,7 @@ protected:
 std::string units_as_text() {
     std::string s;
     for (const unit_record& r : unit_table)
-        s += symtest::hex(r.unit_no) + " " + std::string(r.section_name) + " " + symtest::hex(r.start_addr) + " " +
+        s += symtest::hex(r.unit_no) + " " + std::string(unit_name(r)) + " " + symtest::hex(r.start_addr) + " " +
              symtest::hex(r.length) + "\n";
     return s;
 }
@@ -107,6 +107,7 @@ TEST_F(FirstPass, HeaderRightAfterABlockOpensTheNextBlock) {
 // longer than the reader's block gives one record with all its fields, and
 // a "#" inside a long line, even at the start of a block, is no header.
 TEST_F(FirstPass, LongLinesAreReadWhole) {
+    symtest::Trace trace;
     const std::string pad(kTextBlock, 'n');
     read(
         "# SECTION INFORMATION\n"
@@ -131,10 +132,10 @@ TEST_F(FirstPass, LongLinesAreReadWhole) {
         "\n"
         "# FUNC 4 x 1\n");
     ASSERT_EQ(unit_table.size(), 2u);
-    EXPECT_EQ(unit_table[0].section_name, pad);
+    EXPECT_EQ(unit_name(unit_table[0]), pad);
     EXPECT_EQ(unit_table[0].start_addr, 0x100u);
     EXPECT_EQ(unit_table[0].length, 0x10u);
-    EXPECT_EQ(unit_table[1].section_name, "Q");
+    EXPECT_EQ(unit_name(unit_table[1]), "Q");
     EXPECT_EQ(unit_table[1].length, 0x20u);
     std::string funcs;
     for (const func_record& r : func_table) funcs += symtest::hex(r.func_no) + "/" + symtest::hex(r.unit_no) + " ";
@@ -167,15 +168,17 @@ TEST_F(FirstPass, FormatErrorsInNumberFields) {
             << c.text;
 }
 
-// Names the records by the line they were read from.
+// Names the records by the line they were read from (the section names are
+// kept while the trace is on).
 std::string order_of_units() {
     std::string s;
-    for (const unit_record& r : unit_table) s += std::string(r.section_name) + " ";
+    for (const unit_record& r : unit_table) s += std::string(unit_name(r)) + " ";
     return s;
 }
 
 TEST(TableOrder, EqualKeysBelowTheAnchorComeInReverseReadingOrder) {
     symtest::reset();
+    symtest::Trace trace;
     // Units 5, 3, 5, 3, 7 in this order; the first unit 5 is the anchor.
     unit_record_set(5, 0x100, 0x10, "line1");
     unit_record_set(3, 0x200, 0x10, "line2");
@@ -199,12 +202,14 @@ TEST(TableOrder, EqualKeysBelowTheAnchorComeInReverseReadingOrder) {
 
 TEST(TableOrder, AscendingInputKeepsReadingOrderDescendingReversesEqualKeys) {
     symtest::reset();
+    symtest::Trace trace;
     for (const char* name : {"a", "b"}) unit_record_set(1, 0, 0, name);
     for (const char* name : {"c", "d"}) unit_record_set(2, 0, 0, name);
     table_order();
     EXPECT_EQ(order_of_units(), "a b c d ");
 
     symtest::reset();
+    symtest::Trace again;
     unit_record_set(3, 0, 0, "a");
     for (const char* name : {"b", "c"}) unit_record_set(2, 0, 0, name);
     for (const char* name : {"d", "e"}) unit_record_set(1, 0, 0, name);

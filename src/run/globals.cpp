@@ -15,10 +15,11 @@ long long start_time;
 int last_error, last_warning;
 FileHold out_hold[6];
 made_file made[6];
+int memory_place;
 int hex_low_kept, hex_high_kept;
 
-std::deque<unit_record> unit_table;
-std::deque<func_record> func_table;
+record_table<unit_record> unit_table;
+record_table<func_record> func_table;
 uint32_t unit_del_count, func_del_count;
 int sec_parse_next, sec_lib_deleted;
 
@@ -39,6 +40,7 @@ void init_globals() {
         m.live = 0;
     }
     hex_low_kept = hex_high_kept = 0;
+    memory_place = L_OUT_OF_MEMORY;
     unit_table.clear();
     func_table.clear();
     unit_del_count = func_del_count = 0;

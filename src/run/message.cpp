@@ -40,22 +40,27 @@ const char* const version_lines[] = {" HEX, SYM file converter for ", "ZQ50 Seri
 
 const char* const usage_lines[] = {"\n  Usage: ", "mrl85", " Input-filename -Ooutput-filename [-S or -H]<cr>\n\n"};
 
-// Puts `arg` into the "%s" of a message text. The argument comes from the
-// command line or a file, so it is inserted as text and never read as a format.
-std::string fill_in(const char* text, std::string_view arg) {
-    std::string s(text);
-    size_t at = s.find("%s");
-    if (at != std::string::npos) s.replace(at, 2, arg);
-    return s;
+// Writes `prefix`, then the message `text` with `arg` in its "%s", to `fp`
+// and flushes it. The argument comes from the command line or a file, so it
+// is written as text and never read as a format. Nothing is allocated: the
+// message that memory has run out must get out too.
+void put_message(std::FILE* fp, const char* prefix, const char* text, std::string_view arg) {
+    const std::string_view t(text);
+    const size_t at = t.find("%s");
+    std::fputs(prefix, fp);
+    if (at == std::string_view::npos) {
+        std::fwrite(t.data(), 1, t.size(), fp);
+    } else {
+        std::fwrite(t.data(), 1, at, fp);
+        std::fwrite(arg.data(), 1, arg.size(), fp);
+        std::fwrite(t.data() + at + 2, 1, t.size() - at - 2, fp);
+    }
+    std::fflush(fp);
 }
 
 void show_message(const char* prefix, const char* text, std::string_view arg) {
-    std::string line = std::string(prefix) + fill_in(text, arg);
-    out_text(line);
-    if (trace_on()) {
-        std::fwrite(line.data(), 1, line.size(), trace_fp);
-        std::fflush(trace_fp);
-    }
+    put_message(stdout, prefix, text, arg);
+    if (trace_on()) put_message(trace_fp, prefix, text, arg);
 }
 
 }  // namespace

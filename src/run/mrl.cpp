@@ -163,10 +163,11 @@ void on_interrupt(int sig) {
 
 namespace {
 
-// Memory kept in reserve from the start and given back when an allocation
-// fails: the failure is then reported as error 4 with room to spare for the
-// message and for the exception that carries it, where without it even the
-// exception could not be made and the run would abort.
+// Memory kept in reserve from the start. When an allocation fails, the
+// reserve is given back and the allocation tried again; when it fails once
+// more, the run ends with error 4 right there, without an exception, which
+// might itself find no memory and abort the run. The message and the
+// clean-up allocate nothing.
 char* memory_reserve;
 
 void on_no_memory() {
@@ -176,6 +177,8 @@ void on_no_memory() {
         return;
     }
     std::set_new_handler(nullptr);
+    error_msg(E_NO_MEMORY);
+    error_exit(kStatusFormat, memory_place);
 }
 
 }  // namespace
@@ -188,7 +191,7 @@ void on_no_memory() {
 int main(int argc, char** argv) {
     std_streams_open();
     write_signals_ignore();
-    memory_reserve = static_cast<char*>(std::malloc(size_t{1} << 18));
+    memory_reserve = static_cast<char*>(std::malloc(size_t{1} << 16));
     std::set_new_handler(on_no_memory);
     init_globals();
     interrupts_install(on_interrupt);

@@ -128,6 +128,17 @@ int file_keep_aside(const std::string& name, const std::string& aside);
 // step (also a read-only one). False on failure.
 bool file_replace(const std::string& from, const std::string& to);
 
+// Memory for a table that grows in large steps: a block of `new_bytes` that
+// begins with the `old_bytes` of `old` (null: none), or null when there is no
+// such memory, `old` then left as it was. The old block is given back. Where
+// the platform offers them, a block of 2 MiB or more is backed by huge pages,
+// so that a growing table takes its memory in a few large faults instead of
+// one per 4 KiB page, and it is grown without being copied.
+void* table_memory_grow(void* old, size_t old_bytes, size_t new_bytes);
+
+// Gives back a block of table_memory_grow.
+void table_memory_free(void* block, size_t bytes);
+
 // Brings the directory that holds the file `name` (its renames) to stable
 // storage where the platform can; failures are ignored.
 void dir_sync(const std::string& name);

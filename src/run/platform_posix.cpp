@@ -3,11 +3,13 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "run/platform.h"
 
@@ -212,6 +214,47 @@ bool file_stamp(std::FILE* fp, FileStamp* stamp) {
     stamp->size = static_cast<uint64_t>(st.st_size);
     stamp->mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return true;
+}
+
+// Huge pages cover only whole, aligned 2 MiB stretches of a block, so a
+// block of that size or more is placed on such a boundary: a larger
+// mapping is made and what lies before and after the aligned block is given
+// back.
+void* table_memory_grow(void* old, size_t old_bytes, size_t new_bytes) {
+    constexpr size_t kHuge = size_t{2} << 20;
+#ifdef __linux__
+    // A block that is already of huge-page size grows where it lies or moves
+    // with its pages, without a copy.
+    if (old != nullptr && old_bytes >= kHuge) {
+        void* p = mremap(old, old_bytes, new_bytes, MREMAP_MAYMOVE);
+        if (p == MAP_FAILED) return nullptr;
+        madvise(p, new_bytes, MADV_HUGEPAGE);
+        return p;
+    }
+#endif
+    const size_t extra = new_bytes >= kHuge ? kHuge : 0;
+    void* m = mmap(nullptr, new_bytes + extra, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) return nullptr;
+    char* p = static_cast<char*>(m);
+    if (extra != 0) {
+        char* const aligned = p + ((kHuge - reinterpret_cast<uintptr_t>(p) % kHuge) % kHuge);
+        if (aligned > p) munmap(p, static_cast<size_t>(aligned - p));
+        if (aligned + new_bytes < p + new_bytes + extra)
+            munmap(aligned + new_bytes, static_cast<size_t>(p + new_bytes + extra - (aligned + new_bytes)));
+        p = aligned;
+#ifdef MADV_HUGEPAGE
+        madvise(p, new_bytes, MADV_HUGEPAGE);
+#endif
+    }
+    if (old != nullptr) {
+        std::memcpy(p, old, old_bytes);
+        munmap(old, old_bytes);
+    }
+    return p;
+}
+
+void table_memory_free(void* block, size_t bytes) {
+    if (block != nullptr) munmap(block, bytes);
 }
 
 #endif

@@ -397,4 +397,20 @@ bool file_stamp(std::FILE* fp, FileStamp* stamp) {
     return true;
 }
 
+// Committed memory of the process's own; large pages need a privilege that
+// a user's run does not have, so the pages are the ordinary ones.
+void* table_memory_grow(void* old, size_t old_bytes, size_t new_bytes) {
+    void* p = VirtualAlloc(nullptr, new_bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (p == nullptr) return nullptr;
+    if (old != nullptr) {
+        std::memcpy(p, old, old_bytes);
+        VirtualFree(old, 0, MEM_RELEASE);
+    }
+    return p;
+}
+
+void table_memory_free(void* block, size_t) {
+    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+}
+
 #endif

@@ -16,11 +16,16 @@ namespace {
 // The first record with number `no` in the ordered table, or null: from the
 // index by number when there is one for this table, else by binary search.
 template <class Record, class Key>
-const Record* first_of(const std::deque<Record>& table, const number_index<Record>& index, uint32_t no, Key key) {
+const Record* first_of(const record_table<Record>& table, const number_index<Record>& index, uint32_t no, Key key) {
     // An index left from tables that have since been emptied is not used.
+    if (index.direct && !table.empty()) {
+        const uint32_t off = no - index.base;  // a number below the base wraps to a large offset
+        return off < table.size() ? &table[off] : nullptr;
+    }
     if (!index.place.empty() && !table.empty()) {
         const uint32_t off = no - index.base;  // a number below the base wraps to a large offset
-        return off < index.place.size() ? index.place[off] : nullptr;
+        const uint32_t at = off < index.place.size() ? index.place[off] : 0;
+        return at != 0 ? &table[at - 1] : nullptr;
     }
     auto it = std::lower_bound(table.begin(), table.end(), no, [&](const Record& r, uint32_t n) { return key(r) < n; });
     if (it == table.end() || key(*it) != no) return nullptr;
@@ -47,14 +52,14 @@ void unit_runs_build() {
         if (!first_of_number(it, unit_table.begin(), key)) continue;
         const bool joins = above != nullptr && above->delete_mode == 1 && uint64_t{it->unit_no} + 1 == above->unit_no;
         it->run_up = joins ? above->run_up : it->unit_no;
-        above = &*it;
+        above = it;
     }
     const unit_record* below = nullptr;  // first record of the next lower number
     for (auto it = unit_table.begin(); it != unit_table.end(); ++it) {
         if (!first_of_number(it, unit_table.begin(), key)) continue;
         const bool joins = below != nullptr && below->delete_mode == 1 && uint64_t{below->unit_no} + 1 == it->unit_no;
         it->run_down = joins ? below->run_down : it->unit_no;
-        below = &*it;
+        below = it;
     }
 }
 
@@ -67,12 +72,12 @@ void unit_replac() {
         const bool first = first_of_number(it, unit_table.begin(), [](const unit_record& u) { return u.unit_no; });
         if (trace_on()) {
             trace_fmt("Unit = %04x  Section name = ", r.unit_no);
-            trace_str(r.section_name);
+            trace_str(unit_name(r));
             trace_fmt("  Start addr. = %08lX  Length = %08lX\n", static_cast<unsigned long>(r.start_addr),
                       static_cast<unsigned long>(r.length));
         }
         if (r.length == 0) {
-            if (r.section_name == "E" || r.section_name == "e" || r.start_addr > 0xFFFF) {
+            if (r.section_e != 0 || r.start_addr > 0xFFFF) {
                 trace_str("[ Unit Delete !! ]\n Section E data delete!\n");
                 r.delete_mode = 1;
                 if (first) ++unit_del_count;
@@ -121,7 +126,6 @@ void func_replace() {
             if (first) ++func_del_count;
         } else {
             r.delete_mode = 0;
-            r.new_unit_no = new_unit;
             r.new_func_no = r.func_no - func_del_count;
         }
     }
@@ -144,8 +148,13 @@ int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) 
         error_exit(kStatusFormat, L_NO_FUNC);
     }
     *new_func_no = r->new_func_no;
-    *new_unit_no = r->new_unit_no;
+    *new_unit_no = r->delete_mode == 0 ? unit_new_number(r->unit_no) : 0;
     return r->delete_mode;
+}
+
+uint32_t unit_new_number(uint32_t unit_no) {
+    const unit_record* r = first_unit(unit_no);
+    return r != nullptr ? r->new_unit_no : 0;
 }
 
 // The far end of the run of consecutive deleted unit numbers that holds the

@@ -204,6 +204,13 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
         std::string_view text(line, static_cast<size_t>(lf + 1 - line));
         bool more = false;
         const bool header = *line == '#';
+        // A rewriter may end the run with a format error; the lines handled
+        // before its line go out first, so that an output kept for
+        // inspection holds every one of them.
+        if (header || st.sec_mode == 6 || st.sec_mode == 7) {
+            write_run(run, line);
+            run = line;
+        }
         const bool keep = header ? header_line(st, text, more, buf) : data_line(st, text, more, buf);
         // A header is written on its own, so that a failed write names it;
         // so is a rewritten line. A dropped line ends the run.

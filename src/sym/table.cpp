@@ -11,6 +11,7 @@
 // same time, with which a lookup (renum.cpp) finds the first record of a
 // number in one step instead of walking the table.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -23,7 +24,7 @@ number_index<func_record> func_index;
 namespace {
 
 template <class Record, class Key>
-void order_by_anchor(std::deque<Record>& table, Key key) {
+void order_by_anchor(record_table<Record>& table, Key key) {
     if (table.empty()) return;
     // The anchor is the record read first. Looked up by reading number, not
     // by place, so that ordering an already ordered table changes nothing;
@@ -44,27 +45,33 @@ void order_by_anchor(std::deque<Record>& table, Key key) {
 // the index to stay small. The index only saves time: without memory for it,
 // the lookups search the table.
 template <class Record, class Key>
-void index_by_number(const std::deque<Record>& table, number_index<Record>& index, Key key) {
+void index_by_number(const record_table<Record>& table, number_index<Record>& index, Key key) {
     index.place.clear();
+    index.direct = false;
     if (table.empty()) return;
     const uint32_t low = key(table.front());
     const uint64_t span = uint64_t{key(table.back())} - low + 1;
-    if (span > 2 * uint64_t{table.size()} + 64) return;
-    try {
-        index.place.assign(span, nullptr);
-    } catch (const std::bad_alloc&) {
-        index.place.clear();
-        return;
-    }
     index.base = low;
+    if (span == table.size()) {
+        // Ordered, as many records as numbers: direct when none repeats.
+        index.direct = true;
+        for (size_t i = 1; i < table.size() && index.direct; ++i) index.direct = key(table[i]) != key(table[i - 1]);
+        if (index.direct) return;
+    }
+    if (span > 2 * uint64_t{table.size()} + 64) return;
+    // Without room for it, the lookups search the table: the memory is
+    // tried first, so that its lack ends nothing.
+    void* room = std::malloc(span * sizeof(uint32_t));
+    if (room == nullptr) return;
+    std::free(room);
+    index.place.assign(span, 0);
     // From the back, so that the first record of each number is the one kept.
-    for (auto r = table.rbegin(); r != table.rend(); ++r) index.place[key(*r) - low] = &*r;
+    for (size_t i = table.size(); i > 0; --i) index.place[key(table[i - 1]) - low] = static_cast<uint32_t>(i);
 }
 
 // A copy of a section name that stays where it is for the whole run. Names
 // are short and never freed; they are packed into blocks, which saves the
-// memory (and the first touch of each page of it) of a string in every
-// record.
+// memory (and the first touch of each page of it) of a string for each.
 std::string_view keep_name(std::string_view name) {
     static std::vector<std::unique_ptr<char[]>> blocks;
     static char* next = nullptr;
@@ -83,6 +90,11 @@ std::string_view keep_name(std::string_view name) {
     return {copy, name.size()};
 }
 
+// The section names of the units, by reading order. Only the trace log shows
+// them; without it the one thing a name decides, whether the section is "E",
+// is kept in the record.
+std::vector<std::string_view> unit_names;
+
 // Adds the record that `make` builds to a table. The memory of the tables is
 // the one resource a large symbol file can exhaust; running out, for the
 // record or for the copy of its name, is error 4, never an abort. The tables
@@ -90,13 +102,16 @@ std::string_view keep_name(std::string_view name) {
 // left for anything; they are of no more use then, and freeing them first
 // leaves the message room.
 template <class Record, class Make>
-void table_alloc(std::deque<Record>& table, number_index<Record>& index, Make make) {
+void table_alloc(record_table<Record>& table, number_index<Record>& index, Make make) {
     index.place.clear();
-    try {
-        table.push_back(make());
-    } catch (const std::bad_alloc&) {
+    index.direct = false;
+    memory_place = L_NO_MEMORY;
+    const bool added = table.push_back(make());
+    memory_place = L_OUT_OF_MEMORY;
+    if (!added) {
         unit_table.clear();
         func_table.clear();
+        std::vector<std::string_view>().swap(unit_names);
         error_msg(E_NO_MEMORY);
         error_exit(kStatusFormat, L_NO_MEMORY);
     }
@@ -209,8 +224,9 @@ void func_data_make(std::string_view line) {
     uint32_t func_no = hex_to_num(get_token(rest));
     get_token(rest);
     uint32_t unit_no = hex_to_num(get_token(rest));
-    table_alloc(func_table, func_index,
-                [&] { return func_record{func_no, unit_no, 0, 0, 0, static_cast<uint32_t>(func_table.size())}; });
+    table_alloc(func_table, func_index, [&] {
+        return func_record{func_no, unit_no, static_cast<uint32_t>(func_table.size()), 0, 0};
+    });
 }
 
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name) {
@@ -221,11 +237,19 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
         trace_fmt("  addr = %08lX  length = %08lX\n", static_cast<unsigned long>(start_addr),
                   static_cast<unsigned long>(length));
     }
+    const uint32_t seq = static_cast<uint32_t>(unit_table.size());
+    const uint8_t section_e = name == "E" || name == "e";
     table_alloc(unit_table, unit_index, [&] {
-        return unit_record{
-            unit_no, static_cast<uint32_t>(unit_table.size()), keep_name(name), start_addr, length, 0, 0, 0, 0};
+        if (seq == 0) unit_names.clear();  // a new table
+        if (trace_on()) {
+            unit_names.resize(seq);  // names read while the trace was off stay empty
+            unit_names.push_back(keep_name(name));
+        }
+        return unit_record{unit_no, seq, start_addr, length, 0, 0, 0, 0, section_e};
     });
 }
+
+std::string_view unit_name(const unit_record& r) { return r.seq < unit_names.size() ? unit_names[r.seq] : ""; }
 
 // Puts both tables into table order and indexes them (see the top of this
 // file).
@@ -253,7 +277,7 @@ void table_dump() {
             else
                 trace_fmt("mode = NO DELETE  new unit number = %04X  ", r.new_unit_no);
             trace_str("section name = ");
-            trace_str(r.section_name);
+            trace_str(unit_name(r));
             trace_str("\n");
         }
     }
@@ -261,11 +285,12 @@ void table_dump() {
     trace_str("********** Func record data **********\n");
     for (const func_record& r : func_table) {
         trace_fmt("   Func number = %04X  unit number = %04X  ", r.func_no, r.unit_no);
-        if (r.delete_mode == 1)
+        if (r.delete_mode == 1) {
             trace_str("mode = DELETE\n");
-        else
+        } else {
             trace_fmt("mode = NO DELETE  new func number = %04X  new unit number = %04X\n", r.new_func_no,
-                      r.new_unit_no);
+                      unit_new_number(r.unit_no));
+        }
     }
     trace_str("*********************************************************\n");
 }

@@ -22,6 +22,15 @@ void str_upper(std::string& text) {
 
 size_t str_find(std::string_view text, std::string_view pattern) { return text.find(pattern); }
 
+// Whether `line` holds ".LIB" in any letter case (as str_upper then
+// str_find would see it), looked for where it lies, without an upper-case
+// copy of the line. Clearing bit 5 takes "l" to "L" and no other byte there.
+static bool names_library(std::string_view line) {
+    for (size_t at = line.find('.'); at != std::string_view::npos && line.size() - at >= 4; at = line.find('.', at + 1))
+        if ((line[at + 1] & 0xDF) == 'L' && (line[at + 2] & 0xDF) == 'I' && (line[at + 3] & 0xDF) == 'B') return true;
+    return false;
+}
+
 // A line that the first pass reads into the unit table: it begins with
 // neither a blank nor "#" and its first field is not empty.
 bool sec_unit_line(std::string_view line) {
@@ -57,10 +66,7 @@ int sec_chg(std::string& line) {
     uint32_t new_unit = 0;
     const int deleted = unit_search(unit_no, &new_unit);
 
-    static std::string upper;
-    upper.assign(line);
-    str_upper(upper);
-    if (str_find(upper, ".LIB") != std::string_view::npos) {
+    if (names_library(line)) {
         sec_parse_next = 0;
         sec_lib_deleted = deleted;
     } else {
