@@ -52,7 +52,7 @@ void put_message(std::FILE* fp, const char* prefix, const char* text, std::strin
         std::fwrite(t.data(), 1, t.size(), fp);
     } else {
         std::fwrite(t.data(), 1, at, fp);
-        std::fwrite(arg.data(), 1, arg.size(), fp);
+        if (!arg.empty()) std::fwrite(arg.data(), 1, arg.size(), fp);
         std::fwrite(t.data() + at + 2, 1, t.size() - at - 2, fp);
     }
     std::fflush(fp);
