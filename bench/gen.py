@@ -14,6 +14,11 @@
       LOCAL LABEL, LOCAL SYMBOL and LOCAL BIT SYMBOL blocks, and GLOBAL LABEL,
       GLOBAL SYMBOL and GLOBAL BIT SYMBOL sections. About 520 bytes per unit,
       so 200,000 units give about 103 MB.
+  gen.py sym OUT.sym --units N --deleted-run R
+      The same file, but R consecutive units from the middle on lie above
+      FFFF, and 2R more LOCAL SYMBOL headers have one end in that run and the
+      other outside it: a range walk that looked up every deleted number
+      instead of passing the run in one step would take R * R lookups.
   gen.py sym OUT.sym --units N --rewrite-heavy
       A symbol file in which every line is a header or a line that a
       rewriter rebuilds or drops: SECTION INFORMATION lines and one blank
@@ -97,10 +102,15 @@ def start_sym(path, seed, units):
     return rng, layout, out
 
 
-def write_sym(path, units):
-    """A symbol file of `units` units and as many functions (see the top)."""
+def write_sym(path, units, deleted_run=0):
+    """A symbol file of `units` units and as many functions, with a run of
+    `deleted_run` deleted units in the middle (see the top)."""
     rng, layout, out = start_sym(path, 8085, units)
     w = out.write
+    run_first = units // 2
+    run_end = min(units, run_first + deleted_run)  # first unit after the run
+    for u in range(run_first, run_end):
+        layout[u] = ("FAR", 0x10000 + 0x100 * (u - run_first), 0x100, "far%05d.o" % u)
 
     for u in range(1, units + 1):
         name, start, length, module = layout[u]
@@ -152,6 +162,11 @@ def write_sym(path, units):
         if u % 16 == 1:
             w("# LOCAL BIT SYMBOL %04X-%04X\n" % (u, last))
             w("b%x_0 %08X\n" % (u, 0x2000 + u % 0x100))
+        w("\n")
+    for u in range(run_first, run_end):
+        w("# LOCAL SYMBOL %04X-%04X\n" % (u, run_end))
+        w("# LOCAL SYMBOL %04X-%04X\n" % (run_first - 1, u))
+    if run_end > run_first:
         w("\n")
 
     w("# GLOBAL LABEL\n")
@@ -206,6 +221,7 @@ def main():
     s.add_argument("out")
     s.add_argument("--units", type=int, required=True)
     s.add_argument("--rewrite-heavy", action="store_true")
+    s.add_argument("--deleted-run", type=int, default=0)
     a = ap.parse_args()
     if a.what == "hex":
         write_hex(a.out, a.bytes, a.record, False)
@@ -214,7 +230,7 @@ def main():
     elif a.rewrite_heavy:
         write_sym_heavy(a.out, a.units)
     else:
-        write_sym(a.out, a.units)
+        write_sym(a.out, a.units, a.deleted_run)
     return 0
 
 

@@ -174,6 +174,9 @@ struct func_record {
 extern record_table<unit_record> unit_table;
 extern record_table<func_record> func_table;
 extern uint32_t unit_del_count, func_del_count;
+// Lookups by unit number made so far. Only tests read it, to see that a walk
+// over a run of deleted units passes the run in one step.
+extern uint64_t unit_lookups;
 // The first record of each number in its table: place[n - base] is one more
 // than the place in the table of the first record numbered n, or 0. Built by
 // table_order when the numbers are dense (at most about two slots for each

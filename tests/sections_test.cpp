@@ -165,6 +165,57 @@ TEST(LocalSymbolWalks, RunsOfDeletedUnitsAreCrossedWhole) {
     });
 }
 
+// Unit 1 kept, units 2 to `run` + 1 deleted, unit `run` + 2 kept; with
+// `sparse`, a kept unit far above makes the lookups search the ordered table
+// instead of indexing it.
+void deleted_run(uint32_t run, bool sparse) {
+    symtest::reset();
+    unit_record_set(1, 0x100, 0x10, "P");
+    for (uint32_t no = 2; no <= run + 1; ++no) unit_record_set(no, 0x10000, 0x10, "P");
+    unit_record_set(run + 2, 0x200, 0x10, "P");
+    if (sparse) unit_record_set(0x100000, 0x300, 0x10, "P");
+    table_order();
+    EXPECT_EQ(unit_index.direct || !unit_index.place.empty(), !sparse);
+    unit_replac();
+}
+
+// The lookups that one range header takes.
+uint64_t lookups_of(std::string line, const char* want) {
+    unit_lookups = 0;
+    const int dropped = loc_sym_chg(line, 1);
+    if (want == nullptr) {
+        EXPECT_EQ(dropped, 1);
+    } else {
+        EXPECT_EQ(dropped, 0);
+        EXPECT_EQ(line, want);
+    }
+    return unit_lookups;
+}
+
+TEST(LocalSymbolWalks, ALongRunOfDeletedUnitsTakesAsManyLookupsAsAShortOne) {
+    struct Walk {
+        const char* name;
+        std::string (*line)(uint32_t run);  // the header for a run of `run` deleted units
+        const char* want;
+    };
+    const Walk cases[] = {
+        {"first end walks up", [](uint32_t run) { return "# LOCAL SYMBOL 2-" + symtest::hex(run + 2) + "\n"; },
+         "# LOCAL SYMBOL 2-2\n"},
+        {"last end walks down", [](uint32_t run) { return "# LOCAL SYMBOL 1-" + symtest::hex(run + 1) + "\n"; },
+         "# LOCAL SYMBOL 1-1\n"},
+        {"both ends walk", [](uint32_t run) { return "# LOCAL SYMBOL 2-" + symtest::hex(run + 1) + "\n"; }, nullptr},
+    };
+    for (const Walk& c : cases) {
+        for (bool sparse : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (sparse ? ", sparse numbers" : ", dense numbers"));
+            deleted_run(3, sparse);
+            const uint64_t short_run = lookups_of(c.line(3), c.want);
+            deleted_run(3000, sparse);
+            EXPECT_EQ(lookups_of(c.line(3000), c.want), short_run);
+        }
+    }
+}
+
 TEST(LocalSymbolWalksDeathTest, GapAfterARunOfDeletedUnitsEndsTheRunAt1385) {
     symtest::reset();
     symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {3, 0, 0, "E"}, {4, 0, 0, "E"}, {6, 0x600, 0x10, "P"}});

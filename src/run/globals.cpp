@@ -21,6 +21,7 @@ int hex_low_kept, hex_high_kept;
 record_table<unit_record> unit_table;
 record_table<func_record> func_table;
 uint32_t unit_del_count, func_del_count;
+uint64_t unit_lookups;
 int sec_parse_next, sec_lib_deleted;
 
 // Sets every global to its start-up value and takes the start time.
@@ -44,6 +45,7 @@ void init_globals() {
     unit_table.clear();
     func_table.clear();
     unit_del_count = func_del_count = 0;
+    unit_lookups = 0;
     sec_parse_next = 1;
     sec_lib_deleted = 0;
 }
