@@ -23,16 +23,10 @@ file(READ "${PROJECT_SOURCE_DIR}/man/mrl85.1" MRL_MAN_PAGE)
 string(REGEX REPLACE "\n(\\.TH [^\n]*)\"mrl85 [0-9.]+\"" "\n\\1\"mrl85 ${PROJECT_VERSION}\"" MRL_MAN_PAGE
        "${MRL_MAN_PAGE}")
 set(MRL_MAN_OUT "${PROJECT_BINARY_DIR}/man/mrl85.1")
-set(MRL_MAN_OLD "")
-if(EXISTS "${MRL_MAN_OUT}")
-  file(READ "${MRL_MAN_OUT}" MRL_MAN_OLD)
-endif()
-if(NOT MRL_MAN_OLD STREQUAL MRL_MAN_PAGE)
-  file(WRITE "${MRL_MAN_OUT}" "${MRL_MAN_PAGE}")
-endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/man/mrl85.1"
              "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/NEWS.md" "${PROJECT_SOURCE_DIR}/LICENSE")
 include(cmake/debian.cmake)
+mrl_write_if_changed("${MRL_MAN_OUT}" "${MRL_MAN_PAGE}")
 
 set(CPACK_PACKAGE_NAME mrl85)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
