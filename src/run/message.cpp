@@ -134,7 +134,7 @@ bool close_output(int slot) {
 
 // Records, before the output of `slot` is created, the name under which the
 // clean-up will find it. A name that does not fit is impossible after the
-// command-line limit; it is cut, and so never matches a file of the run.
+// command-line limit; it is left empty, and the clean-up passes it over.
 void made_note(int slot, const std::string& name) {
     made_file& m = made[slot];
     m.live = 0;

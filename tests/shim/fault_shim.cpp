@@ -33,10 +33,10 @@ Fn next(Fn& slot, const char* name) {
 }
 
 int wanted(const char* action, const char* name) {
-    const char* spec = getenv("MRL_SHIM");
+    const char* chosen = getenv("MRL_SHIM");
     size_t n = strlen(action);
-    if (spec == nullptr || name == nullptr || strncmp(spec, action, n) != 0 || spec[n] != ':') return 0;
-    const char* suffix = spec + n + 1;
+    if (chosen == nullptr || name == nullptr || strncmp(chosen, action, n) != 0 || chosen[n] != ':') return 0;
+    const char* suffix = chosen + n + 1;
     size_t a = strlen(name), b = strlen(suffix);
     return b > 0 && a >= b && strcmp(name + a - b, suffix) == 0;
 }
