@@ -198,6 +198,34 @@ extern number_index<func_record> func_index;
 extern int sec_parse_next, sec_lib_deleted;
 
 // ---------------------------------------------------------------------------
+// The passes as a library for another program (mrl85-report), which needs
+// the same decisions and wants to see them. mrl85 leaves every one of these
+// at its start-up value, and then none of them changes what it does.
+//
+// With `run_embedded` set, messages are not printed (last_error still names
+// the last one) and error_exit throws run_stopped instead of ending the
+// process, so that the caller learns which check refused an input.
+struct run_stopped {
+    int status;
+    int place;
+};
+extern bool run_embedded;
+// Set: both symbol passes take every line through their line-by-line way
+// and read every line, so that the input's line count (InFile::lines) is
+// the number of the line being handled when a check fails.
+extern bool lines_one_by_one;
+// Set: the section names of the units are kept without the trace too.
+extern bool keep_unit_names;
+// What a failed check looked at: the number text a format error was found
+// in (1082, 1092), and the number that was looked up in vain (1385, 1417).
+extern std::string fault_text;
+extern uint32_t fault_number;
+// Called, when set, for each "label address" pair the GLOBAL LABEL rewriter
+// drops, and for each header dropped with its block (its kind and its text).
+extern void (*label_dropped)(std::string_view label, std::string_view addr);
+extern void (*block_dropped)(int kind, std::string_view header);
+
+// ---------------------------------------------------------------------------
 // run/: driver, options, messages, trace
 void init_globals();
 void on_interrupt(int sig);
@@ -231,6 +259,18 @@ void trace_fmt(const char* fmt, ...) MRL_PRINTF_LIKE(1, 2);
 // hex/: the HEX pass
 int record(std::string_view line);
 void data_make();
+// The classes record() gives a line.
+enum RecordClass : int { kSegment = 0, kData = 1, kEnd = 2 };
+// A segment record (class kSegment) sends the data records after it to the
+// high HEX file when its value does not begin with the digit 0.
+inline bool segment_goes_high(std::string_view line) { return line[9] != '0'; }
+// Which outputs a finished pass keeps, from whether data went to the output
+// HEX file (`low_written`) and whether any line went to the high HEX file:
+// without low data neither is kept, and the high HEX file only with lines.
+inline void hex_outputs_kept(bool low_written, bool high_written, int* low_kept, int* high_kept) {
+    *low_kept = low_written;
+    *high_kept = low_written && high_written;
+}
 
 // ---------------------------------------------------------------------------
 // sym/: layout utilities (symutil.cpp). The field and number helpers run
@@ -385,9 +425,12 @@ inline std::string_view sym_line_whole(std::string_view first, bool& more) {
 }
 
 // sym/: tables
+void sym_line_ends_check();
 void sec_func_read();
 bool sec_data_make(std::string_view& line, bool& more);
 void func_data_make(std::string_view line);
+// The function number and the unit number of a "# FUNC" line.
+void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no);
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name);
 std::string_view unit_name(const unit_record& r);
 void table_order();
@@ -396,6 +439,9 @@ const unit_record* unit_head();
 const unit_record* unit_tail();
 
 // sym/: renumbering and lookups
+// Whether a unit record is kept, and if not, why.
+enum UnitFate : int { U_KEPT = 0, U_ENDS_HIGH = 1, U_EMPTY_HIGH = 2, U_EMPTY_E = 3 };
+int unit_fate(const unit_record& r);
 void unit_replac();
 void func_replace();
 int unit_search(uint32_t unit_no, uint32_t* new_unit_no);

@@ -8,8 +8,6 @@
 
 namespace {
 
-enum RecordClass { kSegment = 0, kData = 1, kEnd = 2 };
-
 [[noreturn]] void format_error(int line) {
     error_msg(E_FORMAT, input_hex);
     error_exit(kStatusFormat, line);
@@ -124,7 +122,7 @@ bool copy_block(HexState& st, const std::string_view block) {
             next = st.to_high ? Run{&out_hihex_fp, &output_hihex, L_HEX_WR_DATA_HXH}
                               : Run{&out_hex_fp, &output_hex, L_HEX_WR_DATA_HEX};
         } else if (hi == '0' && lo == '2') {
-            st.to_high = line[9] != '0';
+            st.to_high = segment_goes_high(line);
             if (st.to_high) next = Run{&out_hihex_fp, &output_hihex, L_HEX_WR_SEG_HXH};
         } else {
             break;
@@ -172,10 +170,8 @@ void data_make() {
         if (got == 0 || !running) break;
         switch (record(line)) {
             case kSegment:
-                if (line[9] == '0') {
-                    st.to_high = false;
-                } else {
-                    st.to_high = true;
+                st.to_high = segment_goes_high(line);
+                if (st.to_high) {
                     put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_SEG_HXH);
                     st.hxh_empty = false;
                 }
@@ -199,8 +195,7 @@ void data_make() {
     flush_or_fail(out_hihex_fp, output_hihex, L_HEX_FLUSH_HXH);
     close_file(S_IN_HEX);
     close_outputs();
-    hex_low_kept = !st.hex_empty;
-    hex_high_kept = !st.hex_empty && !st.hxh_empty;
+    hex_outputs_kept(!st.hex_empty, !st.hxh_empty, &hex_low_kept, &hex_high_kept);
     if (st.hex_empty) {
         warning_msg(1, output_hex);
         made_remove(S_OUT_HEX);

@@ -23,6 +23,11 @@ record_table<func_record> func_table;
 uint32_t unit_del_count, func_del_count;
 uint64_t unit_lookups;
 int sec_parse_next, sec_lib_deleted;
+bool run_embedded, lines_one_by_one, keep_unit_names;
+std::string fault_text;
+uint32_t fault_number;
+void (*label_dropped)(std::string_view label, std::string_view addr);
+void (*block_dropped)(int kind, std::string_view header);
 
 // Sets every global to its start-up value and takes the start time.
 void init_globals() {
@@ -48,4 +53,6 @@ void init_globals() {
     unit_lookups = 0;
     sec_parse_next = 1;
     sec_lib_deleted = 0;
+    fault_text.clear();
+    fault_number = 0;
 }

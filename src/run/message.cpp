@@ -59,6 +59,7 @@ void put_message(std::FILE* fp, const char* prefix, const char* text, std::strin
 }
 
 void show_message(const char* prefix, const char* text, std::string_view arg) {
+    if (run_embedded) return;
     put_message(stdout, prefix, text, arg);
     if (trace_on()) put_message(trace_fp, prefix, text, arg);
 }
@@ -70,6 +71,7 @@ void show_message(const char* prefix, const char* text, std::string_view arg) {
 // Standard output stays in text mode, so on Windows its line feeds appear as
 // CR LF, the console's line end.
 void out_text(std::string_view text) {
+    if (run_embedded) return;
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
@@ -179,6 +181,7 @@ void cleanup_files() {
 // Ends the run after a failure. With the trace on, every file is kept for
 // inspection and the log records where the run ended.
 void error_exit(int status, int line) {
+    if (run_embedded) throw run_stopped{status, line};
     if (trace_on()) {
         trace_fmt("++++++++++ Error exit at %d ++++++++++\n", line);
         for (int slot = 0; slot < 6; ++slot) close_file(slot);

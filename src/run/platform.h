@@ -80,6 +80,10 @@ std::FILE* trace_create(const char* name, const std::string& not1, const std::st
 // failure.
 std::FILE* output_open(const std::string& name);
 
+// Opens the null device for writing (binary): an output whose bytes are
+// not wanted, for a caller that runs a pass only for its decisions.
+std::FILE* null_output_open();
+
 // Results of temp_create.
 enum TempResult { kTempOk = 0, kTempTaken = 1, kTempFailed = 2 };
 

@@ -246,6 +246,8 @@ std::FILE* output_open(const std::string& name) {
     return h == INVALID_HANDLE_VALUE ? nullptr : stream_of(h, _O_BINARY, "wb");
 }
 
+std::FILE* null_output_open() { return std::fopen("NUL", "wb"); }
+
 // CREATE_NEW fails on any existing name, a link or a folder included, so
 // the file is new and this run's own. No other process may write to it
 // while the run has it open; reading stays allowed (the folder's access

@@ -9,6 +9,7 @@ bool InFile::open(const std::string& name) {
     if (!buf_) buf_.reset(new char[kTextBlock]);
     pos_ = end_ = 0;
     eof_ = err_ = mid_line_ = false;
+    lines_ = 0;
     opened_ok_ = file_stamp(fp_, &opened_);
     return true;
 }
@@ -157,6 +158,7 @@ bool InFile::rewind() {
     std::clearerr(fp_);
     pos_ = end_ = 0;
     eof_ = err_ = mid_line_ = false;
+    lines_ = 0;
     return true;
 }
 

@@ -21,6 +21,7 @@
 #ifndef MRL_TEXTFILE_H
 #define MRL_TEXTFILE_H
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -51,6 +52,9 @@ public:
     // is `c`; the lines before it are passed over without being looked at one
     // by one. Results as for get_long_line.
     int get_long_line_starting(char c, std::string_view& line, bool& more);
+    // The lines get_long_line has begun since the file was opened or
+    // rewound (with get_long_line_starting, only those it returned).
+    uint64_t lines() const { return lines_; }
     // Back to the start of the file; false when the file cannot be read again.
     bool rewind();
     // Right after open or rewind: the file's first bytes, as many as the
@@ -93,6 +97,7 @@ private:
     size_t pos_ = 0, end_ = 0;
     bool eof_ = false, err_ = false;
     bool mid_line_ = false;  // get_long_line: the line goes on past the last piece given
+    uint64_t lines_ = 0;
     FileStamp opened_;       // the file as it was opened
     bool opened_ok_ = false;
 };
@@ -159,8 +164,11 @@ inline int InFile::get_line(std::string_view& line) {
 // the start of a line, with a full window in the block.
 inline int InFile::get_long_line(std::string_view& line, bool& more) {
     more = false;
+    ++lines_;
     if (!mid_line_ && end_ - pos_ >= kWindow && take_line(kLineMax + 1, kLineMax, line)) return 1;
-    return get_long_slow(line, more);
+    const int got = get_long_slow(line, more);
+    if (got <= 0) --lines_;
+    return got;
 }
 
 // Copies `n` bytes from `from` to `to` (which do not overlap). Most lines

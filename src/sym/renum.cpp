@@ -66,6 +66,19 @@ void unit_runs_build() {
 
 }  // namespace
 
+// The deletion rule of a unit record: U_ENDS_HIGH when it ends above FFFF
+// (its last address taken in 64 bits, so that a section near the top of the
+// address space does not wrap around into the low area and stay),
+// U_EMPTY_HIGH when it is empty and starts above FFFF, U_EMPTY_E when it is
+// an empty unit of the section "E"; U_KEPT otherwise.
+int unit_fate(const unit_record& r) {
+    if (r.length == 0) {
+        if (r.section_e != 0) return U_EMPTY_E;
+        return r.start_addr > 0xFFFF ? U_EMPTY_HIGH : U_KEPT;
+    }
+    return uint64_t{r.start_addr} + r.length - 1 > 0xFFFF ? U_ENDS_HIGH : U_KEPT;
+}
+
 void unit_replac() {
     trace_str("=== unit_replac() ===\n");
     for (auto it = unit_table.begin(); it != unit_table.end(); ++it) {
@@ -77,8 +90,9 @@ void unit_replac() {
             trace_fmt("  Start addr. = %08lX  Length = %08lX\n", static_cast<unsigned long>(r.start_addr),
                       static_cast<unsigned long>(r.length));
         }
+        const bool deleted = unit_fate(r) != U_KEPT;
         if (r.length == 0) {
-            if (r.section_e != 0 || r.start_addr > 0xFFFF) {
+            if (deleted) {
                 trace_str("[ Unit Delete !! ]\n Section E data delete!\n");
                 r.delete_mode = 1;
                 if (first) ++unit_del_count;
@@ -91,10 +105,7 @@ void unit_replac() {
                 }
             }
         } else {
-            // The last address in 64 bits: a section near the top of the
-            // address space must not wrap around into the low area and stay.
-            const uint64_t last = uint64_t{r.start_addr} + r.length - 1;
-            if (last > 0xFFFF) {
+            if (deleted) {
                 r.delete_mode = 1;
                 if (first) ++unit_del_count;
                 if (trace_on()) {
@@ -135,6 +146,7 @@ void func_replace() {
 int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
     const unit_record* r = first_unit(unit_no);
     if (r == nullptr) {
+        fault_number = unit_no;
         error_msg(E_FORMAT, input_sym);
         error_exit(kStatusFormat, L_NO_UNIT);
     }
@@ -145,6 +157,7 @@ int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
 int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) {
     const func_record* r = first_of(func_table, func_index, func_no, [](const func_record& f) { return f.func_no; });
     if (r == nullptr) {
+        fault_number = func_no;
         error_msg(E_FORMAT, input_sym);
         error_exit(kStatusFormat, L_NO_FUNC);
     }

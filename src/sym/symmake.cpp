@@ -28,30 +28,6 @@ void sym_unchanged_check(int place) {
     }
 }
 
-// A file whose lines end in carriage returns alone (and no line feed) would
-// read as one line, and pass through unconverted as if it held nothing to
-// convert: it is a format error, as such a HEX file is. Only the first
-// block is looked at, unless all of it is one line; then the file is read
-// on to the first line feed and read again from the start.
-void sym_line_ends_check() {
-    const std::string_view head = in_sym_fp.head();
-    if (head.find('\n') != std::string_view::npos || head.find('\r') == std::string_view::npos) return;
-    if (head.size() == kTextBlock) {
-        std::string_view piece;
-        bool more = false;
-        if (!read_sym_line(piece, more)) return;
-        bool line_feed = !more && !piece.empty() && piece.back() == '\n';
-        while (more && sym_line_piece(piece, more)) line_feed = !more && !piece.empty() && piece.back() == '\n';
-        if (!in_sym_fp.rewind()) {
-            error_msg(E_CANT_OPEN, input_sym);
-            error_exit(kStatusInput, L_SYM_REWIND);
-        }
-        if (line_feed) return;
-    }
-    error_msg(E_FORMAT, input_sym);
-    error_exit(kStatusFormat, L_SYM_CR_ONLY);
-}
-
 [[noreturn]] void write_failed(int place) {
     error_msg(E_CANT_CREATE, output_sym);
     error_exit(kStatusCreate, place);
@@ -133,7 +109,10 @@ bool header_line(CopyState& st, std::string_view& text, bool& more, std::string&
         text = line;
     }
     st.sec_mode = (kind == 3 || kind == 99) ? kPlain : kind;
-    if (st.sec_skip != 0) return false;
+    if (st.sec_skip != 0) {
+        if (block_dropped != nullptr) block_dropped(kind, text);
+        return false;
+    }
     st.blank_ok = 1;
     return true;
 }
@@ -229,6 +208,30 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
 
 }  // namespace
 
+// A file whose lines end in carriage returns alone (and no line feed) would
+// read as one line, and pass through unconverted as if it held nothing to
+// convert: it is a format error, as such a HEX file is. Only the first
+// block is looked at, unless all of it is one line; then the file is read
+// on to the first line feed and read again from the start.
+void sym_line_ends_check() {
+    const std::string_view head = in_sym_fp.head();
+    if (head.find('\n') != std::string_view::npos || head.find('\r') == std::string_view::npos) return;
+    if (head.size() == kTextBlock) {
+        std::string_view piece;
+        bool more = false;
+        if (!read_sym_line(piece, more)) return;
+        bool line_feed = !more && !piece.empty() && piece.back() == '\n';
+        while (more && sym_line_piece(piece, more)) line_feed = !more && !piece.empty() && piece.back() == '\n';
+        if (!in_sym_fp.rewind()) {
+            error_msg(E_CANT_OPEN, input_sym);
+            error_exit(kStatusInput, L_SYM_REWIND);
+        }
+        if (line_feed) return;
+    }
+    error_msg(E_FORMAT, input_sym);
+    error_exit(kStatusFormat, L_SYM_CR_ONLY);
+}
+
 void sym_make() {
     trace_str("=== sym_make() ===\n");
     out_text("== SYM file convert now == ( " + input_sym + " --> " + (in_place ? final_sym : output_sym) + " )\n");
@@ -267,7 +270,7 @@ void del_data() {
     std::string_view read;
     bool more = false;
     for (;;) {
-        while (copy_block(st, in_sym_fp.unread(), line)) {
+        while (!lines_one_by_one && copy_block(st, in_sym_fp.unread(), line)) {
         }
         if (!read_sym_line(read, more)) return;
         // A line that is written as read goes out straight from the input

@@ -29,6 +29,7 @@ void hex_to_num_check(std::string_view text) {
     for (char ch : text) {
         const unsigned d = hex_digit_value.of[static_cast<unsigned char>(ch)];
         if (d > 15) {
+            fault_text.assign(text);
             error_msg(E_FORMAT, input_sym);
             error_exit(kStatusFormat, L_HEX_DIGIT);
         }
@@ -37,6 +38,7 @@ void hex_to_num_check(std::string_view text) {
         if (digits > 0 || d != 0) ++digits;
     }
     if (digits > 8) {
+        fault_text.assign(text);
         error_msg(E_FORMAT, input_sym);
         error_exit(kStatusFormat, L_HEX_TOO_LONG);
     }

@@ -90,8 +90,8 @@ std::string_view keep_name(std::string_view name) {
     return {copy, name.size()};
 }
 
-// The section names of the units, by reading order. Only the trace log shows
-// them; without it the one thing a name decides, whether the section is "E",
+// The section names of the units, by reading order. Only the trace log (and
+// a caller that sets keep_unit_names) shows them; without it the one thing a name decides, whether the section is "E",
 // is kept in the record.
 std::vector<std::string_view> unit_names;
 
@@ -182,9 +182,9 @@ void sec_func_read() {
     std::string_view line;
     bool more = false;
     for (;;) {
-        while (scan_block(in_sym_fp.unread())) {
+        while (!lines_one_by_one && scan_block(in_sym_fp.unread())) {
         }
-        if (!read_sym_line(line, more, true)) break;
+        if (!read_sym_line(line, more, !lines_one_by_one)) break;
         int kind = sec_kind(line);
         while (kind == 6 && sec_data_make(line, more)) kind = sec_kind(line);
         if (kind == 3) func_data_make(sym_line_whole(line, more));
@@ -220,13 +220,18 @@ void func_data_make(std::string_view line) {
         trace_str(" input data ");
         trace_str(line);
     }
-    std::string_view rest = line.substr(std::string_view(sec_header[3]).size());
-    uint32_t func_no = hex_to_num(get_token(rest));
-    get_token(rest);
-    uint32_t unit_no = hex_to_num(get_token(rest));
+    uint32_t func_no = 0, unit_no = 0;
+    func_line_numbers(line, &func_no, &unit_no);
     table_alloc(func_table, func_index, [&] {
         return func_record{func_no, unit_no, static_cast<uint32_t>(func_table.size()), 0, 0};
     });
+}
+
+void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no) {
+    std::string_view rest = line.substr(std::string_view(sec_header[3]).size());
+    *func_no = hex_to_num(get_token(rest));
+    get_token(rest);
+    *unit_no = hex_to_num(get_token(rest));
 }
 
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name) {
@@ -241,7 +246,7 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
     const uint8_t section_e = name == "E" || name == "e";
     table_alloc(unit_table, unit_index, [&] {
         if (seq == 0) unit_names.clear();  // a new table
-        if (trace_on()) {
+        if (trace_on() || keep_unit_names) {
             unit_names.resize(seq);  // names read while the trace was off stay empty
             unit_names.push_back(keep_name(name));
         }

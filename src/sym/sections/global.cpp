@@ -38,6 +38,8 @@ int glb_lab_chg(std::string& line) {
             *p++ = ' ';
             *p++ = ' ';
             result = 0;
+        } else if (label_dropped != nullptr) {
+            label_dropped(label, addr);
         }
     }
     *p++ = '\n';
