@@ -3,7 +3,7 @@
 // the program under test.
 //
 // The program is the binary of this build, or the one named by the
-// environment variable MRL85_EXE. MRL85_LAUNCHER, when set, is a command
+// environment variable MRL85_EXE (mrl85-report: MRL85_REPORT_EXE). MRL85_LAUNCHER, when set, is a command
 // (words separated by blanks) that runs it, for example "wine". A program
 // whose name ends in ".exe" is a Windows program: it is started through the
 // Windows command interpreter as "cmd /c mrl85 ...", with its folder on the
@@ -104,15 +104,27 @@ struct Outcome {
     std::string out, err;
 };
 
+// A program of the project: its file and the name it is started under.
+struct Tool {
+    std::string path, name;
+};
+
 // The program under test: MRL85_EXE, or this build's binary.
 inline std::string program() {
     const char* exe = std::getenv("MRL85_EXE");
     return exe != nullptr && *exe != '\0' ? std::string(exe) : std::string(MRL_BINARY);
 }
+inline Tool mrl85_tool() { return {program(), "mrl85"}; }
+
+// mrl85-report: MRL85_REPORT_EXE, or this build's binary.
+inline Tool report_tool() {
+    const char* exe = std::getenv("MRL85_REPORT_EXE");
+    return {exe != nullptr && *exe != '\0' ? std::string(exe) : std::string(MRL_REPORT_BINARY), "mrl85-report"};
+}
 
 // True when the program is a Windows program (its name ends in ".exe").
-inline bool windows_program() {
-    std::string p = program();
+inline bool windows_program(const std::string& path = program()) {
+    std::string p = path;
     if (p.size() < 4) return false;
     for (char& c : p) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return p.compare(p.size() - 4, 4, ".exe") == 0;
@@ -137,25 +149,27 @@ public:
     // bytes, `file_size` > 0 the size of each file it writes; a run longer
     // than `timeout` is killed.
     Process(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0,
-            std::chrono::seconds timeout = std::chrono::seconds(120), rlim_t file_size = 0)
+            std::chrono::seconds timeout = std::chrono::seconds(120), rlim_t file_size = 0,
+            const Tool& tool = mrl85_tool())
         : deadline_(std::chrono::steady_clock::now() + timeout) {
         std::vector<std::string> words = launcher();
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
         std::string file;
-        if (windows_program()) {
-            // The folder of mrl85.exe goes first on the Windows search path.
-            const fs::path exe = fs::absolute(program());
-            if (exe.filename() != "mrl85.exe") throw std::runtime_error("a Windows program must be named mrl85.exe");
+        if (windows_program(tool.path)) {
+            // The folder of the program goes first on the Windows search path.
+            const fs::path exe = fs::absolute(tool.path);
+            if (exe.filename() != tool.name + ".exe")
+                throw std::runtime_error("a Windows program must be named " + tool.name + ".exe");
             if (words.empty()) throw std::runtime_error("a Windows program needs MRL85_LAUNCHER");
             env.push_back("WINEPATH=Z:" + exe.parent_path().string());
-            for (const char* w : {"cmd", "/c", "mrl85"}) words.emplace_back(w);
+            for (const std::string& w : {std::string("cmd"), std::string("/c"), tool.name}) words.push_back(w);
             file = words[0];
         } else if (words.empty()) {
-            words.push_back("mrl85");  // argument 0; the file run is the program itself
-            file = program();
+            words.push_back(tool.name);  // argument 0; the file run is the program itself
+            file = tool.path;
         } else {
-            words.push_back(program());
+            words.push_back(tool.path);
             file = words[0];
         }
         for (const std::string& a : args) words.push_back(a);
@@ -313,6 +327,11 @@ inline bool fifo_write(const fs::path& path, const std::string& bytes,
 // Runs the program in `dir` with `args` to its end.
 inline Outcome run(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0) {
     return Process(dir, args, address_space).finish();
+}
+
+// Runs mrl85-report in `dir` with `args` to its end.
+inline Outcome run_report(const fs::path& dir, const std::vector<std::string>& args) {
+    return Process(dir, args, 0, std::chrono::seconds(120), 0, report_tool()).finish();
 }
 
 }  // namespace testutil

@@ -1,0 +1,334 @@
+// analyse.cpp: reads the inputs with mrl85's own passes and collects what
+// they decide. The HEX file goes through the record classes and the routing
+// rule of the HEX pass, line by line; the symbol file through the symbol
+// pass itself, its output thrown away. A check that refuses an input ends
+// the pass with run_stopped; the file is then diagnosed at the line the
+// check was looking at.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unordered_map>
+
+#include "mrlpro.h"
+#include "report/report.h"
+
+namespace report {
+
+namespace {
+
+// A field of a record as a number, when it is one (1 to 8 hexadecimal
+// digits). Only for the figures of the summary: the conversion copies
+// records without reading their fields.
+bool field_value(std::string_view text, uint32_t* value) {
+    if (text.empty() || text.size() > 8) return false;
+    uint32_t v = 0;
+    for (char ch : text) {
+        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(ch)];
+        if (d > 15) return false;
+        v = v * 16 + d;
+    }
+    *value = v;
+    return true;
+}
+
+Diagnosis cannot_read(const std::string& name, const char* what, int place) {
+    Diagnosis d;
+    d.file = name;
+    d.message = std::string(what) + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+    d.place = place;
+    d.status = kStatusInput;
+    return d;
+}
+
+// The segments of a HEX file by value, in the order each first appears.
+class SegmentList {
+public:
+    explicit SegmentList(std::vector<Segment>& list) : list_(list) {}
+    Segment& of(std::string_view value, bool high) {
+        auto [it, added] = at_.try_emplace(std::string(value), list_.size());
+        if (added) {
+            Segment s;
+            s.value = std::string(value);
+            uint32_t v = 0;
+            if (field_value(value, &v)) s.base = v * 16;
+            s.high = high;
+            list_.push_back(std::move(s));
+        }
+        return list_[it->second];
+    }
+
+private:
+    std::vector<Segment>& list_;
+    std::unordered_map<std::string, size_t> at_;
+};
+
+// Adds the offsets of one data record to its segment. Offsets past the
+// segment's end are cut at FFFF.
+void data_record(Segment& s, std::string_view line) {
+    ++s.records;
+    uint32_t count = 0, offset = 0;
+    if (!field_value(line.substr(1, 2), &count) || !field_value(line.substr(3, 4), &offset)) {
+        ++s.unreadable;
+        return;
+    }
+    s.bytes += count;
+    if (count == 0) return;
+    const uint32_t last = std::min<uint32_t>(offset + count - 1, 0xFFFF);
+    for (uint32_t p = offset >> 8; p <= last >> 8; ++p) s.pages.set(p);
+    if (!s.spans.empty() && offset <= s.spans.back().last + 1 && offset >= s.spans.back().first) {
+        s.spans.back().last = std::max(s.spans.back().last, last);
+        return;
+    }
+    s.spans.push_back({offset, last});
+}
+
+// Puts the spans of each segment in order and joins those that touch.
+void spans_merge(std::vector<Segment>& segments) {
+    for (Segment& s : segments) {
+        std::sort(s.spans.begin(), s.spans.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
+        std::vector<Span> merged;
+        for (const Span& sp : s.spans) {
+            if (!merged.empty() && sp.first <= merged.back().last + 1)
+                merged.back().last = std::max(merged.back().last, sp.last);
+            else
+                merged.push_back(sp);
+        }
+        s.spans.swap(merged);
+    }
+}
+
+// The HEX file as the HEX pass sees it: lines of at most 255 characters
+// (a longer line comes in pieces, each handled as a line), each classified
+// by record(); data records go to the output the last segment record chose,
+// up to the end record, which goes to each output that got a line.
+void hex_analyse(Report& r) {
+    HexReport& h = r.hex;
+    InFile in;
+    errno = 0;
+    if (!in.open(h.name)) {
+        r.problems.push_back(cannot_read(h.name, "cannot open the HEX file", L_OPEN_IN_HEX));
+        return;
+    }
+    input_hex = h.name;
+    SegmentList segments(h.segments);
+    Segment* seg = nullptr;
+    bool to_high = false, low_written = false, high_written = false, running = true;
+    uint64_t line_no = 0, column = 0;  // of the piece being handled
+    size_t last_size = 0;
+    bool inside = false;  // the last piece did not end its line
+    std::string_view line;
+    for (;;) {
+        errno = 0;
+        const int got = in.get_line(line);
+        if (got < 0) {
+            if (running) r.problems.push_back(cannot_read(h.name, "cannot read the HEX file", L_HEX_READ));
+            if (running) return;
+            break;
+        }
+        if (got == 0) break;
+        const bool starts_line = !inside;
+        if (starts_line) {
+            ++line_no;
+            column = 0;
+        } else {
+            column += last_size;
+        }
+        last_size = line.size();
+        inside = line.empty() || line.back() != '\n';
+        if (!running) {
+            if (starts_line) ++h.after_end;
+            continue;
+        }
+        ++h.lines;
+        int cls = 0;
+        try {
+            cls = record(line);
+        } catch (const run_stopped& stop) {
+            r.problems.push_back(diagnose_hex(h.name, stop.place, line_no, column, line));
+            return;
+        }
+        switch (cls) {
+            case kSegment:
+                ++h.segment_records;
+                to_high = segment_goes_high(line);
+                seg = &segments.of(line.substr(9, 4), to_high);
+                if (to_high) {
+                    ++h.high.lines;
+                    ++h.high.segment_records;
+                    high_written = true;
+                }
+                break;
+            case kData: {
+                ++h.data_records;
+                if (seg == nullptr) seg = &segments.of("", false);
+                data_record(*seg, line);
+                HexOutput& out = to_high ? h.high : h.low;
+                ++out.lines;
+                ++out.data_records;
+                uint32_t count = 0;
+                if (field_value(line.substr(1, 2), &count)) out.data_bytes += count;
+                (to_high ? high_written : low_written) = true;
+                break;
+            }
+            default:
+                ++h.end_records;
+                for (auto [out, written] : {std::pair{&h.low, low_written}, std::pair{&h.high, high_written}}) {
+                    if (!written) continue;
+                    ++out->lines;
+                    out->end_record = true;
+                }
+                running = false;
+                break;
+        }
+    }
+    int low_kept = 0, high_kept = 0;
+    hex_outputs_kept(low_written, high_written, &low_kept, &high_kept);
+    h.low.kept = low_kept != 0;
+    h.high.kept = high_kept != 0;
+    spans_merge(h.segments);
+    h.read = true;
+}
+
+// What the symbol pass drops besides units and functions, through its hooks.
+SymReport* collecting = nullptr;
+
+void on_label_dropped(std::string_view label, std::string_view addr) {
+    collecting->labels_dropped.push_back({std::string(label), std::string(addr)});
+}
+
+// A FUNC line is dropped alone, not with a block: the function list shows it.
+void on_block_dropped(int kind, std::string_view header) {
+    if (kind == 3) return;
+    while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
+    collecting->blocks_dropped.push_back({kind, std::string(header)});
+}
+
+// The steps of the symbol pass, in its order; the step a check failed in
+// tells how to find the line it looked at.
+enum SymStep { kLineEnds, kTables, kUnits, kFunctions, kRewrite, kDone };
+
+// One run of the symbol pass over `name`, its output thrown away: the
+// tables stay in the library's globals. Returns kDone, or the step that
+// stopped with `stop` set.
+int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
+    init_globals();
+    run_embedded = true;
+    keep_unit_names = true;
+    lines_one_by_one = one_by_one;
+    input_sym = s.name;
+    collecting = &s;
+    s.labels_dropped.clear();
+    s.blocks_dropped.clear();
+    label_dropped = on_label_dropped;
+    block_dropped = on_block_dropped;
+    int step = kLineEnds;
+    try {
+        if (!out_sym_fp.open(null_output_open())) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM};
+        sym_line_ends_check();
+        step = kTables;
+        sec_func_read();
+        step = kUnits;
+        unit_replac();
+        step = kFunctions;
+        func_replace();
+        step = kRewrite;
+        del_data();
+        step = kDone;
+    } catch (const run_stopped& st) {
+        *stop = st;
+    }
+    out_sym_fp.close();
+    label_dropped = nullptr;
+    block_dropped = nullptr;
+    return step;
+}
+
+// The line of the first "# FUNC" line that names the unit `unit_no`: a
+// function whose unit is not in the table.
+uint64_t func_line_of_unit(const std::string& name, uint32_t unit_no) {
+    InFile in;
+    if (!in.open(name)) return 0;
+    std::string_view line;
+    bool more = false;
+    while (in.get_long_line(line, more) > 0) {
+        if (sec_kind(line) != 3) continue;
+        uint32_t func_no = 0, unit = 0;
+        try {
+            func_line_numbers(line, &func_no, &unit);
+        } catch (const run_stopped&) {
+            continue;
+        }
+        if (unit == unit_no) return in.lines();
+    }
+    return 0;
+}
+
+void sym_counts(SymReport& s) {
+    s.unit_records = unit_table.size();
+    for (const unit_record& u : unit_table) {
+        switch (unit_fate(u)) {
+            case U_KEPT: ++s.units_kept; break;
+            case U_ENDS_HIGH: ++s.units_ends_high; break;
+            case U_EMPTY_HIGH: ++s.units_empty_high; break;
+            default: ++s.units_empty_e; break;
+        }
+    }
+    s.units_deleted = s.unit_records - s.units_kept;
+    s.unit_numbers_deleted = unit_del_count;
+    s.func_records = func_table.size();
+    for (const func_record& f : func_table) s.funcs_deleted += f.delete_mode == 1;
+    s.func_numbers_deleted = func_del_count;
+}
+
+void sym_analyse(Report& r) {
+    SymReport& s = r.sym;
+    errno = 0;
+    if (!in_sym_fp.open(s.name)) {
+        r.problems.push_back(cannot_read(s.name, "cannot open the symbol file", L_OPEN_IN_SYM));
+        return;
+    }
+    run_stopped stop{0, 0};
+    const int step = sym_run(s, false, &stop);
+    if (step == kDone) {
+        in_sym_fp.close();
+        sym_counts(s);
+        s.read = true;
+        return;
+    }
+    if (stop.status != kStatusFormat || stop.place == L_NO_MEMORY || stop.place == L_OUT_OF_MEMORY) {
+        in_sym_fp.close();
+        Diagnosis d = cannot_read(s.name, "cannot read the symbol file", stop.place);
+        if (stop.place == L_NO_MEMORY || stop.place == L_OUT_OF_MEMORY) d.message = "not enough memory for the tables";
+        d.status = stop.status;
+        r.problems.push_back(d);
+        return;
+    }
+    // Refused: the pass runs again line by line, so that the line count
+    // names the line the check looked at.
+    uint64_t line_no = 0;
+    if (step == kFunctions) {
+        in_sym_fp.close();
+        line_no = func_line_of_unit(s.name, fault_number);
+    } else if (step == kLineEnds) {
+        in_sym_fp.close();
+        line_no = 1;
+    } else if (in_sym_fp.rewind()) {
+        run_stopped again{0, 0};
+        const int step_again = sym_run(s, true, &again);
+        if (step_again == step && again.place == stop.place) line_no = in_sym_fp.lines();
+        in_sym_fp.close();
+    }
+    r.problems.push_back(diagnose_sym(s.name, stop.place, stop.status, line_no));
+}
+
+}  // namespace
+
+int analyse(Report& r) {
+    if (r.want_hex) hex_analyse(r);
+    if (r.want_sym) sym_analyse(r);
+    int status = 0;
+    for (const Diagnosis& d : r.problems) status = std::max(status, d.status);
+    return status;
+}
+
+}  // namespace report

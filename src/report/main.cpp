@@ -1,0 +1,144 @@
+// main.cpp: the entry point of mrl85-report. Reads its options, has the
+// inputs read (analyse.cpp), and prints the summary, or the diagnosis of an
+// input mrl85 would refuse, and writes the page when one is asked for. The
+// inputs are only read.
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "mrlpro.h"
+#include "report/report.h"
+
+namespace {
+
+constexpr const char* kName = "mrl85-report";
+
+const char* const kUsage =
+    "Usage: mrl85-report [OPTION]... INPUT\n"
+    "Show what mrl85 keeps of INPUT.hex and INPUT.sym and what it cuts, or\n"
+    "where mrl85 would refuse them. The inputs are only read.\n"
+    "\n"
+    "      --hex          read INPUT.hex only\n"
+    "      --sym          read INPUT.sym only\n"
+    "      --html=FILE    also write a page with a map of the address space to FILE\n"
+    "      --help         display this help and exit\n"
+    "      --version      output version information and exit\n"
+    "\n"
+    "INPUT is a base name, as mrl85 takes it: without an extension and without\n"
+    "a \".\" anywhere.\n"
+    "\n"
+    "Exit status:\n"
+    " 0  mrl85 would convert the inputs\n"
+    " 2  the page could not be written\n"
+    " 3  mrl85 would refuse an input as a format error (the diagnosis says where)\n"
+    " 4  a usage error, or an input that cannot be read\n";
+
+struct Options {
+    std::string input, html;
+    bool hex_only = false, sym_only = false, html_wanted = false;
+};
+
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kName, message.c_str(), kName);
+    return kStatusInput;
+}
+
+// GNU-style options: long options, "--html FILE" or "--html=FILE", and "--"
+// before an input name that begins with "-". Returns -1 to go on, or the
+// exit status.
+int parse(int argc, char** argv, Options& o) {
+    int inputs = 0;
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!options_end && arg.size() > 1 && arg[0] == '-') {
+            if (arg == "--") {
+                options_end = true;
+            } else if (arg == "--help") {
+                std::fputs(kUsage, stdout);
+                return 0;
+            } else if (arg == "--version") {
+                std::printf("%s (mrl85) %s\n", kName, MRL_VERSION_DOTTED);
+                return 0;
+            } else if (arg == "--hex") {
+                o.hex_only = true;
+            } else if (arg == "--sym") {
+                o.sym_only = true;
+            } else if (arg == "--html" || arg.starts_with("--html=")) {
+                if (arg == "--html") {
+                    if (i + 1 >= argc) return usage_error("option '--html' requires an argument");
+                    o.html = argv[++i];
+                } else {
+                    o.html = arg.substr(7);
+                }
+                if (o.html.empty()) return usage_error("option '--html' requires a file name");
+                o.html_wanted = true;
+            } else {
+                return usage_error("unrecognized option '" + arg + "'");
+            }
+            continue;
+        }
+        if (++inputs > 1) return usage_error("more than one input: '" + o.input + "' and '" + arg + "'");
+        o.input = arg;
+    }
+    if (inputs == 0 || o.input.empty()) return usage_error("no input given");
+    if (o.input.find('.') != std::string::npos)
+        return usage_error("'.' in the input name '" + o.input +
+                           "': give the base name, without .hex or .sym (mrl85 refuses it too)");
+    return -1;
+}
+
+// Writes the page to a file of its own: never one of the inputs. A page
+// that cannot be written whole is removed.
+int page_out(const Options& o, const report::Report& r) {
+    if ((r.want_hex && same_file(o.html, r.hex.name)) || (r.want_sym && same_file(o.html, r.sym.name))) {
+        std::fprintf(stderr, "%s: the page '%s' is an input; it is not written\n", kName, o.html.c_str());
+        return kStatusInput;
+    }
+    std::FILE* f = output_open(o.html);
+    if (f == nullptr) {
+        std::fprintf(stderr, "%s: cannot create '%s': %s\n", kName, o.html.c_str(), std::strerror(errno));
+        return kStatusCreate;
+    }
+    bool ok = report::page_write(f, r);
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok) {
+        file_remove(o.html.c_str());
+        std::fprintf(stderr, "%s: cannot write '%s'\n", kName, o.html.c_str());
+        return kStatusCreate;
+    }
+    return 0;
+}
+
+int run(int argc, char** argv) {
+    Options o;
+    const int parsed = parse(argc, argv, o);
+    if (parsed >= 0) return parsed;
+    report::Report r;
+    r.want_hex = !o.sym_only || o.hex_only;
+    r.want_sym = !o.hex_only || o.sym_only;
+    r.hex.name = o.input + ".hex";
+    r.sym.name = o.input + ".sym";
+    const int status = report::analyse(r);
+    report::summary_print(stdout, r);
+    std::fflush(stdout);
+    for (const report::Diagnosis& d : r.problems) report::diagnosis_print(stderr, d);
+    if (status != 0) return status;
+    if (o.html_wanted) return page_out(o, r);
+    if (std::ferror(stdout)) return kStatusCreate;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std_streams_open();
+    write_signals_ignore();
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: not enough memory\n", kName);
+        return kStatusFormat;
+    }
+}

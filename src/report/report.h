@@ -1,0 +1,124 @@
+// report.h: what mrl85-report finds in a pair of inputs, and the ways it
+// shows it (text summary, diagnosis, page).
+//
+// The findings come from mrl85's own passes, run as a library (mrlpro.h):
+// the unit and function tables stay in the library's globals (unit_table,
+// func_table, with unit_name, unit_fate and unit_new_number), and what the
+// symbol pass drops besides units and functions is collected here through
+// its hooks. Nothing is decided here that the passes do not decide.
+#ifndef MRL_REPORT_H
+#define MRL_REPORT_H
+
+#include <bitset>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace report {
+
+// Inclusive offsets within a segment's 64 KB.
+struct Span {
+    uint32_t first, last;
+};
+
+// The data records that follow segment records of one value (or, for the
+// value "", the records before the first segment record).
+struct Segment {
+    std::string value;  // the segment record's value field as read (4 characters), "" before any
+    uint32_t base = 0;  // the value as a number times 16: the address of offset 0
+    bool high = false;  // its data records go to the high output
+    uint64_t records = 0, bytes = 0;
+    uint64_t unreadable = 0;      // data records whose length or address is no hexadecimal number
+    std::vector<Span> spans;      // the offsets its data records cover, merged, ascending
+    std::bitset<256> pages;       // the 256-byte pages of the 64 KB that hold data
+};
+
+// One output of the HEX pass: the lines it gets and whether the pass keeps
+// the file (an output that is not kept is removed, and then holds nothing).
+struct HexOutput {
+    uint64_t lines = 0, data_records = 0, data_bytes = 0, segment_records = 0;
+    bool end_record = false;
+    bool kept = false;
+};
+
+struct HexReport {
+    bool read = false;   // the file was read through without a fault
+    std::string name;
+    uint64_t lines = 0;  // lines the pass handles, the end record included
+    uint64_t data_records = 0, segment_records = 0, end_records = 0;
+    uint64_t after_end = 0;  // lines after the end record, which are not copied
+    HexOutput low, high;
+    std::vector<Segment> segments;  // in the order their values first appear
+};
+
+// A "label address" pair of GLOBAL LABEL that the conversion drops.
+struct DroppedLabel {
+    std::string label, addr;
+};
+
+// A header that the conversion drops with its block (LOCAL LABEL, LOCAL
+// SYMBOL, LOCAL BIT SYMBOL, CALL, SOURCE): its kind (0 to 5, as sec_kind)
+// and its text without the line end.
+struct DroppedBlock {
+    int kind;
+    std::string header;
+};
+
+struct SymReport {
+    bool read = false;  // the file was read through without a fault
+    std::string name;
+    // From the library's tables once they are read (counted by record, and
+    // by number as the renumbering counts them).
+    uint64_t unit_records = 0, units_kept = 0, units_deleted = 0;
+    uint64_t units_ends_high = 0, units_empty_high = 0, units_empty_e = 0;
+    uint32_t unit_numbers_deleted = 0;  // unit_del_count
+    uint64_t func_records = 0, funcs_deleted = 0;
+    uint32_t func_numbers_deleted = 0;  // func_del_count
+    std::vector<DroppedLabel> labels_dropped;
+    std::vector<DroppedBlock> blocks_dropped;
+};
+
+// Why mrl85 would refuse an input, at the place of the fault.
+struct Diagnosis {
+    std::string file;
+    uint64_t line = 0, column = 0;  // from 1; 0: the file as a whole
+    std::string message;
+    std::string text;  // the line as read (without its line end), "" when none is shown
+    uint64_t text_from = 1;  // the column `text` begins at (a piece of a long HEX line begins later)
+    int place = 0;     // mrl85's "Error exit at" place
+    int status = 0;    // mrl85's exit status
+};
+
+struct Report {
+    bool want_hex = true, want_sym = true;
+    HexReport hex;
+    SymReport sym;
+    std::vector<Diagnosis> problems;
+};
+
+// analyse.cpp: reads the inputs. Returns the exit status: 0 when mrl85
+// would convert them, 3 for a format error (each in `problems`), 4 when an
+// input cannot be read (the message in `problems` too, with status 4).
+int analyse(Report& r);
+
+// diagnose.cpp: the diagnosis of a refused input, from the place of the
+// failed check. For the HEX file: the line number, the column of the piece
+// `text` in its line (a line longer than 255 characters is read in pieces)
+// and the piece. For the symbol file: the line the check looked at (0 when
+// not known), read again from the file, with what the check left in
+// fault_text and fault_number.
+Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uint64_t column, std::string_view text);
+Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t line_no);
+void diagnosis_print(std::FILE* out, const Diagnosis& d);
+
+// summary.cpp: the text summary.
+void summary_print(std::FILE* out, const Report& r);
+
+// page.cpp: the page. False when it could not be written whole.
+bool page_write(std::FILE* out, const Report& r);
+
+}  // namespace report
+
+#endif

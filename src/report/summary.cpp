@@ -1,0 +1,130 @@
+// summary.cpp: the text summary. Totals first, then the lists; every row of
+// a list begins with what it is ("unit kept", "unit deleted", "function
+// deleted", "label dropped", "block dropped", "segment"), so that grep finds
+// each kind, and the columns are aligned.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "mrlpro.h"
+#include "report/report.h"
+
+namespace report {
+
+namespace {
+
+const char* fate_text(int fate) {
+    switch (fate) {
+        case U_ENDS_HIGH: return "ends above FFFF";
+        case U_EMPTY_HIGH: return "empty, starts above FFFF";
+        case U_EMPTY_E: return "empty \"E\" section";
+        default: return "kept";
+    }
+}
+
+const char* block_text(int kind) {
+    switch (kind) {
+        case 0: return "LOCAL LABEL";
+        case 1: return "LOCAL SYMBOL";
+        case 2: return "LOCAL BIT SYMBOL";
+        case 4: return "CALL";
+        case 5: return "SOURCE";
+        default: return "other";
+    }
+}
+
+unsigned long long ull(uint64_t n) { return static_cast<unsigned long long>(n); }
+
+void output_line(std::FILE* out, const char* title, const char* ext, const HexOutput& o) {
+    std::fprintf(out, "  %-22s %10llu   lines, %s, %llu data records, %llu data bytes\n", title, ull(o.lines),
+                 o.kept ? (std::string("kept as ") + ext).c_str() : "not kept", ull(o.data_records),
+                 ull(o.data_bytes));
+}
+
+void hex_summary(std::FILE* out, const HexReport& h) {
+    std::fprintf(out, "HEX file %s\n", h.name.c_str());
+    std::fprintf(out, "  %-22s %10llu   data %llu, segment %llu, end %llu\n", "records", ull(h.lines),
+                 ull(h.data_records), ull(h.segment_records), ull(h.end_records));
+    output_line(out, "low output", ".hex", h.low);
+    output_line(out, "high output", ".hxh", h.high);
+    if (h.end_records == 0) std::fprintf(out, "  no end record\n");
+    if (h.after_end > 0) std::fprintf(out, "  %llu lines after the end record are not copied\n", ull(h.after_end));
+}
+
+void sym_summary(std::FILE* out, const SymReport& s) {
+    std::fprintf(out, "SYM file %s\n", s.name.c_str());
+    std::fprintf(out, "  %-22s %10llu   kept %llu, deleted %llu (ends above FFFF %llu, empty above FFFF %llu, "
+                      "empty \"E\" %llu)\n",
+                 "units", ull(s.unit_records), ull(s.units_kept), ull(s.units_deleted), ull(s.units_ends_high),
+                 ull(s.units_empty_high), ull(s.units_empty_e));
+    std::fprintf(out, "  %-22s %10llu   kept %llu, deleted %llu\n", "functions", ull(s.func_records),
+                 ull(s.func_records - s.funcs_deleted), ull(s.funcs_deleted));
+    std::fprintf(out, "  %-22s %10llu\n", "global labels dropped", ull(s.labels_dropped.size()));
+    std::fprintf(out, "  %-22s %10llu\n", "blocks dropped", ull(s.blocks_dropped.size()));
+}
+
+void segment_rows(std::FILE* out, const HexReport& h) {
+    for (const Segment& s : h.segments) {
+        std::fprintf(out, "segment %-4s  %s  base %05X  %8llu records %10llu bytes ", s.value.empty() ? "none" : s.value.c_str(),
+                     s.high ? "high" : "low ", static_cast<unsigned>(s.base), ull(s.records), ull(s.bytes));
+        for (const Span& sp : s.spans) std::fprintf(out, " %04X-%04X", sp.first, sp.last);
+        if (s.unreadable > 0) std::fprintf(out, "  (%llu records unreadable)", ull(s.unreadable));
+        std::fputc('\n', out);
+    }
+}
+
+void unit_rows(std::FILE* out) {
+    size_t width = 4;
+    for (const unit_record& u : unit_table) width = std::max(width, std::min<size_t>(unit_name(u).size(), 24));
+    const int w = static_cast<int>(width);
+    for (const unit_record& u : unit_table) {
+        const std::string name(unit_name(u));
+        if (unit_fate(u) == U_KEPT)
+            std::fprintf(out, "unit kept     %04X -> %04X  %-*s  %08X  %08X\n", u.unit_no, u.new_unit_no, w,
+                         name.c_str(), u.start_addr, u.length);
+    }
+    for (const unit_record& u : unit_table) {
+        const std::string name(unit_name(u));
+        const int fate = unit_fate(u);
+        if (fate != U_KEPT)
+            std::fprintf(out, "unit deleted  %04X          %-*s  %08X  %08X  %s\n", u.unit_no, w, name.c_str(),
+                         u.start_addr, u.length, fate_text(fate));
+    }
+}
+
+void function_rows(std::FILE* out) {
+    for (const func_record& f : func_table)
+        if (f.delete_mode == 1) std::fprintf(out, "function deleted  %04X  unit %04X\n", f.func_no, f.unit_no);
+}
+
+}  // namespace
+
+void summary_print(std::FILE* out, const Report& r) {
+    if (r.want_hex && r.hex.read) hex_summary(out, r.hex);
+    if (r.want_sym && r.sym.read) sym_summary(out, r.sym);
+    if (r.want_hex && r.hex.read && !r.hex.segments.empty()) {
+        std::fputc('\n', out);
+        segment_rows(out, r.hex);
+    }
+    if (!(r.want_sym && r.sym.read)) return;
+    if (!unit_table.empty()) {
+        std::fputc('\n', out);
+        unit_rows(out);
+    }
+    if (r.sym.funcs_deleted > 0) {
+        std::fputc('\n', out);
+        function_rows(out);
+    }
+    if (!r.sym.labels_dropped.empty()) {
+        std::fputc('\n', out);
+        for (const DroppedLabel& l : r.sym.labels_dropped)
+            std::fprintf(out, "label dropped  %s %s\n", l.label.c_str(), l.addr.c_str());
+    }
+    if (!r.sym.blocks_dropped.empty()) {
+        std::fputc('\n', out);
+        for (const DroppedBlock& b : r.sym.blocks_dropped)
+            std::fprintf(out, "block dropped  %-16s  %s\n", block_text(b.kind), b.header.c_str());
+    }
+}
+
+}  // namespace report
