@@ -59,13 +59,15 @@ def inputs(quick):
 TRACED = ("symt", "symth")
 
 
-def generate(data, quick):
-    """Generates each input once. A stamp beside each file records the
+def generate(data, quick, only=None):
+    """Generates each input once (of `only`, when given). A stamp beside each file records the
     generator and its arguments; a file whose stamp matches is kept."""
     os.makedirs(data, exist_ok=True)
     with open(GEN, "rb") as f:
         gen_hash = hashlib.sha256(f.read()).hexdigest()[:16]
     for base, args in inputs(quick).items():
+        if only is not None and base not in only:
+            continue
         ext = ".sym" if args[0] == "sym" else ".hex"
         path = os.path.join(data, base if "." in base else base + ext)
         stamp_path = path + ".stamp"
@@ -90,7 +92,15 @@ def run_mrl(binary, data, base, out, option):
 
 
 OUTPUTS = ("out.hex", "out.hxh", "out.sym", "copy.hex", "copy.sym", "crop.hex", "floor.hex", "floor.hxh",
-           "floor.sym")
+           "floor.sym", "page.html")
+
+
+def run_report(report, data, base, extra):
+    """One run of "mrl85-report --sym <base> <extra>", its summary thrown away."""
+    r = subprocess.run(["mrl85-report", "--sym", base] + extra, executable=report, cwd=data,
+                       stdout=subprocess.DEVNULL)
+    if r.returncode != 0:
+        sys.exit("mrl85-report --sym %s %s ended with status %d" % (base, " ".join(extra), r.returncode))
 
 
 def timed(data, fn):
@@ -217,6 +227,22 @@ def pair(data, a, b, runs):
     return Pair(ta, tb)
 
 
+def report_rows(report, binary, data, runs, row, units):
+    """mrl85-report against the conversion of the same symbol file: the text
+    summary, and the summary with the page."""
+    conv = lambda: run_mrl(binary, data, "symn", "out", "-S")
+    for what, extra in (("text summary", []), ("summary and page", ["--html=page.html"])):
+        p = pair(data, lambda: run_report(report, data, "symn", extra), conv, runs)
+        row("mrl85-report, %s, %.0f MB / conversion" % (what, size_mb(data, "symn.sym")), p, "<= 2.00 x",
+            p.a / p.b <= 2.0)
+
+
+def report_peak_kib(report, data, base, extra):
+    r = subprocess.run(["/usr/bin/time", "-f", "%M", report, "--sym", base] + extra, cwd=data,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    return int(r.stderr.strip().splitlines()[-1])
+
+
 def peak_kib(binary, data, base, out, option):
     """Peak resident memory of one conversion, from /usr/bin/time -v."""
     r = subprocess.run(["/usr/bin/time", "-v", binary, base, "-O" + out, option], cwd=data,
@@ -323,10 +349,12 @@ def main():
     ap.add_argument("--runs", type=int, default=9)
     ap.add_argument("--quick", action="store_true", help="inputs a tenth of the size, for a smoke test")
     ap.add_argument("--compare-with", metavar="BINARY")
+    ap.add_argument("--report", metavar="BINARY", help="mrl85-report, measured against the conversion")
+    ap.add_argument("--report-only", action="store_true", help="measure mrl85-report only")
     a = ap.parse_args()
     binary = os.path.abspath(a.binary)
     data = os.path.abspath(a.data)
-    generate(data, a.quick)
+    generate(data, a.quick, ("symn", "symhm") if a.report_only else None)
     if a.compare_with:
         return 0 if compare(binary, os.path.abspath(a.compare_with), data, a.quick) else 1
     if not a.floor:
@@ -352,50 +380,62 @@ def main():
         row("  floor / cat", Pair(t_floor, t_cat), "", None)
 
     print("measuring (median of %d alternating runs per group) ..." % runs, file=sys.stderr, flush=True)
-    for base, label in (("hexn", "16-byte records"), ("hexw", "32-byte records")):
-        against_floor("HEX pass, %.0f MB, %s" % (size_mb(data, base + ".hex"), label), base, "-H", floor_hex,
-                      "copy.hex", 1.15)
-    p = pair(data, lambda: dd_copy(data, "hexn.hex", "copy.hex"), lambda: cat_copy(data, "hexn.hex", "copy.hex"),
-             runs)
-    row("(for scale) dd bs=128K copy, %.0f MB / cat" % size_mb(data, "hexn.hex"), p, "", None)
-    units, funcs = count_units(data, "symn.sym")
-    against_floor("symbol pass, %.0f MB, %d unit lines, %d functions" % (size_mb(data, "symn.sym"), units, funcs),
-                  "symn", "-S", floor_sym, "copy.sym", 1.6)
-    against_floor("symbol pass, rewrite-heavy, %.0f MB" % size_mb(data, "symh.sym"), "symh", "-S", floor_sym,
-                  "copy.sym", 2.5)
-    p = pair(data, mrl("hex2n", "-H"), mrl("hexn", "-H"), runs)
-    row("HEX pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "hex2n.hex"), size_mb(data, "hexn.hex")), p,
-        "<= 2.20 x", p.a / p.b <= 2.2)
-    p = pair(data, mrl("sym2n", "-S"), mrl("symn", "-S"), runs)
-    row("symbol pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "sym2n.sym"), size_mb(data, "symn.sym")), p,
-        "<= 2.20 x", p.a / p.b <= 2.2)
-    p = pair(data, lambda: srec_crop(data, "img.hex", "crop.hex"), mrl("img", "-H"), runs)
-    row("1 MB image (%.1f MB HEX): srec_cat / mrl85" % size_mb(data, "img.hex"), p, ">= 10 x", p.a / p.b >= 10)
-
-    # Real programs are small: a run is then mostly the start of the process.
+    mem = []
+    if a.report:
+        report = os.path.abspath(a.report)
+        units, _ = count_units(data, "symn.sym")
+        report_rows(report, binary, data, runs, row, units)
+        heavy_units, _ = count_units(data, "symhm.sym")
+        for base, what, limit in (("symn", "N (%d unit lines)" % units, 65536),
+                                  ("symhm", "rewrite-heavy, %d unit lines" % heavy_units, 122880)):
+            for extra, how in (([], "summary"), (["--html=page.html"], "summary and page")):
+                kib = report_peak_kib(report, data, base, extra)
+                mem.append(("peak memory, mrl85-report %s, %s" % (how, what), kib, "<= %d MiB" % (limit // 1024),
+                            "yes" if kib <= limit else "NO"))
     short_runs = max(runs, 60)
     small = []
-    sym_mb = size_mb(data, "img.sym")
-    for what, a, b in (("start-up: mrl85 -V / cat /dev/null", [binary, "-V"], ["cat", "/dev/null"]),
-                       ("1 MB image, -H (%.1f MB HEX) / cat" % size_mb(data, "img.hex"),
-                        [binary, "img", "-Oout", "-H"], ["cat", "img.hex", ">", "copy.hex"]),
-                       ("1 MB image, both passes (%.1f MB symbol file) / cat of both" % sym_mb,
-                        [binary, "img", "-Oout"], ["cat", "img.hex", "img.sym", ">", "copy.sym"])):
-        ta, tb = spawn_group(data, [a, b], short_runs)
-        small.append((what, ta, tb, 1.2 if "start-up" in what else 1.3))
+    if not a.report_only:
+        for base, label in (("hexn", "16-byte records"), ("hexw", "32-byte records")):
+            against_floor("HEX pass, %.0f MB, %s" % (size_mb(data, base + ".hex"), label), base, "-H", floor_hex,
+                          "copy.hex", 1.15)
+        p = pair(data, lambda: dd_copy(data, "hexn.hex", "copy.hex"), lambda: cat_copy(data, "hexn.hex", "copy.hex"),
+                 runs)
+        row("(for scale) dd bs=128K copy, %.0f MB / cat" % size_mb(data, "hexn.hex"), p, "", None)
+        units, funcs = count_units(data, "symn.sym")
+        against_floor("symbol pass, %.0f MB, %d unit lines, %d functions" % (size_mb(data, "symn.sym"), units, funcs),
+                      "symn", "-S", floor_sym, "copy.sym", 1.6)
+        against_floor("symbol pass, rewrite-heavy, %.0f MB" % size_mb(data, "symh.sym"), "symh", "-S", floor_sym,
+                      "copy.sym", 2.5)
+        p = pair(data, mrl("hex2n", "-H"), mrl("hexn", "-H"), runs)
+        row("HEX pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "hex2n.hex"), size_mb(data, "hexn.hex")), p,
+            "<= 2.20 x", p.a / p.b <= 2.2)
+        p = pair(data, mrl("sym2n", "-S"), mrl("symn", "-S"), runs)
+        row("symbol pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "sym2n.sym"), size_mb(data, "symn.sym")), p,
+            "<= 2.20 x", p.a / p.b <= 2.2)
+        p = pair(data, lambda: srec_crop(data, "img.hex", "crop.hex"), mrl("img", "-H"), runs)
+        row("1 MB image (%.1f MB HEX): srec_cat / mrl85" % size_mb(data, "img.hex"), p, ">= 10 x", p.a / p.b >= 10)
 
-    mem = []
-    heavy_units, _ = count_units(data, "symhm.sym")
-    for base, opt, what, limit in (("img", "-H", "HEX pass, 1 MB image", 8192),
-                                   ("hexn", "-H", "HEX pass, N", 8192),
-                                   ("hex2n", "-H", "HEX pass, 2N", 8192),
-                                   ("symn", "-S", "symbol pass, N (%d unit lines)" % units, 65536),
-                                   ("sym2n", "-S", "symbol pass, 2N", None),
-                                   ("symhm", "-S", "symbol pass, rewrite-heavy, %.0f MB, %d unit lines" %
-                                    (size_mb(data, "symhm.sym"), heavy_units), 122880)):
-        kib = peak_kib(binary, data, base, "out", opt)
-        mem.append(("peak memory, " + what, kib, "<= %d MiB" % (limit // 1024) if limit else "(none)",
-                    ("yes" if kib <= limit else "NO") if limit else ""))
+        # Real programs are small: a run is then mostly the start of the process.
+        sym_mb = size_mb(data, "img.sym")
+        for what, a, b in (("start-up: mrl85 -V / cat /dev/null", [binary, "-V"], ["cat", "/dev/null"]),
+                           ("1 MB image, -H (%.1f MB HEX) / cat" % size_mb(data, "img.hex"),
+                            [binary, "img", "-Oout", "-H"], ["cat", "img.hex", ">", "copy.hex"]),
+                           ("1 MB image, both passes (%.1f MB symbol file) / cat of both" % sym_mb,
+                            [binary, "img", "-Oout"], ["cat", "img.hex", "img.sym", ">", "copy.sym"])):
+            ta, tb = spawn_group(data, [a, b], short_runs)
+            small.append((what, ta, tb, 1.2 if "start-up" in what else 1.3))
+
+        heavy_units, _ = count_units(data, "symhm.sym")
+        for base, opt, what, limit in (("img", "-H", "HEX pass, 1 MB image", 8192),
+                                       ("hexn", "-H", "HEX pass, N", 8192),
+                                       ("hex2n", "-H", "HEX pass, 2N", 8192),
+                                       ("symn", "-S", "symbol pass, N (%d unit lines)" % units, 65536),
+                                       ("sym2n", "-S", "symbol pass, 2N", None),
+                                       ("symhm", "-S", "symbol pass, rewrite-heavy, %.0f MB, %d unit lines" %
+                                        (size_mb(data, "symhm.sym"), heavy_units), 122880)):
+            kib = peak_kib(binary, data, base, "out", opt)
+            mem.append(("peak memory, " + what, kib, "<= %d MiB" % (limit // 1024) if limit else "(none)",
+                        ("yes" if kib <= limit else "NO") if limit else ""))
 
     w = max(len(r[0]) for r in rows + mem + [(x[0] + " (minimum)",) for x in small]) + 1
     print()

@@ -62,6 +62,14 @@ private:
     std::unordered_map<std::string, size_t> at_;
 };
 
+// The value field of a segment record: up to four characters, not its
+// line end.
+std::string_view segment_value(std::string_view line) {
+    std::string_view value = line.substr(9, 4);
+    const size_t end = value.find_first_of("\r\n");
+    return end == std::string_view::npos ? value : value.substr(0, end);
+}
+
 // Adds the offsets of one data record to its segment. Offsets past the
 // segment's end are cut at FFFF.
 void data_record(Segment& s, std::string_view line) {
@@ -151,7 +159,7 @@ void hex_analyse(Report& r) {
             case kSegment:
                 ++h.segment_records;
                 to_high = segment_goes_high(line);
-                seg = &segments.of(line.substr(9, 4), to_high);
+                seg = &segments.of(segment_value(line), to_high);
                 if (to_high) {
                     ++h.high.lines;
                     ++h.high.segment_records;
@@ -324,6 +332,8 @@ void sym_analyse(Report& r) {
 }  // namespace
 
 int analyse(Report& r) {
+    init_globals();
+    run_embedded = true;
     if (r.want_hex) hex_analyse(r);
     if (r.want_sym) sym_analyse(r);
     int status = 0;

@@ -107,7 +107,9 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
     switch (place) {
         case L_HEX_NO_MARK:
             d.column = column + 1;
-            d.message = "a record begins with \":\"; this line does not";
+            d.message = column == 0 ? "a record begins with \":\"; this line does not"
+                                    : "the line is longer than 255 characters: mrl85 reads them as one record and "
+                                      "what follows as the next, which does not begin with \":\"";
             break;
         case L_HEX_SHORT:
             d.column = column + t.size() + 1;
