@@ -201,14 +201,29 @@ void hex_analyse(Report& r) {
 SymReport* collecting = nullptr;
 
 void on_label_dropped(std::string_view label, std::string_view addr) {
-    collecting->labels_dropped.push_back({std::string(label), std::string(addr)});
+    std::string row;
+    row.reserve(label.size() + 1 + addr.size());
+    row.append(label).append(" ").append(addr);
+    collecting->labels_dropped.add(row);
+}
+
+const char* block_kind_name(int kind) {
+    switch (kind) {
+        case 0: return "LOCAL LABEL     ";
+        case 1: return "LOCAL SYMBOL    ";
+        case 2: return "LOCAL BIT SYMBOL";
+        case 4: return "CALL            ";
+        default: return "SOURCE          ";
+    }
 }
 
 // A FUNC line is dropped alone, not with a block: the function list shows it.
 void on_block_dropped(int kind, std::string_view header) {
     if (kind == 3) return;
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
-    collecting->blocks_dropped.push_back({kind, std::string(header)});
+    std::string row(block_kind_name(kind));
+    row.append("  ").append(header);
+    collecting->blocks_dropped.add(row);
 }
 
 // The steps of the symbol pass, in its order; the step a check failed in
@@ -330,6 +345,72 @@ void sym_analyse(Report& r) {
 }
 
 }  // namespace
+
+RowList::~RowList() {
+    if (spill_ != nullptr) std::fclose(spill_);
+}
+
+void RowList::add(std::string_view row) {
+    ++count_;
+    if (!spill_tried_) {
+        spill_tried_ = true;
+        spill_ = scratch_open();
+        if (spill_ != nullptr) std::setvbuf(spill_, nullptr, _IOFBF, size_t{1} << 16);
+    }
+    if (spill_ == nullptr) {
+        held_.append(row).push_back('\n');
+        return;
+    }
+    if (std::fwrite(row.data(), 1, row.size(), spill_) != row.size() || std::fputc('\n', spill_) == EOF)
+        failed_ = true;
+}
+
+bool RowList::print(std::FILE* out, std::string_view prefix) const {
+    if (failed_) return false;
+    const auto put = [&](std::string_view rows) {
+        size_t at = 0;
+        while (at < rows.size()) {
+            size_t end = rows.find('\n', at);
+            if (end == std::string_view::npos) end = rows.size();
+            std::fwrite(prefix.data(), 1, prefix.size(), out);
+            std::fwrite(rows.data() + at, 1, end - at + (end < rows.size() ? 1 : 0), out);
+            at = end + 1;
+        }
+    };
+    if (spill_ == nullptr) {
+        put(held_);
+        return true;
+    }
+    if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) return false;
+    // Rows are copied a block at a time; a row cut by the end of a block
+    // goes on in the next.
+    std::string block(size_t{1} << 16, '\0');
+    std::string carry;
+    size_t got;
+    while ((got = std::fread(block.data(), 1, block.size(), spill_)) > 0) {
+        std::string_view b(block.data(), got);
+        const size_t last = b.rfind('\n');
+        if (last == std::string_view::npos) {
+            carry.append(b);
+            continue;
+        }
+        carry.append(b.substr(0, last + 1));
+        put(carry);
+        carry.assign(b.substr(last + 1));
+    }
+    if (!carry.empty()) put(carry);
+    const bool ok = !std::ferror(spill_);
+    std::fseek(spill_, 0, SEEK_END);
+    return ok;
+}
+
+void RowList::clear() {
+    if (spill_ != nullptr) std::fclose(spill_);
+    spill_ = nullptr;
+    spill_tried_ = failed_ = false;
+    held_.clear();
+    count_ = 0;
+}
 
 int analyse(Report& r) {
     init_globals();

@@ -30,7 +30,7 @@ const char* const kUsage =
     "\n"
     "Exit status:\n"
     " 0  mrl85 would convert the inputs\n"
-    " 2  the page could not be written\n"
+    " 2  the summary or the page could not be written whole\n"
     " 3  mrl85 would refuse an input as a format error (the diagnosis says where)\n"
     " 4  a usage error, or an input that cannot be read\n";
 
@@ -121,12 +121,17 @@ int run(int argc, char** argv) {
     r.hex.name = o.input + ".hex";
     r.sym.name = o.input + ".sym";
     const int status = report::analyse(r);
-    report::summary_print(stdout, r);
+    const bool whole = report::summary_print(stdout, r);
     std::fflush(stdout);
     for (const report::Diagnosis& d : r.problems) report::diagnosis_print(stderr, d);
     if (status != 0) return status;
+    // A summary that did not get out whole (a list lost, a full disk, a
+    // closed pipe) is no success.
+    if (!whole || std::ferror(stdout)) {
+        std::fprintf(stderr, "%s: the summary could not be written whole\n", kName);
+        return kStatusCreate;
+    }
     if (o.html_wanted) return page_out(o, r);
-    if (std::ferror(stdout)) return kStatusCreate;
     return 0;
 }
 
@@ -135,6 +140,8 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     std_streams_open();
     write_signals_ignore();
+    // The summary of a large file runs to millions of rows.
+    std::setvbuf(stdout, nullptr, _IOFBF, size_t{1} << 16);
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -53,17 +53,30 @@ struct HexReport {
     std::vector<Segment> segments;  // in the order their values first appear
 };
 
-// A "label address" pair of GLOBAL LABEL that the conversion drops.
-struct DroppedLabel {
-    std::string label, addr;
-};
+// The rows of a list that may run to millions (the labels and blocks a
+// large file drops), kept in a scratch file as they come instead of in
+// memory, and copied out when the list is printed. Without a scratch file
+// they are kept in memory.
+class RowList {
+public:
+    RowList() = default;
+    RowList(const RowList&) = delete;
+    RowList& operator=(const RowList&) = delete;
+    ~RowList();
+    // One row, without its line end.
+    void add(std::string_view row);
+    uint64_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    // Writes every row to `out`, each after `prefix` and ending in a line
+    // feed; false when the rows cannot be read back.
+    bool print(std::FILE* out, std::string_view prefix) const;
+    void clear();
 
-// A header that the conversion drops with its block (LOCAL LABEL, LOCAL
-// SYMBOL, LOCAL BIT SYMBOL, CALL, SOURCE): its kind (0 to 5, as sec_kind)
-// and its text without the line end.
-struct DroppedBlock {
-    int kind;
-    std::string header;
+private:
+    std::FILE* spill_ = nullptr;
+    bool spill_tried_ = false, failed_ = false;
+    std::string held_;
+    uint64_t count_ = 0;
 };
 
 struct SymReport {
@@ -76,8 +89,8 @@ struct SymReport {
     uint32_t unit_numbers_deleted = 0;  // unit_del_count
     uint64_t func_records = 0, funcs_deleted = 0;
     uint32_t func_numbers_deleted = 0;  // func_del_count
-    std::vector<DroppedLabel> labels_dropped;
-    std::vector<DroppedBlock> blocks_dropped;
+    RowList labels_dropped;  // "label address", one row per pair dropped from GLOBAL LABEL
+    RowList blocks_dropped;  // "KIND  header": a header dropped with its block (not FUNC lines)
 };
 
 // Why mrl85 would refuse an input, at the place of the fault.
@@ -113,8 +126,9 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
 Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t line_no);
 void diagnosis_print(std::FILE* out, const Diagnosis& d);
 
-// summary.cpp: the text summary.
-void summary_print(std::FILE* out, const Report& r);
+// summary.cpp: the text summary. False when a list kept in a scratch file
+// could not be read back.
+bool summary_print(std::FILE* out, const Report& r);
 
 // page.cpp: the page. False when it could not be written whole.
 bool page_write(std::FILE* out, const Report& r);

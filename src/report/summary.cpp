@@ -22,17 +22,6 @@ const char* fate_text(int fate) {
     }
 }
 
-const char* block_text(int kind) {
-    switch (kind) {
-        case 0: return "LOCAL LABEL";
-        case 1: return "LOCAL SYMBOL";
-        case 2: return "LOCAL BIT SYMBOL";
-        case 4: return "CALL";
-        case 5: return "SOURCE";
-        default: return "other";
-    }
-}
-
 unsigned long long ull(uint64_t n) { return static_cast<unsigned long long>(n); }
 
 void output_line(std::FILE* out, const char* title, const char* ext, const HexOutput& o) {
@@ -73,40 +62,71 @@ void segment_rows(std::FILE* out, const HexReport& h) {
     }
 }
 
+// A row of a list, put together in one buffer and written with one call: a
+// large file has millions of rows.
+class Row {
+public:
+    Row& text(std::string_view t) {
+        line_.append(t);
+        return *this;
+    }
+    // At least `digits` hexadecimal digits (upper case), more when needed.
+    Row& hex(uint32_t n, unsigned digits) {
+        char d[9];
+        const std::string_view all = num_to_hex(n, d);
+        if (all.size() < digits) line_.append(digits - all.size(), '0');
+        line_.append(all);
+        return *this;
+    }
+    // `t`, then blanks up to `width` characters.
+    Row& padded(std::string_view t, size_t width) {
+        line_.append(t);
+        if (t.size() < width) line_.append(width - t.size(), ' ');
+        return *this;
+    }
+    void put(std::FILE* out) {
+        line_.push_back('\n');
+        std::fwrite(line_.data(), 1, line_.size(), out);
+        line_.clear();
+    }
+
+private:
+    std::string line_;
+};
+
 void unit_rows(std::FILE* out) {
     size_t width = 4;
     for (const unit_record& u : unit_table) width = std::max(width, std::min<size_t>(unit_name(u).size(), 24));
-    const int w = static_cast<int>(width);
+    Row row;
     for (const unit_record& u : unit_table) {
-        const std::string name(unit_name(u));
-        if (unit_fate(u) == U_KEPT)
-            std::fprintf(out, "unit kept     %04X -> %04X  %-*s  %08X  %08X\n", u.unit_no, u.new_unit_no, w,
-                         name.c_str(), u.start_addr, u.length);
+        if (unit_fate(u) != U_KEPT) continue;
+        row.text("unit kept     ").hex(u.unit_no, 4).text(" -> ").hex(u.new_unit_no, 4).text("  ");
+        row.padded(unit_name(u), width).text("  ").hex(u.start_addr, 8).text("  ").hex(u.length, 8).put(out);
     }
     for (const unit_record& u : unit_table) {
-        const std::string name(unit_name(u));
         const int fate = unit_fate(u);
-        if (fate != U_KEPT)
-            std::fprintf(out, "unit deleted  %04X          %-*s  %08X  %08X  %s\n", u.unit_no, w, name.c_str(),
-                         u.start_addr, u.length, fate_text(fate));
+        if (fate == U_KEPT) continue;
+        row.text("unit deleted  ").hex(u.unit_no, 4).text("          ").padded(unit_name(u), width).text("  ");
+        row.hex(u.start_addr, 8).text("  ").hex(u.length, 8).text("  ").text(fate_text(fate)).put(out);
     }
 }
 
 void function_rows(std::FILE* out) {
+    Row row;
     for (const func_record& f : func_table)
-        if (f.delete_mode == 1) std::fprintf(out, "function deleted  %04X  unit %04X\n", f.func_no, f.unit_no);
+        if (f.delete_mode == 1) row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4).put(out);
 }
 
 }  // namespace
 
-void summary_print(std::FILE* out, const Report& r) {
+bool summary_print(std::FILE* out, const Report& r) {
     if (r.want_hex && r.hex.read) hex_summary(out, r.hex);
     if (r.want_sym && r.sym.read) sym_summary(out, r.sym);
     if (r.want_hex && r.hex.read && !r.hex.segments.empty()) {
         std::fputc('\n', out);
         segment_rows(out, r.hex);
     }
-    if (!(r.want_sym && r.sym.read)) return;
+    if (!(r.want_sym && r.sym.read)) return true;
     if (!unit_table.empty()) {
         std::fputc('\n', out);
         unit_rows(out);
@@ -115,16 +135,16 @@ void summary_print(std::FILE* out, const Report& r) {
         std::fputc('\n', out);
         function_rows(out);
     }
+    bool ok = true;
     if (!r.sym.labels_dropped.empty()) {
         std::fputc('\n', out);
-        for (const DroppedLabel& l : r.sym.labels_dropped)
-            std::fprintf(out, "label dropped  %s %s\n", l.label.c_str(), l.addr.c_str());
+        ok = r.sym.labels_dropped.print(out, "label dropped  ") && ok;
     }
     if (!r.sym.blocks_dropped.empty()) {
         std::fputc('\n', out);
-        for (const DroppedBlock& b : r.sym.blocks_dropped)
-            std::fprintf(out, "block dropped  %-16s  %s\n", block_text(b.kind), b.header.c_str());
+        ok = r.sym.blocks_dropped.print(out, "block dropped  ") && ok;
     }
+    return ok;
 }
 
 }  // namespace report

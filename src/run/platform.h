@@ -84,6 +84,11 @@ std::FILE* output_open(const std::string& name);
 // not wanted, for a caller that runs a pass only for its decisions.
 std::FILE* null_output_open();
 
+// A temporary file for a program's own scratch data (binary, written and
+// read back), which the system removes when it is closed or the process
+// ends. Null when none can be made.
+std::FILE* scratch_open();
+
 // Results of temp_create.
 enum TempResult { kTempOk = 0, kTempTaken = 1, kTempFailed = 2 };
 

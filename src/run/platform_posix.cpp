@@ -125,6 +125,8 @@ std::FILE* output_open(const std::string& name) { return std::fopen(name.c_str()
 
 std::FILE* null_output_open() { return std::fopen("/dev/null", "wb"); }
 
+std::FILE* scratch_open() { return std::tmpfile(); }
+
 // O_EXCL with O_CREAT fails on any existing name, a symbolic link included
 // (even one that points nowhere), so the file is new and this run's own.
 // Mode 0600 keeps its contents private until it gets the input's mode

@@ -248,6 +248,28 @@ std::FILE* output_open(const std::string& name) {
 
 std::FILE* null_output_open() { return std::fopen("NUL", "wb"); }
 
+// In the user's temporary folder (the C runtime's tmpfile uses the root of
+// the drive, where a user may not write), deleted by the system when closed.
+std::FILE* scratch_open() {
+    char dir[MAX_PATH + 1], name[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n > MAX_PATH || GetTempFileNameA(dir, "mrl", 0, name) == 0) return nullptr;
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DeleteFileA(name);
+        return nullptr;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    std::FILE* fp = _fdopen(fd, "w+b");
+    if (fp == nullptr) _close(fd);
+    return fp;
+}
+
 // CREATE_NEW fails on any existing name, a link or a folder included, so
 // the file is new and this run's own. No other process may write to it
 // while the run has it open; reading stays allowed (the folder's access

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 #include "mrlpro.h"
 
@@ -91,9 +92,21 @@ std::string_view keep_name(std::string_view name) {
 }
 
 // The section names of the units, by reading order. Only the trace log (and
-// a caller that sets keep_unit_names) shows them; without it the one thing a name decides, whether the section is "E",
-// is kept in the record.
-std::vector<std::string_view> unit_names;
+// a caller that sets keep_unit_names) shows them; without it the one thing a
+// name decides, whether the section is "E", is kept in the record. A file
+// has few distinct section names and may have millions of units, so each
+// name is kept once and each unit holds the number of its name (0: none).
+struct NameStore {
+    record_table<uint32_t> of_unit;  // by reading order
+    std::vector<std::string_view> names{std::string_view()};
+    std::unordered_map<std::string_view, uint32_t> numbers;
+    void clear() {
+        of_unit.clear();
+        names.assign(1, std::string_view());
+        numbers.clear();
+    }
+};
+NameStore unit_names;
 
 // Adds the record that `make` builds to a table. The memory of the tables is
 // the one resource a large symbol file can exhaust; running out, for the
@@ -111,7 +124,36 @@ void table_alloc(record_table<Record>& table, number_index<Record>& index, Make 
     if (!added) {
         unit_table.clear();
         func_table.clear();
-        std::vector<std::string_view>().swap(unit_names);
+        unit_names.clear();
+        error_msg(E_NO_MEMORY);
+        error_exit(kStatusFormat, L_NO_MEMORY);
+    }
+}
+
+// Records the section name of the unit read as number `seq`; the names of
+// units read while the trace was off stay empty. Running out of memory here
+// is what it is for the tables.
+void unit_name_set(uint32_t seq, std::string_view name) {
+    // Past this many distinct names, a file is not one of few names, and
+    // each further new name is kept as it comes.
+    constexpr size_t kLookedUp = size_t{1} << 16;
+    memory_place = L_NO_MEMORY;
+    NameStore& n = unit_names;
+    auto it = n.numbers.find(name);
+    uint32_t number = it != n.numbers.end() ? it->second : static_cast<uint32_t>(n.names.size());
+    if (it == n.numbers.end()) {
+        const std::string_view kept = keep_name(name);
+        n.names.push_back(kept);
+        if (n.numbers.size() < kLookedUp) n.numbers.emplace(kept, number);
+    }
+    bool ok = true;
+    while (ok && n.of_unit.size() < seq) ok = n.of_unit.push_back(0);
+    if (ok) ok = n.of_unit.push_back(number);
+    memory_place = L_OUT_OF_MEMORY;
+    if (!ok) {
+        unit_table.clear();
+        func_table.clear();
+        unit_names.clear();
         error_msg(E_NO_MEMORY);
         error_exit(kStatusFormat, L_NO_MEMORY);
     }
@@ -246,15 +288,14 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
     const uint8_t section_e = name == "E" || name == "e";
     table_alloc(unit_table, unit_index, [&] {
         if (seq == 0) unit_names.clear();  // a new table
-        if (trace_on() || keep_unit_names) {
-            unit_names.resize(seq);  // names read while the trace was off stay empty
-            unit_names.push_back(keep_name(name));
-        }
         return unit_record{unit_no, seq, start_addr, length, 0, 0, 0, 0, section_e};
     });
+    if (trace_on() || keep_unit_names) unit_name_set(seq, name);
 }
 
-std::string_view unit_name(const unit_record& r) { return r.seq < unit_names.size() ? unit_names[r.seq] : ""; }
+std::string_view unit_name(const unit_record& r) {
+    return r.seq < unit_names.of_unit.size() ? unit_names.names[unit_names.of_unit[r.seq]] : "";
+}
 
 // Puts both tables into table order and indexes them (see the top of this
 // file).
