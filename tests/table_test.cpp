@@ -142,6 +142,25 @@ TEST_F(FirstPass, LongLinesAreReadWhole) {
     EXPECT_EQ(funcs, "3/2 4/1 ");
 }
 
+// Section names are kept once each; past 65,536 distinct names each new
+// one is kept as it comes. Every unit finds its own name either way.
+TEST_F(FirstPass, EveryUnitKeepsItsSectionNameHoweverManyDistinctNames) {
+    keep_unit_names = true;
+    std::string text = "# SECTION INFORMATION\n";
+    std::vector<std::string> names;
+    for (int i = 0; i < 70000; ++i) {
+        names.push_back(i % 3 == 0 ? "P" : i % 3 == 1 ? "D" + std::to_string(i % 100) : "N" + std::to_string(i));
+        text += symtest::hex(static_cast<uint32_t>(i + 1)) + " " + names.back() + " 0 0 0 0 1\n";
+    }
+    for (const char* late : {"P", "D7", "N5", "LATE"}) {
+        names.push_back(late);
+        text += symtest::hex(static_cast<uint32_t>(names.size())) + " " + late + " 0 0 0 0 1\n";
+    }
+    read(text);
+    ASSERT_EQ(unit_table.size(), names.size());
+    for (const unit_record& r : unit_table) ASSERT_EQ(unit_name(r), names[r.seq]) << "unit " << r.unit_no;
+}
+
 TEST_F(FirstPass, FileWithoutSectionsLeavesBothTablesEmpty) {
     read("plain text\n\n# GLOBAL LABEL\nA 1\n");
     EXPECT_TRUE(unit_table.empty());

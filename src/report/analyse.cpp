@@ -263,6 +263,7 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
     out_sym_fp.close();
     label_dropped = nullptr;
     block_dropped = nullptr;
+    lines_one_by_one = false;
     return step;
 }
 

@@ -53,6 +53,9 @@ void init_globals() {
     unit_lookups = 0;
     sec_parse_next = 1;
     sec_lib_deleted = 0;
+    run_embedded = lines_one_by_one = keep_unit_names = false;
     fault_text.clear();
     fault_number = 0;
+    label_dropped = nullptr;
+    block_dropped = nullptr;
 }
