@@ -266,7 +266,7 @@ uint64_t func_line_of_unit(const std::string& name, uint32_t unit_no) {
 void sym_counts(SymReport& s) {
     s.unit_records = unit_table.size();
     for (const unit_record& u : unit_table) {
-        switch (unit_fate(u)) {
+        switch (unit_fate(unit_deciding(u))) {
             case U_KEPT: ++s.units_kept; break;
             case U_ENDS_HIGH: ++s.units_ends_high; break;
             case U_EMPTY_HIGH: ++s.units_empty_high; break;
@@ -276,7 +276,7 @@ void sym_counts(SymReport& s) {
     s.units_deleted = s.unit_records - s.units_kept;
     s.unit_numbers_deleted = unit_del_count;
     s.func_records = func_table.size();
-    for (const func_record& f : func_table) s.funcs_deleted += f.delete_mode == 1;
+    for (const func_record& f : func_table) s.funcs_deleted += func_deciding(f).delete_mode == 1;
     s.func_numbers_deleted = func_del_count;
 }
 
@@ -322,6 +322,16 @@ void sym_analyse(Report& r) {
 }
 
 }  // namespace
+
+const unit_record& unit_deciding(const unit_record& u) {
+    return *std::lower_bound(unit_table.begin(), unit_table.end(), u.unit_no,
+                             [](const unit_record& r, uint32_t n) { return r.unit_no < n; });
+}
+
+const func_record& func_deciding(const func_record& f) {
+    return *std::lower_bound(func_table.begin(), func_table.end(), f.func_no,
+                             [](const func_record& r, uint32_t n) { return r.func_no < n; });
+}
 
 int analyse(Report& r) {
     if (r.want_hex) hex_analyse(r);

@@ -79,22 +79,31 @@ void unit_rows(std::FILE* out) {
     const int w = static_cast<int>(width);
     for (const unit_record& u : unit_table) {
         const std::string name(unit_name(u));
-        if (unit_fate(u) == U_KEPT)
-            std::fprintf(out, "unit kept     %04X -> %04X  %-*s  %08X  %08X\n", u.unit_no, u.new_unit_no, w,
+        const unit_record& d = unit_deciding(u);
+        if (unit_fate(d) == U_KEPT)
+            std::fprintf(out, "unit kept     %04X -> %04X  %-*s  %08X  %08X\n", u.unit_no, d.new_unit_no, w,
                          name.c_str(), u.start_addr, u.length);
     }
     for (const unit_record& u : unit_table) {
         const std::string name(unit_name(u));
-        const int fate = unit_fate(u);
-        if (fate != U_KEPT)
-            std::fprintf(out, "unit deleted  %04X          %-*s  %08X  %08X  %s\n", u.unit_no, w, name.c_str(),
-                         u.start_addr, u.length, fate_text(fate));
+        const unit_record& d = unit_deciding(u);
+        const int fate = unit_fate(d);
+        if (fate == U_KEPT) continue;
+        std::fprintf(out, "unit deleted  %04X          %-*s  %08X  %08X  %s", u.unit_no, w, name.c_str(),
+                     u.start_addr, u.length, fate_text(fate));
+        // Another line of the same number decided: say so, since this
+        // line's own start and length do not show why.
+        if (&d != &u)
+            std::fprintf(out, " (the line of %s decides for number %04X)", std::string(unit_name(d)).c_str(), d.unit_no);
+        std::fputc('\n', out);
     }
 }
 
+// A FUNC line goes with the first record of its number.
 void function_rows(std::FILE* out) {
     for (const func_record& f : func_table)
-        if (f.delete_mode == 1) std::fprintf(out, "function deleted  %04X  unit %04X\n", f.func_no, f.unit_no);
+        if (func_deciding(f).delete_mode == 1)
+            std::fprintf(out, "function deleted  %04X  unit %04X\n", f.func_no, f.unit_no);
 }
 
 }  // namespace
