@@ -110,6 +110,9 @@ void hex_analyse(Report& r) {
         return;
     }
     input_hex = h.name;
+    // A refused record ends the pass with run_stopped, here to be diagnosed,
+    // instead of ending the program with mrl85's message.
+    run_embedded = true;
     SegmentList segments(h.segments);
     Segment* seg = nullptr;
     bool to_high = false, low_written = false, high_written = false, running = true;
