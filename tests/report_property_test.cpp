@@ -341,7 +341,7 @@ TEST(ReportProperty, DeletedKeptAndCountsMatchTheConversion) {
     const uint32_t seeds[] = {20261210, 7, 4242};
     for (const uint32_t seed : seeds) {
         Gen gen(seed);
-        for (int round = 0; round < 70; ++round) {
+        for (int round = 0; round < 50; ++round) {
             const Input in = gen.input();
             SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round));
             check_round(in);
