@@ -447,6 +447,10 @@ void func_replace();
 int unit_search(uint32_t unit_no, uint32_t* new_unit_no);
 uint32_t unit_deleted_run_end(uint32_t unit_no, int step);
 int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no);
+// The record that decides for every line numbered `unit_no` (`func_no`):
+// the first of that number in table order; null when there is none.
+const unit_record* unit_first(uint32_t unit_no);
+const func_record* func_first(uint32_t func_no);
 // The new number of the unit `unit_no` (its first record), 0 when it has none.
 uint32_t unit_new_number(uint32_t unit_no);
 

@@ -118,6 +118,9 @@ void hex_analyse(Report& r) {
         return;
     }
     input_hex = h.name;
+    // A refused record ends the pass with run_stopped, here to be diagnosed,
+    // instead of ending the program with mrl85's message.
+    run_embedded = true;
     SegmentList segments(h.segments);
     Segment* seg = nullptr;
     bool to_high = false, low_written = false, high_written = false, running = true;
@@ -290,7 +293,7 @@ uint64_t func_line_of_unit(const std::string& name, uint32_t unit_no) {
 void sym_counts(SymReport& s) {
     s.unit_records = unit_table.size();
     for (const unit_record& u : unit_table) {
-        switch (unit_fate(u)) {
+        switch (unit_fate(unit_deciding(u))) {
             case U_KEPT: ++s.units_kept; break;
             case U_ENDS_HIGH: ++s.units_ends_high; break;
             case U_EMPTY_HIGH: ++s.units_empty_high; break;
@@ -300,7 +303,7 @@ void sym_counts(SymReport& s) {
     s.units_deleted = s.unit_records - s.units_kept;
     s.unit_numbers_deleted = unit_del_count;
     s.func_records = func_table.size();
-    for (const func_record& f : func_table) s.funcs_deleted += f.delete_mode == 1;
+    for (const func_record& f : func_table) s.funcs_deleted += func_deciding(f).delete_mode == 1;
     s.func_numbers_deleted = func_del_count;
 }
 
@@ -411,6 +414,11 @@ void RowList::clear() {
     spill_tried_ = failed_ = false;
     held_.clear();
     count_ = 0;
+}
+
+const unit_record& unit_deciding(const unit_record& u) { return *unit_first(u.unit_no); }
+
+const func_record& func_deciding(const func_record& f) { return *func_first(f.func_no);
 }
 
 int analyse(Report& r) {

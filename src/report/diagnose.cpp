@@ -93,6 +93,18 @@ size_t after_header(std::string_view line) {
     return kind < 10 ? sec_header[kind].size() : 0;
 }
 
+// Where the unit field of a FUNC line ("# FUNC func name unit ...")
+// stands, from 0: the third field as the first pass splits the line,
+// whatever the first two read as (the function number may well equal the
+// unit number).
+size_t unit_field_of_func(std::string_view line) {
+    std::string_view rest = line.substr(after_header(line));
+    get_token(rest);
+    get_token(rest);
+    const std::string_view unit = get_token(rest);
+    return unit.empty() ? std::string_view::npos : static_cast<size_t>(unit.data() - line.data());
+}
+
 }  // namespace
 
 Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uint64_t column, std::string_view text) {
@@ -113,7 +125,10 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
             break;
         case L_HEX_SHORT:
             d.column = column + t.size() + 1;
-            d.message = "record of " + std::to_string(t.size()) + " characters; a record has at least 11";
+            // The line end counts toward the 11, as the HEX pass measures a
+            // line with it.
+            d.message = "record too short: " + std::to_string(text.size()) + " characters with the line end, " +
+                        "and a record has at least 11";
             break;
         default:
             d.column = column + 8;
@@ -153,8 +168,12 @@ Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t 
             d.message = "\"" + fault_text + "\" has more than 8 significant digits";
             break;
         case L_NO_UNIT:
-            at = number_at(t.substr(after_header(t)), fault_number);
-            if (at != std::string_view::npos) at += after_header(t);
+            if (sec_kind(t) == 3) {
+                at = unit_field_of_func(t);
+            } else {
+                at = number_at(t.substr(after_header(t)), fault_number);
+                if (at != std::string_view::npos) at += after_header(t);
+            }
             d.message = "unit " + hex4(fault_number) + " is not in SECTION INFORMATION";
             if (at == std::string_view::npos && sec_kind(t) <= 2)
                 d.message += " (a range passes over it, and every unit it passes over must be there)";

@@ -16,6 +16,10 @@
 #include <string_view>
 #include <vector>
 
+// The library's table records (mrlpro.h).
+struct unit_record;
+struct func_record;
+
 namespace report {
 
 // Inclusive offsets within a segment's 64 KB.
@@ -110,6 +114,13 @@ struct Report {
     SymReport sym;
     std::vector<Diagnosis> problems;
 };
+
+// The records whose fate mrl85 applies to every line of a number: the
+// first record of that number in table order. A later record of the number
+// is kept or dropped, and renumbered, with it, whatever its own start and
+// length say.
+const ::unit_record& unit_deciding(const ::unit_record& u);
+const ::func_record& func_deciding(const ::func_record& f);
 
 // analyse.cpp: reads the inputs. Returns the exit status: 0 when mrl85
 // would convert them, 3 for a format error (each in `problems`), 4 when an

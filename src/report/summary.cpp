@@ -99,22 +99,31 @@ void unit_rows(std::FILE* out) {
     for (const unit_record& u : unit_table) width = std::max(width, std::min<size_t>(unit_name(u).size(), 24));
     Row row;
     for (const unit_record& u : unit_table) {
-        if (unit_fate(u) != U_KEPT) continue;
-        row.text("unit kept     ").hex(u.unit_no, 4).text(" -> ").hex(u.new_unit_no, 4).text("  ");
+        const unit_record& d = unit_deciding(u);
+        if (unit_fate(d) != U_KEPT) continue;
+        row.text("unit kept     ").hex(u.unit_no, 4).text(" -> ").hex(d.new_unit_no, 4).text("  ");
         row.padded(unit_name(u), width).text("  ").hex(u.start_addr, 8).text("  ").hex(u.length, 8).put(out);
     }
     for (const unit_record& u : unit_table) {
-        const int fate = unit_fate(u);
+        const unit_record& d = unit_deciding(u);
+        const int fate = unit_fate(d);
         if (fate == U_KEPT) continue;
         row.text("unit deleted  ").hex(u.unit_no, 4).text("          ").padded(unit_name(u), width).text("  ");
-        row.hex(u.start_addr, 8).text("  ").hex(u.length, 8).text("  ").text(fate_text(fate)).put(out);
+        row.hex(u.start_addr, 8).text("  ").hex(u.length, 8).text("  ").text(fate_text(fate));
+        // Another line of the same number decided: say so, since this
+        // line's own start and length do not show why.
+        if (&d != &u)
+            row.text(" (the line of ").text(unit_name(d)).text(" decides for number ").hex(d.unit_no, 4).text(")");
+        row.put(out);
     }
 }
 
+// A FUNC line goes with the first record of its number.
 void function_rows(std::FILE* out) {
     Row row;
     for (const func_record& f : func_table)
-        if (f.delete_mode == 1) row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4).put(out);
+        if (func_deciding(f).delete_mode == 1)
+            row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4).put(out);
 }
 
 }  // namespace

@@ -155,7 +155,7 @@ int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
 }
 
 int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) {
-    const func_record* r = first_of(func_table, func_index, func_no, [](const func_record& f) { return f.func_no; });
+    const func_record* r = func_first(func_no);
     if (r == nullptr) {
         fault_number = func_no;
         error_msg(E_FORMAT, input_sym);
@@ -164,6 +164,12 @@ int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) 
     *new_func_no = r->new_func_no;
     *new_unit_no = r->delete_mode == 0 ? unit_new_number(r->unit_no) : 0;
     return r->delete_mode;
+}
+
+const unit_record* unit_first(uint32_t unit_no) { return first_unit(unit_no); }
+
+const func_record* func_first(uint32_t func_no) {
+    return first_of(func_table, func_index, func_no, [](const func_record& f) { return f.func_no; });
 }
 
 uint32_t unit_new_number(uint32_t unit_no) {

@@ -1,0 +1,177 @@
+// report_options_test.cpp: mrl85-report's command line. Help and version go
+// to standard output with status 0; a usage error is said on standard error,
+// with nothing on standard output, and ends with status 4, as does an input
+// that cannot be read. The inputs are only ever read, and the page is never
+// written over one of them nor after a refused input.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testutil::Outcome;
+using testutil::slurp;
+using testutil::spit;
+using testutil::TempDir;
+
+const std::string kHex = ":020000020000FC\n:10000000000102030405060708090A0B0C0D0E0F00\n:00000001FF\n";
+const std::string kSym = "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n\n# FUNC 1 f 1 0\n";
+const std::string kBadSym = "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n\n# CALL 1G\n";
+
+void inputs(const TempDir& tmp) {
+    spit(tmp / "prog.hex", kHex);
+    spit(tmp / "prog.sym", kSym);
+}
+
+TEST(ReportOptions, HelpVersionAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* out;  // a piece of standard output; "" for none at all
+        const char* err;  // a piece of standard error; "" for none at all
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {{"--help"}, 0, "Usage: mrl85-report [OPTION]... INPUT", ""},
+        {{"--version"}, 0, "mrl85-report", ""},
+        {{"prog", "--help"}, 0, "--html=FILE", ""},
+        {{"--frobnicate", "prog"}, 4, "", "unrecognized option '--frobnicate'"},
+        {{"-x", "prog"}, 4, "", "unrecognized option '-x'"},
+        {{}, 4, "", "no input"},
+        {{"prog", "other"}, 4, "", "more than one input"},
+        {{"prog.hex"}, 4, "", "'.' in the input name 'prog.hex'"},
+        {{"pro.g"}, 4, "", "'.' in the input name"},
+        {{"prog", "--html"}, 4, "", "option '--html' requires an argument"},
+        {{"--html=", "prog"}, 4, "", "option '--html' requires a file name"},
+    };
+    // clang-format on
+    for (const Case& k : cases) {
+        std::string line;
+        for (const std::string& a : k.args) line += " " + a;
+        SCOPED_TRACE("mrl85-report" + line);
+        const TempDir tmp;
+        inputs(tmp);
+        const Outcome r = testutil::run_report(tmp.path(), k.args);
+        EXPECT_EQ(r.status, k.status);
+        if (*k.out == '\0') {
+            EXPECT_EQ(r.out, "");
+        } else {
+            EXPECT_NE(r.out.find(k.out), std::string::npos) << r.out;
+        }
+        if (*k.err == '\0') {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_NE(r.err.find(k.err), std::string::npos) << r.err;
+        }
+        if (k.status == 4) {
+            EXPECT_NE(r.err.find("--help"), std::string::npos) << "no hint at --help: " << r.err;
+        }
+        EXPECT_FALSE(fs::exists(tmp / "out.hex"));
+    }
+}
+
+// --hex and --sym read that file alone: the other may be missing. Without
+// either, both are read, and a missing one is status 4.
+TEST(ReportOptions, HexAndSymReadOneInputAlone) {
+    struct Case {
+        std::vector<std::string> args;
+        bool hex, sym;  // which inputs exist
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {{"--hex", "prog"}, true, false, 0}, {{"--sym", "prog"}, false, true, 0},
+        {{"--hex", "prog"}, false, true, 4}, {{"--sym", "prog"}, true, false, 4},
+        {{"prog"}, true, false, 4},          {{"prog"}, false, true, 4},
+        {{"prog"}, false, false, 4},         {{"--hex", "--sym", "prog"}, true, true, 0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.args[0] + (k.hex ? " with prog.hex" : "") + (k.sym ? " with prog.sym" : ""));
+        const TempDir tmp;
+        if (k.hex) spit(tmp / "prog.hex", kHex);
+        if (k.sym) spit(tmp / "prog.sym", kSym);
+        const Outcome r = testutil::run_report(tmp.path(), k.args);
+        EXPECT_EQ(r.status, k.status) << r.err;
+        if (k.status == 0) {
+            EXPECT_EQ(r.err, "");
+            const bool hex_read = k.args[0] == "--hex" || k.args.size() == 3;
+            const bool sym_read = k.args[0] == "--sym" || k.args.size() == 3;
+            EXPECT_EQ(r.out.find("HEX file prog.hex") != std::string::npos, hex_read) << r.out;
+            EXPECT_EQ(r.out.find("SYM file prog.sym") != std::string::npos, sym_read) << r.out;
+        } else {
+            EXPECT_NE(r.err.find(k.hex ? "prog.sym" : "prog.hex"), std::string::npos) << r.err;
+        }
+    }
+}
+
+// A page named like an input, or another name of an input's file, is
+// refused before anything is written: status 4, the input as it was.
+TEST(ReportOptions, ThePageIsNeverAnInput) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+    };
+    const std::vector<Case> cases = {
+        {"the HEX file", {"--html=prog.hex", "prog"}},
+        {"the symbol file", {"--html", "prog.sym", "prog"}},
+        {"another link to the symbol file", {"--html=page.html", "prog"}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        const TempDir tmp;
+        inputs(tmp);
+        fs::create_hard_link(tmp / "prog.sym", tmp / "page.html");
+        const Outcome r = testutil::run_report(tmp.path(), k.args);
+        EXPECT_EQ(r.status, 4);
+        EXPECT_NE(r.err.find("is an input"), std::string::npos) << r.err;
+        EXPECT_EQ(slurp(tmp / "prog.hex"), kHex);
+        EXPECT_EQ(slurp(tmp / "prog.sym"), kSym);
+    }
+}
+
+// The page is written after a successful reading, in either option form,
+// and not at all after a refused input; the inputs keep their bytes and
+// their times in every case.
+TEST(ReportOptions, ThePageIsWrittenOnlyOnSuccessAndTheInputsAreOnlyRead) {
+    struct Case {
+        const char* what;
+        std::string sym;
+        std::vector<std::string> args;
+        int status;
+        bool page;
+    };
+    const std::vector<Case> cases = {
+        {"--html=FILE", kSym, {"--html=page.html", "prog"}, 0, true},
+        {"--html FILE", kSym, {"prog", "--html", "page.html"}, 0, true},
+        {"no page asked for", kSym, {"prog"}, 0, false},
+        {"a format error", kBadSym, {"--html=page.html", "prog"}, 3, false},
+    };
+    const auto then = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        const TempDir tmp;
+        spit(tmp / "prog.hex", kHex);
+        spit(tmp / "prog.sym", k.sym);
+        fs::last_write_time(tmp / "prog.hex", then);
+        fs::last_write_time(tmp / "prog.sym", then);
+        const Outcome r = testutil::run_report(tmp.path(), k.args);
+        EXPECT_EQ(r.status, k.status) << r.err;
+        EXPECT_EQ(fs::exists(tmp / "page.html"), k.page);
+        EXPECT_EQ(slurp(tmp / "prog.hex"), kHex);
+        EXPECT_EQ(slurp(tmp / "prog.sym"), k.sym);
+        EXPECT_EQ(fs::last_write_time(tmp / "prog.hex"), then);
+        EXPECT_EQ(fs::last_write_time(tmp / "prog.sym"), then);
+        // Nothing else appears beside the inputs (and the page).
+        for (const auto& e : fs::directory_iterator(tmp.path())) {
+            const std::string name = e.path().filename().string();
+            EXPECT_TRUE(name == "prog.hex" || name == "prog.sym" || name == "page.html") << name;
+        }
+    }
+}
+
+}  // namespace
