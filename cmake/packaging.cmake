@@ -2,31 +2,42 @@
 # the same number the program prints as "V.1.00.00" (cmake/version.cmake).
 #
 # Linux and other POSIX systems:
-#   cmake --install <build> [--prefix <dir>]  bin/mrl85, share/man/man1/mrl85.1.gz,
-#                                             share/doc/mrl85/ README.md, changelog.gz
-#                                             and copyright (cmake/debian.cmake)
+#   cmake --install <build> [--prefix <dir>]  bin/mrl85, bin/mrl85-report,
+#                                             share/man/man1/mrl85.1.gz and
+#                                             mrl85-report.1.gz, share/doc/mrl85/
+#                                             README.md, changelog.gz and copyright
+#                                             (cmake/debian.cmake)
 #   cmake --build <build> --target uninstall  removes what the last install put
 #                                             in place (install_manifest.txt)
 #   cd <build> && cpack                       package/mrl85_<version>_<arch>.deb
 #
 # Windows (the MinGW-w64 cross build, scripts/win-package):
-#   cmake --install <build> --prefix <dir>   mrl85.exe, README.md, NEWS.md,
-#                                            LICENSE (all three with CR LF line
-#                                            ends) and mrl85.html side by side
+#   cmake --install <build> --prefix <dir>   mrl85.exe, mrl85-report.exe,
+#                                            README.md, NEWS.md, LICENSE (all
+#                                            three with CR LF line ends),
+#                                            mrl85.html and mrl85-report.html
+#                                            side by side
 #   cd <build> && cpack                      package/mrl85-<version>-win64.zip
 include(GNUInstallDirs)
 
-# The manual page as installed: the version in its title line is replaced by
-# project(VERSION), so the page never names another version than the program.
-# Written anew only when it changes, so nothing is rebuilt for nothing.
-file(READ "${PROJECT_SOURCE_DIR}/man/mrl85.1" MRL_MAN_PAGE)
-string(REGEX REPLACE "\n(\\.TH [^\n]*)\"mrl85 [0-9.]+\"" "\n\\1\"mrl85 ${PROJECT_VERSION}\"" MRL_MAN_PAGE
-       "${MRL_MAN_PAGE}")
-set(MRL_MAN_OUT "${PROJECT_BINARY_DIR}/man/mrl85.1")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/man/mrl85.1"
-             "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/NEWS.md" "${PROJECT_SOURCE_DIR}/LICENSE")
+# The programs installed, each with its manual page of the same name.
+set(MRL_PROGRAMS mrl85 mrl85-report)
+
+# The manual pages as installed (build/man/<program>.1): the version in each
+# title line is replaced by project(VERSION), so a page never names another
+# version than the program. Written anew only when they change, so nothing is
+# rebuilt for nothing.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/README.md"
+             "${PROJECT_SOURCE_DIR}/NEWS.md" "${PROJECT_SOURCE_DIR}/LICENSE")
 include(cmake/debian.cmake)
-mrl_write_if_changed("${MRL_MAN_OUT}" "${MRL_MAN_PAGE}")
+foreach(program IN LISTS MRL_PROGRAMS)
+  file(READ "${PROJECT_SOURCE_DIR}/man/${program}.1" MRL_MAN_PAGE)
+  string(REGEX REPLACE "\n(\\.TH [^\n]*)\"mrl85 [0-9.]+\"" "\n\\1\"mrl85 ${PROJECT_VERSION}\"" MRL_MAN_PAGE
+         "${MRL_MAN_PAGE}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/man/${program}.1")
+  mrl_write_if_changed("${PROJECT_BINARY_DIR}/man/${program}.1" "${MRL_MAN_PAGE}")
+  set("MRL_MAN_PAGE_${program}" "${MRL_MAN_PAGE}")
+endforeach()
 
 set(CPACK_PACKAGE_NAME mrl85)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
@@ -38,10 +49,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY "${PROJECT_BINARY_DIR}/package")
 
 if(WIN32)
-  # One folder for the user to unpack anywhere: the program, the README, the
-  # news, the licence and the manual as a web page (made with mandoc -T html).
+  # One folder for the user to unpack anywhere: the programs, the README, the
+  # news, the licence and the manuals as web pages (made with mandoc -T html).
   # The text files get Windows line ends, so that every editor shows them.
-  install(TARGETS mrl85 RUNTIME DESTINATION .)
+  install(TARGETS ${MRL_PROGRAMS} RUNTIME DESTINATION .)
   foreach(doc README.md NEWS.md LICENSE)
     file(READ "${PROJECT_SOURCE_DIR}/${doc}" MRL_DOC)
     string(REPLACE "\r\n" "\n" MRL_DOC "${MRL_DOC}")
@@ -51,32 +62,37 @@ if(WIN32)
   endforeach()
   find_program(MRL_MANDOC mandoc)
   if(MRL_MANDOC)
-    set(MRL_MAN_HTML "${PROJECT_BINARY_DIR}/man/mrl85.html")
-    execute_process(COMMAND "${MRL_MANDOC}" -T html "${MRL_MAN_OUT}" OUTPUT_FILE "${MRL_MAN_HTML}"
-                    RESULT_VARIABLE MRL_MANDOC_STATUS)
-    if(NOT MRL_MANDOC_STATUS EQUAL 0)
-      message(FATAL_ERROR "mandoc -T html failed on the manual page (${MRL_MANDOC_STATUS})")
-    endif()
-    # mandoc copies the page's leading comment lines into an HTML comment;
-    # the first, '\" t, only tells man to run tbl and would show as a lone "t".
-    file(READ "${MRL_MAN_HTML}" MRL_HTML)
-    string(REGEX REPLACE "(<!--[^\n]*\n) *t\n" "\\1" MRL_HTML "${MRL_HTML}")
-    file(WRITE "${MRL_MAN_HTML}" "${MRL_HTML}")
-    install(FILES "${MRL_MAN_HTML}" DESTINATION .)
+    foreach(program IN LISTS MRL_PROGRAMS)
+      set(MRL_MAN_HTML "${PROJECT_BINARY_DIR}/man/${program}.html")
+      execute_process(COMMAND "${MRL_MANDOC}" -T html "${PROJECT_BINARY_DIR}/man/${program}.1"
+                      OUTPUT_FILE "${MRL_MAN_HTML}" RESULT_VARIABLE MRL_MANDOC_STATUS)
+      if(NOT MRL_MANDOC_STATUS EQUAL 0)
+        message(FATAL_ERROR "mandoc -T html failed on the manual page ${program}.1 (${MRL_MANDOC_STATUS})")
+      endif()
+      # mandoc copies the page's leading comment lines into an HTML comment;
+      # the first, '\" t, only tells man to run tbl and would show as a lone "t".
+      file(READ "${MRL_MAN_HTML}" MRL_HTML)
+      string(REGEX REPLACE "(<!--[^\n]*\n) *t\n" "\\1" MRL_HTML "${MRL_HTML}")
+      file(WRITE "${MRL_MAN_HTML}" "${MRL_HTML}")
+      install(FILES "${MRL_MAN_HTML}" DESTINATION .)
+    endforeach()
   else()
-    message(STATUS "mandoc not found: the Windows package will lack the manual (mrl85.html)")
+    message(STATUS "mandoc not found: the Windows package will lack the manuals (mrl85.html, mrl85-report.html)")
   endif()
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "mrl85-${PROJECT_VERSION}-win64")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
-  # The manual page and the changelog compressed (gzip -9n), the licence as
+  # The manual pages and the changelog compressed (gzip -9n), the licence as
   # the copyright file: the layout Debian's policy asks for, used for every
   # installation so that one set of rules serves both.
-  install(TARGETS mrl85 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  mrl_write_gzip("${MRL_MAN_OUT}.gz" "${MRL_MAN_PAGE}")
-  install(FILES "${MRL_MAN_OUT}.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(TARGETS ${MRL_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  foreach(program IN LISTS MRL_PROGRAMS)
+    set(MRL_MAN_OUT "${PROJECT_BINARY_DIR}/man/${program}.1")
+    mrl_write_gzip("${MRL_MAN_OUT}.gz" "${MRL_MAN_PAGE_${program}}")
+    install(FILES "${MRL_MAN_OUT}.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
   set(MRL_DOC_DIR "${PROJECT_BINARY_DIR}/doc")
   mrl_debian_changelog("${PROJECT_SOURCE_DIR}/NEWS.md" "${MRL_DOC_DIR}/changelog.gz"
                        "${CPACK_PACKAGE_CONTACT}" MRL_NEWS_VERSION)
@@ -97,7 +113,9 @@ else()
          "mrl85 reads the HEX file (Intel HEX style records) and the symbol file\n"
          "of one built program and writes the records of the low 64 KB, the records\n"
          "of the high area, and a symbol file without the units, functions and\n"
-         "global labels above FFFF, with the rest renumbered densely.")
+         "global labels above FFFF, with the rest renumbered densely.\n"
+         "mrl85-report shows what such a conversion keeps and cuts, or where an\n"
+         "input is refused, as text or as a page for a web browser.")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
   # mrl85_1.0.0_amd64.deb: name, version and the machine's own architecture.
