@@ -324,8 +324,8 @@ void map_legend(std::string& s, double y) {
         add(s, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n", x + 34, y + 10, text[k]);
         x += k == 1 ? 270 : 160;
     }
-    add(s, "<text x=\"%.1f\" y=\"%.1f\">A bar of several units (too narrow to see one by one) gives their "
-           "count in its title; hover over a bar for its units.</text>\n",
+    add(s, "<text x=\"%.1f\" y=\"%.1f\">Units too narrow or too crowded to see one by one are merged "
+           "into a bar that gives their count; hover over a bar for its units.</text>\n",
         kLeft, y + 30);
 }
 
@@ -359,7 +359,9 @@ void map_svg(std::string& s, const Report& r) {
     s += "<g id=\"units\">\n";
     for (const Bar& b : bars) {
         const double y = top[b.kind] + b.lane * kLaneStep;
-        const double w = std::max(b.x1 - b.x0, b.kind == K_EMPTY ? 3.0 : 2.0);
+        // Wide bars end half a pixel early, so that units that touch stay apart.
+        double w = std::max(b.x1 - b.x0, b.kind == K_EMPTY ? 3.0 : 2.0);
+        if (w > 3) w -= 0.5;
         add(s, "<rect class=\"%s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\" data-units=\"%llu\"><title>",
             kKindClass[b.kind], b.x0, y, w, kLane, ull(b.count));
         bar_title(s, b);
