@@ -175,3 +175,23 @@ TEST(ReportOptions, ThePageIsWrittenOnlyOnSuccessAndTheInputsAreOnlyRead) {
 }
 
 }  // namespace
+
+// A page that cannot be written whole ends the run with status 2 and is
+// removed when it is a file; a device named as the page is written to and
+// never removed.
+TEST(ReportOptions, APageThatCannotBeWrittenWholeIsRemovedButNoDevice) {
+    if (testutil::windows_program(testutil::report_tool().path))
+        GTEST_SKIP() << "file size limits and /dev/full are POSIX";
+    TempDir tmp;
+    inputs(tmp);
+    const std::vector<std::string> args = {"prog", "--html=page.html"};
+    const Outcome cut = testutil::Process(tmp.path(), args, 0, std::chrono::seconds(120), 1024, testutil::report_tool())
+                            .finish();
+    EXPECT_EQ(cut.status, 2) << cut.err;
+    EXPECT_NE(cut.err.find("page.html"), std::string::npos) << cut.err;
+    EXPECT_FALSE(fs::exists(tmp / "page.html"));
+
+    const Outcome full = testutil::run_report(tmp.path(), {"prog", "--html=/dev/full"});
+    EXPECT_EQ(full.status, 2) << full.err;
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}

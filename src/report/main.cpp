@@ -2,6 +2,7 @@
 // inputs read (analyse.cpp), and prints the summary, or the diagnosis of an
 // input mrl85 would refuse, and writes the page when one is asked for. The
 // inputs are only read.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -89,13 +90,16 @@ int parse(int argc, char** argv, Options& o) {
     return -1;
 }
 
-// Writes the page to a file of its own: never one of the inputs. A page
-// that cannot be written whole is removed.
+// Writes the page: never over one of the inputs. A page that cannot be
+// written whole is removed when it is a file (one this run created, or the
+// old page it was asked to replace); a device or a pipe named as the page
+// is written to and left alone.
 int page_out(const Options& o, const report::Report& r) {
     if ((r.want_hex && same_file(o.html, r.hex.name)) || (r.want_sym && same_file(o.html, r.sym.name))) {
         std::fprintf(stderr, "%s: the page '%s' is an input; it is not written\n", kName, o.html.c_str());
         return kStatusInput;
     }
+    const bool a_file = name_kind(o.html) != kNameOther;
     std::FILE* f = output_open(o.html);
     if (f == nullptr) {
         std::fprintf(stderr, "%s: cannot create '%s': %s\n", kName, o.html.c_str(), std::strerror(errno));
@@ -104,7 +108,7 @@ int page_out(const Options& o, const report::Report& r) {
     bool ok = report::page_write(f, r);
     if (std::fclose(f) != 0) ok = false;
     if (!ok) {
-        file_remove(o.html.c_str());
+        if (a_file && name_kind(o.html) == kNameFile) file_remove(o.html.c_str());
         std::fprintf(stderr, "%s: cannot write '%s'\n", kName, o.html.c_str());
         return kStatusCreate;
     }

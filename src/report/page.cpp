@@ -48,7 +48,7 @@ const char* const kKindBand[] = {"kept", "deleted", "empty"};
 const int kKindLanes[] = {6, 4, 2};  // the last lane of a band takes what overlaps the others
 
 int unit_kind(const unit_record& u) {
-    switch (unit_fate(u)) {
+    switch (unit_fate(unit_deciding(u))) {
         case U_KEPT: return K_KEPT;
         case U_ENDS_HIGH: return K_DELETED;
         default: return K_EMPTY;
@@ -158,12 +158,20 @@ uint64_t map_top(const Report& r) {
     return (top + 0xFF) / 0x100 * 0x100;
 }
 
-// A unit placed on the map: its pixels, its band and its lane.
+// A unit placed on the map: its pixels, its band and its lane. On a big
+// input, all the units of a band that start in the same pixel column.
 struct Placed {
     double x0, x1;
-    uint32_t index;  // in unit_table
+    uint32_t index;  // the (first) unit, in unit_table
     int kind, lane;
+    uint64_t count, lo, hi;  // the units and the addresses they cover
 };
+
+// Past this many units the map cannot show each one anyway (the bars are
+// held under kBarBudget); the units are then taken together by band and
+// pixel column before they are placed, so that the page needs memory for
+// the columns and not for each unit.
+constexpr size_t kPlacedEach = 20000;
 
 // A bar: one unit, or a run of units merged because they are too narrow to
 // see one by one.
@@ -181,11 +189,32 @@ struct Bar {
 // is free). Returns the lanes used in each band.
 std::vector<Placed> place_units(const Scale& sc, int lanes_used[3]) {
     std::vector<Placed> placed;
-    placed.reserve(unit_table.size());
-    for (size_t i = 0; i < unit_table.size(); ++i) {
+    const auto unit_placed = [&sc](size_t i) {
         const unit_record& u = unit_table[i];
-        placed.push_back({sc.x(u.start_addr), sc.x(uint64_t{u.start_addr} + u.length), static_cast<uint32_t>(i),
-                          unit_kind(u), 0});
+        const uint64_t lo = u.start_addr, hi = lo + u.length;
+        return Placed{sc.x(lo), sc.x(hi), static_cast<uint32_t>(i), unit_kind(u), 0, 1, lo, hi};
+    };
+    if (unit_table.size() <= kPlacedEach) {
+        placed.reserve(unit_table.size());
+        for (size_t i = 0; i < unit_table.size(); ++i) placed.push_back(unit_placed(i));
+    } else {
+        std::vector<Placed> columns(3 * (kWidth + 1));
+        for (size_t i = 0; i < unit_table.size(); ++i) {
+            const Placed p = unit_placed(i);
+            const int col = std::clamp(static_cast<int>(p.x0), 0, kWidth);
+            Placed& c = columns[static_cast<size_t>(p.kind * (kWidth + 1) + col)];
+            if (c.count == 0) {
+                c = p;
+                continue;
+            }
+            c.x0 = std::min(c.x0, p.x0);
+            c.x1 = std::max(c.x1, p.x1);
+            c.count += 1;
+            c.lo = std::min(c.lo, p.lo);
+            c.hi = std::max(c.hi, p.hi);
+        }
+        for (const Placed& c : columns)
+            if (c.count > 0) placed.push_back(c);
     }
     std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
         if (a.kind != b.kind) return a.kind < b.kind;
@@ -219,8 +248,7 @@ std::vector<Bar> merge_bars(const std::vector<Placed>& placed, double gap, doubl
     std::vector<Bar> bars;
     std::vector<long> open(static_cast<size_t>(3 * 8), -1);  // the open bar of each band and lane
     for (const Placed& p : placed) {
-        const unit_record& u = unit_table[p.index];
-        const uint64_t lo = u.start_addr, hi = uint64_t{u.start_addr} + u.length;
+        const uint64_t lo = p.lo, hi = p.hi;
         const double g = p.lane == kKindLanes[p.kind] - 1 ? last_lane_gap : gap;
         const bool narrow = p.x1 - p.x0 < std::max(1.0, g);
         long& o = open[static_cast<size_t>(p.kind * 8 + p.lane)];
@@ -228,14 +256,14 @@ std::vector<Bar> merge_bars(const std::vector<Placed>& placed, double gap, doubl
             Bar& b = bars[static_cast<size_t>(o)];
             if (b.narrow && p.x0 <= b.x1 + g) {
                 b.x1 = std::max(b.x1, p.x1);
-                b.count += 1;
+                b.count += p.count;
                 b.lo = std::min(b.lo, lo);
                 b.hi = std::max(b.hi, hi);
                 continue;
             }
         }
         o = static_cast<long>(bars.size());
-        bars.push_back({p.x0, p.x1, p.index, 1, lo, hi, p.kind, p.lane, narrow});
+        bars.push_back({p.x0, p.x1, p.index, p.count, lo, hi, p.kind, p.lane, narrow});
     }
     return bars;
 }
@@ -262,9 +290,10 @@ std::vector<Bar> map_bars(const Scale& sc, int lanes_used[3]) {
 void bar_title(std::string& s, const Bar& b) {
     if (b.count == 1) {
         const unit_record& u = unit_table[b.first];
-        const int fate = unit_fate(u);
+        const unit_record& d = unit_deciding(u);
+        const int fate = unit_fate(d);
         add(s, "unit %04X", u.unit_no);
-        if (fate == U_KEPT) add(s, ", new number %04X", u.new_unit_no);
+        if (fate == U_KEPT) add(s, ", new number %04X", d.new_unit_no);
         else s += ", no new number";
         s += "\nname ";
         add_text(s, unit_name(u));
@@ -427,7 +456,7 @@ void deleted_units_table(std::string& s, const SymReport& sym) {
         ull(sym.units_deleted));
     uint64_t shown = 0;
     for (const unit_record& u : unit_table) {
-        const int fate = unit_fate(u);
+        const int fate = unit_fate(unit_deciding(u));
         if (fate == U_KEPT) continue;
         if (shown == kTableRows) break;
         ++shown;
@@ -445,7 +474,7 @@ void deleted_functions_table(std::string& s, const SymReport& sym) {
         ull(sym.funcs_deleted));
     uint64_t shown = 0;
     for (const func_record& f : func_table) {
-        if (f.delete_mode != 1) continue;
+        if (func_deciding(f).delete_mode != 1) continue;
         if (shown == kTableRows) break;
         ++shown;
         add(s, "<tr><td>%04X</td><td>%04X</td></tr>\n", f.func_no, f.unit_no);
