@@ -170,8 +170,10 @@ struct Placed {
 // Past this many units the map cannot show each one anyway (the bars are
 // held under kBarBudget); the units are then taken together by band and
 // pixel column before they are placed, so that the page needs memory for
-// the columns and not for each unit.
+// the columns and not for each unit. A column is a few pixels wide, so that
+// each of its bars can be seen and told by its color.
 constexpr size_t kPlacedEach = 20000;
+constexpr int kColumn = 8;
 
 // A bar: one unit, or a run of units merged because they are too narrow to
 // see one by one.
@@ -198,12 +200,15 @@ std::vector<Placed> place_units(const Scale& sc, int lanes_used[3]) {
         placed.reserve(unit_table.size());
         for (size_t i = 0; i < unit_table.size(); ++i) placed.push_back(unit_placed(i));
     } else {
-        std::vector<Placed> columns(3 * (kWidth + 1));
+        constexpr int kColumns = kWidth / kColumn + 1;
+        std::vector<Placed> columns(3 * kColumns);
         for (size_t i = 0; i < unit_table.size(); ++i) {
-            const Placed p = unit_placed(i);
-            const int col = std::clamp(static_cast<int>(p.x0), 0, kWidth);
-            Placed& c = columns[static_cast<size_t>(p.kind * (kWidth + 1) + col)];
+            Placed p = unit_placed(i);
+            const int col = std::clamp(static_cast<int>(p.x0) / kColumn, 0, kColumns - 1);
+            Placed& c = columns[static_cast<size_t>(p.kind * kColumns + col)];
             if (c.count == 0) {
+                p.x0 = col * kColumn;
+                p.x1 = std::max(p.x1, p.x0 + kColumn);
                 c = p;
                 continue;
             }
