@@ -185,8 +185,8 @@ TEST(ReportOptions, APageThatCannotBeWrittenWholeIsRemovedButNoDevice) {
     TempDir tmp;
     inputs(tmp);
     const std::vector<std::string> args = {"prog", "--html=page.html"};
-    const Outcome cut = testutil::Process(tmp.path(), args, 0, std::chrono::seconds(120), 1024, testutil::report_tool())
-                            .finish();
+    const Outcome cut =
+        testutil::Process(tmp.path(), args, 0, std::chrono::seconds(120), 1024, testutil::report_tool()).finish();
     EXPECT_EQ(cut.status, 2) << cut.err;
     EXPECT_NE(cut.err.find("page.html"), std::string::npos) << cut.err;
     EXPECT_FALSE(fs::exists(tmp / "page.html"));

@@ -120,7 +120,8 @@ private:
         s += "# SECTION INFORMATION\n";
         for (int i = 0; i < units; ++i) {
             if (i > 0 && chance(8)) s += "\n# SECTION INFORMATION\n";  // a second block
-            const uint32_t no = chance(5) ? static_cast<uint32_t>(pick(0x100, 0x102)) : static_cast<uint32_t>(pick(1, top));
+            const uint32_t no =
+                chance(5) ? static_cast<uint32_t>(pick(0x100, 0x102)) : static_cast<uint32_t>(pick(1, top));
             std::string name = fmt("S%d", i);
             auto [start, len] = place();
             if (chance(20)) {
@@ -147,7 +148,8 @@ private:
         }
         auto any_func = [&] { return std::get<0>(in.funcs[static_cast<size_t>(pick(0, funcs - 1))]); };
         if (funcs > 0) {
-            for (int i = pick(0, 2); i > 0; --i) s += fmt("\n# CALL %04X\n %04X %04X\n", any_func(), any_func(), any_func());
+            for (int i = pick(0, 2); i > 0; --i)
+                s += fmt("\n# CALL %04X\n %04X %04X\n", any_func(), any_func(), any_func());
             for (int i = pick(0, 2); i > 0; --i) s += fmt("\n# SOURCE %04X src%d.c %d\n", any_func(), i, pick(1, 500));
         }
         for (int i = pick(0, 3); i > 0; --i)
@@ -160,7 +162,8 @@ private:
         }
         if (chance(70)) {
             s += "\n# GLOBAL LABEL\n";
-            for (int i = pick(1, 4); i > 0; --i) s += fmt("_a%d %X  _b%d %X\n", i, pick(0, 0x1FFFF), i, pick(0, 0x1FFFF));
+            for (int i = pick(1, 4); i > 0; --i)
+                s += fmt("_a%d %X  _b%d %X\n", i, pick(0, 0x1FFFF), i, pick(0, 0x1FFFF));
         }
         if (chance(30)) s += fmt("\n# GLOBAL SYMBOL\n_buf %X\n", pick(0, 0x1FFFF));
     }
@@ -246,7 +249,7 @@ Said read_report(const std::string& out) {
         } else if (w.size() >= 5 && w[0] == "function" && w[1] == "deleted") {
             r.funcs_deleted.emplace(hexnum(w[2]), hexnum(w[4]));
         } else if (w.size() >= 6 && w[0] == "units") {
-            r.units_kept = std::stoull(w[3]);          // "units N kept K, deleted D ..."
+            r.units_kept = std::stoull(w[3]);  // "units N kept K, deleted D ..."
             r.units_deleted = std::stoull(w[5]);
         } else if (w.size() >= 6 && w[0] == "functions") {
             r.funcs_deleted_total = std::stoull(w[5]);

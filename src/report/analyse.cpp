@@ -132,9 +132,10 @@ void hex_analyse(Report& r) {
         errno = 0;
         const int got = in.get_line(line);
         if (got < 0) {
-            if (running) r.problems.push_back(cannot_read(h.name, "cannot read the HEX file", L_HEX_READ));
-            if (running) return;
-            break;
+            // After the end record the pass reads no further.
+            if (!running) break;
+            r.problems.push_back(cannot_read(h.name, "cannot read the HEX file", L_HEX_READ));
+            return;
         }
         if (got == 0) break;
         const bool starts_line = !inside;
@@ -365,8 +366,7 @@ void RowList::add(std::string_view row) {
         held_.append(row).push_back('\n');
         return;
     }
-    if (std::fwrite(row.data(), 1, row.size(), spill_) != row.size() || std::fputc('\n', spill_) == EOF)
-        failed_ = true;
+    if (std::fwrite(row.data(), 1, row.size(), spill_) != row.size() || std::fputc('\n', spill_) == EOF) failed_ = true;
 }
 
 bool RowList::print(std::FILE* out, std::string_view prefix) const {
@@ -418,8 +418,7 @@ void RowList::clear() {
 
 const unit_record& unit_deciding(const unit_record& u) { return *unit_first(u.unit_no); }
 
-const func_record& func_deciding(const func_record& f) { return *func_first(f.func_no);
-}
+const func_record& func_deciding(const func_record& f) { return *func_first(f.func_no); }
 
 int analyse(Report& r) {
     init_globals();

@@ -132,8 +132,8 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
             break;
         default:
             d.column = column + 8;
-            d.message = "record type \"" + std::string(t.substr(7, 2)) +
-                        "\" is not handled (types 00, 01, 02 and 81 are)";
+            d.message =
+                "record type \"" + std::string(t.substr(7, 2)) + "\" is not handled (types 00, 01, 02 and 81 are)";
             break;
     }
     return d;
@@ -183,9 +183,7 @@ Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t 
             if (at != std::string_view::npos) at += after_header(t);
             d.message = "function " + hex4(fault_number) + " has no \"# FUNC\" line";
             break;
-        case L_NO_RANGE_DASH:
-            d.message = "the unit range has no \"-\" (a range is \"first-last\")";
-            break;
+        case L_NO_RANGE_DASH: d.message = "the unit range has no \"-\" (a range is \"first-last\")"; break;
         default: d.message = "the file is refused"; break;
     }
     if (at == std::string_view::npos) at = after_header(t);

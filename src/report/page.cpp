@@ -30,12 +30,12 @@ namespace report {
 
 namespace {
 
-constexpr double kLeft = 80;        // x of address 0
-constexpr double kLowWidth = 640;   // 0 to 10000, linear: 2.5 px for each 256-byte page
+constexpr double kLeft = 80;       // x of address 0
+constexpr double kLowWidth = 640;  // 0 to 10000, linear: 2.5 px for each 256-byte page
 constexpr double kBoundary = kLeft + kLowWidth;
 constexpr double kHighWidth = 260;  // 10000 to the top of the map
 constexpr int kWidth = 1000;
-constexpr double kTop = 64;         // y of the first lane
+constexpr double kTop = 64;  // y of the first lane
 constexpr double kLane = 14, kLaneStep = 16, kBandGap = 10;
 constexpr size_t kBarBudget = 7000;  // bars on the map, each with its title
 constexpr size_t kTableRows = 1000;
@@ -87,10 +87,14 @@ size_t utf8_length(std::string_view t, size_t i) {
     const unsigned char c = b(0);
     size_t n;
     unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) n = 2;
-    else if (c >= 0xE0 && c <= 0xEF) n = 3;
-    else if (c >= 0xF0 && c <= 0xF4) n = 4;
-    else return 0;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+        n = 3;
+    else if (c >= 0xF0 && c <= 0xF4)
+        n = 4;
+    else
+        return 0;
     if (c == 0xE0) lo = 0xA0;
     if (c == 0xED) hi = 0x9F;
     if (c == 0xF0) lo = 0x90;
@@ -118,8 +122,10 @@ void add_text(std::string& s, std::string_view t) {
                 case '"': s += "&quot;"; break;
                 case '\'': s += "&#39;"; break;
                 default:
-                    if (c < 0x20 || c == 0x7F) add(s, "\\x%02X", c);
-                    else s += static_cast<char>(c);
+                    if (c < 0x20 || c == 0x7F)
+                        add(s, "\\x%02X", c);
+                    else
+                        s += static_cast<char>(c);
             }
             ++i;
             continue;
@@ -150,8 +156,7 @@ struct Scale {
 uint64_t map_top(const Report& r) {
     uint64_t top = 0x10100;
     if (r.want_sym && r.sym.read)
-        for (const unit_record& u : unit_table)
-            top = std::max<uint64_t>(top, uint64_t{u.start_addr} + u.length);
+        for (const unit_record& u : unit_table) top = std::max<uint64_t>(top, uint64_t{u.start_addr} + u.length);
     if (r.want_hex && r.hex.read)
         for (const Segment& s : r.hex.segments)
             if (!s.spans.empty()) top = std::max<uint64_t>(top, uint64_t{s.base} + s.spans.back().last + 1);
@@ -201,11 +206,11 @@ std::vector<Placed> place_units(const Scale& sc, int lanes_used[3]) {
         for (size_t i = 0; i < unit_table.size(); ++i) placed.push_back(unit_placed(i));
     } else {
         constexpr int kColumns = kWidth / kColumn + 1;
-        std::vector<Placed> columns(3 * kColumns);
+        std::vector<Placed> columns(size_t{3} * kColumns);
         for (size_t i = 0; i < unit_table.size(); ++i) {
             Placed p = unit_placed(i);
             const int col = std::clamp(static_cast<int>(p.x0) / kColumn, 0, kColumns - 1);
-            Placed& c = columns[static_cast<size_t>(p.kind * kColumns + col)];
+            Placed& c = columns[static_cast<size_t>(p.kind) * kColumns + static_cast<size_t>(col)];
             if (c.count == 0) {
                 p.x0 = col * kColumn;
                 p.x1 = std::max(p.x1, p.x0 + kColumn);
@@ -256,7 +261,7 @@ std::vector<Bar> merge_bars(const std::vector<Placed>& placed, double gap, doubl
         const uint64_t lo = p.lo, hi = p.hi;
         const double g = p.lane == kKindLanes[p.kind] - 1 ? last_lane_gap : gap;
         const bool narrow = p.x1 - p.x0 < std::max(1.0, g);
-        long& o = open[static_cast<size_t>(p.kind * 8 + p.lane)];
+        long& o = open[static_cast<size_t>(p.kind) * 8 + static_cast<size_t>(p.lane)];
         if (o >= 0 && narrow) {
             Bar& b = bars[static_cast<size_t>(o)];
             if (b.narrow && p.x0 <= b.x1 + g) {
@@ -298,15 +303,20 @@ void bar_title(std::string& s, const Bar& b) {
         const unit_record& d = unit_deciding(u);
         const int fate = unit_fate(d);
         add(s, "unit %04X", u.unit_no);
-        if (fate == U_KEPT) add(s, ", new number %04X", d.new_unit_no);
-        else s += ", no new number";
+        if (fate == U_KEPT)
+            add(s, ", new number %04X", d.new_unit_no);
+        else
+            s += ", no new number";
         s += "\nname ";
         add_text(s, unit_name(u));
-        add(s, "\naddress %08X, length %08X\n%s%s", u.start_addr, u.length, fate == U_KEPT ? "kept" : "deleted: ",
-            why_deleted(fate));
+        add(s, "\naddress %08X, length %08X\n%s%s", u.start_addr, u.length,
+            fate == U_KEPT ? "kept" : "deleted: ", why_deleted(fate));
     } else {
-        add(s, "%llu units, %s, merged (too narrow or too crowded to see one by one)\naddresses %08llX to %08llX", ull(b.count),
-            b.kind == K_KEPT ? "kept" : b.kind == K_DELETED ? "deleted: end above FFFF" : "deleted: empty",
+        add(s, "%llu units, %s, merged (too narrow or too crowded to see one by one)\naddresses %08llX to %08llX",
+            ull(b.count),
+            b.kind == K_KEPT      ? "kept"
+            : b.kind == K_DELETED ? "deleted: end above FFFF"
+                                  : "deleted: empty",
             ull(b.lo), ull(b.hi));
     }
 }
@@ -341,7 +351,8 @@ void map_axis(std::string& s, const Scale& sc, double bottom) {
     }
     add(s, "<text class=\"tick\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%08llX</text>\n", kBoundary + kHighWidth,
         kTop - 10, ull(sc.top));
-    add(s, "<text class=\"area\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">low 64 KB: 0000 to FFFF (linear)</text>\n",
+    add(s,
+        "<text class=\"area\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">low 64 KB: 0000 to FFFF (linear)</text>\n",
         kLeft + kLowWidth / 2, kTop - 26);
     add(s, "<text class=\"area\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">above FFFF (squeezed)</text>\n",
         kBoundary + kHighWidth / 2, kTop - 26);
@@ -350,16 +361,16 @@ void map_axis(std::string& s, const Scale& sc, double bottom) {
 }
 
 void map_legend(std::string& s, double y) {
-    const char* const text[] = {"kept (solid)", "deleted, ends above FFFF (hatched)",
-                                "empty, deleted (dotted)"};
+    const char* const text[] = {"kept (solid)", "deleted, ends above FFFF (hatched)", "empty, deleted (dotted)"};
     double x = kLeft;
     for (int k = 0; k < 3; ++k) {
         add(s, "<rect class=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kKindClass[k], x, y);
         add(s, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n", x + 34, y + 10, text[k]);
         x += k == 1 ? 270 : 160;
     }
-    add(s, "<text x=\"%.1f\" y=\"%.1f\">Units too narrow or too crowded to see one by one are merged "
-           "into a bar that gives their count; hover over a bar for its units.</text>\n",
+    add(s,
+        "<text x=\"%.1f\" y=\"%.1f\">Units too narrow or too crowded to see one by one are merged "
+        "into a bar that gives their count; hover over a bar for its units.</text>\n",
         kLeft, y + 30);
 }
 
@@ -374,8 +385,9 @@ void map_svg(std::string& s, const Report& r) {
     double top[3], bottom;
     band_tops(lanes_used, top, bottom);
     const double height = bottom + 60;
-    add(s, "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"map\" width=\"%d\" height=\"%.0f\" "
-           "viewBox=\"0 0 %d %.0f\" data-bars=\"%llu\">\n",
+    add(s,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"map\" width=\"%d\" height=\"%.0f\" "
+        "viewBox=\"0 0 %d %.0f\" data-bars=\"%llu\">\n",
         kWidth, height, kWidth, height, ull(bars.size()));
     map_defs(s);
     s += "<text class=\"heading\" x=\"8\" y=\"20\">mrl85-report: ";
@@ -385,8 +397,8 @@ void map_svg(std::string& s, const Report& r) {
         add_text(s, r.sym.name);
     }
     s += "</text>\n";
-    add(s, "<rect class=\"high-area\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>\n", kBoundary,
-        kTop - 4, kHighWidth, bottom - kTop + 8);
+    add(s, "<rect class=\"high-area\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>\n", kBoundary, kTop - 4,
+        kHighWidth, bottom - kTop + 8);
     map_axis(s, sc, bottom);
     for (int k = 0; k < 3; ++k)
         add(s, "<text class=\"band\" x=\"8\" y=\"%.1f\">%s</text>\n", top[k] + 11, kKindBand[k]);
@@ -402,8 +414,9 @@ void map_svg(std::string& s, const Report& r) {
         s += "</title></rect>\n";
     }
     s += "</g>\n";
-    add(s, "<line id=\"boundary\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"><title>FFFF: the end of the "
-           "low 64 KB</title></line>\n",
+    add(s,
+        "<line id=\"boundary\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"><title>FFFF: the end of the "
+        "low 64 KB</title></line>\n",
         kBoundary, kTop - 6, kBoundary, bottom + 4);
     map_legend(s, bottom + 14);
     s += "</svg>\n";
@@ -414,11 +427,13 @@ void map_svg(std::string& s, const Report& r) {
 void coverage_svg(std::string& s, const HexReport& h) {
     const size_t rows = std::min(h.segments.size(), kSegmentRows);
     const double row = 18, top = 34;
-    add(s, "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"coverage\" width=\"%d\" height=\"%.0f\" viewBox=\"0 0 %d "
-           "%.0f\">\n",
+    add(s,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"coverage\" width=\"%d\" height=\"%.0f\" viewBox=\"0 0 %d "
+        "%.0f\">\n",
         kWidth, top + rows * row + 8, kWidth, top + rows * row + 8);
-    add(s, "<text class=\"heading\" x=\"8\" y=\"16\">HEX data by segment: the 256 pages of 256 bytes "
-           "(offsets 0000 to FFFF)</text>\n");
+    add(s,
+        "<text class=\"heading\" x=\"8\" y=\"16\">HEX data by segment: the 256 pages of 256 bytes "
+        "(offsets 0000 to FFFF)</text>\n");
     for (size_t i = 0; i < rows; ++i) {
         const Segment& g = h.segments[i];
         const double y = top + i * row;
@@ -456,8 +471,9 @@ void more_rows(std::string& s, uint64_t shown, uint64_t all) {
 }
 
 void deleted_units_table(std::string& s, const SymReport& sym) {
-    add(s, "<details><summary>Deleted units: %llu</summary>\n<table><tr><th>number</th><th>name</th>"
-           "<th>address</th><th>length</th><th>why</th></tr>\n",
+    add(s,
+        "<details><summary>Deleted units: %llu</summary>\n<table><tr><th>number</th><th>name</th>"
+        "<th>address</th><th>length</th><th>why</th></tr>\n",
         ull(sym.units_deleted));
     uint64_t shown = 0;
     for (const unit_record& u : unit_table) {

@@ -34,9 +34,9 @@ struct Segment {
     uint32_t base = 0;  // the value as a number times 16: the address of offset 0
     bool high = false;  // its data records go to the high output
     uint64_t records = 0, bytes = 0;
-    uint64_t unreadable = 0;      // data records whose length or address is no hexadecimal number
-    std::vector<Span> spans;      // the offsets its data records cover, merged, ascending
-    std::bitset<256> pages;       // the 256-byte pages of the 64 KB that hold data
+    uint64_t unreadable = 0;  // data records whose length or address is no hexadecimal number
+    std::vector<Span> spans;  // the offsets its data records cover, merged, ascending
+    std::bitset<256> pages;   // the 256-byte pages of the 64 KB that hold data
 };
 
 // One output of the HEX pass: the lines it gets and whether the pass keeps
@@ -48,7 +48,7 @@ struct HexOutput {
 };
 
 struct HexReport {
-    bool read = false;   // the file was read through without a fault
+    bool read = false;  // the file was read through without a fault
     std::string name;
     uint64_t lines = 0;  // lines the pass handles, the end record included
     uint64_t data_records = 0, segment_records = 0, end_records = 0;
@@ -93,8 +93,8 @@ struct SymReport {
     uint32_t unit_numbers_deleted = 0;  // unit_del_count
     uint64_t func_records = 0, funcs_deleted = 0;
     uint32_t func_numbers_deleted = 0;  // func_del_count
-    RowList labels_dropped;  // "label address", one row per pair dropped from GLOBAL LABEL
-    RowList blocks_dropped;  // "KIND  header": a header dropped with its block (not FUNC lines)
+    RowList labels_dropped;             // "label address", one row per pair dropped from GLOBAL LABEL
+    RowList blocks_dropped;             // "KIND  header": a header dropped with its block (not FUNC lines)
 };
 
 // Why mrl85 would refuse an input, at the place of the fault.
@@ -102,10 +102,10 @@ struct Diagnosis {
     std::string file;
     uint64_t line = 0, column = 0;  // from 1; 0: the file as a whole
     std::string message;
-    std::string text;  // the line as read (without its line end), "" when none is shown
+    std::string text;        // the line as read (without its line end), "" when none is shown
     uint64_t text_from = 1;  // the column `text` begins at (a piece of a long HEX line begins later)
-    int place = 0;     // mrl85's "Error exit at" place
-    int status = 0;    // mrl85's exit status
+    int place = 0;           // mrl85's "Error exit at" place
+    int status = 0;          // mrl85's exit status
 };
 
 struct Report {

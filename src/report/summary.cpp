@@ -26,8 +26,7 @@ unsigned long long ull(uint64_t n) { return static_cast<unsigned long long>(n); 
 
 void output_line(std::FILE* out, const char* title, const char* ext, const HexOutput& o) {
     std::fprintf(out, "  %-22s %10llu   lines, %s, %llu data records, %llu data bytes\n", title, ull(o.lines),
-                 o.kept ? (std::string("kept as ") + ext).c_str() : "not kept", ull(o.data_records),
-                 ull(o.data_bytes));
+                 o.kept ? (std::string("kept as ") + ext).c_str() : "not kept", ull(o.data_records), ull(o.data_bytes));
 }
 
 void hex_summary(std::FILE* out, const HexReport& h) {
@@ -42,8 +41,9 @@ void hex_summary(std::FILE* out, const HexReport& h) {
 
 void sym_summary(std::FILE* out, const SymReport& s) {
     std::fprintf(out, "SYM file %s\n", s.name.c_str());
-    std::fprintf(out, "  %-22s %10llu   kept %llu, deleted %llu (ends above FFFF %llu, empty above FFFF %llu, "
-                      "empty \"E\" %llu)\n",
+    std::fprintf(out,
+                 "  %-22s %10llu   kept %llu, deleted %llu (ends above FFFF %llu, empty above FFFF %llu, "
+                 "empty \"E\" %llu)\n",
                  "units", ull(s.unit_records), ull(s.units_kept), ull(s.units_deleted), ull(s.units_ends_high),
                  ull(s.units_empty_high), ull(s.units_empty_e));
     std::fprintf(out, "  %-22s %10llu   kept %llu, deleted %llu\n", "functions", ull(s.func_records),
@@ -54,8 +54,9 @@ void sym_summary(std::FILE* out, const SymReport& s) {
 
 void segment_rows(std::FILE* out, const HexReport& h) {
     for (const Segment& s : h.segments) {
-        std::fprintf(out, "segment %-4s  %s  base %05X  %8llu records %10llu bytes ", s.value.empty() ? "none" : s.value.c_str(),
-                     s.high ? "high" : "low ", static_cast<unsigned>(s.base), ull(s.records), ull(s.bytes));
+        std::fprintf(out, "segment %-4s  %s  base %05X  %8llu records %10llu bytes ",
+                     s.value.empty() ? "none" : s.value.c_str(), s.high ? "high" : "low ",
+                     static_cast<unsigned>(s.base), ull(s.records), ull(s.bytes));
         for (const Span& sp : s.spans) std::fprintf(out, " %04X-%04X", sp.first, sp.last);
         if (s.unreadable > 0) std::fprintf(out, "  (%llu records unreadable)", ull(s.unreadable));
         std::fputc('\n', out);

@@ -98,7 +98,7 @@ private:
     bool eof_ = false, err_ = false;
     bool mid_line_ = false;  // get_long_line: the line goes on past the last piece given
     uint64_t lines_ = 0;
-    FileStamp opened_;       // the file as it was opened
+    FileStamp opened_;  // the file as it was opened
     bool opened_ok_ = false;
 };
 
