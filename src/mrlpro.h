@@ -264,6 +264,9 @@ enum RecordClass : int { kSegment = 0, kData = 1, kEnd = 2 };
 // A segment record (class kSegment) sends the data records after it to the
 // high HEX file when its value does not begin with the digit 0.
 inline bool segment_goes_high(std::string_view line) { return line[9] != '0'; }
+// A line is handed over with its length: a view made from a bare pointer
+// would look for a NUL past the line.
+bool segment_goes_high(const char*) = delete;
 // Which outputs a finished pass keeps, from whether data went to the output
 // HEX file (`low_written`) and whether any line went to the high HEX file:
 // without low data neither is kept, and the high HEX file only with lines.

@@ -122,7 +122,7 @@ bool copy_block(HexState& st, const std::string_view block) {
             next = st.to_high ? Run{&out_hihex_fp, &output_hihex, L_HEX_WR_DATA_HXH}
                               : Run{&out_hex_fp, &output_hex, L_HEX_WR_DATA_HEX};
         } else if (hi == '0' && lo == '2') {
-            st.to_high = segment_goes_high(line);
+            st.to_high = segment_goes_high(std::string_view(line, static_cast<size_t>(lf + 1 - line)));
             if (st.to_high) next = Run{&out_hihex_fp, &output_hihex, L_HEX_WR_SEG_HXH};
         } else {
             break;
