@@ -18,6 +18,8 @@ using testutil::slurp;
 using testutil::spit;
 using testutil::TempDir;
 
+bool report_on_windows() { return testutil::windows_program(testutil::report_tool().path); }
+
 struct Refusal {
     const char* what;
     bool hex;           // the fault is in prog.hex (read alone), else in prog.sym
@@ -84,7 +86,8 @@ TEST(ReportDiagnose, EveryFormatErrorIsPlacedAndNamesMrl85sErrorExit) {
         const std::string file = k.hex ? "prog.hex" : "prog.sym";
         spit(tmp / file, k.input);
 
-        const Outcome r = testutil::run_report(tmp.path(), {k.hex ? "--hex" : "--sym", "prog"});
+        Outcome r = testutil::run_report(tmp.path(), {k.hex ? "--hex" : "--sym", "prog"});
+        r.err = testutil::lf_text(r.err, report_on_windows());
         EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.err.rfind(k.where + " ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(k.says), std::string::npos) << r.err;
@@ -96,7 +99,7 @@ TEST(ReportDiagnose, EveryFormatErrorIsPlacedAndNamesMrl85sErrorExit) {
         // mrl85 itself, on the same input, stops at that place.
         const Outcome m = testutil::run(tmp.path(), {"prog", "-Oout", k.hex ? "-H" : "-S", "+info"});
         EXPECT_EQ(m.status, r.status);
-        const std::string trace = slurp(tmp / kTraceName);
+        const std::string trace = testutil::lf_text(slurp(tmp / kTraceName), testutil::windows_program());
         EXPECT_NE(trace.find("++++++++++ Error exit at " + std::to_string(k.place) + " ++++++++++\n"),
                   std::string::npos)
             << trace.substr(trace.size() > 300 ? trace.size() - 300 : 0);
@@ -109,7 +112,8 @@ TEST(ReportDiagnose, EveryFormatErrorIsPlacedAndNamesMrl85sErrorExit) {
 TEST(ReportDiagnose, ShowsTheLineWithAMarkUnderTheColumn) {
     const TempDir tmp;
     spit(tmp / "prog.sym", kHead + "# CALL 1G\n");
-    const Outcome r = testutil::run_report(tmp.path(), {"--sym", "prog"});
+    Outcome r = testutil::run_report(tmp.path(), {"--sym", "prog"});
+    r.err = testutil::lf_text(r.err, report_on_windows());
     EXPECT_EQ(r.err,
               "prog.sym:4:9: \"1G\" is not a hexadecimal number\n"
               " 4 | # CALL 1G\n"

@@ -305,8 +305,8 @@ void check_round(const Input& in) {
     ASSERT_EQ(conv.status, 0) << conv.out;
     const testutil::Outcome rep = testutil::run_report(tmp.path(), {"prog"});
     ASSERT_EQ(rep.status, 0) << rep.err;
-    const Said said = read_report(rep.out);
-    const Written written = read_output_sym(slurp(tmp / "out.sym"));
+    const Said said = read_report(testutil::lf_text(rep.out, testutil::windows_program(testutil::report_tool().path)));
+    const Written written = read_output_sym(testutil::lf_text(slurp(tmp / "out.sym"), testutil::windows_program()));
 
     // The report accounts for every unit line once, kept or deleted.
     std::multiset<UnitRow> all(said.deleted), input(in.units.begin(), in.units.end());

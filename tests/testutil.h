@@ -122,6 +122,18 @@ inline Tool report_tool() {
     return {exe != nullptr && *exe != '\0' ? std::string(exe) : std::string(MRL_REPORT_BINARY), "mrl85-report"};
 }
 
+// A Windows program writes text (standard output and error, text files) with
+// CR LF line ends: `windows` set, the text with each CR LF made LF, as other
+// systems write it; else the text as it is.
+inline std::string lf_text(std::string text, bool windows) {
+    if (!windows) return text;
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+    return out;
+}
+
 // True when the program is a Windows program (its name ends in ".exe").
 inline bool windows_program(const std::string& path = program()) {
     std::string p = path;
