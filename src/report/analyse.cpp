@@ -70,24 +70,25 @@ std::string_view segment_value(std::string_view line) {
     return end == std::string_view::npos ? value : value.substr(0, end);
 }
 
-// Adds the offsets of one data record to its segment. Offsets past the
-// segment's end are cut at FFFF.
-void data_record(Segment& s, std::string_view line) {
+// Adds one data record to its segment, with the offsets it covers (cut at
+// FFFF, the segment's end), and returns its data bytes (0 for a record whose
+// length or address cannot be read).
+uint32_t data_record(Segment& s, std::string_view line) {
     ++s.records;
     uint32_t count = 0, offset = 0;
     if (!field_value(line.substr(1, 2), &count) || !field_value(line.substr(3, 4), &offset)) {
         ++s.unreadable;
-        return;
+        return 0;
     }
     s.bytes += count;
-    if (count == 0) return;
+    if (count == 0) return 0;
     const uint32_t last = std::min<uint32_t>(offset + count - 1, 0xFFFF);
     for (uint32_t p = offset >> 8; p <= last >> 8; ++p) s.pages.set(p);
-    if (!s.spans.empty() && offset <= s.spans.back().last + 1 && offset >= s.spans.back().first) {
+    if (!s.spans.empty() && offset <= s.spans.back().last + 1 && offset >= s.spans.back().first)
         s.spans.back().last = std::max(s.spans.back().last, last);
-        return;
-    }
-    s.spans.push_back({offset, last});
+    else
+        s.spans.push_back({offset, last});
+    return count;
 }
 
 // Puts the spans of each segment in order and joins those that touch.
@@ -118,12 +119,9 @@ void hex_analyse(Report& r) {
         return;
     }
     input_hex = h.name;
-    // A refused record ends the pass with run_stopped, here to be diagnosed,
-    // instead of ending the program with mrl85's message.
-    run_embedded = true;
     SegmentList segments(h.segments);
     Segment* seg = nullptr;
-    bool to_high = false, low_written = false, high_written = false, running = true;
+    bool to_high = false, running = true;
     uint64_t line_no = 0, column = 0;  // of the piece being handled
     size_t last_size = 0;
     bool inside = false;  // the last piece did not end its line
@@ -167,25 +165,23 @@ void hex_analyse(Report& r) {
                 if (to_high) {
                     ++h.high.lines;
                     ++h.high.segment_records;
-                    high_written = true;
                 }
                 break;
             case kData: {
                 ++h.data_records;
                 if (seg == nullptr) seg = &segments.of("", false);
-                data_record(*seg, line);
                 HexOutput& out = to_high ? h.high : h.low;
+                out.data_bytes += data_record(*seg, line);
                 ++out.lines;
                 ++out.data_records;
-                uint32_t count = 0;
-                if (field_value(line.substr(1, 2), &count)) out.data_bytes += count;
-                (to_high ? high_written : low_written) = true;
                 break;
             }
             default:
+                // The end record goes to each output that got a line: the
+                // output HEX file gets only data records.
                 ++h.end_records;
-                for (auto [out, written] : {std::pair{&h.low, low_written}, std::pair{&h.high, high_written}}) {
-                    if (!written) continue;
+                for (HexOutput* out : {&h.low, &h.high}) {
+                    if (out->lines == 0) continue;
                     ++out->lines;
                     out->end_record = true;
                 }
@@ -194,7 +190,7 @@ void hex_analyse(Report& r) {
         }
     }
     int low_kept = 0, high_kept = 0;
-    hex_outputs_kept(low_written, high_written, &low_kept, &high_kept);
+    hex_outputs_kept(h.low.lines > 0, h.high.lines > 0, &low_kept, &high_kept);
     h.low.kept = low_kept != 0;
     h.high.kept = high_kept != 0;
     spans_merge(h.segments);

@@ -108,12 +108,20 @@ struct NameStore {
 };
 NameStore unit_names;
 
+// The tables cannot grow: error 4. They grow a small chunk at a time, so
+// when one more chunk fails there is no room left for anything; they are
+// of no more use then, and freeing them first leaves the message room.
+[[noreturn]] void tables_exhausted() {
+    unit_table.clear();
+    func_table.clear();
+    unit_names.clear();
+    error_msg(E_NO_MEMORY);
+    error_exit(kStatusFormat, L_NO_MEMORY);
+}
+
 // Adds the record that `make` builds to a table. The memory of the tables is
 // the one resource a large symbol file can exhaust; running out, for the
-// record or for the copy of its name, is error 4, never an abort. The tables
-// grow a small chunk at a time, so when one more chunk fails there is no room
-// left for anything; they are of no more use then, and freeing them first
-// leaves the message room.
+// record or for the copy of its name, is error 4, never an abort.
 template <class Record, class Make>
 void table_alloc(record_table<Record>& table, number_index<Record>& index, Make make) {
     index.place.clear();
@@ -121,13 +129,7 @@ void table_alloc(record_table<Record>& table, number_index<Record>& index, Make 
     memory_place = L_NO_MEMORY;
     const bool added = table.push_back(make());
     memory_place = L_OUT_OF_MEMORY;
-    if (!added) {
-        unit_table.clear();
-        func_table.clear();
-        unit_names.clear();
-        error_msg(E_NO_MEMORY);
-        error_exit(kStatusFormat, L_NO_MEMORY);
-    }
+    if (!added) tables_exhausted();
 }
 
 // Records the section name of the unit read as number `seq`; the names of
@@ -150,13 +152,7 @@ void unit_name_set(uint32_t seq, std::string_view name) {
     while (ok && n.of_unit.size() < seq) ok = n.of_unit.push_back(0);
     if (ok) ok = n.of_unit.push_back(number);
     memory_place = L_OUT_OF_MEMORY;
-    if (!ok) {
-        unit_table.clear();
-        func_table.clear();
-        unit_names.clear();
-        error_msg(E_NO_MEMORY);
-        error_exit(kStatusFormat, L_NO_MEMORY);
-    }
+    if (!ok) tables_exhausted();
 }
 
 // The next "#" from `line` on (which begins a line) that begins a line, or
