@@ -8,7 +8,11 @@
 // whose name ends in ".exe" is a Windows program: it is started through the
 // Windows command interpreter as "cmd /c mrl85 ...", with its folder on the
 // search path, so that it sees argument 0 as "mrl85", as when typed at a
-// Windows prompt. Every other program is started with argument 0 "mrl85".
+// Windows prompt. The interpreter is named by its full Windows path: wine
+// starts a bare "cmd" through a helper of its own (start.exe), which under
+// load now and then fails to start anything ("ShellExecuteEx failed") and
+// ends with status 1, as if the program had. Every other program is started
+// with argument 0 "mrl85".
 #ifndef MRL_TESTUTIL_H
 #define MRL_TESTUTIL_H
 
@@ -175,7 +179,8 @@ public:
                 throw std::runtime_error("a Windows program must be named " + tool.name + ".exe");
             if (words.empty()) throw std::runtime_error("a Windows program needs MRL85_LAUNCHER");
             env.push_back("WINEPATH=Z:" + exe.parent_path().string());
-            for (const std::string& w : {std::string("cmd"), std::string("/c"), tool.name}) words.push_back(w);
+            for (const std::string& w : {std::string("C:\\windows\\system32\\cmd.exe"), std::string("/c"), tool.name})
+                words.push_back(w);
             file = words[0];
         } else if (words.empty()) {
             words.push_back(tool.name);  // argument 0; the file run is the program itself
