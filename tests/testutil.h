@@ -37,6 +37,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -159,6 +160,12 @@ inline std::vector<std::string> launcher() {
 // The program running in a directory of its own, standard output and
 // standard error each into a pipe that this side collects. A process still
 // running when the object goes away is killed and reaped.
+//
+// Under wine, the command interpreter now and then fails to find the
+// program on its search path when the machine is loaded ("Can't recognize
+// 'mrl85 ...' as an internal or external command", status 9009). The
+// program never ran then, so nothing in its directory changed: finish()
+// starts it again, at most twice more, and says so on standard error.
 class Process {
 public:
     // `address_space` > 0 limits the child's address space to that many
@@ -167,65 +174,29 @@ public:
     Process(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0,
             std::chrono::seconds timeout = std::chrono::seconds(120), rlim_t file_size = 0,
             const Tool& tool = mrl85_tool())
-        : deadline_(std::chrono::steady_clock::now() + timeout) {
-        std::vector<std::string> words = launcher();
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-        std::string file;
+        : dir_(dir), timeout_(timeout), address_space_(address_space), file_size_(file_size) {
+        words_ = launcher();
+        for (char** e = environ; *e != nullptr; ++e) env_.emplace_back(*e);
         if (windows_program(tool.path)) {
             // The folder of the program goes first on the Windows search path.
             const fs::path exe = fs::absolute(tool.path);
             if (exe.filename() != tool.name + ".exe")
                 throw std::runtime_error("a Windows program must be named " + tool.name + ".exe");
-            if (words.empty()) throw std::runtime_error("a Windows program needs MRL85_LAUNCHER");
-            env.push_back("WINEPATH=Z:" + exe.parent_path().string());
+            if (words_.empty()) throw std::runtime_error("a Windows program needs MRL85_LAUNCHER");
+            env_.push_back("WINEPATH=Z:" + exe.parent_path().string());
             for (const std::string& w : {std::string("C:\\windows\\system32\\cmd.exe"), std::string("/c"), tool.name})
-                words.push_back(w);
-            file = words[0];
-        } else if (words.empty()) {
-            words.push_back(tool.name);  // argument 0; the file run is the program itself
-            file = tool.path;
+                words_.push_back(w);
+            file_ = words_[0];
+            windows_ = true;
+        } else if (words_.empty()) {
+            words_.push_back(tool.name);  // argument 0; the file run is the program itself
+            file_ = tool.path;
         } else {
-            words.push_back(tool.path);
-            file = words[0];
+            words_.push_back(tool.path);
+            file_ = words_[0];
         }
-        for (const std::string& a : args) words.push_back(a);
-
-        // Everything the child needs is built before the fork.
-        std::vector<char*> argv, envp;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        int out[2], err[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        if (pipe(err) != 0) throw std::runtime_error("pipe");
-        pid_ = fork();
-        if (pid_ < 0) throw std::runtime_error("fork");
-        if (pid_ > 0) setpgid(pid_, pid_);  // also here, so that it holds before either side goes on
-        if (pid_ == 0) {
-            setpgid(0, 0);  // its own group, so a launcher's children can be stopped with it
-            if (chdir(dir.c_str()) != 0) _exit(126);
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            close(out[0]), close(out[1]), close(err[0]), close(err[1]);
-            if (address_space != 0) {
-                const rlimit lim{address_space, address_space};
-                if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
-            }
-            if (file_size != 0) {
-                const rlimit lim{file_size, file_size};
-                if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
-            }
-            execvpe(file.c_str(), argv.data(), envp.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-        fcntl(out_, F_SETFL, O_NONBLOCK);
-        fcntl(err_, F_SETFL, O_NONBLOCK);
+        for (const std::string& a : args) words_.push_back(a);
+        start();
     }
     ~Process() {
         if (!reaped_) {
@@ -257,26 +228,85 @@ public:
     // Waits for the end of the program, collecting its output; a program
     // that overruns its time is killed (status 128 + SIGKILL).
     Outcome finish() {
-        while (!reaped_) {
-            const bool open = collect(20);
-            int ws = 0;
-            const pid_t got = waitpid(pid_, &ws, open ? WNOHANG : 0);
-            if (got == pid_) {
-                reaped_ = true;
-                result_.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-            } else if (std::chrono::steady_clock::now() > deadline_) {
-                kill(-pid_, SIGKILL);
-                kill(pid_, SIGKILL);
+        for (int tries = 1;; ++tries) {
+            while (!reaped_) {
+                const bool open = collect(20);
+                int ws = 0;
+                const pid_t got = waitpid(pid_, &ws, open ? WNOHANG : 0);
+                if (got == pid_) {
+                    reaped_ = true;
+                    result_.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+                } else if (std::chrono::steady_clock::now() > deadline_) {
+                    kill(-pid_, SIGKILL);
+                    kill(pid_, SIGKILL);
+                }
             }
+            // Everything the program wrote is in the pipes now; a process it
+            // left behind that still holds them is not waited for.
+            drain(out_, result_.out);
+            drain(err_, result_.err);
+            if (tries == 3 || !not_found()) return result_;
+            std::fprintf(stderr, "testutil: the command interpreter did not find the program; started again\n");
+            close(out_);
+            close(err_);
+            start();
         }
-        // Everything the program wrote is in the pipes now; a process it left
-        // behind that still holds them is not waited for.
-        drain(out_, result_.out);
-        drain(err_, result_.err);
-        return result_;
     }
 
 private:
+    // The Windows command interpreter's answer for a program it did not
+    // find: status 9009 (the low byte, 49, on this side) and its message.
+    bool not_found() const {
+        return windows_ && result_.status == (9009 & 0xFF) &&
+               result_.err.find("as an internal or external command") != std::string::npos;
+    }
+
+    // Starts the program, with fresh pipes and a fresh deadline.
+    void start() {
+        result_ = Outcome{};
+        out_open_ = err_open_ = true;
+        reaped_ = false;
+        deadline_ = std::chrono::steady_clock::now() + timeout_;
+        // Everything the child needs is built before the fork.
+        std::vector<char*> argv, envp;
+        for (std::string& w : words_) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        for (std::string& e : env_) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const char* dir = dir_.c_str();
+        const char* file = file_.c_str();
+        const rlim_t address_space = address_space_, file_size = file_size_;
+        int out[2], err[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        if (pipe(err) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork");
+        if (pid_ > 0) setpgid(pid_, pid_);  // also here, so that it holds before either side goes on
+        if (pid_ == 0) {
+            setpgid(0, 0);  // its own group, so a launcher's children can be stopped with it
+            if (chdir(dir) != 0) _exit(126);
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            close(out[0]), close(out[1]), close(err[0]), close(err[1]);
+            if (address_space != 0) {
+                const rlimit lim{address_space, address_space};
+                if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
+            }
+            if (file_size != 0) {
+                const rlimit lim{file_size, file_size};
+                if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
+            }
+            execvpe(file, argv.data(), envp.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+        fcntl(out_, F_SETFL, O_NONBLOCK);
+        fcntl(err_, F_SETFL, O_NONBLOCK);
+    }
+
     // Reads what is there on `fd`; false once the pipe is at its end.
     static bool drain(int fd, std::string& into) {
         char buf[4096];
@@ -303,6 +333,12 @@ private:
         return out_open_ || err_open_;
     }
 
+    fs::path dir_;
+    std::vector<std::string> words_, env_;
+    std::string file_;
+    bool windows_ = false;
+    std::chrono::seconds timeout_;
+    rlim_t address_space_, file_size_;
     pid_t pid_ = -1;
     int out_ = -1, err_ = -1;
     bool out_open_ = true, err_open_ = true, reaped_ = false;
