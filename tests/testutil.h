@@ -161,11 +161,13 @@ inline std::vector<std::string> launcher() {
 // standard error each into a pipe that this side collects. A process still
 // running when the object goes away is killed and reaped.
 //
-// Under wine, the command interpreter now and then fails to find the
-// program on its search path when the machine is loaded ("Can't recognize
-// 'mrl85 ...' as an internal or external command", status 9009). The
-// program never ran then, so nothing in its directory changed: finish()
-// starts it again, at most twice more, and says so on standard error.
+// Under wine on a loaded machine, a Windows program now and then is not
+// started at all: the command interpreter does not find it on its search
+// path ("Can't recognize 'mrl85 ...' as an internal or external command",
+// status 9009), or the launch ends with status 1 and writes nothing on
+// either stream, which neither program ever does (mrl85 ends with 1 only on
+// Ctrl-C, after a line end; mrl85-report never). finish() then starts the
+// program again, at most twice more, and says so on standard error.
 class Process {
 public:
     // `address_space` > 0 limits the child's address space to that many
@@ -245,8 +247,9 @@ public:
             // left behind that still holds them is not waited for.
             drain(out_, result_.out);
             drain(err_, result_.err);
-            if (tries == 3 || !not_found()) return result_;
-            std::fprintf(stderr, "testutil: the command interpreter did not find the program; started again\n");
+            if (tries == 3 || !not_started()) return result_;
+            std::fprintf(stderr, "testutil: wine did not start the program (status %d); started again\n",
+                         result_.status);
             close(out_);
             close(err_);
             start();
@@ -254,11 +257,14 @@ public:
     }
 
 private:
-    // The Windows command interpreter's answer for a program it did not
-    // find: status 9009 (the low byte, 49, on this side) and its message.
-    bool not_found() const {
-        return windows_ && result_.status == (9009 & 0xFF) &&
-               result_.err.find("as an internal or external command") != std::string::npos;
+    // A Windows program that was not started: the command interpreter's
+    // answer for a program it did not find (status 9009, the low byte 49 on
+    // this side, and its message), or status 1 with nothing written.
+    bool not_started() const {
+        if (!windows_) return false;
+        if (result_.status == (9009 & 0xFF))
+            return result_.err.find("as an internal or external command") != std::string::npos;
+        return result_.status == 1 && result_.out.empty() && result_.err.empty();
     }
 
     // Starts the program, with fresh pipes and a fresh deadline.
