@@ -200,4 +200,79 @@ TEST(Moment, FaultsAtOneMomentLeaveEveryInputAsItWas) {
 #endif
 }
 
+#ifdef MRL_FAULT_SHIM
+// Loads the preload library for the runs of one test (a sanitizer's runtime
+// wants to be loaded first; here the library comes first on purpose) and
+// picks its fault.
+class Shim {
+public:
+    explicit Shim(const char* fault)
+        : preload_("LD_PRELOAD", MRL_FAULT_SHIM), asan_("ASAN_OPTIONS", asan_options()), fault_("MRL_SHIM", fault) {}
+
+private:
+    static std::string asan_options() {
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        return std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
+    }
+    const EnvSet preload_, asan_, fault_;
+};
+#endif
+
+// A disk that was full for one write of the trace log leaves a gap in it; the
+// run says so as it says a failed last line, and the conversion itself still
+// succeeds.
+TEST(Moment, ATraceLogWithAGapIsReported) {
+#ifndef MRL_FAULT_SHIM
+    GTEST_SKIP() << "no preload library on this platform";
+#else
+    if (testutil::windows_program()) GTEST_SKIP() << "a library preloaded into a POSIX program";
+    const fs::path fixtures = fs::path(MRL_E2E_DIR) / "fixtures";
+    const TempDir tmp;
+    fs::copy(fixtures / "worked" / "prog.hex", tmp / "prog.hex");
+    fs::copy(fixtures / "worked" / "prog.sym", tmp / "prog.sym");
+    const Shim shim("full-at-second-flush:mrl.ifd");
+    const testutil::Outcome r = testutil::run(tmp.path(), {"prog", "-Oout", "+info"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + std::string("\n== HEX file convert now == ( prog.hex --> out.hex )\n"
+                                           "== SYM file convert now == ( prog.sym --> out.sym )\n"
+                                           " Error : Can't create 'mrl.ifd' file\n"));
+    EXPECT_TRUE(fs::exists(tmp / "out.hex"));
+    EXPECT_TRUE(fs::exists(tmp / "out.sym"));
+#endif
+}
+
+// mrl85-report keeps the long lists of a large file in a scratch file in
+// the folder TMPDIR names. When that file cannot be written, the summary is
+// not whole (status 2) and the message names the file; a TMPDIR where no
+// file can be made keeps the rows in memory instead.
+TEST(Moment, TheReportsScratchFileIsInTmpdirAndNamedWhenItFails) {
+#ifndef MRL_FAULT_SHIM
+    GTEST_SKIP() << "no preload library on this platform";
+#else
+    if (testutil::windows_program()) GTEST_SKIP() << "a library preloaded into a POSIX program";
+    const TempDir tmp;
+    spit(tmp / "prog.sym",
+         "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000040 m.o\n\n# GLOBAL LABEL\nlo 100  hi 10000\n");
+    fs::create_directory(tmp / "scratch");
+    {
+        const EnvSet tmpdir("TMPDIR", (tmp / "scratch").string());
+        const Shim shim("full-at-flush: (deleted)");
+        const testutil::Outcome r = testutil::run_report(tmp.path(), {"--sym", "prog"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("mrl85-report: the summary could not be written whole: cannot write the scratch file '" +
+                             (tmp / "scratch").string() + "/"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    }
+    {
+        const EnvSet tmpdir("TMPDIR", (tmp / "none").string());
+        const testutil::Outcome r = testutil::run_report(tmp.path(), {"--sym", "prog"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("label dropped  hi 10000\n"), std::string::npos) << r.out;
+    }
+    EXPECT_TRUE(fs::is_empty(tmp / "scratch"));
+#endif
+}
+
 }  // namespace

@@ -277,8 +277,8 @@ TEST(WindowsInPlace, AnInputHeldByAnotherProgramStopsTheRunBeforeAnyRename) {
     }
 }
 
-// A base name that Windows takes for a device, in any case, after a folder
-// or with trailing blanks, is refused before anything is read or written:
+// A base name that Windows takes for a device, in any case, after a folder,
+// with trailing blanks, a colon or a superscript digit, is refused before anything is read or written:
 // as an input with error 6 and status 4, as an output with error 7 and
 // status 2.
 TEST(WindowsDeviceNames, AreRefusedBeforeAnythingIsReadOrWritten) {
@@ -301,6 +301,9 @@ TEST(WindowsDeviceNames, AreRefusedBeforeAnythingIsReadOrWritten) {
         {{"prog", "-ONUL"}, " Error : Can't create 'NUL.hex' file\n", 2},
         {{"prog", "-Osub/Lpt9 "}, " Error : Can't create 'sub/Lpt9 .hex' file\n", 2},
         {{"prog", "-S", "-OCOM3"}, " Error : Can't create 'COM3.sym' file\n", 2},
+        {{"aux:", "-Oout"}, " Error : Can't open 'aux:.hex' file\n", 4},
+        {{"prog", "-Onul:"}, " Error : Can't create 'nul:.hex' file\n", 2},
+        {{"prog", "-S", "-OCOM\xC2\xB9"}, " Error : Can't create 'COM\xC2\xB9.sym' file\n", 2},
     };
     const auto before = files_of(dir);
     for (const Case& c : cases) {

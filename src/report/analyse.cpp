@@ -351,37 +351,53 @@ RowList::~RowList() {
     if (spill_ != nullptr) std::fclose(spill_);
 }
 
+// The first fault of the scratch file is the one told: what failed, the
+// file's name and the system's reason.
+void RowList::fail(const char* what) const {
+    if (fault_.empty()) fault_ = std::string(what) + " the scratch file '" + spill_name_ + "': " + std::strerror(errno);
+}
+
 void RowList::add(std::string_view row) {
     ++count_;
     if (!spill_tried_) {
         spill_tried_ = true;
-        spill_ = scratch_open();
+        spill_ = scratch_open(&spill_name_);
         if (spill_ != nullptr) std::setvbuf(spill_, nullptr, _IOFBF, size_t{1} << 16);
     }
     if (spill_ == nullptr) {
         held_.append(row).push_back('\n');
         return;
     }
-    if (std::fwrite(row.data(), 1, row.size(), spill_) != row.size() || std::fputc('\n', spill_) == EOF) failed_ = true;
+    if (std::fwrite(row.data(), 1, row.size(), spill_) != row.size() || std::fputc('\n', spill_) == EOF)
+        fail("cannot write");
 }
 
 bool RowList::print(std::FILE* out, std::string_view prefix) const {
-    if (failed_) return false;
+    if (!fault_.empty()) return false;
+    // The rows of one stretch go out together, put together in one buffer.
+    std::string text;
     const auto put = [&](std::string_view rows) {
+        text.clear();
         size_t at = 0;
         while (at < rows.size()) {
             size_t end = rows.find('\n', at);
             if (end == std::string_view::npos) end = rows.size();
-            std::fwrite(prefix.data(), 1, prefix.size(), out);
-            std::fwrite(rows.data() + at, 1, end - at + (end < rows.size() ? 1 : 0), out);
+            text.append(prefix);
+            const size_t from = text.size();
+            text.append(rows.substr(at, end - at)).push_back('\n');
+            controls_shown(text, from);
             at = end + 1;
         }
+        std::fwrite(text.data(), 1, text.size(), out);
     };
     if (spill_ == nullptr) {
         put(held_);
         return true;
     }
-    if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) return false;
+    if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) {
+        fail("cannot write");
+        return false;
+    }
     // Rows are copied a block at a time; a row cut by the end of a block
     // goes on in the next.
     std::string block(size_t{1} << 16, '\0');
@@ -400,6 +416,7 @@ bool RowList::print(std::FILE* out, std::string_view prefix) const {
     }
     if (!carry.empty()) put(carry);
     const bool ok = !std::ferror(spill_);
+    if (!ok) fail("cannot read back");
     std::fseek(spill_, 0, SEEK_END);
     return ok;
 }
@@ -407,7 +424,9 @@ bool RowList::print(std::FILE* out, std::string_view prefix) const {
 void RowList::clear() {
     if (spill_ != nullptr) std::fclose(spill_);
     spill_ = nullptr;
-    spill_tried_ = failed_ = false;
+    spill_name_.clear();
+    fault_.clear();
+    spill_tried_ = false;
     held_.clear();
     count_ = 0;
 }

@@ -191,20 +191,19 @@ Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t 
     return d;
 }
 
-// The diagnosis, the line (control bytes shown as "?", so that the mark
-// stays under its column on a terminal) and mrl85's error exit.
+// The diagnosis, the line (control bytes shown as "?", here and in the
+// message, so that the mark stays under its column on a terminal and
+// nothing from the input acts on it) and mrl85's error exit.
 void diagnosis_print(std::FILE* out, const Diagnosis& d) {
     if (d.line == 0) {
-        std::fprintf(out, "%s: %s\n", d.file.c_str(), d.message.c_str());
+        std::fprintf(out, "%s: %s\n", shown(d.file).c_str(), shown(d.message).c_str());
     } else {
-        std::fprintf(out, "%s:%llu:%llu: %s\n", d.file.c_str(), static_cast<unsigned long long>(d.line),
-                     static_cast<unsigned long long>(d.column), d.message.c_str());
-        std::string shown = d.text;
-        for (char& c : shown)
-            if (static_cast<unsigned char>(c) < ' ') c = '?';
+        std::fprintf(out, "%s:%llu:%llu: %s\n", shown(d.file).c_str(), static_cast<unsigned long long>(d.line),
+                     static_cast<unsigned long long>(d.column), shown(d.message).c_str());
+        const std::string line = shown(d.text);
         const std::string number = std::to_string(d.line);
-        std::fprintf(out, " %s | %s\n", number.c_str(), shown.c_str());
-        if (d.column >= d.text_from && d.column - d.text_from <= shown.size())
+        std::fprintf(out, " %s | %s\n", number.c_str(), line.c_str());
+        if (d.column >= d.text_from && d.column - d.text_from <= line.size())
             std::fprintf(out, " %s | %s^\n", std::string(number.size(), ' ').c_str(),
                          std::string(static_cast<size_t>(d.column - d.text_from), ' ').c_str());
     }

@@ -132,7 +132,11 @@ int run(int argc, char** argv) {
     // A summary that did not get out whole (a list lost, a full disk, a
     // closed pipe) is no success.
     if (!whole || std::ferror(stdout)) {
-        std::fprintf(stderr, "%s: the summary could not be written whole\n", kName);
+        // A list whose scratch file failed says which file and why.
+        const std::string& fault =
+            !r.sym.labels_dropped.fault().empty() ? r.sym.labels_dropped.fault() : r.sym.blocks_dropped.fault();
+        std::fprintf(stderr, "%s: the summary could not be written whole%s%s\n", kName, fault.empty() ? "" : ": ",
+                     report::shown(fault).c_str());
         return kStatusCreate;
     }
     if (o.html_wanted) return page_out(o, r);

@@ -72,16 +72,30 @@ public:
     uint64_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
     // Writes every row to `out`, each after `prefix` and ending in a line
-    // feed; false when the rows cannot be read back.
+    // feed, control bytes shown as "?"; false when the rows cannot be read
+    // back.
     bool print(std::FILE* out, std::string_view prefix) const;
+    // What went wrong with the scratch file, naming it; "" when nothing did.
+    const std::string& fault() const { return fault_; }
     void clear();
 
 private:
+    void fail(const char* what) const;
+
     std::FILE* spill_ = nullptr;
-    bool spill_tried_ = false, failed_ = false;
+    std::string spill_name_;
+    bool spill_tried_ = false;
+    mutable std::string fault_;
     std::string held_;
     uint64_t count_ = 0;
 };
+
+// Text from the inputs with every control byte shown as "?": it may hold
+// escape sequences that a terminal would act on, and a "?" keeps every
+// column where it was. controls_shown does it to `s` from `from` on, line
+// feeds excepted (they end the rows).
+std::string shown(std::string_view t);
+void controls_shown(std::string& s, size_t from);
 
 struct SymReport {
     bool read = false;  // the file was read through without a fault

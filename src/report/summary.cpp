@@ -30,7 +30,7 @@ void output_line(std::FILE* out, const char* title, const char* ext, const HexOu
 }
 
 void hex_summary(std::FILE* out, const HexReport& h) {
-    std::fprintf(out, "HEX file %s\n", h.name.c_str());
+    std::fprintf(out, "HEX file %s\n", shown(h.name).c_str());
     std::fprintf(out, "  %-22s %10llu   data %llu, segment %llu, end %llu\n", "records", ull(h.lines),
                  ull(h.data_records), ull(h.segment_records), ull(h.end_records));
     output_line(out, "low output", ".hex", h.low);
@@ -40,7 +40,7 @@ void hex_summary(std::FILE* out, const HexReport& h) {
 }
 
 void sym_summary(std::FILE* out, const SymReport& s) {
-    std::fprintf(out, "SYM file %s\n", s.name.c_str());
+    std::fprintf(out, "SYM file %s\n", shown(s.name).c_str());
     std::fprintf(out,
                  "  %-22s %10llu   kept %llu, deleted %llu (ends above FFFF %llu, empty above FFFF %llu, "
                  "empty \"E\" %llu)\n",
@@ -55,7 +55,7 @@ void sym_summary(std::FILE* out, const SymReport& s) {
 void segment_rows(std::FILE* out, const HexReport& h) {
     for (const Segment& s : h.segments) {
         std::fprintf(out, "segment %-4s  %s  base %05X  %8llu records %10llu bytes ",
-                     s.value.empty() ? "none" : s.value.c_str(), s.high ? "high" : "low ",
+                     s.value.empty() ? "none" : shown(s.value).c_str(), s.high ? "high" : "low ",
                      static_cast<unsigned>(s.base), ull(s.records), ull(s.bytes));
         for (const Span& sp : s.spans) std::fprintf(out, " %04X-%04X", sp.first, sp.last);
         if (s.unreadable > 0) std::fprintf(out, "  (%llu records unreadable)", ull(s.unreadable));
@@ -79,9 +79,16 @@ public:
         line_.append(all);
         return *this;
     }
-    // `t`, then blanks up to `width` characters.
-    Row& padded(std::string_view t, size_t width) {
+    // A name from the inputs, control bytes shown as "?".
+    Row& name(std::string_view t) {
+        const size_t from = line_.size();
         line_.append(t);
+        controls_shown(line_, from);
+        return *this;
+    }
+    // A name, then blanks up to `width` characters.
+    Row& padded(std::string_view t, size_t width) {
+        name(t);
         if (t.size() < width) line_.append(width - t.size(), ' ');
         return *this;
     }
@@ -114,7 +121,7 @@ void unit_rows(std::FILE* out) {
         // Another line of the same number decided: say so, since this
         // line's own start and length do not show why.
         if (&d != &u)
-            row.text(" (the line of ").text(unit_name(d)).text(" decides for number ").hex(d.unit_no, 4).text(")");
+            row.text(" (the line of ").name(unit_name(d)).text(" decides for number ").hex(d.unit_no, 4).text(")");
         row.put(out);
     }
 }
@@ -128,6 +135,21 @@ void function_rows(std::FILE* out) {
 }
 
 }  // namespace
+
+void controls_shown(std::string& s, size_t from) {
+    for (size_t i = from; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if ((c < ' ' && c != '\n') || c == 0x7F) s[i] = '?';
+    }
+}
+
+std::string shown(std::string_view t) {
+    std::string s(t);
+    for (char& c : s)
+        if (c == '\n') c = '?';
+    controls_shown(s, 0);
+    return s;
+}
 
 bool summary_print(std::FILE* out, const Report& r) {
     if (r.want_hex && r.hex.read) hex_summary(out, r.hex);

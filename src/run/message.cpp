@@ -99,10 +99,12 @@ void show_banner() {
 }
 
 // Closes one slot of the file table if it is open. Closing the trace log
-// writes its end line first; when that fails, the message names the log and
-// the run goes on. A failed close of an output is reported by close_output,
-// where the run can still fail; here (on the way out after an error) it is
-// of no more consequence.
+// writes its end line first; when that fails, or when any earlier write of
+// the log failed (a disk full for a while leaves a gap in the log, which the
+// stream's error state remembers), the message names the log and the run
+// goes on. A failed close of an output is reported by close_output, where
+// the run can still fail; here (on the way out after an error) it is of no
+// more consequence.
 void close_file(int slot) {
     if (!open_flag[slot]) return;
     switch (slot) {
@@ -112,7 +114,8 @@ void close_file(int slot) {
         case S_OUT_HXH: out_hihex_fp.close(); break;
         case S_OUT_SYM: out_sym_fp.close(); break;
         case S_TRACE:
-            if (std::fputs("======= end =======\n", trace_fp) < 0 || std::fflush(trace_fp) != 0)
+            if (std::fputs("======= end =======\n", trace_fp) < 0 || std::fflush(trace_fp) != 0 ||
+                std::ferror(trace_fp))
                 error_msg(E_CANT_CREATE, kTraceName);
             std::fclose(trace_fp);
             trace_fp = nullptr;

@@ -60,8 +60,10 @@ void signal_safe_write(const char* text, size_t n);
 bool same_file(const std::string& a, const std::string& b);
 
 // True when the base name `name` ends in a device name that the platform
-// opens instead of a file (Windows: CON, PRN, AUX, NUL, COM1-COM9,
-// LPT1-LPT9, any case, trailing blanks ignored). Always false on POSIX.
+// opens instead of a file (Windows: CON, PRN, AUX, NUL, COM1-COM9 and
+// COM with a superscript 1-3, the same for LPT, any case, trailing blanks
+// and dots ignored, also when a colon follows, as in "AUX:"). Always false
+// on POSIX.
 bool device_name(const std::string& name);
 
 // The rule of device_name on Windows, for any platform's tests.
@@ -90,9 +92,11 @@ enum NameKind { kNameNone = 0, kNameFile = 1, kNameOther = 2 };
 int name_kind(const std::string& name);
 
 // A temporary file for a program's own scratch data (binary, written and
-// read back), which the system removes when it is closed or the process
-// ends. Null when none can be made.
-std::FILE* scratch_open();
+// read back), in the user's temporary folder (TMPDIR on POSIX, /tmp when it
+// names none; GetTempPath on Windows), which the system removes when it is
+// closed or the process ends. `*name` gets the name it was made under, for
+// messages. Null when none can be made.
+std::FILE* scratch_open(std::string* name);
 
 // Results of temp_create.
 enum TempResult { kTempOk = 0, kTempTaken = 1, kTempFailed = 2 };

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "run/platform.h"
@@ -125,7 +126,25 @@ std::FILE* output_open(const std::string& name) { return std::fopen(name.c_str()
 
 std::FILE* null_output_open() { return std::fopen("/dev/null", "wb"); }
 
-std::FILE* scratch_open() { return std::tmpfile(); }
+// A new name of its own in the folder, removed at once: the open file
+// lives on until it is closed.
+std::FILE* scratch_open(std::string* name) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+    if (path.back() != '/') path += '/';
+    path += "mrl85-scratch.XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0) return nullptr;
+    unlink(path.c_str());
+    (void)!fcntl(fd, F_SETFD, FD_CLOEXEC);
+    std::FILE* fp = fdopen(fd, "w+b");
+    if (fp == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    *name = path;
+    return fp;
+}
 
 int name_kind(const std::string& name) {
     struct stat st;

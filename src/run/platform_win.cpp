@@ -260,7 +260,7 @@ int name_kind(const std::string& name) {
 
 // In the user's temporary folder (the C runtime's tmpfile uses the root of
 // the drive, where a user may not write), deleted by the system when closed.
-std::FILE* scratch_open() {
+std::FILE* scratch_open(std::string* name_made) {
     char dir[MAX_PATH + 1], name[MAX_PATH + 1];
     const DWORD n = GetTempPathA(sizeof dir, dir);
     if (n == 0 || n > MAX_PATH || GetTempFileNameA(dir, "mrl", 0, name) == 0) return nullptr;
@@ -276,7 +276,11 @@ std::FILE* scratch_open() {
         return nullptr;
     }
     std::FILE* fp = _fdopen(fd, "w+b");
-    if (fp == nullptr) _close(fd);
+    if (fp == nullptr) {
+        _close(fd);
+        return nullptr;
+    }
+    *name_made = name;
     return fp;
 }
 

@@ -13,6 +13,10 @@
 //                   and a new file holding "foreign\n" takes its name
 //   grow-at-rewind  before a seek of its stream back to the start, a line
 //                   is appended to it
+//   full-at-flush   every flush of its stream meets a full disk
+//   full-at-second-flush
+//                   the second flush of its stream meets a full disk, the
+//                   others go through (a disk that was full for a while)
 // Without MRL_SHIM every call goes straight to the C library.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -58,9 +62,41 @@ void write_file(const char* name, const char* text, int flags) {
     close(fd);
 }
 
+// Flushes `fp` as on a full disk: for this one call its descriptor points
+// at /dev/full, then it gets its own file back.
+int flush_to_full(FILE* fp, int (*real)(FILE*)) {
+    const int fd = fileno(fp);
+    const int saved = dup(fd);
+    const int full = open("/dev/full", O_WRONLY);
+    if (saved < 0 || full < 0 || dup2(full, fd) < 0) {
+        if (saved >= 0) close(saved);
+        if (full >= 0) close(full);
+        return real(fp);
+    }
+    close(full);
+    const int got = real(fp);
+    const int err = errno;
+    dup2(saved, fd);
+    close(saved);
+    errno = err;
+    return got;
+}
+
 }  // namespace
 
 extern "C" {
+
+int fflush(FILE* fp) {
+    static int (*slot)(FILE*);
+    static int flushes;
+    auto real = next(slot, "fflush");
+    if (fp == nullptr) return real(fp);
+    char buf[4096];
+    const char* name = fd_name(fileno(fp), buf, sizeof buf);
+    if (wanted("full-at-flush", name) || (wanted("full-at-second-flush", name) && ++flushes == 2))
+        return flush_to_full(fp, real);
+    return real(fp);
+}
 
 int fclose(FILE* fp) {
     static int (*slot)(FILE*);
