@@ -25,12 +25,13 @@ _mrl85_bases() {
   done
 }
 
-# Adds the folders starting with $1, each ending in "/", so that a base name
-# in another folder can be reached step by step.
+# Adds the folders starting with $1, so that a base name in another folder
+# can be reached step by step. The callers set "-o filenames": readline then
+# ends a folder with "/" instead of a blank and quotes blanks in names.
 _mrl85_folders() {
   local d
   while IFS= read -r d; do
-    COMPREPLY+=("$d/")
+    COMPREPLY+=("$d")
   done < <(compgen -d -- "$1")
 }
 
@@ -66,7 +67,7 @@ _mrl85() {
   case $cur in
     -[oO]*)
       _mrl85_bases "${cur:2}" "$want" "${cur:0:2}"
-      compopt -o nospace 2>/dev/null
+      compopt -o filenames 2>/dev/null
       ;;
     [-+]*)
       _mrl85_options "$cur" "-O -H -S +info -V" "${taken[@]}"
@@ -75,7 +76,7 @@ _mrl85() {
     *)
       _mrl85_bases "$cur" "$want"
       _mrl85_folders "$cur"
-      [ ${#COMPREPLY[@]} -ne 1 ] || [[ ${COMPREPLY[0]} != */ ]] || compopt -o nospace 2>/dev/null
+      compopt -o filenames 2>/dev/null
       ;;
   esac
 }
@@ -120,10 +121,9 @@ _mrl85_report() {
     --html=)
       local f
       while IFS= read -r f; do
-        [ -d "$f" ] && f=$f/
         COMPREPLY+=("$value$f")
       done < <(compgen -f -- "$cur")
-      compopt -o nospace 2>/dev/null
+      compopt -o filenames 2>/dev/null
       return
       ;;
     ?*) return ;;
@@ -138,7 +138,7 @@ _mrl85_report() {
     *)
       _mrl85_bases "$cur" "$want"
       _mrl85_folders "$cur"
-      [ ${#COMPREPLY[@]} -ne 1 ] || [[ ${COMPREPLY[0]} != */ ]] || compopt -o nospace 2>/dev/null
+      compopt -o filenames 2>/dev/null
       ;;
   esac
 }
