@@ -36,7 +36,7 @@ set(MRL_PROGRAMS mrl85 mrl85-report)
 # version than the program. Written anew only when they change, so nothing is
 # rebuilt for nothing.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/README.md"
-             "${PROJECT_SOURCE_DIR}/NEWS.md" "${PROJECT_SOURCE_DIR}/LICENSE")
+             "${PROJECT_SOURCE_DIR}/NEWS.md" "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/docs/details.md")
 include(cmake/debian.cmake)
 
 # The README as installed, beside the files it links to: the picture and the
