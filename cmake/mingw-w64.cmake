@@ -21,5 +21,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One self-contained mrl85.exe: the C++ runtime and the thread library are
-# linked in, so the program runs without any MinGW DLL beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# linked in, so the program runs without any MinGW DLL beside it. The linker
+# writes no time stamp into the program's header, so that two builds of one
+# source give the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
