@@ -278,62 +278,65 @@ TEST(Moment, KillAtEveryStepLeavesEveryInputWhole) {
     if (testutil::windows_program()) GTEST_SKIP() << "a library preloaded into a POSIX program";
     const fs::path fixtures = fs::path(MRL_E2E_DIR) / "fixtures";
     const std::string hex = slurp(fixtures / "worked" / "prog.hex"), sym = slurp(fixtures / "worked" / "prog.sym");
-    const TempDir ref;
-    spit(ref / "prog.hex", hex);
-    spit(ref / "prog.sym", sym);
-    ASSERT_EQ(testutil::run(ref.path(), {"prog", "-Oprog"}).status, 0);
-    const Files converted = files_in(ref.path());
-    ASSERT_NE(converted.at("prog.hex"), hex);
-    ASSERT_NE(converted.at("prog.sym"), sym);
-    const Files original = {{"prog.hex", hex}, {"prog.sym", sym}};
-
-    const char* const links[] = {"", "refuse-link:prog_tmp_old.hex,refuse-link:prog_tmp_old.sym,",
-                                 "no-links:prog_tmp_old.hex,no-links:prog_tmp_old.sym,"};
-    for (const char* link : links) {
-        SCOPED_TRACE(std::string("links: ") + link);
-        int kept_aside = 0, finished = 0;
-        for (int step = 1; step < 100 && finished == 0; ++step) {
-            SCOPED_TRACE("killed at step " + std::to_string(step));
-            const TempDir tmp;
-            const fs::path& dir = tmp.path();
-            spit(dir / "prog.hex", hex);
-            spit(dir / "prog.sym", sym);
-            const testutil::Outcome r =
-                run_shimmed(dir, {"prog", "-Oprog"}, link + std::string("kill-at:") + std::to_string(step));
-            if (r.status == 0) {
-                ++finished;
-                EXPECT_EQ(files_in(dir), converted);
-                continue;
-            }
-            ASSERT_EQ(r.status, 128 + SIGKILL) << r.out;
-            for (const char* name : {"prog.hex", "prog.sym", "prog.hxh"}) {
-                SCOPED_TRACE(name);
-                const std::string aside = std::string("prog_tmp_old") + (name + 4);
-                const bool input = original.count(name) != 0;
-                if (input) {
-                    ASSERT_TRUE(fs::exists(dir / name)) << "an input name holds nothing";
-                    const std::string now = slurp(dir / name);
-                    EXPECT_TRUE(now == original.at(name) || now == converted.at(name)) << "neither whole file";
-                } else if (fs::exists(dir / name)) {
-                    EXPECT_EQ(slurp(dir / name), converted.at(name));
+    const std::string older = slurp(fixtures / "older" / "prog.hxh");
+    const char* const links[] = {
+        "",
+        "refuse-link:prog_tmp_old.hex,refuse-link:prog_tmp_old.hxh,refuse-link:prog_tmp_old.sym,",
+        "no-links:prog_tmp_old.hex,no-links:prog_tmp_old.hxh,no-links:prog_tmp_old.sym,",
+    };
+    // Without an older high HEX file, and with one that is replaced too.
+    for (const bool with_older : {false, true}) {
+        Files original = {{"prog.hex", hex}, {"prog.sym", sym}};
+        if (with_older) original["prog.hxh"] = older;
+        const TempDir ref;
+        for (const auto& [name, bytes] : original) spit(ref / name, bytes);
+        ASSERT_EQ(testutil::run(ref.path(), {"prog", "-Oprog"}).status, 0);
+        const Files converted = files_in(ref.path());
+        for (const auto& [name, bytes] : original) ASSERT_NE(converted.at(name), bytes);
+        for (const char* link : links) {
+            SCOPED_TRACE(std::string(with_older ? "older prog.hxh, " : "") + "links: " + link);
+            int kept_aside = 0, finished = 0;
+            for (int step = 1; step < 100 && finished == 0; ++step) {
+                SCOPED_TRACE("killed at step " + std::to_string(step));
+                const TempDir tmp;
+                const fs::path& dir = tmp.path();
+                for (const auto& [name, bytes] : original) spit(dir / name, bytes);
+                const testutil::Outcome r =
+                    run_shimmed(dir, {"prog", "-Oprog"}, link + std::string("kill-at:") + std::to_string(step));
+                if (r.status == 0) {
+                    ++finished;
+                    EXPECT_EQ(files_in(dir), converted);
+                    continue;
                 }
-                if (fs::exists(dir / aside)) {
-                    ++kept_aside;
-                    EXPECT_TRUE(input);
-                    if (input) {
-                        EXPECT_EQ(slurp(dir / aside), original.at(name)) << aside << " is not the original";
+                ASSERT_EQ(r.status, 128 + SIGKILL) << r.out;
+                for (const char* name : {"prog.hex", "prog.sym", "prog.hxh"}) {
+                    SCOPED_TRACE(name);
+                    const std::string aside = std::string("prog_tmp_old") + (name + 4);
+                    const bool had = original.count(name) != 0;
+                    if (had) {
+                        ASSERT_TRUE(fs::exists(dir / name)) << "a replaced name holds nothing";
+                        const std::string now = slurp(dir / name);
+                        EXPECT_TRUE(now == original.at(name) || now == converted.at(name)) << "neither whole file";
+                    } else if (fs::exists(dir / name)) {
+                        EXPECT_EQ(slurp(dir / name), converted.at(name));
+                    }
+                    if (fs::exists(dir / aside)) {
+                        ++kept_aside;
+                        EXPECT_TRUE(had);
+                        if (had) {
+                            EXPECT_EQ(slurp(dir / aside), original.at(name)) << aside << " is not the original";
+                        }
                     }
                 }
+                if (recover(dir)) {
+                    for (const auto& [name, bytes] : original) EXPECT_EQ(slurp(dir / name), bytes) << name;
+                    ASSERT_EQ(testutil::run(dir, {"prog", "-Oprog"}).status, 0);
+                    EXPECT_EQ(files_in(dir), converted);
+                }
             }
-            if (recover(dir)) {
-                EXPECT_EQ(slurp(dir / "prog.hex"), hex);
-                EXPECT_EQ(slurp(dir / "prog.sym"), sym);
-                ASSERT_EQ(testutil::run(dir, {"prog", "-Oprog"}).status, 0);
-                EXPECT_EQ(files_in(dir), converted);
-            }
+            EXPECT_EQ(finished, 1) << "no run got to its end";
+            EXPECT_GT(kept_aside, 0) << "no kill struck while an input was kept aside";
         }
-        EXPECT_EQ(finished, 1) << "no run got to its end";
-        EXPECT_GT(kept_aside, 0) << "no kill struck while an input was kept aside";
     }
 #endif
 }
