@@ -408,7 +408,7 @@ TEST(Safety, InPlaceInAStickyFolderLeavesNoNameItCannotRemove) {
         const Result r = run(shared, {"prog", "-Oprog"}, [] {
             if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
         });
-        ASSERT_NE(r.status, 125) << "cannot become another user";
+        if (r.status == 125) GTEST_SKIP() << "the program cannot be run as another user here";
         EXPECT_EQ(r.status, 2);
         EXPECT_TRUE(ends_with(r.out, " Error : Can't create 'prog.hex' file\n")) << r.out;
         EXPECT_EQ(names_in(shared), (std::vector<std::string>{"prog.hex", "prog.sym"}));
