@@ -4,6 +4,8 @@
 // in-place replacement, a temporary swapped by another process, a symbol
 // file that changes between its two readings. Each case is run with the
 // trace off (what is left on disk) and with +info (where the run stopped).
+// Then a kill at every step of an in-place run, with and without hard links,
+// and a kept-aside name that cannot be removed after a successful run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -110,6 +112,30 @@ TEST(Moment, FaultsAtOneMomentLeaveEveryInputAsItWas) {
          2,
          2031,
          {}},
+        {"no hard links: the inputs are kept as copies, and a refused rename is undone from them",
+         "no-links:prog_tmp_old.hex,no-links:prog_tmp_old.sym,fail-rename:prog.sym",
+         {"prog", "-Oprog"},
+         {},
+         kHexNow + std::string(kSymNow) + " Error : Can't create 'prog.sym' file\n",
+         2,
+         2031,
+         {}},
+        {"hard links refused and the copy does not reach stable storage: nothing is renamed",
+         "refuse-link:prog_tmp_old.hex,fail-fsync:prog_tmp.copy.hex",
+         {"prog", "-Oprog"},
+         {},
+         kHexNow + std::string(kSymNow) + " Error : Can't create 'prog_tmp_old.hex' file\n",
+         2,
+         2031,
+         {}},
+        {"hard links refused and the copy's name is taken (a killed run's leftover): that file is named",
+         "refuse-link:prog_tmp_old.hex",
+         {"prog", "-Oprog"},
+         {{"prog_tmp.copy.hex", kOther}},
+         kHexNow + std::string(kSymNow) + " Error : Can't create 'prog_tmp.copy.hex' file\n",
+         2,
+         2031,
+         {}},
         {"another process swaps a temporary for its own file: that file is left alone",
          "swap-at-fsync:prog_tmp.hex",
          {"prog", "-Oprog"},
@@ -206,7 +232,7 @@ TEST(Moment, FaultsAtOneMomentLeaveEveryInputAsItWas) {
 // picks its fault.
 class Shim {
 public:
-    explicit Shim(const char* fault)
+    explicit Shim(const std::string& fault)
         : preload_("LD_PRELOAD", MRL_FAULT_SHIM), asan_("ASAN_OPTIONS", asan_options()), fault_("MRL_SHIM", fault) {}
 
 private:
@@ -216,7 +242,158 @@ private:
     }
     const EnvSet preload_, asan_, fault_;
 };
+
+// Runs the program in `dir` with the preload library and MRL_SHIM `shim`.
+testutil::Outcome run_shimmed(const fs::path& dir, const std::vector<std::string>& args, const std::string& shim) {
+    const Shim chosen(shim);
+    return testutil::run(dir, args);
+}
+
+// The recovery after a killed in-place run as the manual gives it: each
+// prog_tmp_old.X is moved back over prog.X, or removed when it is another
+// name of the file prog.X (a rename onto the same file does nothing, and
+// "mv" refuses it), then every prog_tmp.* file is removed. Returns whether a
+// temporary (prog_tmp.hex, .hxh, .sym) was left, that is whether the run was
+// killed before it had put every conversion in place.
+bool recover(const fs::path& dir) {
+    for (const char* ext : {".hex", ".hxh", ".sym"}) {
+        const fs::path aside = dir / (std::string("prog_tmp_old") + ext), name = dir / (std::string("prog") + ext);
+        if (!fs::exists(aside)) continue;
+        if (fs::exists(name) && fs::equivalent(aside, name))
+            fs::remove(aside);
+        else
+            fs::rename(aside, name);
+    }
+    bool unfinished = false;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("prog_tmp.", 0) != 0) continue;
+        unfinished = unfinished || name == "prog_tmp.hex" || name == "prog_tmp.hxh" || name == "prog_tmp.sym";
+        fs::remove(e.path());
+    }
+    return unfinished;
+}
 #endif
+
+// A run in place killed outright (SIGKILL, as a power cut would stop it) at
+// every step that changes the disk, one step later each time, until a run
+// gets to its end: with hard links, where the file system refuses them, and
+// where it has none. After every kill each input name holds its original or
+// its complete conversion, never nothing and never a part; a prog_tmp_old.X
+// left behind is the whole original of prog.X; and the recovery the manual
+// gives (move each prog_tmp_old.X back, remove prog_tmp.*, convert again)
+// gives every original back whenever a temporary was left, and ends with
+// the right conversion.
+TEST(Moment, KillAtEveryStepLeavesEveryInputWhole) {
+#ifndef MRL_FAULT_SHIM
+    GTEST_SKIP() << "no preload library on this platform";
+#else
+    if (testutil::windows_program()) GTEST_SKIP() << "a library preloaded into a POSIX program";
+    const fs::path fixtures = fs::path(MRL_E2E_DIR) / "fixtures";
+    const std::string hex = slurp(fixtures / "worked" / "prog.hex"), sym = slurp(fixtures / "worked" / "prog.sym");
+    const std::string older = slurp(fixtures / "older" / "prog.hxh");
+    const char* const links[] = {
+        "",
+        "refuse-link:prog_tmp_old.hex,refuse-link:prog_tmp_old.hxh,refuse-link:prog_tmp_old.sym,",
+        "no-links:prog_tmp_old.hex,no-links:prog_tmp_old.hxh,no-links:prog_tmp_old.sym,",
+    };
+    // Without an older high HEX file, and with one that is replaced too.
+    for (const bool with_older : {false, true}) {
+        Files original = {{"prog.hex", hex}, {"prog.sym", sym}};
+        if (with_older) original["prog.hxh"] = older;
+        const TempDir ref;
+        for (const auto& [name, bytes] : original) spit(ref / name, bytes);
+        ASSERT_EQ(testutil::run(ref.path(), {"prog", "-Oprog"}).status, 0);
+        const Files converted = files_in(ref.path());
+        for (const auto& [name, bytes] : original) ASSERT_NE(converted.at(name), bytes);
+        for (const char* link : links) {
+            SCOPED_TRACE(std::string(with_older ? "older prog.hxh, " : "") + "links: " + link);
+            int kept_aside = 0, finished = 0;
+            for (int step = 1; step < 100 && finished == 0; ++step) {
+                SCOPED_TRACE("killed at step " + std::to_string(step));
+                const TempDir tmp;
+                const fs::path& dir = tmp.path();
+                for (const auto& [name, bytes] : original) spit(dir / name, bytes);
+                const testutil::Outcome r =
+                    run_shimmed(dir, {"prog", "-Oprog"}, link + std::string("kill-at:") + std::to_string(step));
+                if (r.status == 0) {
+                    ++finished;
+                    EXPECT_EQ(files_in(dir), converted);
+                    continue;
+                }
+                ASSERT_EQ(r.status, 128 + SIGKILL) << r.out;
+                for (const char* name : {"prog.hex", "prog.sym", "prog.hxh"}) {
+                    SCOPED_TRACE(name);
+                    const std::string aside = std::string("prog_tmp_old") + (name + 4);
+                    const bool had = original.count(name) != 0;
+                    if (had) {
+                        ASSERT_TRUE(fs::exists(dir / name)) << "a replaced name holds nothing";
+                        const std::string now = slurp(dir / name);
+                        EXPECT_TRUE(now == original.at(name) || now == converted.at(name)) << "neither whole file";
+                    } else if (fs::exists(dir / name)) {
+                        EXPECT_EQ(slurp(dir / name), converted.at(name));
+                    }
+                    if (fs::exists(dir / aside)) {
+                        ++kept_aside;
+                        EXPECT_TRUE(had);
+                        if (had) {
+                            EXPECT_EQ(slurp(dir / aside), original.at(name)) << aside << " is not the original";
+                        }
+                    }
+                }
+                if (recover(dir)) {
+                    for (const auto& [name, bytes] : original) EXPECT_EQ(slurp(dir / name), bytes) << name;
+                    ASSERT_EQ(testutil::run(dir, {"prog", "-Oprog"}).status, 0);
+                    EXPECT_EQ(files_in(dir), converted);
+                }
+            }
+            EXPECT_EQ(finished, 1) << "no run got to its end";
+            EXPECT_GT(kept_aside, 0) << "no kill struck while an input was kept aside";
+        }
+    }
+#endif
+}
+
+// A kept-aside name that cannot be removed once every input is replaced
+// would stop the next run in place: the run says so in a warning, in its
+// output and its trace log, and still succeeds (status 0), its conversion
+// in place. The name left holds the original.
+TEST(Moment, KeptAsideNameThatCannotBeRemovedIsWarnedOf) {
+#ifndef MRL_FAULT_SHIM
+    GTEST_SKIP() << "no preload library on this platform";
+#else
+    if (testutil::windows_program()) GTEST_SKIP() << "a library preloaded into a POSIX program";
+    const fs::path fixtures = fs::path(MRL_E2E_DIR) / "fixtures";
+    const std::string hex = slurp(fixtures / "worked" / "prog.hex"), sym = slurp(fixtures / "worked" / "prog.sym");
+    const TempDir ref;
+    spit(ref / "prog.hex", hex);
+    spit(ref / "prog.sym", sym);
+    ASSERT_EQ(testutil::run(ref.path(), {"prog", "-Oprog"}).status, 0);
+    const char kWarning[] = " Warning : Can't remove 'prog_tmp_old.hex' file\n";
+    for (const char* link : {"", "no-links:prog_tmp_old.hex,"}) {
+        for (const bool traced : {false, true}) {
+            SCOPED_TRACE(std::string(link) + (traced ? " +info" : ""));
+            const TempDir tmp;
+            const fs::path& dir = tmp.path();
+            spit(dir / "prog.hex", hex);
+            spit(dir / "prog.sym", sym);
+            std::vector<std::string> args = {"prog", "-Oprog"};
+            if (traced) args.push_back("+info");
+            const testutil::Outcome r = run_shimmed(dir, args, link + std::string("fail-unlink:prog_tmp_old.hex"));
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.out, kBanner + std::string(kHexNow) + kSymNow + kWarning);
+            EXPECT_EQ(slurp(dir / "prog_tmp_old.hex"), hex);
+            EXPECT_FALSE(fs::exists(dir / "prog_tmp_old.sym"));
+            for (const char* name : {"prog.hex", "prog.hxh", "prog.sym"})
+                EXPECT_EQ(slurp(dir / name), slurp(ref / name));
+            if (traced) {
+                const std::string log = slurp(dir / "mrl.ifd");
+                EXPECT_NE(log.find(std::string(kWarning) + "======= end =======\n"), std::string::npos) << log;
+            }
+        }
+    }
+#endif
+}
 
 // A disk that was full for one write of the trace log leaves a gap in it; the
 // run says so as it says a failed last line, and the conversion itself still
@@ -230,8 +407,7 @@ TEST(Moment, ATraceLogWithAGapIsReported) {
     const TempDir tmp;
     fs::copy(fixtures / "worked" / "prog.hex", tmp / "prog.hex");
     fs::copy(fixtures / "worked" / "prog.sym", tmp / "prog.sym");
-    const Shim shim("full-at-second-flush:mrl.ifd");
-    const testutil::Outcome r = testutil::run(tmp.path(), {"prog", "-Oout", "+info"});
+    const testutil::Outcome r = run_shimmed(tmp.path(), {"prog", "-Oout", "+info"}, "full-at-second-flush:mrl.ifd");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, kBanner + std::string("\n== HEX file convert now == ( prog.hex --> out.hex )\n"
                                            "== SYM file convert now == ( prog.sym --> out.sym )\n"

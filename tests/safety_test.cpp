@@ -1,20 +1,24 @@
 // safety_test.cpp: the built program against a hostile environment, where a
 // case folder cannot arrange it: closed standard streams, a closed pipe, a
-// file size limit under the trace log, permission bits in place, and two
-// in-place runs of the same files at once. Each runs mrl85 in a fresh
+// file size limit under the trace log, permission bits, ACL and attributes
+// in place, a shared folder with the sticky bit, and two in-place runs of
+// the same files at once. Each runs mrl85 in a fresh
 // directory that is removed afterwards, also when the test fails.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -374,6 +378,103 @@ TEST(Safety, TwoInPlaceRunsAtOnceNeverLoseAFile) {
         EXPECT_EQ(slurp(d / "prog.hxh"), hxh1);
     }
     std::printf("%d of %d runs lost the race\n", lost, 2 * rounds);
+}
+
+// In a shared folder with the sticky bit, only the owner of a file or of
+// the folder may remove its names. A run in place by a user who owns
+// neither its inputs nor the folder cannot replace them (the rename over an
+// input is refused), and it must not leave behind a second name of an input
+// that it cannot remove, which would stop every later run: each input is
+// kept aside as a copy of the run's own, removed again when the
+// replacement is undone. The run can be repeated with the same result. As
+// root, the test gives the inputs to one user and runs the program as
+// another.
+TEST(Safety, InPlaceInAStickyFolderLeavesNoNameItCannotRemove) {
+    SKIP_FOR_WINDOWS();
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+    const TempDir d;
+    ASSERT_EQ(chmod(d.path().c_str(), 0755), 0);
+    const fs::path shared = d / "shared";
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    for (const auto& [name, bytes] : {std::pair{"prog.hex", kHex}, std::pair{"prog.sym", kSym}}) {
+        spit(shared / name, bytes);
+        ASSERT_EQ(chown((shared / name).c_str(), 65533, 65533), 0);
+        ASSERT_EQ(chmod((shared / name).c_str(), 0666), 0);
+    }
+    if (access(testutil::program().c_str(), X_OK) != 0) GTEST_SKIP() << "the program cannot be started";
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const Result r = run(shared, {"prog", "-Oprog"}, [] {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
+        });
+        if (r.status == 125) GTEST_SKIP() << "the program cannot be run as another user here";
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(ends_with(r.out, " Error : Can't create 'prog.hex' file\n")) << r.out;
+        EXPECT_EQ(names_in(shared), (std::vector<std::string>{"prog.hex", "prog.sym"}));
+        EXPECT_EQ(slurp(shared / "prog.hex"), kHex);
+        EXPECT_EQ(slurp(shared / "prog.sym"), kSym);
+    }
+}
+
+// The value of the extended attribute `attr` of `name`, or nullopt when it
+// has none (or the file system has no such attributes).
+std::optional<std::string> attribute(const fs::path& name, const char* attr) {
+    char buf[4096];
+    const ssize_t n = getxattr(name.c_str(), attr, buf, sizeof buf);
+    if (n < 0) return std::nullopt;
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+// An access ACL in the form the system keeps it: owner read and write,
+// user 65534 read, group read, mask read, others nothing.
+std::string acl_user_may_read() {
+    std::string acl;
+    auto put = [&acl](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) acl.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    put(2, 4);  // version
+    const uint32_t none = 0xFFFFFFFF;
+    const uint32_t entries[][3] = {
+        {0x01, 6, none}, {0x02, 4, 65534}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}};
+    for (const auto& e : entries) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(e[2], 4);
+    }
+    return acl;
+}
+
+// In place, each replacement carries over the access ACL and the "user."
+// attributes of the file it replaces (a new high HEX file those of the
+// input HEX file), as it carries the permission bits; what the file system
+// of the test folder does not keep is skipped.
+TEST(Safety, InPlaceKeepsTheAclAndUserAttributes) {
+    SKIP_FOR_WINDOWS();
+    const TempDir d;
+    spit(d / "prog.hex", kHex);
+    spit(d / "prog.sym", kSym);
+    ASSERT_EQ(chmod((d / "prog.hex").c_str(), 0640), 0);
+    ASSERT_EQ(chmod((d / "prog.sym").c_str(), 0640), 0);
+    const std::string note = "built on the night shift";
+    if (setxattr((d / "prog.hex").c_str(), "user.origin", note.data(), note.size(), 0) != 0)
+        GTEST_SKIP() << "the test folder keeps no user attributes";
+    const std::string acl = acl_user_may_read();
+    const bool acls = setxattr((d / "prog.sym").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+    const auto acl_before = attribute(d / "prog.sym", "system.posix_acl_access");
+    const Result r = run(d.path(), {"prog", "-Oprog"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(slurp(d / "prog.hex"), kHexOut);
+    EXPECT_EQ(slurp(d / "prog.sym"), kSymOut);
+    EXPECT_EQ(attribute(d / "prog.hex", "user.origin"), note);
+    EXPECT_EQ(attribute(d / "prog.hxh", "user.origin"), note);
+    if (acls) {
+        ASSERT_TRUE(acl_before.has_value());
+        EXPECT_EQ(attribute(d / "prog.sym", "system.posix_acl_access"), acl_before);
+        struct stat st {};
+        ASSERT_EQ(stat((d / "prog.sym").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+    }
 }
 
 }  // namespace

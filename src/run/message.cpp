@@ -27,6 +27,7 @@ const char* const error_table[] = {
 const char* const warning_table[] = {
     "",
     "Output data to the '%s' file doesn't exist\n",
+    "Can't remove '%s' file\n",
 };
 
 // clang-format off

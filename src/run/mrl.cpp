@@ -24,37 +24,45 @@ struct Replacement {
     const std::string* like_else;
 };
 
-// How far the replacement of one file got: whether the file it replaces was
-// kept aside (file_keep_aside's answer, or kAsideNone before it was asked)
-// and whether the temporary took its place.
-constexpr int kAsideNone = -2;
-constexpr int kAsideLinked = 0;
-constexpr int kAsideMoved = 2;
+// How far the replacement of one file got: how the file it replaces was
+// kept aside (Aside::kNoFile also until that was done, since nothing was
+// made then either) and whether the temporary took its place.
 struct Step {
-    std::string aside;
-    int kept = kAsideNone;
+    std::string aside, copy;
+    Aside kept = Aside::kNoFile;
     bool renamed = false;
 };
 
+// Warning 2: a name this run made could not be removed again.
+constexpr int kWarnCantRemove = 2;
+
+// Removes a kept-aside name that is no longer needed; one that stays would
+// stop the next run in place, so the user hears of it (the run's result
+// stands).
+void aside_remove(const Step& s) {
+    if ((s.kept == Aside::kLinked || s.kept == Aside::kCopied) && !file_remove(s.aside.c_str()))
+        warning_msg(kWarnCantRemove, s.aside);
+}
+
 // Puts every final name back as it was before the replacement began: a
-// replaced file comes back from its second name, a final name that bore no
+// replaced file comes back from its second name (a link to it or a copy of
+// it) in one rename over the converted file, a final name that bore no
 // file before loses the converted file again, and a second name that is no
 // longer needed goes. A second name whose file could not be put back stays,
-// so that no input is ever lost.
+// so that no input is ever lost. At no moment is a final name missing.
 void replace_undo(const std::vector<Replacement>& list, const std::vector<Step>& steps) {
     for (size_t i = steps.size(); i-- > 0;) {
         const Replacement& r = list[i];
         const Step& s = steps[i];
-        if (s.kept == kAsideMoved || (s.renamed && s.kept == kAsideLinked)) {
+        const bool kept = s.kept == Aside::kLinked || s.kept == Aside::kCopied;
+        if (s.renamed && kept) {
             // Windows replaces no file that is open, and the run still
             // holds the converted file that now bears the final name.
-            if (s.renamed) {
-                hold_release(out_hold[r.slot]);
-                out_hold[r.slot] = kNoHold;
-            }
+            hold_release(out_hold[r.slot]);
+            out_hold[r.slot] = kNoHold;
             file_replace(s.aside, *r.to);
-        } else if (s.kept == kAsideLinked) {
-            file_remove(s.aside.c_str());
+        } else if (kept) {
+            aside_remove(s);
         } else if (s.renamed) {
             hold_remove(out_hold[r.slot], r.to->c_str());
         }
@@ -75,8 +83,11 @@ std::vector<Replacement> replacements() {
 }
 
 // A replaced file is kept aside under a name of its own until every rename
-// has been made: "prog_tmp_old.hex" for "prog.hex".
+// has been made: "prog_tmp_old.hex" for "prog.hex". Where it is kept as a
+// copy, the copy is made under "prog_tmp.copy.hex" first, a name among the
+// run's temporaries, so that "prog_tmp_old.hex" is never a partial copy.
 std::string aside_name(const Replacement& r) { return output_name + "_old" + r.to->substr(r.to->size() - 4); }
+std::string copy_name(const Replacement& r) { return output_name + ".copy" + r.to->substr(r.to->size() - 4); }
 
 // In place, the outputs were written under "_tmp" names and are still held
 // by this run. The replacement is all or nothing:
@@ -86,12 +97,15 @@ std::string aside_name(const Replacement& r) { return output_name + "_old" + r.t
 //  2. every rename is checked before the first: each temporary still bears
 //     its name, and nothing (a directory, another process holding the file)
 //     keeps its final name from being replaced;
-//  3. each file about to be replaced gets a second name of this run's own,
-//     then each temporary is renamed over its final name, which replaces the
-//     old file in one step. If a rename fails after all, the ones made are
-//     undone, so every input is back as it was, and the run ends with
-//     error 7 and status 2, never with success;
-//  4. the kept-aside names are removed, the directory is synced.
+//  3. each file about to be replaced gets a second name of this run's own
+//     (a hard link, or a complete copy on stable storage), then each
+//     temporary is renamed over its final name, which replaces the old file
+//     in one step. If a rename fails after all, the ones made are undone,
+//     so every input is back as it was, and the run ends with error 7 and
+//     status 2, never with success;
+//  4. the kept-aside names are removed (one that cannot be is warned of),
+//     the directory is synced.
+// At every moment each final name holds its old file or its replacement.
 // Interrupts wait until all of it is done.
 void replace_inputs() {
     const std::vector<Replacement> list = replacements();
@@ -116,11 +130,18 @@ void replace_inputs() {
     interrupts_hold();
     std::vector<Step> steps(list.size());
     const std::string* failed = nullptr;
+    bool copied = false;
     for (size_t i = 0; i < list.size() && failed == nullptr; ++i) {
-        steps[i].aside = aside_name(list[i]);
-        steps[i].kept = file_keep_aside(*list[i].to, steps[i].aside);
-        if (steps[i].kept < 0) failed = &steps[i].aside;
+        Step& s = steps[i];
+        s.aside = aside_name(list[i]);
+        s.copy = copy_name(list[i]);
+        s.kept = file_keep_aside(*list[i].to, s.aside, s.copy);
+        // A copy's name that something else bears is what stopped it.
+        if (s.kept == Aside::kFailed) failed = name_kind(s.copy) != kNameNone ? &s.copy : &s.aside;
+        copied = copied || s.kept == Aside::kCopied;
     }
+    // The copies' names reach the disk before any input is replaced.
+    if (copied && failed == nullptr) dir_sync(final_name);
     for (size_t i = 0; i < list.size() && failed == nullptr; ++i) {
         if (!file_replace(*list[i].from, *list[i].to)) {
             failed = list[i].to;
@@ -135,8 +156,7 @@ void replace_inputs() {
         error_msg(E_CANT_CREATE, *failed);
         error_exit(kStatusCreate, L_REPLACE);
     }
-    for (const Step& s : steps)
-        if (s.kept == kAsideLinked || s.kept == kAsideMoved) file_remove(s.aside.c_str());
+    for (const Step& s : steps) aside_remove(s);
     if (!list.empty()) dir_sync(final_name);
     for (FileHold& h : out_hold) {
         hold_release(h);

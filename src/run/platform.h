@@ -117,8 +117,10 @@ void hold_remove(FileHold hold, const char* name);
 
 // Gives the held file the permission bits (and, where allowed, the owner
 // and group; on Windows the read-only attribute) of the regular file `like`.
-// 0 done; 1 `like` is no regular file, so the caller can take another;
-// -1 the held file could not be given them.
+// Where the system has them (Linux), its POSIX access ACL and its "user."
+// extended attributes come along; a file system that has none, or refuses
+// them, is no failure. 0 done; 1 `like` is no regular file, so the caller
+// can take another; -1 the held file could not be given the mode.
 int hold_copy_mode(FileHold hold, const std::string& like);
 
 // Brings the held file's data to stable storage; false on failure.
@@ -136,11 +138,24 @@ bool file_remove(const char* name);
 // without allowing its deletion. True when there is no such file.
 bool file_replaceable(const std::string& name);
 
-// Makes `aside` a new name of the existing file `name`, so that the file
-// survives its replacement: a hard link, or where the file system has none,
-// a rename. `aside` must not exist. 0 linked; 2 renamed (`name` is gone
-// until something takes its place); 1 there is no file `name`; -1 failed.
-int file_keep_aside(const std::string& name, const std::string& aside);
+// What file_keep_aside did.
+enum class Aside {
+    kNoFile,  // there is no file `name`: nothing needs keeping
+    kLinked,  // `aside` is a hard link to the file
+    kCopied,  // `aside` is a copy of the file, complete and on stable storage
+    kFailed,  // nothing was made; `name` is as it was
+};
+
+// Keeps the existing file `name` under the new name `aside` as well, so that
+// it survives its replacement, while `name` itself stays as it is: a hard
+// link where the file system has them and this run could remove the link
+// again (in a folder with the sticky bit, only the owner of the file or of
+// the folder may); otherwise a copy (bytes, mode, owner where allowed), made
+// under the name `copy` and given the name `aside` only once it is complete
+// and on stable storage, so that a file under `aside` is always a whole
+// original. `aside` must not exist, nor `copy`; what is made is removed
+// again when it fails.
+Aside file_keep_aside(const std::string& name, const std::string& aside, const std::string& copy);
 
 // Renames `from` to `to`, replacing a file that bears the name `to` in one
 // step (also a read-only one). False on failure.

@@ -6,9 +6,13 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +25,138 @@ namespace {
 bool fd_named(int fd, const char* name) {
     struct stat a, b;
     return fstat(fd, &a) == 0 && lstat(name, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The folder that holds the file `name`.
+std::string dir_of(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// Room for attribute names and values and for file data while the inputs
+// are replaced: static, so that the replacement cannot run out of memory
+// halfway.
+char copy_buffer[65536];
+char names_buffer[65536];
+
+#ifdef __linux__
+// True for the extended attributes a replacement carries over: the access
+// ACL, and the user's own attributes.
+bool attribute_carried(const char* name) {
+    return std::strncmp(name, "user.", 5) == 0 || std::strcmp(name, "system.posix_acl_access") == 0;
+}
+
+// Gives the open file `to` the access ACL and the "user." attributes of the
+// open file `from`. What the file systems refuse (no attributes there, a
+// value too large) is passed over: the file is then no worse than one made
+// without them.
+void attributes_copy(int from, int to) {
+    const ssize_t n = flistxattr(from, names_buffer, sizeof names_buffer);
+    for (ssize_t at = 0; n > 0 && at < n; at += static_cast<ssize_t>(std::strlen(names_buffer + at)) + 1) {
+        const char* name = names_buffer + at;
+        if (!attribute_carried(name)) continue;
+        const ssize_t size = fgetxattr(from, name, copy_buffer, sizeof copy_buffer);
+        if (size >= 0) (void)fsetxattr(to, name, copy_buffer, static_cast<size_t>(size), 0);
+    }
+}
+#else
+void attributes_copy(int, int) {}
+#endif
+
+// Gives the open file `to` the access ACL and "user." attributes of the
+// regular file `like`, whose state `st` the caller has: `like` is opened
+// only to read them, and only when it is still that file.
+void attributes_copy_from(const std::string& like, const struct stat& st, int to) {
+    const int from = open(like.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (from < 0) return;
+    struct stat now;
+    if (fstat(from, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) attributes_copy(from, to);
+    close(from);
+}
+
+// Gives the open file `fd` the owner and group of `st`; a process that may
+// not give a file away keeps its own owner and still tries the group.
+// Changing the owner may clear the set-user-ID bits, so the mode comes after.
+void owner_copy(int fd, const struct stat& st) {
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+}
+
+// Every byte of the open file `in`, from where it stands, written to `out`.
+bool bytes_copy(int in, int out) {
+    for (;;) {
+        const ssize_t n = read(in, copy_buffer, sizeof copy_buffer);
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = write(out, copy_buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return false;
+            done += w;
+        }
+    }
+}
+
+// Renames `from` to `to` only when nothing bears the name `to`: in one step
+// where the system can; elsewhere the name is checked first.
+bool rename_new(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    struct stat st;
+    if (lstat(to, &st) == 0 || errno != ENOENT) return false;
+    return std::rename(from, to) == 0;
+}
+
+// True when this run could remove again a second name that it gives the
+// file `name` (state `st`) in the same folder: in a folder with the sticky
+// bit only the owner of the file or of the folder may remove a name.
+bool link_removable(const std::string& name, const struct stat& st) {
+    struct stat dir;
+    if (stat(dir_of(name).c_str(), &dir) != 0) return false;
+    if ((dir.st_mode & S_ISVTX) == 0) return true;
+    const uid_t me = geteuid();
+    return me == st.st_uid || me == dir.st_uid;
+}
+
+// A symbolic link kept aside: a new link with the same target, made under
+// `copy` and renamed to `aside`.
+bool symlink_copy(const std::string& name, const std::string& aside, const std::string& copy) {
+    const ssize_t n = readlink(name.c_str(), names_buffer, sizeof names_buffer - 1);
+    if (n < 0) return false;
+    names_buffer[n] = '\0';
+    if (symlink(names_buffer, copy.c_str()) != 0) return false;
+    if (rename_new(copy.c_str(), aside.c_str())) return true;
+    unlink(copy.c_str());
+    return false;
+}
+
+// The file `name` (its state `st`) copied under the new name `copy` with
+// its bytes, owner, attributes and mode, brought to stable storage, and
+// only then named `aside`. What was made is removed when any of it fails,
+// if the name `copy` still names it. Anything but a regular file or a
+// symbolic link is not copied.
+bool file_copy(const std::string& name, const struct stat& st, const std::string& aside, const std::string& copy) {
+    if (S_ISLNK(st.st_mode)) return symlink_copy(name, aside, copy);
+    if (!S_ISREG(st.st_mode)) return false;
+    const int in = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat now;
+    const bool same = fstat(in, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+    const int out = same ? open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
+    bool ok = out >= 0 && bytes_copy(in, out);
+    if (ok) {
+        owner_copy(out, st);
+        attributes_copy(in, out);
+        ok = fchmod(out, st.st_mode & 07777) == 0 && fsync(out) == 0 && rename_new(copy.c_str(), aside.c_str());
+    }
+    if (!ok && out >= 0 && fd_named(out, copy.c_str())) unlink(copy.c_str());
+    if (out >= 0) close(out);
+    close(in);
+    return ok;
 }
 
 // The signals an interrupt from outside arrives as.
@@ -181,14 +317,14 @@ void hold_remove(FileHold hold, const char* name) {
     if (hold != kNoHold && fd_named(static_cast<int>(hold), name)) unlink(name);
 }
 
-// The owner first: changing it may clear the set-user-ID bits, which the
-// mode then puts back. A process that may not give a file away keeps its own
-// owner and still tries the group; the mode must take.
+// The attributes go before the mode: setting the ACL sets the group bits,
+// which the mode then gives their final value (the ACL's mask follows).
 int hold_copy_mode(FileHold hold, const std::string& like) {
     struct stat st;
     if (stat(like.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 1;
     const int fd = static_cast<int>(hold);
-    if (fchown(fd, st.st_uid, st.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    owner_copy(fd, st);
+    attributes_copy_from(like, st, fd);
     return fchmod(fd, st.st_mode & 07777) == 0 ? 0 : -1;
 }
 
@@ -208,17 +344,20 @@ bool file_replaceable(const std::string& name) {
     return !S_ISDIR(st.st_mode);
 }
 
-// A hard link leaves the file under its name until the replacing rename, so
-// at no moment is the name missing. A file system without hard links gets a
-// rename; the name is then missing until the replacement arrives.
-int file_keep_aside(const std::string& name, const std::string& aside) {
-    struct stat st;
-    if (lstat(name.c_str(), &st) != 0) return errno == ENOENT ? 1 : -1;
-    if (link(name.c_str(), aside.c_str()) == 0) return 0;
-    if (errno == EEXIST) return -1;
-    struct stat other;
-    if (lstat(aside.c_str(), &other) == 0) return -1;
-    return std::rename(name.c_str(), aside.c_str()) == 0 ? 2 : -1;
+// A hard link, and the copy too, leave the file under its name until the
+// replacing rename, so at no moment is the name missing. The copy is taken
+// where the file system has no hard links, refuses one to this file
+// (protected hard links, a network share), or where the link could not be
+// removed again.
+Aside file_keep_aside(const std::string& name, const std::string& aside, const std::string& copy) {
+    struct stat st, other;
+    if (lstat(name.c_str(), &st) != 0) return errno == ENOENT ? Aside::kNoFile : Aside::kFailed;
+    if (lstat(aside.c_str(), &other) == 0 || errno != ENOENT) return Aside::kFailed;
+    if (link_removable(name, st)) {
+        if (link(name.c_str(), aside.c_str()) == 0) return Aside::kLinked;
+        if (errno == EEXIST) return Aside::kFailed;
+    }
+    return file_copy(name, st, aside, copy) ? Aside::kCopied : Aside::kFailed;
 }
 
 bool file_replace(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
@@ -227,9 +366,7 @@ bool file_replace(const std::string& from, const std::string& to) { return std::
 // file systems refuse fsync() on a directory; the renames are done by then,
 // so that is not a failure of the run.
 void dir_sync(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open(dir_of(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     (void)!fsync(fd);
     close(fd);

@@ -385,18 +385,63 @@ bool file_replaceable(const std::string& name) {
     return ok;
 }
 
+namespace {
+
+// Every byte of the open file `in`, from where it stands, written to `out`.
+bool bytes_copy(HANDLE in, HANDLE out) {
+    static char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) return false;
+        if (got == 0) return true;
+        for (DWORD done = 0; done < got;) {
+            DWORD put = 0;
+            if (!WriteFile(out, buffer + done, got - done, &put, nullptr) || put == 0) return false;
+            done += put;
+        }
+    }
+}
+
+// The file `name` (its attributes `attr`) copied under the new name `copy`,
+// brought to stable storage with its attributes (a read-only file stays
+// read-only), and only then renamed to `aside`, which must not exist. The
+// copy is open all along, shared for deletion so that it can be renamed,
+// and when any of it fails, the file that handle shows is removed.
+bool file_copy(const std::string& name, DWORD attr, const std::string& aside, const std::string& copy) {
+    HANDLE in = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return false;
+    HANDLE out =
+        CreateFileA(copy.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    bool ok = out != INVALID_HANDLE_VALUE && bytes_copy(in, out) && FlushFileBuffers(out) != 0;
+    CloseHandle(in);
+    constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ok = ok && ((attr & kKept) == 0 || set_attributes(out, attr & kKept));
+    ok = ok && MoveFileExA(copy.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    if (out != INVALID_HANDLE_VALUE) {
+        if (!ok) remove_opened(out);
+        CloseHandle(out);
+    }
+    return ok;
+}
+
+}  // namespace
+
 // A hard link shares its file's attributes, and a read-only file must lose
 // that attribute to be replaced, which would take it from the kept-aside
-// name as well: a read-only file is renamed aside instead, and keeps it.
-int file_keep_aside(const std::string& name, const std::string& aside) {
+// name as well: a read-only file is copied instead, and the copy keeps it.
+// A file system without hard links (FAT, some shares) gets a copy too.
+Aside file_keep_aside(const std::string& name, const std::string& aside, const std::string& copy) {
     const DWORD attr = GetFileAttributesA(name.c_str());
-    if (attr == INVALID_FILE_ATTRIBUTES) return absent(GetLastError()) ? 1 : -1;
-    if (GetFileAttributesA(aside.c_str()) != INVALID_FILE_ATTRIBUTES) return -1;
+    if (attr == INVALID_FILE_ATTRIBUTES) return absent(GetLastError()) ? Aside::kNoFile : Aside::kFailed;
+    if (GetFileAttributesA(aside.c_str()) != INVALID_FILE_ATTRIBUTES) return Aside::kFailed;
+    if ((attr & FILE_ATTRIBUTE_DIRECTORY) != 0) return Aside::kFailed;
     if ((attr & FILE_ATTRIBUTE_READONLY) == 0) {
-        if (CreateHardLinkA(aside.c_str(), name.c_str(), nullptr)) return 0;
-        if (GetLastError() == ERROR_ALREADY_EXISTS) return -1;
+        if (CreateHardLinkA(aside.c_str(), name.c_str(), nullptr)) return Aside::kLinked;
+        if (GetLastError() == ERROR_ALREADY_EXISTS) return Aside::kFailed;
     }
-    return MoveFileExA(name.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH) ? 2 : -1;
+    return file_copy(name, attr, aside, copy) ? Aside::kCopied : Aside::kFailed;
 }
 
 // Write-through: the call returns once the rename is on the disk, which is

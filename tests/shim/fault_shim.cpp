@@ -5,10 +5,15 @@
 // symbol file that changes between the two passes.
 //
 // MRL_SHIM="ACTION:SUFFIX" picks one fault, for the file whose name ends in
-// SUFFIX:
+// SUFFIX; several, separated by commas, all apply:
 //   fail-fclose     fclose of its stream closes it and reports EIO
 //   fail-rename     a rename onto it fails with EACCES
 //   fail-fsync      fsync of it fails with EIO
+//   fail-unlink     unlink of it fails with EACCES
+//   refuse-link     a hard link under its name fails with EPERM (as
+//                   protected hard links refuse one)
+//   no-links        a hard link under its name fails with EOPNOTSUPP (a
+//                   file system without hard links)
 //   swap-at-fsync   before fsync of it, the file is renamed to NAME.moved
 //                   and a new file holding "foreign\n" takes its name
 //   grow-at-rewind  before a seek of its stream back to the start, a line
@@ -17,10 +22,16 @@
 //   full-at-second-flush
 //                   the second flush of its stream meets a full disk, the
 //                   others go through (a disk that was full for a while)
+// and "kill-at:N" kills the process with SIGKILL right before its Nth call
+// that changes a name or a file's state on disk (open with O_CREAT, link,
+// symlink, rename, renameat2, unlink, fsync), counted from its start.
 // Without MRL_SHIM every call goes straight to the C library.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cstdarg>
 
 #include <cerrno>
 #include <cstdio>
@@ -36,13 +47,31 @@ Fn next(Fn& slot, const char* name) {
     return slot;
 }
 
+// True when MRL_SHIM asks for `action` on `name`.
 int wanted(const char* action, const char* name) {
     const char* chosen = getenv("MRL_SHIM");
-    size_t n = strlen(action);
-    if (chosen == nullptr || name == nullptr || strncmp(chosen, action, n) != 0 || chosen[n] != ':') return 0;
-    const char* suffix = chosen + n + 1;
-    size_t a = strlen(name), b = strlen(suffix);
-    return b > 0 && a >= b && strcmp(name + a - b, suffix) == 0;
+    if (chosen == nullptr || name == nullptr) return 0;
+    const size_t n = strlen(action), a = strlen(name);
+    for (const char* entry = chosen; *entry != '\0';) {
+        const char* end = strchr(entry, ',');
+        if (end == nullptr) end = entry + strlen(entry);
+        if (static_cast<size_t>(end - entry) > n && strncmp(entry, action, n) == 0 && entry[n] == ':') {
+            const char* suffix = entry + n + 1;
+            const size_t b = static_cast<size_t>(end - suffix);
+            if (b > 0 && a >= b && strncmp(name + a - b, suffix, b) == 0) return 1;
+        }
+        entry = *end == ',' ? end + 1 : end;
+    }
+    return 0;
+}
+
+// Counts one call that changes the disk, and ends the process before it
+// when it is the one "kill-at:N" names.
+void step() {
+    static long count = 0;
+    const char* chosen = getenv("MRL_SHIM");
+    const char* at = chosen != nullptr ? strstr(chosen, "kill-at:") : nullptr;
+    if (at != nullptr && ++count == strtol(at + 8, nullptr, 10)) kill(getpid(), SIGKILL);
 }
 
 // The name the open descriptor was opened under, or nullptr.
@@ -114,6 +143,7 @@ int fclose(FILE* fp) {
 int rename(const char* from, const char* to) {
     static int (*slot)(const char*, const char*);
     auto real = next(slot, "rename");
+    step();
     if (wanted("fail-rename", to)) {
         errno = EACCES;
         return -1;
@@ -126,6 +156,7 @@ int fsync(int fd) {
     auto real = next(slot, "fsync");
     char buf[4096];
     const char* name = fd_name(fd, buf, sizeof buf);
+    step();
     if (wanted("fail-fsync", name)) {
         errno = EIO;
         return -1;
@@ -146,6 +177,75 @@ int fseek(FILE* fp, long offset, int whence) {
     const char* name = fd_name(fileno(fp), buf, sizeof buf);
     if (offset == 0 && whence == SEEK_SET && wanted("grow-at-rewind", name)) write_file(name, "\n", O_APPEND);
     return real(fp, offset, whence);
+}
+
+int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
+    static int (*slot)(int, const char*, int, const char*, unsigned);
+    auto real = next(slot, "renameat2");
+    step();
+    if (wanted("fail-rename", to)) {
+        errno = EACCES;
+        return -1;
+    }
+    return real(from_dir, from, to_dir, to, flags);
+}
+
+int link(const char* from, const char* to) {
+    static int (*slot)(const char*, const char*);
+    auto real = next(slot, "link");
+    step();
+    if (wanted("refuse-link", to) || wanted("no-links", to)) {
+        errno = wanted("refuse-link", to) ? EPERM : EOPNOTSUPP;
+        return -1;
+    }
+    return real(from, to);
+}
+
+int symlink(const char* target, const char* name) {
+    static int (*slot)(const char*, const char*);
+    auto real = next(slot, "symlink");
+    step();
+    return real(target, name);
+}
+
+int unlink(const char* name) {
+    static int (*slot)(const char*);
+    auto real = next(slot, "unlink");
+    step();
+    if (wanted("fail-unlink", name)) {
+        errno = EACCES;
+        return -1;
+    }
+    return real(name);
+}
+
+// open and open64 take a mode only with O_CREAT (or O_TMPFILE).
+int open(const char* name, int flags, ...) {
+    static int (*slot)(const char*, int, ...);
+    auto real = next(slot, "open");
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+        step();
+    }
+    return real(name, flags, mode);
+}
+
+int open64(const char* name, int flags, ...) {
+    static int (*slot)(const char*, int, ...);
+    auto real = next(slot, "open64");
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+        step();
+    }
+    return real(name, flags, mode);
 }
 
 }  // extern "C"
