@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testutil::EnvSet;
 using testutil::slurp;
 using testutil::spit;
 using testutil::TempDir;
@@ -29,31 +30,6 @@ const char kBanner[] =
     "Released under the MIT License\n\n";
 const char kHexNow[] = "\n== HEX file convert now == ( prog.hex --> prog.hex )\n";
 const char kSymNow[] = "== SYM file convert now == ( prog.sym --> prog.sym )\n";
-
-// Sets an environment variable for the runs of one test, and puts back what
-// was there before, also when the test fails.
-class EnvSet {
-public:
-    EnvSet(const char* name, const std::string& value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~EnvSet() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    EnvSet(const EnvSet&) = delete;
-    EnvSet& operator=(const EnvSet&) = delete;
-
-private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
 
 using Files = std::map<std::string, std::string>;
 
