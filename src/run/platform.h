@@ -109,11 +109,6 @@ OutputResult output_create(const std::string& name, const std::vector<std::strin
 // not wanted, for a caller that runs a pass only for its decisions.
 std::FILE* null_output_open();
 
-// What bears the name `name` (links followed): kNameNone nothing, kNameFile
-// a regular file, kNameOther anything else (a directory, a device, a pipe).
-enum NameKind { kNameNone = 0, kNameFile = 1, kNameOther = 2 };
-int name_kind(const std::string& name);
-
 // A temporary file for a program's own scratch data (binary, written and
 // read back), which the system removes when it is closed or the process
 // ends. Null when none can be made.

@@ -217,12 +217,6 @@ std::FILE* null_output_open() { return std::fopen("/dev/null", "wb"); }
 
 std::FILE* scratch_open() { return std::tmpfile(); }
 
-int name_kind(const std::string& name) {
-    struct stat st;
-    if (stat(name.c_str(), &st) != 0) return errno == ENOENT ? kNameNone : kNameOther;
-    return S_ISREG(st.st_mode) ? kNameFile : kNameOther;
-}
-
 // O_EXCL with O_CREAT fails on any existing name, a symbolic link included
 // (even one that points nowhere), so the file is new and this run's own.
 // Mode 0600 keeps its contents private until it gets the input's mode

@@ -332,16 +332,6 @@ OutputResult output_create(const std::string& name, const std::vector<std::strin
 
 std::FILE* null_output_open() { return std::fopen("NUL", "wb"); }
 
-int name_kind(const std::string& name) {
-    if (device_name(name)) return kNameOther;
-    const DWORD a = GetFileAttributesA(name.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) {
-        const DWORD e = GetLastError();
-        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? kNameNone : kNameOther;
-    }
-    return (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0 ? kNameOther : kNameFile;
-}
-
 // In the user's temporary folder (the C runtime's tmpfile uses the root of
 // the drive, where a user may not write), deleted by the system when closed.
 std::FILE* scratch_open() {
