@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -218,6 +219,19 @@ TEST(ReportOptions, APageNameThatIsALinkIsReplaced) {
             EXPECT_NE(slurp(tmp / "page.html").find("<html"), std::string::npos);
         }
     }
+}
+
+// /dev/stdout is a link, but a page named so goes to standard output as
+// it always did, also when that is a file, and the link stays where it is.
+TEST(ReportOptions, APageNamedDevStdoutGoesToStandardOutput) {
+    if (testutil::windows_program(testutil::report_tool().path)) GTEST_SKIP() << "/dev/stdout is POSIX";
+    const TempDir tmp;
+    inputs(tmp);
+    const std::string cmd =
+        "cd '" + tmp.path().string() + "' && '" + testutil::report_tool().path + "' prog --html=/dev/stdout > out.txt";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(slurp(tmp / "out.txt").rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
 }
 
 // A page that cannot be written whole ends the run with status 2 and is

@@ -97,7 +97,9 @@ enum OutputFlags {
 //    and anything else kOutputNotAFile; both are left as they are.
 // With kOutputDevices, a name that leads to a device or a pipe is opened
 // through its links as it is, without being created or emptied (a FIFO
-// then waits for its reader). On kOutputMade and kOutputDevice `*fp` is the
+// then waits for its reader), and so is a name that leads to the file of
+// the program's own standard output or error (/dev/stdout), which is then
+// emptied. On kOutputMade and kOutputDevice `*fp` is the
 // stream; on kOutputMade `*hold`, unless null, keeps the file open after the
 // stream is closed, until hold_release, so that the file can be removed
 // only while its name still names it (hold_remove). On failure errno says

@@ -51,22 +51,37 @@ bool held_stream(int fd, std::FILE** fp, FileHold* hold) {
     return true;
 }
 
-// With kOutputDevices: a name that leads to a device or a pipe is opened
-// through its links, without O_CREAT or O_TRUNC, so a regular file found
-// there (or put there meanwhile) is left as it was and goes the way of every
-// output. kOutputFailed here means: not a device, go on.
+// True when `st` is the regular file that standard output or standard
+// error goes to: a page named /dev/stdout while standard output goes to a
+// file.
+bool std_stream_file(const struct stat& st) {
+    struct stat s;
+    for (int fd : {1, 2})
+        if (fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && s.st_dev == st.st_dev && s.st_ino == st.st_ino) return true;
+    return false;
+}
+
+// With kOutputDevices: a name that leads to a device or a pipe, or to the
+// file of the program's own standard output or error (/dev/stdout, which is
+// a link), is opened through its links, without O_CREAT or O_TRUNC, so a
+// regular file found there (or put there meanwhile) is left as it was and
+// goes the way of every output. Such a standard stream's file is emptied
+// once the open file is known to be it, as a page written there always was.
+// kOutputFailed here means: not such a name, go on.
 OutputResult device_open(const char* name, const std::vector<std::string>& others, std::FILE** fp) {
     struct stat st;
-    if (stat(name, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return kOutputFailed;
+    if (stat(name, &st) != 0 || S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !std_stream_file(st)))
+        return kOutputFailed;
     const int fd = open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return kOutputFailed;
-    if (fstat(fd, &st) != 0 || S_ISREG(st.st_mode)) {
+    const OutputResult got = fstat(fd, &st) != 0                            ? kOutputFailed
+                             : S_ISREG(st.st_mode) && !std_stream_file(st)  ? kOutputFailed
+                             : is_one_of(st, others)                        ? kOutputInUse
+                             : S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0 ? kOutputFailed
+                                                                            : kOutputDevice;
+    if (got != kOutputDevice) {
         close(fd);
-        return kOutputFailed;
-    }
-    if (is_one_of(st, others)) {
-        close(fd);
-        return kOutputInUse;
+        return got;
     }
     return held_stream(fd, fp, nullptr) ? kOutputDevice : kOutputFailed;
 }
