@@ -72,9 +72,9 @@ bool windows_device_name(std::string_view name);
 enum OutputResult {
     kOutputMade = 0,      // a regular file of this run's own: new, emptied, or made afresh
     kOutputDevice = 1,    // a device or a pipe, opened as it is (only with kOutputDevices)
-    kOutputNotAFile = 2,  // a FIFO, device, socket or directory bears the name: left alone
+    kOutputNotAFile = 2,  // a FIFO, device or socket bears the name: left alone, not waited on
     kOutputInUse = 3,     // the name leads to one of the files `others` names: left alone
-    kOutputFailed = 4,    // it could not be opened, removed or created
+    kOutputFailed = 4,    // it could not be opened (a directory), removed or created
 };
 
 // Options of output_create.
@@ -99,11 +99,11 @@ enum OutputFlags {
 // through its links as it is, without being created or emptied (a FIFO
 // then waits for its reader), and so is a name that leads to the file of
 // the program's own standard output or error (/dev/stdout), which is then
-// emptied. On kOutputMade and kOutputDevice `*fp` is the
-// stream; on kOutputMade `*hold`, unless null, keeps the file open after the
-// stream is closed, until hold_release, so that the file can be removed
-// only while its name still names it (hold_remove). On failure errno says
-// why, when the system said.
+// emptied. On kOutputMade and kOutputDevice `*fp` is the stream; on
+// kOutputMade `*hold`, unless null, keeps the file open after the stream is
+// closed, until hold_release, so that the file can be removed only while
+// its name still names it (hold_remove). On POSIX, errno says why it failed
+// when the system said.
 OutputResult output_create(const std::string& name, const std::vector<std::string>& others, int flags, std::FILE** fp,
                            FileHold* hold);
 
