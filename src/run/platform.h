@@ -1,9 +1,9 @@
 // platform.h: what mrl85 needs from the operating system beyond the standard
 // library: standard streams that are surely open, write signals that do not
 // kill the run, interrupts that clean up, one notion of "the same file"
-// whatever the names, a trace log and temporary outputs that are never
-// written through a link or into a file of somebody else, and in place a
-// replacement that is all or nothing.
+// whatever the names, outputs, a trace log and temporary outputs that are
+// never written through a link or into a file of somebody else, and in
+// place a replacement that is all or nothing.
 //
 // One implementation per platform, each in its own file:
 // platform_posix.cpp and platform_win.cpp. Names are bytes as they came on
