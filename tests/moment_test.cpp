@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testutil::EnvSet;
 using testutil::slurp;
 using testutil::spit;
 using testutil::TempDir;
@@ -31,31 +32,6 @@ const char kBanner[] =
     "Released under the MIT License\n\n";
 const char kHexNow[] = "\n== HEX file convert now == ( prog.hex --> prog.hex )\n";
 const char kSymNow[] = "== SYM file convert now == ( prog.sym --> prog.sym )\n";
-
-// Sets an environment variable for the runs of one test, and puts back what
-// was there before, also when the test fails.
-class EnvSet {
-public:
-    EnvSet(const char* name, const std::string& value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~EnvSet() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    EnvSet(const EnvSet&) = delete;
-    EnvSet& operator=(const EnvSet&) = delete;
-
-private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
 
 using Files = std::map<std::string, std::string>;
 
@@ -227,25 +203,9 @@ TEST(Moment, FaultsAtOneMomentLeaveEveryInputAsItWas) {
 }
 
 #ifdef MRL_FAULT_SHIM
-// Loads the preload library for the runs of one test (a sanitizer's runtime
-// wants to be loaded first; here the library comes first on purpose) and
-// picks its fault.
-class Shim {
-public:
-    explicit Shim(const std::string& fault)
-        : preload_("LD_PRELOAD", MRL_FAULT_SHIM), asan_("ASAN_OPTIONS", asan_options()), fault_("MRL_SHIM", fault) {}
-
-private:
-    static std::string asan_options() {
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        return std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
-    }
-    const EnvSet preload_, asan_, fault_;
-};
-
 // Runs the program in `dir` with the preload library and MRL_SHIM `shim`.
 testutil::Outcome run_shimmed(const fs::path& dir, const std::vector<std::string>& args, const std::string& shim) {
-    const Shim chosen(shim);
+    const testutil::ShimSet chosen(shim);
     return testutil::run(dir, args);
 }
 
@@ -432,7 +392,7 @@ TEST(Moment, TheReportsScratchFileIsInTmpdirAndNamedWhenItFails) {
     fs::create_directory(tmp / "scratch");
     {
         const EnvSet tmpdir("TMPDIR", (tmp / "scratch").string());
-        const Shim shim("full-at-flush: (deleted)");
+        const testutil::ShimSet shim("full-at-flush: (deleted)");
         const testutil::Outcome r = testutil::run_report(tmp.path(), {"--sym", "prog"});
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find("mrl85-report: the summary could not be written whole: cannot write the scratch file '" +

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -110,7 +111,8 @@ TEST(ReportOptions, HexAndSymReadOneInputAlone) {
 }
 
 // A page named like an input, or another name of an input's file, is
-// refused before anything is written: status 4, the input as it was.
+// refused before anything is written: status 4, the input as it was. That
+// holds for the input that --hex or --sym leaves unread as well.
 TEST(ReportOptions, ThePageIsNeverAnInput) {
     struct Case {
         const char* what;
@@ -120,6 +122,9 @@ TEST(ReportOptions, ThePageIsNeverAnInput) {
         {"the HEX file", {"--html=prog.hex", "prog"}},
         {"the symbol file", {"--html", "prog.sym", "prog"}},
         {"another link to the symbol file", {"--html=page.html", "prog"}},
+        {"the symbol file, only the HEX file read", {"--hex", "--html=prog.sym", "prog"}},
+        {"the HEX file, only the symbol file read", {"--sym", "--html=prog.hex", "prog"}},
+        {"another link to the symbol file, only the HEX file read", {"--hex", "--html=page.html", "prog"}},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
@@ -175,6 +180,59 @@ TEST(ReportOptions, ThePageIsWrittenOnlyOnSuccessAndTheInputsAreOnlyRead) {
 }
 
 }  // namespace
+
+// A page name that bears a link is never written through: a symbolic link
+// (also one to the input left unread) is replaced by a new page, as is a
+// file with another name; the file behind it keeps its bytes.
+TEST(ReportOptions, APageNameThatIsALinkIsReplaced) {
+    const bool windows = testutil::windows_program(testutil::report_tool().path);
+    struct Case {
+        const char* what;
+        bool symbolic;
+        const char* target;
+        std::vector<std::string> args;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"a hard link to another file", false, "keep.html", {"prog", "--html=page.html"}, 0},
+        {"a symbolic link to another file", true, "keep.html", {"prog", "--html=page.html"}, 0},
+        {"a symbolic link to the unread input", true, "prog.sym", {"--hex", "prog", "--html=page.html"}, 4},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        if (windows && k.symbolic) continue;  // symbolic links are made by POSIX calls
+        const TempDir tmp;
+        inputs(tmp);
+        spit(tmp / "keep.html", "another page\n");
+        if (k.symbolic)
+            fs::create_symlink(k.target, tmp / "page.html");
+        else
+            fs::create_hard_link(tmp / k.target, tmp / "page.html");
+        const Outcome r = testutil::run_report(tmp.path(), k.args);
+        EXPECT_EQ(r.status, k.status) << r.err;
+        EXPECT_EQ(slurp(tmp / "keep.html"), "another page\n");
+        EXPECT_EQ(slurp(tmp / "prog.hex"), kHex);
+        EXPECT_EQ(slurp(tmp / "prog.sym"), kSym);
+        if (k.status == 0) {
+            EXPECT_FALSE(fs::is_symlink(tmp / "page.html"));
+            EXPECT_EQ(fs::hard_link_count(tmp / "page.html"), 1u);
+            EXPECT_NE(slurp(tmp / "page.html").find("<html"), std::string::npos);
+        }
+    }
+}
+
+// /dev/stdout is a link, but a page named so goes to standard output as
+// it always did, also when that is a file, and the link stays where it is.
+TEST(ReportOptions, APageNamedDevStdoutGoesToStandardOutput) {
+    if (testutil::windows_program(testutil::report_tool().path)) GTEST_SKIP() << "/dev/stdout is POSIX";
+    const TempDir tmp;
+    inputs(tmp);
+    const std::string cmd =
+        "cd '" + tmp.path().string() + "' && '" + testutil::report_tool().path + "' prog --html=/dev/stdout > out.txt";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(slurp(tmp / "out.txt").rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
+}
 
 // A page that cannot be written whole ends the run with status 2 and is
 // removed when it is a file; a device named as the page is written to and

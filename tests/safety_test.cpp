@@ -477,4 +477,114 @@ TEST(Safety, InPlaceKeepsTheAclAndUserAttributes) {
     }
 }
 
+// An output name is opened as itself and decided on the open file, so
+// another process that plants a link under it between any check of the
+// name and its opening (the fault library plants it at the open itself)
+// finds nothing to write through. A link to an input stops the run with
+// error 7, the input and the link left as they are; a link to any other
+// file, and the trace log's too, is replaced by a new file, the other file
+// intact.
+TEST(Safety, ALinkPlantedUnderAnOutputIsNeverWrittenThrough) {
+    SKIP_FOR_WINDOWS();
+#ifndef MRL_FAULT_SHIM
+    GTEST_SKIP() << "needs the fault library";
+#else
+    const std::string kKeep = "another user's file\n";
+    struct Case {
+        const char* shim;
+        const char* target;
+        std::vector<std::string> args;
+        int status;
+        std::string tail;  // the end of standard output
+        std::vector<std::string> left;
+    };
+    const std::vector<Case> cases = {
+        {"symlink-at-open:out.hxh",
+         "prog.sym",
+         {"prog", "-Oout"},
+         2,
+         " Error : Can't create 'out.hxh' file\n",
+         {"keep.txt", "out.hxh", "prog.hex", "prog.sym"}},
+        {"hardlink-at-open:out.hex",
+         "prog.sym",
+         {"prog", "-Oout"},
+         2,
+         " Error : Can't create 'out.hex' file\n",
+         {"keep.txt", "out.hex", "prog.hex", "prog.sym"}},
+        {"symlink-at-open:out.sym",
+         "keep.txt",
+         {"prog", "-Oout"},
+         0,
+         "( prog.sym --> out.sym )\n",
+         {"keep.txt", "out.hex", "out.hxh", "out.sym", "prog.hex", "prog.sym"}},
+        {"hardlink-at-open:mrl.ifd",
+         "keep.txt",
+         {"prog", "-Oout", "-S", "+info"},
+         0,
+         "( prog.sym --> out.sym )\n",
+         {"keep.txt", "mrl.ifd", "out.sym", "prog.hex", "prog.sym"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shim);
+        const TempDir d;
+        spit(d / "prog.hex", kHex);
+        spit(d / "prog.sym", kSym);
+        spit(d / "keep.txt", kKeep);
+        const testutil::ShimSet shim(c.shim, c.target);
+        const testutil::Outcome r = testutil::run(d.path(), c.args);
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_TRUE(ends_with(r.out, c.tail)) << r.out;
+        EXPECT_EQ(names_in(d.path()), c.left);
+        EXPECT_EQ(slurp(d / "prog.hex"), kHex);
+        EXPECT_EQ(slurp(d / "prog.sym"), kSym);
+        EXPECT_EQ(slurp(d / "keep.txt"), kKeep);
+        if (c.status == 0) {
+            EXPECT_EQ(slurp(d / "out.sym"), kSymOut);
+            EXPECT_EQ(fs::hard_link_count(d / "keep.txt"), 1u);
+        }
+    }
+#endif
+}
+
+// A FIFO at an output name is refused at once with error 7, whether or not
+// a reader holds it open: the run neither waits for a reader (it used to,
+// with its interrupts held back, so that only SIGKILL ended it) nor writes
+// into it. A run that waits is ended by the time limit of the harness and
+// fails the test.
+TEST(Safety, AFifoAtAnOutputNameIsRefusedAtOnce) {
+    SKIP_FOR_WINDOWS();
+    struct Case {
+        const char* fifo;
+        bool reader;  // the test holds the FIFO open for reading
+        std::vector<std::string> args;
+        std::vector<std::string> left;  // the outputs made before it are removed, unless traced
+    };
+    const std::vector<Case> cases = {
+        {"out.hex", false, {"prog", "-Oout"}, {"out.hex", "prog.hex", "prog.sym"}},
+        {"out.hxh", true, {"prog", "-Oout", "-H"}, {"out.hxh", "prog.hex", "prog.sym"}},
+        {"out.sym", false, {"prog", "-Oout", "-S", "+info"}, {"mrl.ifd", "out.sym", "prog.hex", "prog.sym"}},
+        {"out.sym", true, {"prog", "-Oout"}, {"out.sym", "prog.hex", "prog.sym"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.fifo) + (c.reader ? " with a reader" : ""));
+        const TempDir d;
+        spit(d / "prog.hex", kHex);
+        spit(d / "prog.sym", kSym);
+        ASSERT_EQ(mkfifo((d / c.fifo).c_str(), 0644), 0);
+        const int reader = c.reader ? open((d / c.fifo).c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        const testutil::Outcome r = testutil::Process(d.path(), c.args, 0, std::chrono::seconds(20)).finish();
+        EXPECT_EQ(r.status, 2) << r.out;
+        EXPECT_TRUE(ends_with(r.out, std::string(" Error : Can't create '") + c.fifo + "' file\n")) << r.out;
+        EXPECT_TRUE(fs::is_fifo(d / c.fifo));
+        if (reader >= 0) {
+            char buf[16];
+            EXPECT_LE(read(reader, buf, sizeof buf), 0) << "the run wrote into the FIFO";
+            close(reader);
+        }
+        EXPECT_EQ(slurp(d / "prog.hex"), kHex);
+        EXPECT_EQ(slurp(d / "prog.sym"), kSym);
+        EXPECT_EQ(names_in(d.path()), c.left);
+    }
+}
+
 }  // namespace

@@ -383,6 +383,53 @@ inline bool fifo_write(const fs::path& path, const std::string& bytes,
     return n == static_cast<ssize_t>(bytes.size());
 }
 
+// Sets an environment variable for the runs of one test, and puts back what
+// was there before, also when the test fails.
+class EnvSet {
+public:
+    EnvSet(const char* name, const std::string& value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvSet() {
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    EnvSet(const EnvSet&) = delete;
+    EnvSet& operator=(const EnvSet&) = delete;
+
+private:
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+#ifdef MRL_FAULT_SHIM
+// The fault library (shim/fault_shim.cpp) preloaded into the runs of one
+// test with MRL_SHIM set to `action` ("ACTION:SUFFIX"), and MRL_SHIM_TARGET
+// to `target` unless it is empty. A sanitizer's runtime wants to be loaded
+// first; here the library comes first on purpose.
+class ShimSet {
+public:
+    explicit ShimSet(const std::string& action, const std::string& target = "")
+        : preload_("LD_PRELOAD", MRL_FAULT_SHIM),
+          asan_("ASAN_OPTIONS", asan_options() + ":verify_asan_link_order=0"),
+          action_("MRL_SHIM", action),
+          target_("MRL_SHIM_TARGET", target) {}
+
+private:
+    static std::string asan_options() {
+        const char* a = std::getenv("ASAN_OPTIONS");
+        return a != nullptr ? a : "";
+    }
+    EnvSet preload_, asan_, action_, target_;
+};
+#endif
+
 // Runs the program in `dir` with `args` to its end.
 inline Outcome run(const fs::path& dir, const std::vector<std::string>& args, rlim_t address_space = 0) {
     return Process(dir, args, address_space).finish();

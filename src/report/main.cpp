@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "mrlpro.h"
 #include "report/report.h"
@@ -90,25 +91,31 @@ int parse(int argc, char** argv, Options& o) {
     return -1;
 }
 
-// Writes the page: never over one of the inputs. A page that cannot be
-// written whole is removed when it is a file (one this run created, or the
-// old page it was asked to replace); a device or a pipe named as the page
-// is written to and left alone.
+// Writes the page: never over either input, whichever of them was read,
+// nor through a link (see output_create). A device or a pipe named as the
+// page is written to as it is. A page that cannot be written whole is
+// removed when it is a file of this run (one it created, or the old page it
+// was asked to replace and emptied), and only while its name still names it.
 int page_out(const Options& o, const report::Report& r) {
-    if ((r.want_hex && same_file(o.html, r.hex.name)) || (r.want_sym && same_file(o.html, r.sym.name))) {
+    const std::vector<std::string> inputs{r.hex.name, r.sym.name};
+    std::FILE* f = nullptr;
+    FileHold hold = kNoHold;
+    const OutputResult got = same_file(o.html, r.hex.name) || same_file(o.html, r.sym.name)
+                                 ? kOutputInUse
+                                 : output_create(o.html, inputs, kOutputDevices, &f, &hold);
+    if (got == kOutputInUse) {
         std::fprintf(stderr, "%s: the page '%s' is an input; it is not written\n", kName, o.html.c_str());
         return kStatusInput;
     }
-    const bool a_file = name_kind(o.html) != kNameOther;
-    std::FILE* f = output_open(o.html);
-    if (f == nullptr) {
+    if (got != kOutputMade && got != kOutputDevice) {
         std::fprintf(stderr, "%s: cannot create '%s': %s\n", kName, o.html.c_str(), std::strerror(errno));
         return kStatusCreate;
     }
     bool ok = report::page_write(f, r);
     if (std::fclose(f) != 0) ok = false;
+    if (!ok) hold_remove(hold, o.html.c_str());
+    hold_release(hold);
     if (!ok) {
-        if (a_file && name_kind(o.html) == kNameFile) file_remove(o.html.c_str());
         std::fprintf(stderr, "%s: cannot write '%s'\n", kName, o.html.c_str());
         return kStatusCreate;
     }

@@ -137,7 +137,7 @@ void replace_inputs() {
         s.copy = copy_name(list[i]);
         s.kept = file_keep_aside(*list[i].to, s.aside, s.copy);
         // A copy's name that something else bears is what stopped it.
-        if (s.kept == Aside::kFailed) failed = name_kind(s.copy) != kNameNone ? &s.copy : &s.aside;
+        if (s.kept == Aside::kFailed) failed = name_taken(s.copy) ? &s.copy : &s.aside;
         copied = copied || s.kept == Aside::kCopied;
     }
     // The copies' names reach the disk before any input is replaced.

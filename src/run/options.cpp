@@ -1,19 +1,25 @@
 // options.cpp: the command line into settings, and the settings into names
 // and open files.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "mrlpro.h"
 
 namespace {
 
-// True when `name` is, by another name (a link, "dir//prog", another letter
-// case, another spelling of the same folder), a file this run reads or
-// writes: an input, an output created before it, or the trace log. Creating
-// it would destroy that file or interleave two outputs in one.
-bool in_use(const std::string& name) {
-    auto same = [&](const std::string& other) { return same_file(name, other); };
-    return (do_hex && same(input_hex)) || (do_sym && same(input_sym)) || (open_flag[S_OUT_HEX] && same(output_hex)) ||
-           (open_flag[S_OUT_HXH] && same(output_hihex)) || (trace_on() && same(kTraceName));
+// The files an output must not be, by whatever name it bears (a link,
+// "dir//prog", another letter case, another spelling of the same folder):
+// the inputs, the outputs created before it, and the trace log. Creating it
+// would destroy that file or interleave two outputs in one.
+std::vector<std::string> files_in_use() {
+    std::vector<std::string> names;
+    if (do_hex) names.push_back(input_hex);
+    if (do_sym) names.push_back(input_sym);
+    if (open_flag[S_OUT_HEX]) names.push_back(output_hex);
+    if (open_flag[S_OUT_HXH]) names.push_back(output_hihex);
+    if (trace_on()) names.push_back(kTraceName);
+    return names;
 }
 
 void open_input(InFile& f, int slot, const std::string& name, int line) {
@@ -43,22 +49,25 @@ void create_temp_output(OutFile& f, int slot, const std::string& name, int line)
     open_flag[slot] = 1;
 }
 
-// Other outputs are created like any program's outputs, links followed.
-// The block the output is written through is allocated first: running out
-// of memory then leaves no empty file behind. The file is marked as made in
-// the same step as it is created, as far as an interrupt can tell.
+// Other outputs are regular files, never written through another file
+// (see output_create): a link or a file with more names is replaced by a new
+// file, a FIFO, device or directory is refused without waiting on it. The
+// block the output is written through is allocated first: running out of
+// memory then leaves no empty file behind. The file is marked as made in the
+// same step as it is created or emptied, as far as an interrupt can tell;
+// none of the calls in that step waits. The run keeps the file open, so that
+// the clean-up removes it only while its name still names it.
 void create_output(OutFile& f, int slot, const std::string& name, int line) {
     f.prepare();
     made_note(slot, name);
     if (in_place) return create_temp_output(f, slot, name, line);
-    bool ok = !in_use(name);
-    if (ok) {
-        interrupts_hold();
-        ok = f.open(output_open(name));
-        if (ok) made[slot].live = 1;
-        interrupts_release();
-    }
-    if (!ok) {
+    const std::vector<std::string> others = files_in_use();
+    std::FILE* fp = nullptr;
+    interrupts_hold();
+    const OutputResult got = output_create(name, others, 0, &fp, &out_hold[slot]);
+    if (got == kOutputMade) made[slot].live = 1;
+    interrupts_release();
+    if (got != kOutputMade || !f.open(fp)) {
         error_msg(E_CANT_CREATE, name);
         error_exit(kStatusCreate, line);
     }

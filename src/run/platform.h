@@ -1,9 +1,9 @@
 // platform.h: what mrl85 needs from the operating system beyond the standard
 // library: standard streams that are surely open, write signals that do not
 // kill the run, interrupts that clean up, one notion of "the same file"
-// whatever the names, a trace log and temporary outputs that are never
-// written through a link or into a file of somebody else, and in place a
-// replacement that is all or nothing.
+// whatever the names, outputs, a trace log and temporary outputs that are
+// never written through a link or into a file of somebody else, and in
+// place a replacement that is all or nothing.
 //
 // One implementation per platform, each in its own file:
 // platform_posix.cpp and platform_win.cpp. Names are bytes as they came on
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // An open file that this run keeps (a descriptor on POSIX, a handle on
 // Windows): a temporary output stays open from its creation until it has
@@ -69,27 +70,48 @@ bool device_name(const std::string& name);
 // The rule of device_name on Windows, for any platform's tests.
 bool windows_device_name(std::string_view name);
 
-// Creates the trace log `name` for writing (text mode) and empties it, only
-// if it is a plain file of its own that is not the file `not1` or `not2`
-// (the inputs; an empty name stands for none): never through a symbolic
-// link, never into a file with another hard link. Null when it cannot be
-// created or is not such a file, which is then left as it was.
-std::FILE* trace_create(const char* name, const std::string& not1, const std::string& not2);
+// How output_create went.
+enum OutputResult {
+    kOutputMade = 0,      // a regular file of this run's own: new, emptied, or made afresh
+    kOutputDevice = 1,    // a device or a pipe, opened as it is (only with kOutputDevices)
+    kOutputNotAFile = 2,  // a FIFO, device or socket bears the name: left alone, not waited on
+    kOutputInUse = 3,     // the name leads to one of the files `others` names: left alone
+    kOutputFailed = 4,    // it could not be opened (a directory), removed or created
+};
 
-// Opens the output `name` for writing (binary), created or emptied, links
-// followed, as fopen's "wb" does; on Windows so that the file can be removed
-// while it is open, as an interrupt does from another thread. Null on
-// failure.
-std::FILE* output_open(const std::string& name);
+// Options of output_create.
+enum OutputFlags {
+    kOutputText = 1,     // Windows: a text stream, each line feed written as CR LF
+    kOutputDevices = 2,  // a device or a pipe that the name leads to is written to as it is
+};
+
+// Creates the output `name` for writing (binary unless kOutputText), never
+// through another file. The name is opened as itself (a link is not
+// followed), created if there is nothing, never emptied and never waited on
+// (a FIFO) before it is known what it is; then, on the open file:
+//  - a regular file with one name, which is not one of the files the names
+//    `others` lead to (an empty name stands for none), is emptied and kept,
+//    with its permission bits and owner;
+//  - a symbolic link (or other reparse point) or a regular file with more
+//    than one name is removed, and a new file created exclusively in its
+//    place: the file behind it stays as it was;
+//  - one of the files of `others` (also through a link) is kOutputInUse,
+//    and anything else kOutputNotAFile; both are left as they are.
+// With kOutputDevices, a name that leads to a device or a pipe is opened
+// through its links as it is, without being created or emptied (a FIFO
+// then waits for its reader), and so is a name that leads to the file of
+// the program's own standard output or error (/dev/stdout), which is then
+// emptied. On kOutputMade and kOutputDevice `*fp` is the stream; on
+// kOutputMade `*hold`, unless null, keeps the file open after the stream is
+// closed, until hold_release, so that the file can be removed only while
+// its name still names it (hold_remove). On POSIX, errno says why it failed
+// when the system said.
+OutputResult output_create(const std::string& name, const std::vector<std::string>& others, int flags, std::FILE** fp,
+                           FileHold* hold);
 
 // Opens the null device for writing (binary): an output whose bytes are
 // not wanted, for a caller that runs a pass only for its decisions.
 std::FILE* null_output_open();
-
-// What bears the name `name` (links followed): kNameNone nothing, kNameFile
-// a regular file, kNameOther anything else (a directory, a device, a pipe).
-enum NameKind { kNameNone = 0, kNameFile = 1, kNameOther = 2 };
-int name_kind(const std::string& name);
 
 // A temporary file for a program's own scratch data (binary, written and
 // read back), in the user's temporary folder (TMPDIR on POSIX, /tmp when it
@@ -128,6 +150,10 @@ bool hold_sync(FileHold hold);
 
 // Closes the held file.
 void hold_release(FileHold hold);
+
+// True when something (a file, a link, a folder) bears the name `name`;
+// a link is not followed.
+bool name_taken(const std::string& name);
 
 // Removes the file `name`; false when it cannot be removed. Safe in a
 // signal handler.

@@ -159,6 +159,86 @@ bool file_copy(const std::string& name, const struct stat& st, const std::string
     return ok;
 }
 
+// True when the file `st` describes is one of the files the names `others`
+// lead to (links followed; an empty name is none).
+bool is_one_of(const struct stat& st, const std::vector<std::string>& others) {
+    struct stat o;
+    for (const std::string& name : others)
+        if (!name.empty() && stat(name.c_str(), &o) == 0 && o.st_dev == st.st_dev && o.st_ino == st.st_ino) return true;
+    return false;
+}
+
+// A stream over `fd` (binary), with `*hold` (unless null) a descriptor of
+// its own on the same file, which outlives the stream. The descriptor is
+// closed on failure.
+bool held_stream(int fd, std::FILE** fp, FileHold* hold) {
+    int keep = -1;
+    if (hold != nullptr && (keep = fcntl(fd, F_DUPFD_CLOEXEC, 3)) < 0) {
+        close(fd);
+        return false;
+    }
+    std::FILE* f = fdopen(fd, "wb");
+    if (f == nullptr) {
+        close(fd);
+        if (keep >= 0) close(keep);
+        return false;
+    }
+    *fp = f;
+    if (hold != nullptr) *hold = keep;
+    return true;
+}
+
+// True when `st` is the regular file that standard output or standard
+// error goes to: a page named /dev/stdout while standard output goes to a
+// file.
+bool std_stream_file(const struct stat& st) {
+    struct stat s;
+    for (int fd : {1, 2})
+        if (fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && s.st_dev == st.st_dev && s.st_ino == st.st_ino) return true;
+    return false;
+}
+
+// With kOutputDevices: a name that leads to a device or a pipe, or to the
+// file of the program's own standard output or error (/dev/stdout, which is
+// a link), is opened through its links, without O_CREAT or O_TRUNC, so a
+// regular file found there (or put there meanwhile) is left as it was and
+// goes the way of every output. Such a standard stream's file is emptied
+// once the open file is known to be it, as a page written there always was.
+// kOutputFailed here means: not such a name, go on.
+OutputResult device_open(const char* name, const std::vector<std::string>& others, std::FILE** fp) {
+    struct stat st;
+    if (stat(name, &st) != 0 || S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !std_stream_file(st)))
+        return kOutputFailed;
+    const int fd = open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return kOutputFailed;
+    const OutputResult got = fstat(fd, &st) != 0                            ? kOutputFailed
+                             : S_ISREG(st.st_mode) && !std_stream_file(st)  ? kOutputFailed
+                             : is_one_of(st, others)                        ? kOutputInUse
+                             : S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0 ? kOutputFailed
+                                                                            : kOutputDevice;
+    if (got != kOutputDevice) {
+        close(fd);
+        return got;
+    }
+    return held_stream(fd, fp, nullptr) ? kOutputDevice : kOutputFailed;
+}
+
+// Removes the name `name` if it still names the file or link `was`, and
+// creates a new file in its place, exclusively: a link or file that another
+// process puts there meanwhile makes it fail instead of being written
+// through. -1 on failure.
+int made_afresh(const char* name, const struct stat& was) {
+    struct stat now;
+    if (lstat(name, &now) == 0) {
+        if (now.st_dev != was.st_dev || now.st_ino != was.st_ino) {
+            errno = EEXIST;
+            return -1;
+        }
+        if (unlink(name) != 0 && errno != ENOENT) return -1;
+    }
+    return open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+}
+
 // The signals an interrupt from outside arrives as.
 void interrupt_set(sigset_t* set) {
     sigemptyset(set);
@@ -236,29 +316,54 @@ bool same_file(const std::string& a, const std::string& b) {
 
 bool device_name(const std::string&) { return false; }
 
-// Opened without following a link, without waiting for a reader (a FIFO
-// fails at once instead of hanging the run) and without O_TRUNC: whether the
-// file may be written is decided from the open file itself, and only then
-// is it emptied.
-std::FILE* trace_create(const char* name, const std::string& not1, const std::string& not2) {
-    int fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    struct stat st, in;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
-    for (const std::string* other : {&not1, &not2})
-        if (ok && !other->empty() && stat(other->c_str(), &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino)
-            ok = false;
-    const int flags = ok ? fcntl(fd, F_GETFL) : -1;
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 || ftruncate(fd, 0) != 0) {
-        close(fd);
-        return nullptr;
+// Opened without following a link (O_NOFOLLOW fails on one), without
+// waiting for a reader (a FIFO fails at once or opens without blocking) and
+// without O_TRUNC: what the name bears is decided on the open file itself,
+// and only then is it emptied or replaced.
+OutputResult output_create(const std::string& name, const std::vector<std::string>& others, int flags, std::FILE** fp,
+                           FileHold* hold) {
+    const char* path = name.c_str();
+    if ((flags & kOutputDevices) != 0) {
+        const OutputResult got = device_open(path, others, fp);
+        if (got != kOutputFailed) return got;
     }
-    std::FILE* fp = fdopen(fd, "w");
-    if (fp == nullptr) close(fd);
-    return fp;
+    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    struct stat st;
+    bool afresh = false;
+    if (fd < 0) {
+        // Linux says ELOOP for a symbolic link, some other systems EMLINK.
+        const int why = errno;
+        if ((why != ELOOP && why != EMLINK) || lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) {
+            errno = why;
+            return why == ENXIO ? kOutputNotAFile : kOutputFailed;
+        }
+        struct stat target;
+        if (stat(path, &target) == 0 && is_one_of(target, others)) return kOutputInUse;
+        afresh = true;
+    } else {
+        const OutputResult refused = fstat(fd, &st) != 0     ? kOutputFailed
+                                     : !S_ISREG(st.st_mode)  ? kOutputNotAFile
+                                     : is_one_of(st, others) ? kOutputInUse
+                                                             : kOutputMade;
+        if (refused != kOutputMade) {
+            close(fd);
+            return refused;
+        }
+        afresh = st.st_nlink > 1;
+    }
+    if (afresh) {
+        if (fd >= 0) close(fd);
+        fd = made_afresh(path, st);
+        if (fd < 0) return kOutputFailed;
+    } else {
+        const int fl = fcntl(fd, F_GETFL);
+        if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) < 0 || ftruncate(fd, 0) != 0) {
+            close(fd);
+            return kOutputFailed;
+        }
+    }
+    return held_stream(fd, fp, hold) ? kOutputMade : kOutputFailed;
 }
-
-std::FILE* output_open(const std::string& name) { return std::fopen(name.c_str(), "wb"); }
 
 std::FILE* null_output_open() { return std::fopen("/dev/null", "wb"); }
 
@@ -280,12 +385,6 @@ std::FILE* scratch_open(std::string* name) {
     }
     *name = path;
     return fp;
-}
-
-int name_kind(const std::string& name) {
-    struct stat st;
-    if (stat(name.c_str(), &st) != 0) return errno == ENOENT ? kNameNone : kNameOther;
-    return S_ISREG(st.st_mode) ? kNameFile : kNameOther;
 }
 
 // O_EXCL with O_CREAT fails on any existing name, a symbolic link included
@@ -332,6 +431,11 @@ bool hold_sync(FileHold hold) { return fsync(static_cast<int>(hold)) == 0; }
 
 void hold_release(FileHold hold) {
     if (hold != kNoHold) close(static_cast<int>(hold));
+}
+
+bool name_taken(const std::string& name) {
+    struct stat st;
+    return lstat(name.c_str(), &st) == 0 || errno != ENOENT;
 }
 
 bool file_remove(const char* name) { return unlink(name) == 0 || errno == ENOENT; }

@@ -71,6 +71,10 @@ bool held_key(FileHold hold, FileKey* key) {
     return handle_key(reinterpret_cast<HANDLE>(hold), key);
 }
 
+// Every sharing mode: no handle of this or another process stands in the
+// way, and the name can be removed while the file is open.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // Opens `name` as it is to ask about it or remove it: `access` only (none
 // at all to read its identity), sharing everything so that no handle of
 // this or another process stands in the way, a folder as well as a file,
@@ -95,13 +99,6 @@ bool absent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERRO
 
 // What one open handle is: its attributes and its number of names.
 bool handle_info(HANDLE h, BY_HANDLE_FILE_INFORMATION* info) { return GetFileInformationByHandle(h, info) != 0; }
-
-// True for a plain file with no other name: no reparse point (a symbolic
-// link or junction), no directory, one link.
-bool single_plain(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
-           info.nNumberOfLinks == 1;
-}
 
 // Gives the file open as `h` the attributes `attr`; zero would mean "no
 // change", so no attributes at all are given as "normal".
@@ -146,6 +143,77 @@ std::FILE* stream_of(HANDLE h, int text_flag, const char* mode) {
     std::FILE* fp = _fdopen(fd, mode);
     if (fp == nullptr) _close(fd);
     return fp;
+}
+
+// True when the file `key` is one of the files the names `others` lead to
+// (links followed; an empty name is none).
+bool is_one_of(const FileKey& key, const std::vector<std::string>& others) {
+    FileKey o;
+    for (const std::string& name : others)
+        if (!name.empty() && name_key(name.c_str(), true, &o) && o == key) return true;
+    return false;
+}
+
+// With kOutputDevices: a name that leads to a device or a pipe (a console,
+// NUL, a named pipe) is opened through its links as it is, without being
+// created or emptied; a file found there is closed again untouched and goes
+// the way of every output. kOutputFailed here means: not a device, go on.
+OutputResult device_open(const char* name, const std::vector<std::string>& others, std::FILE** fp) {
+    HANDLE h = CreateFileA(name, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kOutputFailed;
+    const DWORD type = GetFileType(h);
+    if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) {
+        CloseHandle(h);
+        return kOutputFailed;
+    }
+    FileKey key;
+    if (handle_key(h, &key) && is_one_of(key, others)) {
+        CloseHandle(h);
+        return kOutputInUse;
+    }
+    *fp = stream_of(h, _O_BINARY, "wb");
+    return *fp != nullptr ? kOutputDevice : kOutputFailed;
+}
+
+// Removes the name `name` if it still names the file or link `was` (a link
+// as itself), and creates a new file in its place: CREATE_NEW fails on
+// anything that another process puts there meanwhile.
+HANDLE made_afresh(const char* name, const FileKey& was) {
+    HANDLE old = open_as_is(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
+    if (old != INVALID_HANDLE_VALUE) {
+        FileKey now;
+        const bool ok = handle_key(old, &now) && now == was && remove_opened(old);
+        CloseHandle(old);
+        if (!ok) return INVALID_HANDLE_VALUE;
+    } else if (!absent(GetLastError())) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(name, GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The stream over the new or emptied output `h` (which it owns afterwards),
+// and in `*hold`, unless null, a second handle on the file that outlives
+// the stream, its key noted as temp_create notes it.
+bool held_stream(HANDLE h, int text_flag, std::FILE** fp, FileHold* hold) {
+    HANDLE keep = INVALID_HANDLE_VALUE;
+    if (hold != nullptr &&
+        !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &keep, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        CloseHandle(h);
+        return false;
+    }
+    std::FILE* f = stream_of(h, text_flag, text_flag == _O_TEXT ? "w" : "wb");
+    if (f == nullptr) {
+        if (keep != INVALID_HANDLE_VALUE) CloseHandle(keep);
+        return false;
+    }
+    *fp = f;
+    if (hold != nullptr) {
+        FileKey key;
+        if (handle_key(keep, &key)) held_key_note(reinterpret_cast<FileHold>(keep), key);
+        *hold = reinterpret_cast<FileHold>(keep);
+    }
+    return true;
 }
 
 // The interrupt handler of the run, and the lock that the main thread holds
@@ -218,45 +286,51 @@ bool same_file(const std::string& a, const std::string& b) {
 
 bool device_name(const std::string& name) { return windows_device_name(name); }
 
-// Opened as itself (a link is not followed), created if need be, and only
-// emptied once the open file is known to be a plain file of its own that
-// is none of the inputs.
-std::FILE* trace_create(const char* name, const std::string& not1, const std::string& not2) {
-    HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    BY_HANDLE_FILE_INFORMATION info;
-    FileKey log, input;
-    bool ok = handle_info(h, &info) && single_plain(info) && handle_key(h, &log);
-    for (const std::string* other : {&not1, &not2})
-        if (ok && !other->empty() && name_key(other->c_str(), true, &input) && input == log) ok = false;
-    if (!ok || !SetEndOfFile(h)) {
-        CloseHandle(h);
-        return nullptr;
+// Opened as itself (FILE_FLAG_OPEN_REPARSE_POINT: a link is not followed),
+// created if need be (OPEN_ALWAYS, which never empties a file), shared for
+// deletion too, so that an interrupt can remove the output from the
+// console's thread while the main thread has it open; then decided on the
+// open handle, and only then emptied or replaced.
+OutputResult output_create(const std::string& name, const std::vector<std::string>& others, int flags, std::FILE** fp,
+                           FileHold* hold) {
+    const char* path = name.c_str();
+    const int text_flag = (flags & kOutputText) != 0 ? _O_TEXT : _O_BINARY;
+    if ((flags & kOutputDevices) != 0) {
+        const OutputResult got = device_open(path, others, fp);
+        if (got != kOutputFailed) return got;
     }
-    // Text mode: each line feed of the log is written as CR LF.
-    return stream_of(h, _O_TEXT, "w");
-}
-
-// Like fopen's "wb", but shared for deletion too: an interrupt removes the
-// output from the console's thread while the main thread has it open.
-std::FILE* output_open(const std::string& name) {
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? nullptr : stream_of(h, _O_BINARY, "wb");
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kOutputFailed;
+    BY_HANDLE_FILE_INFORMATION info;
+    FileKey key, target;
+    const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+    if (!disk || !handle_info(h, &info) || !handle_key(h, &key)) {
+        CloseHandle(h);
+        return disk ? kOutputFailed : kOutputNotAFile;
+    }
+    const bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const OutputResult refused =
+        link ? (name_key(path, true, &target) && is_one_of(target, others) ? kOutputInUse : kOutputMade)
+        : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kOutputNotAFile
+        : is_one_of(key, others)                                  ? kOutputInUse
+                                                                  : kOutputMade;
+    if (refused != kOutputMade) {
+        CloseHandle(h);
+        return refused;
+    }
+    if (link || info.nNumberOfLinks > 1) {
+        CloseHandle(h);
+        h = made_afresh(path, key);
+        if (h == INVALID_HANDLE_VALUE) return kOutputFailed;
+    } else if (!SetEndOfFile(h)) {
+        CloseHandle(h);
+        return kOutputFailed;
+    }
+    return held_stream(h, text_flag, fp, hold) ? kOutputMade : kOutputFailed;
 }
 
 std::FILE* null_output_open() { return std::fopen("NUL", "wb"); }
-
-int name_kind(const std::string& name) {
-    if (device_name(name)) return kNameOther;
-    const DWORD a = GetFileAttributesA(name.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) {
-        const DWORD e = GetLastError();
-        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? kNameNone : kNameOther;
-    }
-    return (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0 ? kNameOther : kNameFile;
-}
 
 // In the user's temporary folder (the C runtime's tmpfile uses the root of
 // the drive, where a user may not write), deleted by the system when closed.
@@ -360,6 +434,12 @@ void hold_release(FileHold hold) {
 
 // A folder is not removed (as unlink() refuses one): it is opened without
 // the flag that opening a folder needs.
+bool name_taken(const std::string& name) {
+    if (GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD e = GetLastError();
+    return e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND;
+}
+
 bool file_remove(const char* name) {
     HANDLE h = CreateFileA(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,

@@ -46,14 +46,16 @@ void inputs_named(int argc, char** argv, std::string& hex, std::string& sym) {
 // Creates the trace log and writes its header. A repeated +info is ignored.
 void trace_open(int argc, char** argv) {
     if (trace_on()) return;
-    // The log is a plain file of its own: a link named "mrl.ifd" (to an
-    // input, say) is refused and left as it is, never written through, and
-    // so is an input under that name by any spelling.
+    // The log is a plain file of its own, opened as every output is (see
+    // output_create): a link named "mrl.ifd" is replaced by a new file,
+    // never written through, and an input under that name by any spelling
+    // is refused and left as it is.
     // Text mode: on Windows each line feed of the log is written as CR LF,
     // the platform's line end, as in the converted outputs (textfile.h).
     std::string hex, sym;
     inputs_named(argc, argv, hex, sym);
-    trace_fp = trace_create(kTraceName, hex, sym);
+    trace_fp = nullptr;
+    if (output_create(kTraceName, {hex, sym}, kOutputText, &trace_fp, nullptr) != kOutputMade) trace_fp = nullptr;
     if (trace_fp == nullptr) {
         error_msg(E_TEMP_FILE);
         error_exit(kStatusCreate, L_TRACE_CREATE);

@@ -2,7 +2,8 @@
 // at one exact moment what the operating system does only now and then: a
 // close that reports a delayed write error, a rename that is refused, a
 // temporary output that another process swaps for a file of its own, a
-// symbol file that changes between the two passes.
+// symbol file that changes between the two passes, a full disk under one
+// output, a link planted under an output's name just before it is opened.
 //
 // MRL_SHIM="ACTION:SUFFIX" picks one fault, for the file whose name ends in
 // SUFFIX; several, separated by commas, all apply:
@@ -18,6 +19,14 @@
 //                   and a new file holding "foreign\n" takes its name
 //   grow-at-rewind  before a seek of its stream back to the start, a line
 //                   is appended to it
+//   full-disk       a stream opened over a descriptor of it (fdopen) writes
+//                   to /dev/full instead: every write fails as on a full
+//                   disk, while the file itself stays where it was made
+//   symlink-at-open before the first time it is opened for writing (open or
+//   hardlink-at-open fopen), whatever bears its name is removed and a
+//                   symbolic link to (a hard link of) the file named by
+//                   MRL_SHIM_TARGET takes its place: another process planting
+//                   a link between a check of the name and its opening
 //   full-at-flush   every flush of its stream meets a full disk
 //   full-at-second-flush
 //                   the second flush of its stream meets a full disk, the
@@ -111,9 +120,61 @@ int flush_to_full(FILE* fp, int (*real)(FILE*)) {
     return got;
 }
 
+// Plants the link that MRL_SHIM asks for at `name`, once per process, when
+// `name` is being opened for writing.
+void plant_link(const char* name, bool writing) {
+    static int planted;
+    if (!writing || planted) return;
+    const int soft = wanted("symlink-at-open", name);
+    if (!soft && !wanted("hardlink-at-open", name)) return;
+    const char* target = getenv("MRL_SHIM_TARGET");
+    if (target == nullptr) return;
+    planted = 1;
+    unlink(name);
+    if (soft)
+        (void)!symlink(target, name);
+    else
+        (void)!link(target, name);
+}
+
+// The open() that follows this library's, under the name the caller used.
+// open and open64 take a mode only with O_CREAT (or O_TMPFILE); such an
+// open changes the disk.
+int open_next(int (*&slot)(const char*, int, ...), const char* fn, const char* name, int flags, va_list ap) {
+    auto real = next(slot, fn);
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        step();
+    }
+    plant_link(name, (flags & O_ACCMODE) != O_RDONLY);
+    return real(name, flags, mode);
+}
+
 }  // namespace
 
 extern "C" {
+
+FILE* fopen(const char* name, const char* mode) {
+    static FILE* (*slot)(const char*, const char*);
+    auto real = next(slot, "fopen");
+    plant_link(name, mode != nullptr && (mode[0] == 'w' || mode[0] == 'a' || strchr(mode, '+') != nullptr));
+    return real(name, mode);
+}
+
+FILE* fdopen(int fd, const char* mode) {
+    static FILE* (*slot)(int, const char*);
+    auto real = next(slot, "fdopen");
+    char buf[4096];
+    if (wanted("full-disk", fd_name(fd, buf, sizeof buf))) {
+        const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+        if (full >= 0) {
+            dup2(full, fd);
+            close(full);
+        }
+    }
+    return real(fd, mode);
+}
 
 int fflush(FILE* fp) {
     static int (*slot)(FILE*);
@@ -219,33 +280,22 @@ int unlink(const char* name) {
     return real(name);
 }
 
-// open and open64 take a mode only with O_CREAT (or O_TMPFILE).
 int open(const char* name, int flags, ...) {
     static int (*slot)(const char*, int, ...);
-    auto real = next(slot, "open");
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-        step();
-    }
-    return real(name, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    const int fd = open_next(slot, "open", name, flags, ap);
+    va_end(ap);
+    return fd;
 }
 
 int open64(const char* name, int flags, ...) {
     static int (*slot)(const char*, int, ...);
-    auto real = next(slot, "open64");
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-        step();
-    }
-    return real(name, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    const int fd = open_next(slot, "open64", name, flags, ap);
+    va_end(ap);
+    return fd;
 }
 
 }  // extern "C"
