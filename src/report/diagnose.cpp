@@ -196,11 +196,11 @@ Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t 
 // nothing from the input acts on it) and mrl85's error exit.
 void diagnosis_print(std::FILE* out, const Diagnosis& d) {
     if (d.line == 0) {
-        std::fprintf(out, "%s: %s\n", shown(d.file).c_str(), shown(d.message).c_str());
+        std::fprintf(out, "%s: %s\n", printable(d.file).c_str(), printable(d.message).c_str());
     } else {
-        std::fprintf(out, "%s:%llu:%llu: %s\n", shown(d.file).c_str(), static_cast<unsigned long long>(d.line),
-                     static_cast<unsigned long long>(d.column), shown(d.message).c_str());
-        const std::string line = shown(d.text);
+        std::fprintf(out, "%s:%llu:%llu: %s\n", printable(d.file).c_str(), static_cast<unsigned long long>(d.line),
+                     static_cast<unsigned long long>(d.column), printable(d.message).c_str());
+        const std::string line = printable(d.text);
         const std::string number = std::to_string(d.line);
         std::fprintf(out, " %s | %s\n", number.c_str(), line.c_str());
         if (d.column >= d.text_from && d.column - d.text_from <= line.size())

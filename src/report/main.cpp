@@ -143,7 +143,7 @@ int run(int argc, char** argv) {
         const std::string& fault =
             !r.sym.labels_dropped.fault().empty() ? r.sym.labels_dropped.fault() : r.sym.blocks_dropped.fault();
         std::fprintf(stderr, "%s: the summary could not be written whole%s%s\n", kName, fault.empty() ? "" : ": ",
-                     report::shown(fault).c_str());
+                     report::printable(fault).c_str());
         return kStatusCreate;
     }
     if (o.html_wanted) return page_out(o, r);

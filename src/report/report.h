@@ -94,7 +94,7 @@ private:
 // escape sequences that a terminal would act on, and a "?" keeps every
 // column where it was. controls_shown does it to `s` from `from` on, line
 // feeds excepted (they end the rows).
-std::string shown(std::string_view t);
+std::string printable(std::string_view t);
 void controls_shown(std::string& s, size_t from);
 
 struct SymReport {

@@ -30,7 +30,7 @@ void output_line(std::FILE* out, const char* title, const char* ext, const HexOu
 }
 
 void hex_summary(std::FILE* out, const HexReport& h) {
-    std::fprintf(out, "HEX file %s\n", shown(h.name).c_str());
+    std::fprintf(out, "HEX file %s\n", printable(h.name).c_str());
     std::fprintf(out, "  %-22s %10llu   data %llu, segment %llu, end %llu\n", "records", ull(h.lines),
                  ull(h.data_records), ull(h.segment_records), ull(h.end_records));
     output_line(out, "low output", ".hex", h.low);
@@ -40,7 +40,7 @@ void hex_summary(std::FILE* out, const HexReport& h) {
 }
 
 void sym_summary(std::FILE* out, const SymReport& s) {
-    std::fprintf(out, "SYM file %s\n", shown(s.name).c_str());
+    std::fprintf(out, "SYM file %s\n", printable(s.name).c_str());
     std::fprintf(out,
                  "  %-22s %10llu   kept %llu, deleted %llu (ends above FFFF %llu, empty above FFFF %llu, "
                  "empty \"E\" %llu)\n",
@@ -55,7 +55,7 @@ void sym_summary(std::FILE* out, const SymReport& s) {
 void segment_rows(std::FILE* out, const HexReport& h) {
     for (const Segment& s : h.segments) {
         std::fprintf(out, "segment %-4s  %s  base %05X  %8llu records %10llu bytes ",
-                     s.value.empty() ? "none" : shown(s.value).c_str(), s.high ? "high" : "low ",
+                     s.value.empty() ? "none" : printable(s.value).c_str(), s.high ? "high" : "low ",
                      static_cast<unsigned>(s.base), ull(s.records), ull(s.bytes));
         for (const Span& sp : s.spans) std::fprintf(out, " %04X-%04X", sp.first, sp.last);
         if (s.unreadable > 0) std::fprintf(out, "  (%llu records unreadable)", ull(s.unreadable));
@@ -143,7 +143,7 @@ void controls_shown(std::string& s, size_t from) {
     }
 }
 
-std::string shown(std::string_view t) {
+std::string printable(std::string_view t) {
     std::string s(t);
     for (char& c : s)
         if (c == '\n') c = '?';
