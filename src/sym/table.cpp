@@ -96,13 +96,16 @@ std::string_view keep_name(std::string_view name) {
 // name decides, whether the section is "E", is kept in the record. A file
 // has few distinct section names and may have millions of units, so each
 // name is kept once and each unit holds the number of its name (0: none).
+// The store starts empty and takes memory only with the first name: it is
+// built before main, where no allocation may fail without ending the
+// process, and before the out-of-memory handler is set.
 struct NameStore {
-    record_table<uint32_t> of_unit;  // by reading order
-    std::vector<std::string_view> names{std::string_view()};
+    record_table<uint32_t> of_unit;       // by reading order
+    std::vector<std::string_view> names;  // names[0] is "": no name; empty until the first name
     std::unordered_map<std::string_view, uint32_t> numbers;
     void clear() {
         of_unit.clear();
-        names.assign(1, std::string_view());
+        names.clear();
         numbers.clear();
     }
 };
@@ -141,6 +144,7 @@ void unit_name_set(uint32_t seq, std::string_view name) {
     constexpr size_t kLookedUp = size_t{1} << 16;
     memory_place = L_NO_MEMORY;
     NameStore& n = unit_names;
+    if (n.names.empty()) n.names.emplace_back();
     auto it = n.numbers.find(name);
     uint32_t number = it != n.numbers.end() ? it->second : static_cast<uint32_t>(n.names.size());
     if (it == n.numbers.end()) {
