@@ -113,6 +113,23 @@ enum ErrorNo : int {
 // File table slots.
 enum Slot : int { S_IN_HEX = 0, S_IN_SYM = 1, S_OUT_HEX = 2, S_OUT_HXH = 3, S_OUT_SYM = 4, S_TRACE = 5 };
 
+// The kinds of "#" lines. The headers of kinds up to SEC_SOURCE carry numbers
+// that the renumbering rewrites; the data lines of the kinds from
+// SEC_SECTION_INFO on go to a rewriter each.
+enum SecKind : int {
+    SEC_LOCAL_LABEL = 0,
+    SEC_LOCAL_SYMBOL = 1,
+    SEC_LOCAL_BIT_SYMBOL = 2,
+    SEC_FUNC = 3,
+    SEC_CALL = 4,
+    SEC_SOURCE = 5,
+    SEC_SECTION_INFO = 6,
+    SEC_GLOBAL_LABEL = 7,
+    SEC_GLOBAL_SYMBOL = 8,
+    SEC_GLOBAL_BIT_SYMBOL = 9,
+    SEC_NONE = 99,  // a "#" line that begins with no header text, or no "#" line
+};
+
 // ---------------------------------------------------------------------------
 // Process-wide state (defined in run/globals.cpp)
 extern std::string input_name, output_name, final_name;
@@ -138,7 +155,7 @@ struct made_file {
 extern made_file made[6];
 // The place an exhausted memory is reported at: L_NO_MEMORY while the
 // tables grow, L_OUT_OF_MEMORY elsewhere.
-extern int memory_place;
+extern ExitPlace memory_place;
 // Set by the HEX pass: 1 when it kept its output HEX file (low data was
 // written) and when it kept its high HEX file. In place, only a kept output
 // replaces anything.
@@ -223,7 +240,7 @@ extern uint32_t fault_number;
 // Called, when set, for each "label address" pair the GLOBAL LABEL rewriter
 // drops, and for each header dropped with its block (its kind and its text).
 extern void (*label_dropped)(std::string_view label, std::string_view addr);
-extern void (*block_dropped)(int kind, std::string_view header);
+extern void (*block_dropped)(SecKind kind, std::string_view header);
 
 // ---------------------------------------------------------------------------
 // run/: driver, options, messages, trace
@@ -237,7 +254,7 @@ void file_set();
 void out_text(std::string_view text);  // standard output, flushed
 void error_msg(int n, std::string_view arg = {});
 void warning_msg(int n, std::string_view arg = {});
-[[noreturn]] void error_exit(int status, int line);
+[[noreturn]] void error_exit(int status, ExitPlace place);
 void close_file(int slot);
 bool close_output(int slot);
 void cleanup_files();
@@ -252,7 +269,7 @@ void trace_open(int argc, char** argv);
 inline bool trace_on() { return open_flag[S_TRACE] != 0; }
 void trace_str(std::string_view text);
 void trace_int(long long n);
-void trace_line(int n);
+void trace_line(ExitPlace place);
 void trace_fmt(const char* fmt, ...) MRL_PRINTF_LIKE(1, 2);
 
 // ---------------------------------------------------------------------------
@@ -278,19 +295,20 @@ inline void hex_outputs_kept(bool low_written, bool high_written, int* low_kept,
 // ---------------------------------------------------------------------------
 // sym/: layout utilities (symutil.cpp). The field and number helpers run
 // several times for every rewritten line, so their common case is inline.
+// The header text of each kind, by kind.
 inline constexpr std::string_view sec_header[10] = {
-    "# LOCAL LABEL ",         // 0: unit number
-    "# LOCAL SYMBOL ",        // 1: unit range
-    "# LOCAL BIT SYMBOL ",    // 2: unit range
-    "# FUNC ",                // 3: function, second field, unit, ...
-    "# CALL ",                // 4: function
-    "# SOURCE ",              // 5: function, ...
-    "# SECTION INFORMATION",  // 6
-    "# GLOBAL LABEL",         // 7
-    "# GLOBAL SYMBOL",        // 8
-    "# GLOBAL BIT SYMBOL",    // 9
+    "# LOCAL LABEL ",       // unit number
+    "# LOCAL SYMBOL ",      // unit range
+    "# LOCAL BIT SYMBOL ",  // unit range
+    "# FUNC ",              // function, second field, unit, ...
+    "# CALL ",              // function
+    "# SOURCE ",            // function, ...
+    "# SECTION INFORMATION",
+    "# GLOBAL LABEL",
+    "# GLOBAL SYMBOL",
+    "# GLOBAL BIT SYMBOL",
 };
-int sec_kind(std::string_view line);
+SecKind sec_kind(std::string_view line);
 
 // Bytes that end a token: NUL, line feed, carriage return and blank. A tab is
 // part of a token, and so is every byte above the blank.
@@ -463,7 +481,7 @@ void del_data();
 
 // sym/sections/: rewriters; each answers 0 (write the line) or 1 (drop it)
 int loc_lab_chg(std::string& line);
-int loc_sym_chg(std::string& line, int kind);
+int loc_sym_chg(std::string& line, SecKind kind);
 int func_chg(std::string& line);
 int call_chg(std::string& line);
 int src_chg(std::string& line);

@@ -8,12 +8,12 @@
 
 namespace {
 
-[[noreturn]] void format_error(int line) {
+[[noreturn]] void format_error(ExitPlace line) {
     error_msg(E_FORMAT, input_hex);
     error_exit(kStatusFormat, line);
 }
 
-void put(OutFile& f, const std::string& name, std::string_view line, int status, int place) {
+void put(OutFile& f, const std::string& name, std::string_view line, int status, ExitPlace place) {
     if (!f.write(line)) {
         error_msg(E_CANT_CREATE, name);
         error_exit(status, place);
@@ -23,7 +23,7 @@ void put(OutFile& f, const std::string& name, std::string_view line, int status,
 // An output must reach the disk whole before its slot is closed; a full disk
 // may show only here, since the writes are buffered, or only when the file is
 // closed (a network file system's delayed write error).
-void flush_or_fail(OutFile& f, const std::string& name, int place) {
+void flush_or_fail(OutFile& f, const std::string& name, ExitPlace place) {
     if (!f.flush()) {
         error_msg(E_CANT_CREATE, name);
         error_exit(kStatusFormat, place);
@@ -79,7 +79,7 @@ struct HexState {
 struct Run {
     OutFile* to = nullptr;
     const std::string* name = nullptr;
-    int place = 0;
+    ExitPlace place{};
     const char* begin = nullptr;
 };
 

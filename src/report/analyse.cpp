@@ -207,19 +207,19 @@ void on_label_dropped(std::string_view label, std::string_view addr) {
     collecting->labels_dropped.add(row);
 }
 
-const char* block_kind_name(int kind) {
+const char* block_kind_name(SecKind kind) {
     switch (kind) {
-        case 0: return "LOCAL LABEL     ";
-        case 1: return "LOCAL SYMBOL    ";
-        case 2: return "LOCAL BIT SYMBOL";
-        case 4: return "CALL            ";
+        case SEC_LOCAL_LABEL: return "LOCAL LABEL     ";
+        case SEC_LOCAL_SYMBOL: return "LOCAL SYMBOL    ";
+        case SEC_LOCAL_BIT_SYMBOL: return "LOCAL BIT SYMBOL";
+        case SEC_CALL: return "CALL            ";
         default: return "SOURCE          ";
     }
 }
 
 // A FUNC line is dropped alone, not with a block: the function list shows it.
-void on_block_dropped(int kind, std::string_view header) {
-    if (kind == 3) return;
+void on_block_dropped(SecKind kind, std::string_view header) {
+    if (kind == SEC_FUNC) return;
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
     std::string row(block_kind_name(kind));
     row.append("  ").append(header);
@@ -275,7 +275,7 @@ uint64_t func_line_of_unit(const std::string& name, uint32_t unit_no) {
     std::string_view line;
     bool more = false;
     while (in.get_long_line(line, more) > 0) {
-        if (sec_kind(line) != 3) continue;
+        if (sec_kind(line) != SEC_FUNC) continue;
         uint32_t func_no = 0, unit = 0;
         try {
             func_line_numbers(line, &func_no, &unit);

@@ -15,7 +15,7 @@ long long start_time;
 int last_error, last_warning;
 FileHold out_hold[6];
 made_file made[6];
-int memory_place;
+ExitPlace memory_place;
 int hex_low_kept, hex_high_kept;
 
 record_table<unit_record> unit_table;
@@ -27,7 +27,7 @@ bool run_embedded, lines_one_by_one, keep_unit_names;
 std::string fault_text;
 uint32_t fault_number;
 void (*label_dropped)(std::string_view label, std::string_view addr);
-void (*block_dropped)(int kind, std::string_view header);
+void (*block_dropped)(SecKind kind, std::string_view header);
 
 // Sets every global to its start-up value and takes the start time.
 void init_globals() {

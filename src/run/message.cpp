@@ -180,7 +180,7 @@ void cleanup_files() {
 
 // Ends the run after a failure. With the trace on, every file is kept for
 // inspection and the log records where the run ended.
-void error_exit(int status, int line) {
+void error_exit(int status, ExitPlace line) {
     if (run_embedded) throw run_stopped{status, line};
     if (trace_on()) {
         trace_fmt("++++++++++ Error exit at %d ++++++++++\n", line);

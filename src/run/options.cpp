@@ -16,7 +16,7 @@ bool in_use(const std::string& name) {
            (open_flag[S_OUT_HXH] && same(output_hihex)) || (trace_on() && same(kTraceName));
 }
 
-void open_input(InFile& f, int slot, const std::string& name, int line) {
+void open_input(InFile& f, int slot, const std::string& name, ExitPlace line) {
     if (!f.open(name)) {
         error_msg(E_CANT_OPEN, name);
         error_exit(kStatusInput, line);
@@ -30,7 +30,7 @@ void open_input(InFile& f, int slot, const std::string& name, int line) {
 // program's file, a link) is left alone and the run stops before writing
 // anything. The slot then stays closed, and the clean-up removes only the
 // temporaries this run made.
-void create_temp_output(OutFile& f, int slot, const std::string& name, int line) {
+void create_temp_output(OutFile& f, int slot, const std::string& name, ExitPlace line) {
     std::FILE* fp = nullptr;
     interrupts_hold();
     const int got = temp_create(name, &fp, &out_hold[slot]);
@@ -47,7 +47,7 @@ void create_temp_output(OutFile& f, int slot, const std::string& name, int line)
 // The block the output is written through is allocated first: running out
 // of memory then leaves no empty file behind. The file is marked as made in
 // the same step as it is created, as far as an interrupt can tell.
-void create_output(OutFile& f, int slot, const std::string& name, int line) {
+void create_output(OutFile& f, int slot, const std::string& name, ExitPlace line) {
     f.prepare();
     made_note(slot, name);
     if (in_place) return create_temp_output(f, slot, name, line);

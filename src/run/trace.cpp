@@ -85,7 +85,7 @@ void trace_int(long long n) {
     std::fflush(trace_fp);
 }
 
-void trace_line(int n) {
+void trace_line(ExitPlace n) {
     if (!trace_on()) return;
     std::fprintf(trace_fp, "%s(%d)\n", "MRL", n);
     std::fflush(trace_fp);

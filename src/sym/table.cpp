@@ -201,9 +201,9 @@ bool scan_block(const std::string_view block) {
         }
         if (lf[-1] == '\r') break;
         const std::string_view text(line, static_cast<size_t>(lf + 1 - line));
-        const int kind = sec_kind(text);
-        if (kind == 6) break;
-        if (kind == 3) func_data_make(text);
+        const SecKind kind = sec_kind(text);
+        if (kind == SEC_SECTION_INFO) break;
+        if (kind == SEC_FUNC) func_data_make(text);
         line = lf + 1;
     }
     in_sym_fp.advance(static_cast<size_t>(line - start));
@@ -227,9 +227,9 @@ void sec_func_read() {
         while (!lines_one_by_one && scan_block(in_sym_fp.unread())) {
         }
         if (!read_sym_line(line, more, !lines_one_by_one)) break;
-        int kind = sec_kind(line);
-        while (kind == 6 && sec_data_make(line, more)) kind = sec_kind(line);
-        if (kind == 3) func_data_make(sym_line_whole(line, more));
+        SecKind kind = sec_kind(line);
+        while (kind == SEC_SECTION_INFO && sec_data_make(line, more)) kind = sec_kind(line);
+        if (kind == SEC_FUNC) func_data_make(sym_line_whole(line, more));
     }
     table_order();
 }
@@ -270,7 +270,7 @@ void func_data_make(std::string_view line) {
 }
 
 void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no) {
-    std::string_view rest = line.substr(std::string_view(sec_header[3]).size());
+    std::string_view rest = line.substr(sec_header[SEC_FUNC].size());
     *func_no = hex_to_num(get_token(rest));
     get_token(rest);
     *unit_no = hex_to_num(get_token(rest));

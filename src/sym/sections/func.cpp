@@ -9,7 +9,7 @@ namespace {
 bool has_line_end(std::string_view line) { return line.ends_with('\n'); }
 
 // The text after the header literal of `kind`.
-std::string_view after_header(const std::string& line, int kind) {
+std::string_view after_header(const std::string& line, SecKind kind) {
     return std::string_view(line).substr(sec_header[kind].size());
 }
 
@@ -19,38 +19,38 @@ std::string_view after_header(const std::string& line, int kind) {
 // read, the new unit number of the function, the rest as read.
 int func_chg(std::string& line) {
     trace_str("===== func_chg() =====\n");
-    std::string_view rest = after_header(line, 3);
+    std::string_view rest = after_header(line, SEC_FUNC);
     const uint32_t func_no = hex_to_num(get_token(rest));
     const std::string_view second = get_token(rest);
     get_token(rest);
     uint32_t new_func = 0, new_unit = 0;
     if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
     char func_text[9], unit_text[9];
-    line_rebuild(line, sec_header[3], {num_to_hex(new_func, func_text), second, num_to_hex(new_unit, unit_text)}, rest,
-                 has_line_end(line));
+    line_rebuild(line, sec_header[SEC_FUNC], {num_to_hex(new_func, func_text), second, num_to_hex(new_unit, unit_text)},
+                 rest, has_line_end(line));
     return 0;
 }
 
 // "# CALL func": the new function number alone.
 int call_chg(std::string& line) {
     trace_str("===== call_chg() =====\n");
-    std::string_view rest = after_header(line, 4);
+    std::string_view rest = after_header(line, SEC_CALL);
     const uint32_t func_no = hex_to_num(get_token(rest));
     uint32_t new_func = 0, new_unit = 0;
     if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
     char func_text[9];
-    line_rebuild(line, sec_header[4], {num_to_hex(new_func, func_text)}, "", true);
+    line_rebuild(line, sec_header[SEC_CALL], {num_to_hex(new_func, func_text)}, "", true);
     return 0;
 }
 
 // "# SOURCE func rest": the new function number, the rest as read.
 int src_chg(std::string& line) {
     trace_str("===== src_chg() =====\n");
-    std::string_view rest = after_header(line, 5);
+    std::string_view rest = after_header(line, SEC_SOURCE);
     const uint32_t func_no = hex_to_num(get_token(rest));
     uint32_t new_func = 0, new_unit = 0;
     if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
     char func_text[9];
-    line_rebuild(line, sec_header[5], {num_to_hex(new_func, func_text)}, rest, has_line_end(line));
+    line_rebuild(line, sec_header[SEC_SOURCE], {num_to_hex(new_func, func_text)}, rest, has_line_end(line));
     return 0;
 }
