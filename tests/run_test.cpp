@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/trace.h"
 #include "symtest.h"
 #include "testutil.h"
 

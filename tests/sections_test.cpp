@@ -2,6 +2,7 @@
 // lines, called directly on tables built from literal records.
 #include <functional>
 
+#include "sym/sections/sections.h"
 #include "symtest.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "sym/symmake.h"
 #include "symtest.h"
 #include "testutil.h"
 

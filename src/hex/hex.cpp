@@ -3,8 +3,12 @@
 // address record decides, by whether its value begins with the digit 0.
 #include <cstddef>
 
+#include "hex/hex.h"
 #include "mrlpro.h"
 #include "run/lineends.h"
+#include "run/message.h"
+#include "run/textfile.h"
+#include "run/trace.h"
 
 namespace {
 

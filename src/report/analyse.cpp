@@ -9,8 +9,15 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "hex/hex.h"
 #include "mrlpro.h"
 #include "report/report.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/textfile.h"
+#include "sym/fields.h"
+#include "sym/symmake.h"
+#include "sym/table.h"
 
 namespace report {
 

@@ -6,6 +6,8 @@
 
 #include "mrlpro.h"
 #include "report/report.h"
+#include "run/message.h"
+#include "sym/fields.h"
 
 namespace report {
 

@@ -9,8 +9,9 @@
 #include <new>
 #include <string>
 
-#include "mrlpro.h"
 #include "report/report.h"
+#include "run/message.h"
+#include "run/platform.h"
 
 namespace {
 

@@ -25,6 +25,8 @@
 
 #include "mrlpro.h"
 #include "report/report.h"
+#include "run/message.h"
+#include "sym/table.h"
 
 namespace report {
 

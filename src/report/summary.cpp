@@ -8,6 +8,8 @@
 
 #include "mrlpro.h"
 #include "report/report.h"
+#include "sym/fields.h"
+#include "sym/table.h"
 
 namespace report {
 

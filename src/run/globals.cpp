@@ -2,6 +2,11 @@
 #include <ctime>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/textfile.h"
+#include "sym/fields.h"
+#include "sym/table.h"
 
 std::string input_name, output_name, final_name;
 std::string input_hex, input_sym, output_hex, output_hihex, output_sym;

@@ -3,6 +3,10 @@
 #include <cstdlib>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/textfile.h"
+#include "run/trace.h"
 
 namespace {
 

@@ -5,6 +5,9 @@
 #include <ctime>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/trace.h"
 
 namespace {
 

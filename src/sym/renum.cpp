@@ -10,6 +10,9 @@
 #include <algorithm>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/trace.h"
+#include "sym/table.h"
 
 namespace {
 

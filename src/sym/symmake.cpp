@@ -1,8 +1,16 @@
 // symmake.cpp: the symbol conversion. The first pass builds the tables, the
 // renumbering marks them, and del_data copies the file line by line, handing
 // headers and section lines to their rewriters and thinning blank lines.
+#include "sym/symmake.h"
 #include "mrlpro.h"
 #include "run/lineends.h"
+#include "run/message.h"
+#include "run/textfile.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
+#include "sym/symlines.h"
+#include "sym/table.h"
 
 namespace {
 

@@ -1,6 +1,9 @@
 // symutil.cpp: how the symbol file is divided into lines and sections, and
 // the field and number utilities that every reader and rewriter of it shares.
 #include "mrlpro.h"
+#include "run/message.h"
+#include "sym/fields.h"
+#include "sym/symlines.h"
 
 // The section kind of a "#" line: the first header text the line begins with
 // (letter case significant), or SEC_NONE when none. Every header text is "# " and

@@ -18,6 +18,12 @@
 #include <unordered_map>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/textfile.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/symlines.h"
+#include "sym/table.h"
 
 number_index<unit_record> unit_index;
 number_index<func_record> func_index;

@@ -1,7 +1,10 @@
 // func.cpp: FUNC lines and the headers of CALL and SOURCE blocks, which name a
 // function by number. A deleted function's FUNC line is dropped alone; its
 // CALL and SOURCE headers are dropped with their blocks.
-#include "mrlpro.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
+#include "sym/table.h"
 
 namespace {
 

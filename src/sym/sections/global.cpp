@@ -2,6 +2,10 @@
 // SYMBOL blocks. Labels above FFFF leave GLOBAL LABEL lines; the symbol lines
 // pass unchanged.
 #include "mrlpro.h"
+#include "run/textfile.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
 
 // Keeps every "label address" pair of the line whose address is at most FFFF,
 // as "label address" and two blanks each, and drops a line left with none.

@@ -4,6 +4,11 @@
 #include <cstring>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
+#include "sym/table.h"
 
 int loc_lab_chg(std::string& line) {
     if (trace_on()) {

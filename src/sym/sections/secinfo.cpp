@@ -8,6 +8,10 @@
 #include <cstring>
 
 #include "mrlpro.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
+#include "sym/table.h"
 
 // Letters a to z to upper case, every other byte as it is. Without a branch
 // for each byte, so that the compiler can treat many bytes at once.

@@ -7,7 +7,13 @@
 #include <cstring>
 #include <new>
 
+#include "hex/hex.h"
+#include "mrl85/options.h"
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/trace.h"
+#include "sym/symmake.h"
 
 namespace {
 

@@ -2,7 +2,12 @@
 // and open files.
 #include <cstring>
 
+#include "mrl85/options.h"
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/textfile.h"
+#include "run/trace.h"
 
 namespace {
 
