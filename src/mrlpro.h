@@ -17,14 +17,19 @@
 #include "run/message.h"
 #include "run/platform.h"
 #include "run/textfile.h"
-#include "sym/record_table.h"
-#include "sym/table.h"
 
 // File table slots.
 enum Slot : int { S_IN_HEX = 0, S_IN_SYM = 1, S_OUT_HEX = 2, S_OUT_HXH = 3, S_OUT_SYM = 4, S_TRACE = 5 };
 
-// The kinds of "#" lines (sym/fields.h).
+// Declared by their modules, so that a change there rebuilds only what uses
+// them: the kinds of "#" lines (sym/fields.h), the tables (sym/table.h).
 enum SecKind : int;
+struct unit_record;
+struct func_record;
+template <class Record>
+class record_table;
+template <class Record>
+struct number_index;
 
 // ---------------------------------------------------------------------------
 // Process-wide state (defined in run/globals.cpp)

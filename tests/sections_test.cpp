@@ -524,15 +524,4 @@ TEST(GlobalLabelsDeathTest, MalformedAddressEndsTheRun) {
                 format_error_at(1082, "===== glb_lab_chg() =====\n  Label = A Addr = 1\n  Label = B Addr = 12G\n"));
 }
 
-TEST(GlobalSymbols, LinesPassUnchanged) {
-    symtest::reset();
-    for (const char* text : {"SYM 12345 xyz\n", "BIT 1FFFFF.3\n", "x"}) {
-        std::string line = text;
-        EXPECT_EQ(glb_sym_chg(line), 0);
-        EXPECT_EQ(line, text);
-        EXPECT_EQ(glb_bit_sym_chg(line), 0);
-        EXPECT_EQ(line, text);
-    }
-}
-
 }  // namespace

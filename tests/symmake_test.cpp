@@ -92,6 +92,16 @@ TEST_F(SymPass, LinesLongerThanTheBlockAreHandledWhole) {
     EXPECT_EQ(func_table.size(), 3u);
 }
 
+// The lines of GLOBAL SYMBOL and GLOBAL BIT SYMBOL blocks pass as they are,
+// whatever addresses they name, a line of one character too.
+TEST_F(SymPass, GlobalSymbolLinesPassUnchanged) {
+    const std::string in =
+        "# SECTION INFORMATION\n0001 P 0 0 0 0 10\n\n"
+        "# GLOBAL SYMBOL\nSYM 12345 xyz\nx\n\n"
+        "# GLOBAL BIT SYMBOL\nBIT 1FFFFF.3\nx\n";
+    EXPECT_EQ(convert(in), in);
+}
+
 // A symbol file of several input blocks with every kind of section: units
 // kept and deleted (with library lines and their continuations), blocks kept
 // and dropped, runs of blank lines, lines before any header and after an

@@ -122,6 +122,21 @@ void parse_options(int argc, char** argv) {
     if (last_error != 0) error_exit(kStatusInput, L_BAD_OPTIONS);
 }
 
+namespace {
+
+// "-H" or "-S": converts one file only, by turning the other's conversion
+// (`other`) off. A repeated option is reported before text after the letter.
+void one_file_only(const std::string& whole, bool more, int& other) {
+    if (!other)
+        error_msg(E_MULTIPLE, whole.substr(1));
+    else if (more)
+        error_msg(E_OPTION_TEXT, whole);
+    else
+        other = 0;
+}
+
+}  // namespace
+
 // One argument that begins with "-". A repeated option is reported before
 // text after the letter.
 void parse_minus_option(const char* text) {
@@ -141,23 +156,9 @@ void parse_minus_option(const char* text) {
             }
             break;
         case 'H':
-        case 'h':
-            if (!do_sym)
-                error_msg(E_MULTIPLE, whole.substr(1));
-            else if (more)
-                error_msg(E_OPTION_TEXT, whole);
-            else
-                do_sym = 0;
-            break;
+        case 'h': one_file_only(whole, more, do_sym); break;
         case 'S':
-        case 's':
-            if (!do_hex)
-                error_msg(E_MULTIPLE, whole.substr(1));
-            else if (more)
-                error_msg(E_OPTION_TEXT, whole);
-            else
-                do_hex = 0;
-            break;
+        case 's': one_file_only(whole, more, do_hex); break;
         default: error_msg(E_BAD_OPTION, whole); break;
     }
 }

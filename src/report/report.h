@@ -16,9 +16,7 @@
 #include <string_view>
 #include <vector>
 
-// The library's table records (mrlpro.h).
-struct unit_record;
-struct func_record;
+#include "sym/table.h"
 
 namespace report {
 
@@ -114,6 +112,19 @@ struct Report {
     SymReport sym;
     std::vector<Diagnosis> problems;
 };
+
+// Why a unit is deleted, from its fate (unit_fate); "" when it is kept.
+inline const char* why_deleted(int fate) {
+    switch (fate) {
+        case U_ENDS_HIGH: return "ends above FFFF";
+        case U_EMPTY_HIGH: return "empty, starts above FFFF";
+        case U_EMPTY_E: return "empty \"E\" section";
+        default: return "";
+    }
+}
+
+// A count as printf's %llu takes it.
+inline unsigned long long ull(uint64_t n) { return static_cast<unsigned long long>(n); }
 
 // The records whose fate mrl85 applies to every line of a number: the
 // first record of that number in table order. A later record of the number

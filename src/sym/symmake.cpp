@@ -73,30 +73,24 @@ int header_rewrite(SecKind kind, std::string& line) {
     }
 }
 
-// Whether a data line of a section of kinds SEC_SECTION_INFO to
-// SEC_GLOBAL_BIT_SYMBOL goes to its rewriter: a
-// line long enough for its kind, and in SECTION INFORMATION every unit line,
-// however short, so that no unit's line keeps its old number.
+// Whether a data line of a SECTION INFORMATION or GLOBAL LABEL block goes
+// to its rewriter: a line long enough for its kind, and in SECTION
+// INFORMATION every unit line, however short, so that no unit's line keeps
+// its old number.
 bool line_reaches(int mode, std::string_view text) {
-    static constexpr size_t kReach[4] = {21, 3, 3, 5};
+    static constexpr size_t kReach[2] = {21, 3};
     if (text.size() >= kReach[mode - SEC_SECTION_INFO]) return true;
     return mode == SEC_SECTION_INFO && sec_unit_line(text);
 }
 
-// The rewriter of a data line in a section of kinds SEC_SECTION_INFO to
-// SEC_GLOBAL_BIT_SYMBOL. Only a line that
+// The rewriter of a data line of a SECTION INFORMATION or GLOBAL LABEL
+// block. Only a line that
 // reaches its rewriter is gathered whole into `line`; `text` and `more` are
 // left on what is to be written.
 int line_rewrite(int mode, std::string_view& text, bool& more, std::string& line) {
     if (!line_reaches(mode, text)) return 0;
     line.assign(sym_line_whole(text, more));
-    int drop;
-    switch (mode) {
-        case SEC_SECTION_INFO: drop = sec_chg(line); break;
-        case SEC_GLOBAL_LABEL: drop = glb_lab_chg(line); break;
-        case SEC_GLOBAL_SYMBOL: drop = glb_sym_chg(line); break;
-        default: drop = glb_bit_sym_chg(line); break;
-    }
+    const int drop = mode == SEC_SECTION_INFO ? sec_chg(line) : glb_lab_chg(line);
     text = line;
     return drop;
 }
@@ -118,7 +112,11 @@ bool header_line(CopyState& st, std::string_view& text, bool& more, std::string&
         st.sec_skip = header_rewrite(kind, line);
         text = line;
     }
-    st.sec_mode = (kind == SEC_FUNC || kind == SEC_NONE) ? kPlain : kind;
+    // FUNC lines stand alone, and the lines of GLOBAL SYMBOL and GLOBAL BIT
+    // SYMBOL blocks pass as they are: no section mode of their own.
+    st.sec_mode = (kind == SEC_FUNC || kind == SEC_GLOBAL_SYMBOL || kind == SEC_GLOBAL_BIT_SYMBOL || kind == SEC_NONE)
+                      ? kPlain
+                      : kind;
     if (st.sec_skip != 0) {
         if (block_dropped != nullptr) block_dropped(kind, text);
         return false;
@@ -146,9 +144,7 @@ bool data_line(CopyState& st, std::string_view& text, bool& more, std::string& l
         case SEC_CALL:
         case SEC_SOURCE: return st.sec_skip == 0;
         case SEC_SECTION_INFO:
-        case SEC_GLOBAL_LABEL:
-        case SEC_GLOBAL_SYMBOL:
-        case SEC_GLOBAL_BIT_SYMBOL: return line_rewrite(st.sec_mode, text, more, line) == 0;
+        case SEC_GLOBAL_LABEL: return line_rewrite(st.sec_mode, text, more, line) == 0;
         case kAfterBlank:
             if (st.blank_ok == 0) return false;
             st.blank_ok = 0;
@@ -262,7 +258,8 @@ void sym_make() {
 
 // The rewriting pass: reads the symbol file again from its start and copies
 // it. A dropped LOCAL LABEL, LOCAL SYMBOL, LOCAL BIT SYMBOL, CALL or SOURCE
-// header takes its block (up to the next blank or header line) with it; a run of blank lines comes out as at most one.
+// header takes its block (up to the next blank or header line) with it; a
+// run of blank lines comes out as at most one.
 // Every line is handled whole, however long; a line that no rewriter needs is
 // copied piece by piece as it is read. Most lines need nothing but copying or
 // dropping. copy_block takes the lines a block at a time; the lines it

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sym/record_table.h"
+
 // The unit and function tables. Records are kept in table order: ascending
 // number, and among equal numbers in the order the insertion rule gives.
 // Records are small, since a large file has millions of them.

@@ -16,6 +16,19 @@ std::string_view after_header(const std::string& line, SecKind kind) {
     return std::string_view(line).substr(sec_header[kind].size());
 }
 
+// A CALL or SOURCE header: the new function number; with `keep_rest` (SOURCE)
+// the rest as read and the line end as read, else a line feed.
+int func_header_chg(std::string& line, SecKind kind, bool keep_rest) {
+    std::string_view rest = after_header(line, kind);
+    const uint32_t func_no = hex_to_num(get_token(rest));
+    uint32_t new_func = 0, new_unit = 0;
+    if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
+    char func_text[9];
+    line_rebuild(line, sec_header[kind], {num_to_hex(new_func, func_text)}, keep_rest ? rest : "",
+                 !keep_rest || has_line_end(line));
+    return 0;
+}
+
 }  // namespace
 
 // "# FUNC func second unit rest": new function number, the second field as
@@ -37,23 +50,11 @@ int func_chg(std::string& line) {
 // "# CALL func": the new function number alone.
 int call_chg(std::string& line) {
     trace_str("===== call_chg() =====\n");
-    std::string_view rest = after_header(line, SEC_CALL);
-    const uint32_t func_no = hex_to_num(get_token(rest));
-    uint32_t new_func = 0, new_unit = 0;
-    if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
-    char func_text[9];
-    line_rebuild(line, sec_header[SEC_CALL], {num_to_hex(new_func, func_text)}, "", true);
-    return 0;
+    return func_header_chg(line, SEC_CALL, false);
 }
 
 // "# SOURCE func rest": the new function number, the rest as read.
 int src_chg(std::string& line) {
     trace_str("===== src_chg() =====\n");
-    std::string_view rest = after_header(line, SEC_SOURCE);
-    const uint32_t func_no = hex_to_num(get_token(rest));
-    uint32_t new_func = 0, new_unit = 0;
-    if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
-    char func_text[9];
-    line_rebuild(line, sec_header[SEC_SOURCE], {num_to_hex(new_func, func_text)}, rest, has_line_end(line));
-    return 0;
+    return func_header_chg(line, SEC_SOURCE, true);
 }

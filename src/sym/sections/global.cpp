@@ -1,6 +1,6 @@
-// global.cpp: the lines of the GLOBAL LABEL, GLOBAL SYMBOL and GLOBAL BIT
-// SYMBOL blocks. Labels above FFFF leave GLOBAL LABEL lines; the symbol lines
-// pass unchanged.
+// global.cpp: the lines of the GLOBAL LABEL block, from which labels above
+// FFFF leave. (The lines of the GLOBAL SYMBOL and GLOBAL BIT SYMBOL blocks
+// pass unchanged: no rewriter sees them.)
 #include "mrlpro.h"
 #include "run/textfile.h"
 #include "run/trace.h"
@@ -55,7 +55,3 @@ int glb_lab_chg(std::string& line) {
     }
     return result;
 }
-
-int glb_sym_chg(std::string&) { return 0; }
-
-int glb_bit_sym_chg(std::string&) { return 0; }

@@ -22,10 +22,6 @@ int sec_chg(std::string& line);
 bool sec_unit_line(std::string_view line);
 void sec_block_end();
 int glb_lab_chg(std::string& line);
-int glb_sym_chg(std::string& line);
-int glb_bit_sym_chg(std::string& line);
-void str_upper(std::string& text);
-size_t str_find(std::string_view text, std::string_view pattern);
 void line_rebuild(std::string& line, std::string_view lead, std::initializer_list<std::string_view> fields,
                   std::string_view rest, bool had_line_end);
 
