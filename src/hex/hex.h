@@ -17,6 +17,40 @@ inline bool segment_goes_high(std::string_view line) { return line[9] != '0'; }
 // A line is handed over with its length: a view made from a bare pointer
 // would look for a NUL past the line.
 bool segment_goes_high(const char*) = delete;
+// The outputs a line goes to, as a set: the output HEX file (low area), the
+// high HEX file, either, both or neither.
+enum HexDest : int { kToNone = 0, kToLow = 1, kToHigh = 2 };
+
+// The routing rule of the HEX pass, from line to line: data records go to
+// the output the last segment record chose (low before any); a segment
+// record goes to the high HEX file when it sends what follows there, else
+// nowhere; the end record goes to each output that has received a line.
+// The pass writes by it, and mrl85-report counts by it.
+struct HexRoute {
+    bool to_high = false;                    // data records go to the high HEX file
+    bool low_got = false, high_got = false;  // the output has received a line
+};
+
+// Routes one line of class `cls` (record()): the outputs it goes to, which
+// are then noted as having received a line.
+inline int hex_route(HexRoute& r, int cls, std::string_view line) {
+    switch (cls) {
+        case kSegment:
+            r.to_high = segment_goes_high(line);
+            if (!r.to_high) return kToNone;
+            r.high_got = true;
+            return kToHigh;
+        case kData:
+            if (r.to_high) {
+                r.high_got = true;
+                return kToHigh;
+            }
+            r.low_got = true;
+            return kToLow;
+        default: return (r.low_got ? kToLow : kToNone) | (r.high_got ? kToHigh : kToNone);
+    }
+}
+
 // Which outputs a finished pass keeps, from whether data went to the output
 // HEX file (`low_written`) and whether any line went to the high HEX file:
 // without low data neither is kept, and the high HEX file only with lines.

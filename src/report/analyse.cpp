@@ -115,8 +115,8 @@ void spans_merge(std::vector<Segment>& segments) {
 
 // The HEX file as the HEX pass sees it: lines of at most 255 characters
 // (a longer line comes in pieces, each handled as a line), each classified
-// by record(); data records go to the output the last segment record chose,
-// up to the end record, which goes to each output that got a line.
+// by record() and routed by hex_route(), the pass's own rule, up to the end
+// record.
 void hex_analyse(Report& r) {
     HexReport& h = r.hex;
     InFile in;
@@ -128,7 +128,8 @@ void hex_analyse(Report& r) {
     input_hex = h.name;
     SegmentList segments(h.segments);
     Segment* seg = nullptr;
-    bool to_high = false, running = true;
+    HexRoute route;
+    bool running = true;
     uint64_t line_no = 0, column = 0;  // of the piece being handled
     size_t last_size = 0;
     bool inside = false;  // the last piece did not end its line
@@ -164,12 +165,12 @@ void hex_analyse(Report& r) {
             r.problems.push_back(diagnose_hex(h.name, stop.place, line_no, column, line));
             return;
         }
+        const int dest = hex_route(route, cls, line);
         switch (cls) {
             case kSegment:
                 ++h.segment_records;
-                to_high = segment_goes_high(line);
-                seg = &segments.of(segment_value(line), to_high);
-                if (to_high) {
+                seg = &segments.of(segment_value(line), route.to_high);
+                if (dest == kToHigh) {
                     ++h.high.lines;
                     ++h.high.segment_records;
                 }
@@ -177,18 +178,16 @@ void hex_analyse(Report& r) {
             case kData: {
                 ++h.data_records;
                 if (seg == nullptr) seg = &segments.of("", false);
-                HexOutput& out = to_high ? h.high : h.low;
+                HexOutput& out = dest == kToHigh ? h.high : h.low;
                 out.data_bytes += data_record(*seg, line);
                 ++out.lines;
                 ++out.data_records;
                 break;
             }
             default:
-                // The end record goes to each output that got a line: the
-                // output HEX file gets only data records.
                 ++h.end_records;
                 for (HexOutput* out : {&h.low, &h.high}) {
-                    if (out->lines == 0) continue;
+                    if ((dest & (out == &h.low ? kToLow : kToHigh)) == 0) continue;
                     ++out->lines;
                     out->end_record = true;
                 }
