@@ -88,10 +88,6 @@ extern bool run_embedded;
 extern bool lines_one_by_one;
 // Set: the section names of the units are kept without the trace too.
 extern bool keep_unit_names;
-// What a failed check looked at: the number text a format error was found
-// in (1082, 1092), and the number that was looked up in vain (1385, 1417).
-extern std::string fault_text;
-extern uint32_t fault_number;
 // Called, when set, for each "label address" pair the GLOBAL LABEL rewriter
 // drops, and for each header dropped with its block (its kind and its text).
 extern void (*label_dropped)(std::string_view label, std::string_view addr);

@@ -252,7 +252,7 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
     block_dropped = on_block_dropped;
     int step = kLineEnds;
     try {
-        if (!out_sym_fp.open(null_output_open())) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM};
+        if (!out_sym_fp.open(null_output_open())) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
         sym_line_ends_check();
         step = kTables;
         sec_func_read();
@@ -317,7 +317,7 @@ void sym_analyse(Report& r) {
         r.problems.push_back(cannot_read(s.name, "cannot open the symbol file", L_OPEN_IN_SYM));
         return;
     }
-    run_stopped stop{0, 0};
+    run_stopped stop{0, 0, {}, 0};
     const int step = sym_run(s, false, &stop);
     if (step == kDone) {
         in_sym_fp.close();
@@ -338,17 +338,20 @@ void sym_analyse(Report& r) {
     uint64_t line_no = 0;
     if (step == kFunctions) {
         in_sym_fp.close();
-        line_no = func_line_of_unit(s.name, fault_number);
+        line_no = func_line_of_unit(s.name, stop.number);
     } else if (step == kLineEnds) {
         in_sym_fp.close();
         line_no = 1;
     } else if (in_sym_fp.rewind()) {
-        run_stopped again{0, 0};
+        run_stopped again{0, 0, {}, 0};
         const int step_again = sym_run(s, true, &again);
         if (step_again == step && again.place == stop.place) line_no = in_sym_fp.lines();
         in_sym_fp.close();
+        // What the check looked at, as the run that found the line saw it.
+        stop.text = again.text;
+        stop.number = again.number;
     }
-    r.problems.push_back(diagnose_sym(s.name, stop.place, stop.status, line_no));
+    r.problems.push_back(diagnose_sym(s.name, stop, line_no));
 }
 
 }  // namespace

@@ -141,12 +141,15 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
     return d;
 }
 
-Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t line_no) {
+Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no) {
+    const int place = stop.place;
+    const std::string& fault_text = stop.text;
+    const uint32_t fault_number = stop.number;
     Diagnosis d;
     d.file = file;
     d.line = line_no;
     d.place = place;
-    d.status = status;
+    d.status = stop.status;
     d.text = file_line(file, line_no);
     const std::string_view t = d.text;
     size_t at = std::string_view::npos;

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "run/message.h"
 #include "sym/table.h"
 
 namespace report {
@@ -142,10 +143,10 @@ int analyse(Report& r);
 // failed check. For the HEX file: the line number, the column of the piece
 // `text` in its line (a line longer than 255 characters is read in pieces)
 // and the piece. For the symbol file: the line the check looked at (0 when
-// not known), read again from the file, with what the check left in
-// fault_text and fault_number.
+// not known), read again from the file, with what the check looked at
+// (the text and number `stop` carries).
 Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uint64_t column, std::string_view text);
-Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t line_no);
+Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no);
 void diagnosis_print(std::FILE* out, const Diagnosis& d);
 
 // summary.cpp: the text summary. False when a list kept in a scratch file

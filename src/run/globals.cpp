@@ -29,8 +29,6 @@ uint32_t unit_del_count, func_del_count;
 uint64_t unit_lookups;
 int sec_parse_next, sec_lib_deleted;
 bool run_embedded, lines_one_by_one, keep_unit_names;
-std::string fault_text;
-uint32_t fault_number;
 void (*label_dropped)(std::string_view label, std::string_view addr);
 void (*block_dropped)(SecKind kind, std::string_view header);
 
@@ -59,8 +57,6 @@ void init_globals() {
     sec_parse_next = 1;
     sec_lib_deleted = 0;
     run_embedded = lines_one_by_one = keep_unit_names = false;
-    fault_text.clear();
-    fault_number = 0;
     label_dropped = nullptr;
     block_dropped = nullptr;
 }

@@ -184,8 +184,8 @@ void cleanup_files() {
 
 // Ends the run after a failure. With the trace on, every file is kept for
 // inspection and the log records where the run ended.
-void error_exit(int status, ExitPlace line) {
-    if (run_embedded) throw run_stopped{status, line};
+void error_exit(int status, ExitPlace line, std::string_view text, uint32_t number) {
+    if (run_embedded) throw run_stopped{status, line, std::string(text), number};
     if (trace_on()) {
         trace_fmt("++++++++++ Error exit at %d ++++++++++\n", line);
         for (int slot = 0; slot < 6; ++slot) close_file(slot);

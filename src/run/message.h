@@ -8,6 +8,7 @@
 #ifndef MRL_MESSAGE_H
 #define MRL_MESSAGE_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -102,16 +103,22 @@ enum ErrorNo : int {
 
 // What error_exit throws instead of ending the process when the passes run
 // as a library (run_embedded, mrlpro.h): the status and the place of the
-// check that refused an input.
+// check that refused an input, and what it looked at: the number text a
+// format error was found in (L_HEX_DIGIT, L_HEX_TOO_LONG), the number looked
+// up in vain (L_NO_UNIT, L_NO_FUNC).
 struct run_stopped {
     int status;
     int place;
+    std::string text;
+    uint32_t number;
 };
 
 void out_text(std::string_view text);  // standard output, flushed
 void error_msg(int n, std::string_view arg = {});
 void warning_msg(int n, std::string_view arg = {});
-[[noreturn]] void error_exit(int status, ExitPlace place);
+// Ends the run after a failure; `text` and `number` are what the failed
+// check looked at (see run_stopped).
+[[noreturn]] void error_exit(int status, ExitPlace place, std::string_view text = {}, uint32_t number = 0);
 void close_file(int slot);
 bool close_output(int slot);
 void cleanup_files();

@@ -138,13 +138,12 @@ void func_replace() {
 namespace {
 
 // The record a lookup of the number `no` found; when there is none, the run
-// ends with a format error at `place` (the number kept for the report).
+// ends with a format error at `place` that names the number.
 template <class Record>
 const Record& found_or_fail(const Record* r, uint32_t no, ExitPlace place) {
     if (r == nullptr) {
-        fault_number = no;
         error_msg(E_FORMAT, input_sym);
-        error_exit(kStatusFormat, place);
+        error_exit(kStatusFormat, place, {}, no);
     }
     return *r;
 }

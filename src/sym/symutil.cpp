@@ -41,18 +41,16 @@ void hex_to_num_check(std::string_view text) {
     for (char ch : text) {
         const unsigned d = hex_digit_value.of[static_cast<unsigned char>(ch)];
         if (d > 15) {
-            fault_text.assign(text);
             error_msg(E_FORMAT, input_sym);
-            error_exit(kStatusFormat, L_HEX_DIGIT);
+            error_exit(kStatusFormat, L_HEX_DIGIT, text);
         }
         // Count from the first non-zero digit on, so that 100000000 is too
         // long although its 32-bit value is 0.
         if (digits > 0 || d != 0) ++digits;
     }
     if (digits > 8) {
-        fault_text.assign(text);
         error_msg(E_FORMAT, input_sym);
-        error_exit(kStatusFormat, L_HEX_TOO_LONG);
+        error_exit(kStatusFormat, L_HEX_TOO_LONG, text);
     }
 }
 
