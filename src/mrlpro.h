@@ -24,6 +24,7 @@ enum Slot : int { S_IN_HEX = 0, S_IN_SYM = 1, S_OUT_HEX = 2, S_OUT_HXH = 3, S_OU
 // Declared by their modules, so that a change there rebuilds only what uses
 // them: the kinds of "#" lines (sym/fields.h), the tables (sym/table.h).
 enum SecKind : int;
+class SymObserver;
 struct unit_record;
 struct func_record;
 template <class Record>
@@ -88,10 +89,9 @@ extern bool run_embedded;
 extern bool lines_one_by_one;
 // Set: the section names of the units are kept without the trace too.
 extern bool keep_unit_names;
-// Called, when set, for each "label address" pair the GLOBAL LABEL rewriter
-// drops, and for each header dropped with its block (its kind and its text).
-extern void (*label_dropped)(std::string_view label, std::string_view addr);
-extern void (*block_dropped)(SecKind kind, std::string_view header);
+// The observer the rewriting pass was given (del_data, sym/symmake.h), for
+// the time of that pass; null otherwise.
+extern SymObserver* sym_observer;
 
 void init_globals();
 

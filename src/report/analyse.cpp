@@ -203,14 +203,23 @@ void hex_analyse(Report& r) {
     h.read = true;
 }
 
-// What the symbol pass drops besides units and functions, through its hooks.
-SymReport* collecting = nullptr;
+// What the symbol pass drops besides units and functions, as it tells its
+// observer: the rows of the report's lists.
+class DropCollector final : public SymObserver {
+public:
+    explicit DropCollector(SymReport& s) : s_(s) {}
+    void label_dropped(std::string_view label, std::string_view addr) override;
+    void block_dropped(SecKind kind, std::string_view header) override;
 
-void on_label_dropped(std::string_view label, std::string_view addr) {
+private:
+    SymReport& s_;
+};
+
+void DropCollector::label_dropped(std::string_view label, std::string_view addr) {
     std::string row;
     row.reserve(label.size() + 1 + addr.size());
     row.append(label).append(" ").append(addr);
-    collecting->labels_dropped.add(row);
+    s_.labels_dropped.add(row);
 }
 
 const char* block_kind_name(SecKind kind) {
@@ -224,12 +233,12 @@ const char* block_kind_name(SecKind kind) {
 }
 
 // A FUNC line is dropped alone, not with a block: the function list shows it.
-void on_block_dropped(SecKind kind, std::string_view header) {
+void DropCollector::block_dropped(SecKind kind, std::string_view header) {
     if (kind == SEC_FUNC) return;
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
     std::string row(block_kind_name(kind));
     row.append("  ").append(header);
-    collecting->blocks_dropped.add(row);
+    s_.blocks_dropped.add(row);
 }
 
 // The steps of the symbol pass, in its order; the step a check failed in
@@ -245,11 +254,9 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
     keep_unit_names = true;
     lines_one_by_one = one_by_one;
     input_sym = s.name;
-    collecting = &s;
     s.labels_dropped.clear();
     s.blocks_dropped.clear();
-    label_dropped = on_label_dropped;
-    block_dropped = on_block_dropped;
+    DropCollector collector(s);
     int step = kLineEnds;
     try {
         if (!out_sym_fp.open(null_output_open())) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
@@ -261,14 +268,12 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
         step = kFunctions;
         func_replace();
         step = kRewrite;
-        del_data();
+        del_data(&collector);
         step = kDone;
     } catch (const run_stopped& st) {
         *stop = st;
     }
     out_sym_fp.close();
-    label_dropped = nullptr;
-    block_dropped = nullptr;
     lines_one_by_one = false;
     return step;
 }

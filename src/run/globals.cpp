@@ -29,8 +29,7 @@ uint32_t unit_del_count, func_del_count;
 uint64_t unit_lookups;
 int sec_parse_next, sec_lib_deleted;
 bool run_embedded, lines_one_by_one, keep_unit_names;
-void (*label_dropped)(std::string_view label, std::string_view addr);
-void (*block_dropped)(SecKind kind, std::string_view header);
+SymObserver* sym_observer;
 
 // Sets every global to its start-up value and takes the start time.
 void init_globals() {
@@ -57,6 +56,5 @@ void init_globals() {
     sec_parse_next = 1;
     sec_lib_deleted = 0;
     run_embedded = lines_one_by_one = keep_unit_names = false;
-    label_dropped = nullptr;
-    block_dropped = nullptr;
+    sym_observer = nullptr;
 }

@@ -118,7 +118,7 @@ bool header_line(CopyState& st, std::string_view& text, bool& more, std::string&
                       ? kPlain
                       : kind;
     if (st.sec_skip != 0) {
-        if (block_dropped != nullptr) block_dropped(kind, text);
+        if (sym_observer != nullptr) sym_observer->block_dropped(kind, text);
         return false;
     }
     st.blank_ok = 1;
@@ -265,8 +265,16 @@ void sym_make() {
 // dropping. copy_block takes the lines a block at a time; the lines it
 // leaves (a line longer than the block, CR LF line ends, the last line of a
 // file that does not end in a line feed) go the line-by-line way below.
-void del_data() {
+void del_data(SymObserver* observer) {
     trace_str("=== del_data() ===\n");
+    // The observer is known to the rewriters for this pass only, however it
+    // ends.
+    struct Observing {
+        explicit Observing(SymObserver* o) { sym_observer = o; }
+        ~Observing() { sym_observer = nullptr; }
+        Observing(const Observing&) = delete;
+        Observing& operator=(const Observing&) = delete;
+    } observing(observer);
     CopyState st;
     if (!in_sym_fp.rewind()) {
         error_msg(E_CANT_OPEN, input_sym);

@@ -6,6 +6,7 @@
 #include "run/trace.h"
 #include "sym/fields.h"
 #include "sym/sections/sections.h"
+#include "sym/symmake.h"
 
 // Keeps every "label address" pair of the line whose address is at most FFFF,
 // as "label address" and two blanks each, and drops a line left with none.
@@ -42,8 +43,8 @@ int glb_lab_chg(std::string& line) {
             *p++ = ' ';
             *p++ = ' ';
             result = 0;
-        } else if (label_dropped != nullptr) {
-            label_dropped(label, addr);
+        } else if (sym_observer != nullptr) {
+            sym_observer->label_dropped(label, addr);
         }
     }
     *p++ = '\n';
