@@ -4,7 +4,9 @@
 //
 // The operations are declared by their modules (run/, hex/, sym/); this
 // header holds only what those modules share. init_globals() sets all of it
-// to its start-up value.
+// to its start-up value, the tables with their indexes included; it
+// allocates nothing, and neither do the definitions of the state (both run
+// before the out-of-memory handler of a program is set).
 #ifndef MRLPRO_H
 #define MRLPRO_H
 

@@ -49,8 +49,7 @@ void init_globals() {
     }
     hex_low_kept = hex_high_kept = 0;
     memory_place = L_OUT_OF_MEMORY;
-    unit_table.clear();
-    func_table.clear();
+    tables_reset();
     unit_del_count = func_del_count = 0;
     unit_lookups = 0;
     sec_parse_next = 1;

@@ -303,6 +303,17 @@ std::string_view unit_name(const unit_record& r) {
     return r.seq < unit_names.of_unit.size() ? unit_names.names[unit_names.of_unit[r.seq]] : "";
 }
 
+// Empties both tables, their indexes and the table of section names, as a
+// run starts: a second analysis in the same process starts from nothing.
+// Allocates nothing.
+void tables_reset() {
+    unit_table.clear();
+    func_table.clear();
+    unit_index = number_index<unit_record>{};
+    func_index = number_index<func_record>{};
+    unit_names.clear();
+}
+
 // Puts both tables into table order and indexes them (see the top of this
 // file).
 void table_order() {

@@ -64,6 +64,7 @@ void func_data_make(std::string_view line);
 void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no);
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name);
 std::string_view unit_name(const unit_record& r);
+void tables_reset();
 void table_order();
 void table_dump();
 const unit_record* unit_head();
