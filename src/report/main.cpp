@@ -148,30 +148,12 @@ int run(int argc, char** argv) {
     return 0;
 }
 
-// Memory kept in reserve from the start. When an allocation fails, the
-// reserve is given back and the allocation tried again; when it fails once
-// more, the run ends right there with the message and status of a run out
-// of memory, without an exception, for which there may be no memory left
-// either (the process would then abort).
-char* memory_reserve;
-
-void on_no_memory() {
-    if (memory_reserve != nullptr) {
-        std::free(memory_reserve);
-        memory_reserve = nullptr;
-        return;
-    }
-    std::set_new_handler(nullptr);
-    no_memory_exit();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     std_streams_open();
     write_signals_ignore();
-    memory_reserve = static_cast<char*>(std::malloc(size_t{1} << 16));
-    std::set_new_handler(on_no_memory);
+    memory_reserve_set(no_memory_exit);
     // The summary of a large file runs to millions of rows.
     std::setvbuf(stdout, nullptr, _IOFBF, size_t{1} << 16);
     try {

@@ -1,6 +1,7 @@
 // message.cpp: numbered messages, usage and version lines, closing files and
 // the error exit that every failure of the program goes through.
 #include <cstdlib>
+#include <new>
 
 #include "mrlpro.h"
 #include "run/message.h"
@@ -193,4 +194,28 @@ void error_exit(int status, ExitPlace line, std::string_view text, uint32_t numb
         cleanup_files();
     }
     std::exit(status);
+}
+
+namespace {
+
+char* memory_reserve;
+void (*memory_exhausted)();
+
+void on_no_memory() {
+    if (memory_reserve != nullptr) {
+        std::free(memory_reserve);
+        memory_reserve = nullptr;
+        return;
+    }
+    std::set_new_handler(nullptr);
+    memory_exhausted();
+}
+
+}  // namespace
+
+// Sets the reserve and the handler (see message.h).
+void memory_reserve_set(void (*exhausted)()) {
+    memory_exhausted = exhausted;
+    memory_reserve = static_cast<char*>(std::malloc(size_t{1} << 16));
+    std::set_new_handler(on_no_memory);
 }

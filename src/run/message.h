@@ -113,6 +113,12 @@ struct run_stopped {
     uint32_t number;
 };
 
+// Keeps memory in reserve from here on and sets the out-of-memory handler:
+// when an allocation fails, the reserve is given back and the allocation
+// tried again; when it fails once more, `exhausted` ends the run right
+// there, without an exception, for which there may be no memory left either
+// (the process would then abort). Called first thing in main.
+void memory_reserve_set(void (*exhausted)());
 void out_text(std::string_view text);  // standard output, flushed
 void error_msg(int n, std::string_view arg = {});
 void warning_msg(int n, std::string_view arg = {});
