@@ -265,6 +265,8 @@ void sym_make() {
 // dropping. copy_block takes the lines a block at a time; the lines it
 // leaves (a line longer than the block, CR LF line ends, the last line of a
 // file that does not end in a line feed) go the line-by-line way below.
+void del_data() { del_data(nullptr); }
+
 void del_data(SymObserver* observer) {
     trace_str("=== del_data() ===\n");
     // The observer is known to the rewriters for this pass only, however it

@@ -24,7 +24,9 @@ protected:
 
 void sym_line_ends_check();
 void sym_make();
-// The rewriting pass, with `observer` (when not null) told what it drops.
-void del_data(SymObserver* observer = nullptr);
+// The rewriting pass; the second form tells `observer` (when not null) what
+// it drops.
+void del_data();
+void del_data(SymObserver* observer);
 
 #endif
