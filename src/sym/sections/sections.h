@@ -6,7 +6,6 @@
 #ifndef MRL_SECTIONS_H
 #define MRL_SECTIONS_H
 
-#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>
