@@ -45,7 +45,7 @@ extern InFile in_hex_fp, in_sym_fp;
 extern OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
 extern std::FILE* trace_fp;
 extern long long start_time;
-extern int last_error, last_warning;
+extern int last_error;
 // In place: each temporary output stays open, by slot, from its creation
 // until it has been renamed or removed (kNoHold: none).
 extern FileHold out_hold[6];

@@ -17,7 +17,7 @@ InFile in_hex_fp, in_sym_fp;
 OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
 std::FILE* trace_fp;
 long long start_time;
-int last_error, last_warning;
+int last_error;
 FileHold out_hold[6];
 made_file made[6];
 ExitPlace memory_place;
@@ -41,7 +41,7 @@ void init_globals() {
     for (int& f : open_flag) f = 0;
     trace_fp = nullptr;
     start_time = static_cast<long long>(std::time(nullptr));
-    last_error = last_warning = 0;
+    last_error = 0;
     for (FileHold& h : out_hold) h = kNoHold;
     for (made_file& m : made) {
         m.name[0] = '\0';

@@ -88,7 +88,6 @@ void error_msg(int n, std::string_view arg) {
 
 void warning_msg(int n, std::string_view arg) {
     show_message(" Warning : ", warning_table[n], arg);
-    last_warning = n;
 }
 
 void show_usage() {
