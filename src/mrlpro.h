@@ -1,6 +1,6 @@
 // mrlpro.h: the process-wide state of a run: the names of its files, its
 // flags, its open files, the unit and function tables and their indexes,
-// its counters, and the hooks through which mrl85-report observes the passes.
+// its counters, and the switches with which mrl85-report runs the passes.
 //
 // The operations are declared by their modules (run/, hex/, sym/); this
 // header holds only what those modules share. init_globals() sets all of it
