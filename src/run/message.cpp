@@ -86,9 +86,7 @@ void error_msg(int n, std::string_view arg) {
     last_error = n;
 }
 
-void warning_msg(int n, std::string_view arg) {
-    show_message(" Warning : ", warning_table[n], arg);
-}
+void warning_msg(int n, std::string_view arg) { show_message(" Warning : ", warning_table[n], arg); }
 
 void show_usage() {
     for (const char* s : usage_lines) out_text(s);
