@@ -140,6 +140,7 @@ TEST(Fault, TooLittleMemoryNeverAbortsNorLeavesAnOutput) {
         spit(dir / "prog.hex", hex);
         spit(dir / "prog.sym", sym);
         const Outcome r = run(dir, {"prog", "-Oout"}, kb << 10);
+        ASSERT_NE(r.status, 128 + SIGABRT) << r.out << r.err;
         if (r.out.empty() && r.status != 0) continue;  // too little to start the program
         ASSERT_TRUE(r.status == 0 || r.status == 2 || r.status == 3 || r.status == 4) << "status " << r.status << "\n"
                                                                                       << r.out << r.err;
@@ -166,6 +167,43 @@ TEST(Fault, TooLittleMemoryNeverAbortsNorLeavesAnOutput) {
     }
     EXPECT_GT(refused, 0) << "no limit was low enough";
     EXPECT_GT(converted, 0) << "no limit was high enough";
+#endif
+}
+
+// At the edge of start-up: from below the smallest address-space limit at
+// which a program gets through a run, in steps finer than what one
+// allocation takes, neither program ever aborts (status 134, "terminate
+// called"): below the edge it is not loaded at all, at the edge it reports
+// the lack of memory in its own way, above it it runs.
+TEST(Fault, NeitherProgramAbortsAtTheEdgeOfStartUp) {
+#ifdef MRL_ASAN
+    GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+#else
+    const TempDir tmp;
+    const fs::path& dir = tmp.path();
+    spit(dir / "prog.hex", big_hex(50));
+    spit(dir / "prog.sym", big_sym(50));
+    struct Program {
+        testutil::Tool tool;
+        std::vector<std::string> args;
+    };
+    for (const Program& p :
+         {Program{testutil::mrl85_tool(), {"prog", "-Oout"}}, Program{testutil::report_tool(), {"prog"}}}) {
+        SCOPED_TRACE(p.tool.name);
+        const auto run_at = [&](rlim_t kb) {
+            for (const char* name : {"out.hex", "out.hxh", "out.sym", "mrl.ifd"}) fs::remove(dir / name);
+            return Process(dir, p.args, kb << 10, std::chrono::seconds(120), 0, p.tool).finish();
+        };
+        rlim_t first = 0;  // the smallest limit, in 64 KB steps, at which the run succeeds
+        for (rlim_t kb = 512; kb <= 65536 && first == 0; kb += 64)
+            if (run_at(kb).status == 0) first = kb;
+        ASSERT_NE(first, 0u);
+        for (rlim_t kb = first / 2; kb <= first + 1024; kb += 8) {
+            const Outcome r = run_at(kb);
+            ASSERT_NE(r.status, 128 + SIGABRT) << "limit " << kb << " KB\n" << r.out << r.err;
+            EXPECT_EQ(r.err.find("terminate called"), std::string::npos) << "limit " << kb << " KB\n" << r.err;
+        }
+    }
 #endif
 }
 

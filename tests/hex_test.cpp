@@ -8,7 +8,10 @@
 #include <sstream>
 #include <string>
 
+#include "hex/hex.h"
+#include "mrl85/options.h"
 #include "mrlpro.h"
+#include "run/message.h"
 #include "symtest.h"
 #include "testutil.h"
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "mrlpro.h"  // kTraceName
+#include "run/trace.h"
 #include "testutil.h"
 
 namespace fs = std::filesystem;

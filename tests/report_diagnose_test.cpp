@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "mrlpro.h"  // kTraceName
+#include "run/trace.h"
 #include "testutil.h"
 
 namespace {

@@ -2,6 +2,7 @@
 // lines, called directly on tables built from literal records.
 #include <functional>
 
+#include "sym/sections/sections.h"
 #include "symtest.h"
 
 namespace {
@@ -22,8 +23,8 @@ void five_units() {
 
 using Rewriter = std::function<int(std::string&)>;
 const Rewriter local_label = loc_lab_chg;
-const Rewriter local_symbol = [](std::string& l) { return loc_sym_chg(l, 1); };
-const Rewriter local_bit_symbol = [](std::string& l) { return loc_sym_chg(l, 2); };
+const Rewriter local_symbol = [](std::string& l) { return loc_sym_chg(l, SEC_LOCAL_SYMBOL); };
+const Rewriter local_bit_symbol = [](std::string& l) { return loc_sym_chg(l, SEC_LOCAL_BIT_SYMBOL); };
 
 // A line as read and what is written: the rewritten line, or nothing when
 // the rewriter drops it (a dropped header is left as read).
@@ -182,7 +183,7 @@ void deleted_run(uint32_t run, bool sparse) {
 // The lookups that one range header takes.
 uint64_t lookups_of(std::string line, const char* want) {
     unit_lookups = 0;
-    const int dropped = loc_sym_chg(line, 1);
+    const int dropped = loc_sym_chg(line, SEC_LOCAL_SYMBOL);
     if (want == nullptr) {
         EXPECT_EQ(dropped, 1);
     } else {
@@ -220,7 +221,7 @@ TEST(LocalSymbolWalksDeathTest, GapAfterARunOfDeletedUnitsEndsTheRunAt1385) {
     symtest::reset();
     symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {3, 0, 0, "E"}, {4, 0, 0, "E"}, {6, 0x600, 0x10, "P"}});
     std::string line = "# LOCAL SYMBOL 2-6\n";
-    EXPECT_EXIT((to_stderr(), loc_sym_chg(line, 1)), testing::ExitedWithCode(3),
+    EXPECT_EXIT((to_stderr(), loc_sym_chg(line, SEC_LOCAL_SYMBOL)), testing::ExitedWithCode(3),
                 format_error_at(1385, "===== loc_sym_chg() =====\n  data : # LOCAL SYMBOL 2-6\n"));
 }
 
@@ -228,7 +229,7 @@ TEST(LocalSymbolWalksDeathTest, GapInTheUnitNumbersEndsTheRunAt1385) {
     symtest::reset();
     symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {4, 0x400, 0x10, "P"}});
     std::string line = "# LOCAL SYMBOL 2-4\n";
-    EXPECT_EXIT((to_stderr(), loc_sym_chg(line, 1)), testing::ExitedWithCode(3),
+    EXPECT_EXIT((to_stderr(), loc_sym_chg(line, SEC_LOCAL_SYMBOL)), testing::ExitedWithCode(3),
                 format_error_at(1385, "===== loc_sym_chg() =====\n  data : # LOCAL SYMBOL 2-4\n"));
 }
 
@@ -236,12 +237,15 @@ TEST(LocalHeadersDeathTest, MalformedRangesAndUnknownUnits) {
     five_units();
     struct Bad {
         std::string line;
-        int kind, place;
+        SecKind kind;
+        int place;
     } cases[] = {
-        {"# LOCAL SYMBOL 12\n", 1, 1626},          {"# LOCAL BIT SYMBOL 1\n", 2, 1626},
-        {"# LOCAL SYMBOL 1 -2\n", 1, 1082},  // a blank before the "-"
-        {"# LOCAL SYMBOL  1-2\n", 1, 1082},  // a blank right after the literal
-        {"# LOCAL SYMBOL 1-100000000\n", 1, 1092}, {"# LOCAL SYMBOL 1-6\n", 1, 1385},
+        {"# LOCAL SYMBOL 12\n", SEC_LOCAL_SYMBOL, 1626},
+        {"# LOCAL BIT SYMBOL 1\n", SEC_LOCAL_BIT_SYMBOL, 1626},
+        {"# LOCAL SYMBOL 1 -2\n", SEC_LOCAL_SYMBOL, 1082},  // a blank before the "-"
+        {"# LOCAL SYMBOL  1-2\n", SEC_LOCAL_SYMBOL, 1082},  // a blank right after the literal
+        {"# LOCAL SYMBOL 1-100000000\n", SEC_LOCAL_SYMBOL, 1092},
+        {"# LOCAL SYMBOL 1-6\n", SEC_LOCAL_SYMBOL, 1385},
     };
     for (const Bad& c : cases) {
         std::string line = c.line;
@@ -518,17 +522,6 @@ TEST(GlobalLabelsDeathTest, MalformedAddressEndsTheRun) {
     std::string line = "A 1 B 12G\n";
     EXPECT_EXIT((to_stderr(), glb_lab_chg(line)), testing::ExitedWithCode(3),
                 format_error_at(1082, "===== glb_lab_chg() =====\n  Label = A Addr = 1\n  Label = B Addr = 12G\n"));
-}
-
-TEST(GlobalSymbols, LinesPassUnchanged) {
-    symtest::reset();
-    for (const char* text : {"SYM 12345 xyz\n", "BIT 1FFFFF.3\n", "x"}) {
-        std::string line = text;
-        EXPECT_EQ(glb_sym_chg(line), 0);
-        EXPECT_EQ(line, text);
-        EXPECT_EQ(glb_bit_sym_chg(line), 0);
-        EXPECT_EQ(line, text);
-    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "sym/symmake.h"
 #include "symtest.h"
 #include "testutil.h"
 
@@ -89,6 +90,16 @@ TEST_F(SymPass, LinesLongerThanTheBlockAreHandledWhole) {
                              << std::mismatch(out.begin(), out.end(), want.begin(), want.end()).first - out.begin();
     EXPECT_EQ(unit_table.size(), 3u);
     EXPECT_EQ(func_table.size(), 3u);
+}
+
+// The lines of GLOBAL SYMBOL and GLOBAL BIT SYMBOL blocks pass as they are,
+// whatever addresses they name, a line of one character too.
+TEST_F(SymPass, GlobalSymbolLinesPassUnchanged) {
+    const std::string in =
+        "# SECTION INFORMATION\n0001 P 0 0 0 0 10\n\n"
+        "# GLOBAL SYMBOL\nSYM 12345 xyz\nx\n\n"
+        "# GLOBAL BIT SYMBOL\nBIT 1FFFFF.3\nx\n";
+    EXPECT_EQ(convert(in), in);
 }
 
 // A symbol file of several input blocks with every kind of section: units

@@ -15,6 +15,9 @@
 #include <string>
 
 #include "mrlpro.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/table.h"
 #include "testutil.h"
 
 namespace symtest {

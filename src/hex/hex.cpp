@@ -3,17 +3,21 @@
 // address record decides, by whether its value begins with the digit 0.
 #include <cstddef>
 
+#include "hex/hex.h"
 #include "mrlpro.h"
 #include "run/lineends.h"
+#include "run/message.h"
+#include "run/textfile.h"
+#include "run/trace.h"
 
 namespace {
 
-[[noreturn]] void format_error(int line) {
+[[noreturn]] void format_error(ExitPlace line) {
     error_msg(E_FORMAT, input_hex);
     error_exit(kStatusFormat, line);
 }
 
-void put(OutFile& f, const std::string& name, std::string_view line, int status, int place) {
+void put(OutFile& f, const std::string& name, std::string_view line, int status, ExitPlace place) {
     if (!f.write(line)) {
         error_msg(E_CANT_CREATE, name);
         error_exit(status, place);
@@ -23,7 +27,7 @@ void put(OutFile& f, const std::string& name, std::string_view line, int status,
 // An output must reach the disk whole before its slot is closed; a full disk
 // may show only here, since the writes are buffered, or only when the file is
 // closed (a network file system's delayed write error).
-void flush_or_fail(OutFile& f, const std::string& name, int place) {
+void flush_or_fail(OutFile& f, const std::string& name, ExitPlace place) {
     if (!f.flush()) {
         error_msg(E_CANT_CREATE, name);
         error_exit(kStatusFormat, place);
@@ -68,18 +72,12 @@ int record(std::string_view line) {
 
 namespace {
 
-// Where the pass stands: which output data records go to, and which outputs
-// have received a line.
-struct HexState {
-    bool to_high = false, hex_empty = true, hxh_empty = true;
-};
-
 // The lines of one run: consecutive lines of the input block bound for the
 // same output (or, with `to` null, segment records that go nowhere).
 struct Run {
     OutFile* to = nullptr;
     const std::string* name = nullptr;
-    int place = 0;
+    ExitPlace place{};
     const char* begin = nullptr;
 };
 
@@ -101,7 +99,7 @@ void run_write(const Run& run, const char* end) {
 // line, a long line, the last line of a file without a line end), which is
 // left to the line-by-line path; that path handles it exactly as it handles
 // every line when tracing is on.
-bool copy_block(HexState& st, const std::string_view block) {
+bool copy_block(HexRoute& route, const std::string_view block) {
     const char* const start = block.data();
     const char* const end = start + block.size();
     const char* line = start;
@@ -117,23 +115,24 @@ bool copy_block(HexState& st, const std::string_view block) {
         }
         if (lf - line < 10 || lf - line >= static_cast<ptrdiff_t>(kLineMax) || lf[-1] == '\r' || line[0] != ':') break;
         const char hi = line[7], lo = line[8];
-        Run next;
-        if ((hi == '0' && lo == '0') || (hi == '8' && lo == '1')) {
-            next = st.to_high ? Run{&out_hihex_fp, &output_hihex, L_HEX_WR_DATA_HXH}
-                              : Run{&out_hex_fp, &output_hex, L_HEX_WR_DATA_HEX};
-        } else if (hi == '0' && lo == '2') {
-            st.to_high = segment_goes_high(std::string_view(line, static_cast<size_t>(lf + 1 - line)));
-            if (st.to_high) next = Run{&out_hihex_fp, &output_hihex, L_HEX_WR_SEG_HXH};
-        } else {
+        int cls;
+        if ((hi == '0' && lo == '0') || (hi == '8' && lo == '1'))
+            cls = kData;
+        else if (hi == '0' && lo == '2')
+            cls = kSegment;
+        else
             break;
-        }
+        const int dest = hex_route(route, cls, std::string_view(line, static_cast<size_t>(lf + 1 - line)));
+        Run next;
+        if (dest == kToHigh)
+            next = Run{&out_hihex_fp, &output_hihex, cls == kData ? L_HEX_WR_DATA_HXH : L_HEX_WR_SEG_HXH};
+        else if (dest == kToLow)
+            next = Run{&out_hex_fp, &output_hex, L_HEX_WR_DATA_HEX};
         if (next.to != run.to) {
             run_write(run, line);
             run = next;
             run.begin = line;
         }
-        if (run.to == &out_hex_fp) st.hex_empty = false;
-        if (run.to == &out_hihex_fp) st.hxh_empty = false;
         line = lf + 1;
     }
     run_write(run, line);
@@ -142,8 +141,8 @@ bool copy_block(HexState& st, const std::string_view block) {
 }
 
 // Block after block, as long as each one ends inside a line.
-void copy_blocks(HexState& st) {
-    while (copy_block(st, in_hex_fp.unread())) {
+void copy_blocks(HexRoute& route) {
+    while (copy_block(route, in_hex_fp.unread())) {
     }
 }
 
@@ -157,36 +156,32 @@ void copy_blocks(HexState& st) {
 void data_make() {
     trace_str("=== data_make() ===\n");
     out_text("\n== HEX file convert now == ( " + input_hex + " --> " + (in_place ? final_hex : output_hex) + " )\n");
-    HexState st;
+    HexRoute route;
     bool running = true;
     std::string_view line;
     for (;;) {
-        if (running && !trace_on()) copy_blocks(st);
+        if (running && !trace_on()) copy_blocks(route);
         int got = in_hex_fp.get_line(line);
         if (got < 0) {
             error_msg(E_CANT_OPEN, input_hex);
             error_exit(kStatusInput, L_HEX_READ);
         }
         if (got == 0 || !running) break;
-        switch (record(line)) {
+        const int cls = record(line);
+        const int dest = hex_route(route, cls, line);
+        switch (cls) {
             case kSegment:
-                st.to_high = segment_goes_high(line);
-                if (st.to_high) {
-                    put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_SEG_HXH);
-                    st.hxh_empty = false;
-                }
+                if (dest == kToHigh) put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_SEG_HXH);
                 break;
             case kData:
-                if (!st.to_high) {
+                if (dest == kToLow)
                     put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_DATA_HEX);
-                    st.hex_empty = false;
-                } else {
+                else
                     put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_DATA_HXH);
-                }
                 break;
             default:
-                if (!st.hex_empty) put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_END_HEX);
-                if (!st.hxh_empty) put(out_hihex_fp, output_hihex, line, kStatusCreate, L_HEX_WR_END_HXH);
+                if (dest & kToLow) put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_END_HEX);
+                if (dest & kToHigh) put(out_hihex_fp, output_hihex, line, kStatusCreate, L_HEX_WR_END_HXH);
                 running = false;
                 break;
         }
@@ -195,12 +190,12 @@ void data_make() {
     flush_or_fail(out_hihex_fp, output_hihex, L_HEX_FLUSH_HXH);
     close_file(S_IN_HEX);
     close_outputs();
-    hex_outputs_kept(!st.hex_empty, !st.hxh_empty, &hex_low_kept, &hex_high_kept);
-    if (st.hex_empty) {
+    hex_outputs_kept(route.low_got, route.high_got, &hex_low_kept, &hex_high_kept);
+    if (!route.low_got) {
         warning_msg(1, output_hex);
         made_remove(S_OUT_HEX);
         made_remove(S_OUT_HXH);
-    } else if (st.hxh_empty) {
+    } else if (!route.high_got) {
         made_remove(S_OUT_HXH);
     }
 }

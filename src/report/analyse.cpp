@@ -9,8 +9,15 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "hex/hex.h"
 #include "mrlpro.h"
 #include "report/report.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/textfile.h"
+#include "sym/fields.h"
+#include "sym/symmake.h"
+#include "sym/table.h"
 
 namespace report {
 
@@ -108,8 +115,8 @@ void spans_merge(std::vector<Segment>& segments) {
 
 // The HEX file as the HEX pass sees it: lines of at most 255 characters
 // (a longer line comes in pieces, each handled as a line), each classified
-// by record(); data records go to the output the last segment record chose,
-// up to the end record, which goes to each output that got a line.
+// by record() and routed by hex_route(), the pass's own rule, up to the end
+// record.
 void hex_analyse(Report& r) {
     HexReport& h = r.hex;
     InFile in;
@@ -121,7 +128,8 @@ void hex_analyse(Report& r) {
     input_hex = h.name;
     SegmentList segments(h.segments);
     Segment* seg = nullptr;
-    bool to_high = false, running = true;
+    HexRoute route;
+    bool running = true;
     uint64_t line_no = 0, column = 0;  // of the piece being handled
     size_t last_size = 0;
     bool inside = false;  // the last piece did not end its line
@@ -157,12 +165,12 @@ void hex_analyse(Report& r) {
             r.problems.push_back(diagnose_hex(h.name, stop.place, line_no, column, line));
             return;
         }
+        const int dest = hex_route(route, cls, line);
         switch (cls) {
             case kSegment:
                 ++h.segment_records;
-                to_high = segment_goes_high(line);
-                seg = &segments.of(segment_value(line), to_high);
-                if (to_high) {
+                seg = &segments.of(segment_value(line), route.to_high);
+                if (dest == kToHigh) {
                     ++h.high.lines;
                     ++h.high.segment_records;
                 }
@@ -170,18 +178,16 @@ void hex_analyse(Report& r) {
             case kData: {
                 ++h.data_records;
                 if (seg == nullptr) seg = &segments.of("", false);
-                HexOutput& out = to_high ? h.high : h.low;
+                HexOutput& out = dest == kToHigh ? h.high : h.low;
                 out.data_bytes += data_record(*seg, line);
                 ++out.lines;
                 ++out.data_records;
                 break;
             }
             default:
-                // The end record goes to each output that got a line: the
-                // output HEX file gets only data records.
                 ++h.end_records;
                 for (HexOutput* out : {&h.low, &h.high}) {
-                    if (out->lines == 0) continue;
+                    if ((dest & (out == &h.low ? kToLow : kToHigh)) == 0) continue;
                     ++out->lines;
                     out->end_record = true;
                 }
@@ -197,33 +203,42 @@ void hex_analyse(Report& r) {
     h.read = true;
 }
 
-// What the symbol pass drops besides units and functions, through its hooks.
-SymReport* collecting = nullptr;
+// What the symbol pass drops besides units and functions, as it tells its
+// observer: the rows of the report's lists.
+class DropCollector final : public SymObserver {
+public:
+    explicit DropCollector(SymReport& s) : s_(s) {}
+    void label_dropped(std::string_view label, std::string_view addr) override;
+    void block_dropped(SecKind kind, std::string_view header) override;
 
-void on_label_dropped(std::string_view label, std::string_view addr) {
+private:
+    SymReport& s_;
+};
+
+void DropCollector::label_dropped(std::string_view label, std::string_view addr) {
     std::string row;
     row.reserve(label.size() + 1 + addr.size());
     row.append(label).append(" ").append(addr);
-    collecting->labels_dropped.add(row);
+    s_.labels_dropped.add(row);
 }
 
-const char* block_kind_name(int kind) {
+const char* block_kind_name(SecKind kind) {
     switch (kind) {
-        case 0: return "LOCAL LABEL     ";
-        case 1: return "LOCAL SYMBOL    ";
-        case 2: return "LOCAL BIT SYMBOL";
-        case 4: return "CALL            ";
+        case SEC_LOCAL_LABEL: return "LOCAL LABEL     ";
+        case SEC_LOCAL_SYMBOL: return "LOCAL SYMBOL    ";
+        case SEC_LOCAL_BIT_SYMBOL: return "LOCAL BIT SYMBOL";
+        case SEC_CALL: return "CALL            ";
         default: return "SOURCE          ";
     }
 }
 
 // A FUNC line is dropped alone, not with a block: the function list shows it.
-void on_block_dropped(int kind, std::string_view header) {
-    if (kind == 3) return;
+void DropCollector::block_dropped(SecKind kind, std::string_view header) {
+    if (kind == SEC_FUNC) return;
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
     std::string row(block_kind_name(kind));
     row.append("  ").append(header);
-    collecting->blocks_dropped.add(row);
+    s_.blocks_dropped.add(row);
 }
 
 // The steps of the symbol pass, in its order; the step a check failed in
@@ -239,14 +254,12 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
     keep_unit_names = true;
     lines_one_by_one = one_by_one;
     input_sym = s.name;
-    collecting = &s;
     s.labels_dropped.clear();
     s.blocks_dropped.clear();
-    label_dropped = on_label_dropped;
-    block_dropped = on_block_dropped;
+    DropCollector collector(s);
     int step = kLineEnds;
     try {
-        if (!out_sym_fp.open(null_output_open())) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM};
+        if (!out_sym_fp.open(null_output_open())) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
         sym_line_ends_check();
         step = kTables;
         sec_func_read();
@@ -255,14 +268,12 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
         step = kFunctions;
         func_replace();
         step = kRewrite;
-        del_data();
+        del_data(&collector);
         step = kDone;
     } catch (const run_stopped& st) {
         *stop = st;
     }
     out_sym_fp.close();
-    label_dropped = nullptr;
-    block_dropped = nullptr;
     lines_one_by_one = false;
     return step;
 }
@@ -275,7 +286,7 @@ uint64_t func_line_of_unit(const std::string& name, uint32_t unit_no) {
     std::string_view line;
     bool more = false;
     while (in.get_long_line(line, more) > 0) {
-        if (sec_kind(line) != 3) continue;
+        if (sec_kind(line) != SEC_FUNC) continue;
         uint32_t func_no = 0, unit = 0;
         try {
             func_line_numbers(line, &func_no, &unit);
@@ -311,7 +322,7 @@ void sym_analyse(Report& r) {
         r.problems.push_back(cannot_read(s.name, "cannot open the symbol file", L_OPEN_IN_SYM));
         return;
     }
-    run_stopped stop{0, 0};
+    run_stopped stop{0, 0, {}, 0};
     const int step = sym_run(s, false, &stop);
     if (step == kDone) {
         in_sym_fp.close();
@@ -332,17 +343,20 @@ void sym_analyse(Report& r) {
     uint64_t line_no = 0;
     if (step == kFunctions) {
         in_sym_fp.close();
-        line_no = func_line_of_unit(s.name, fault_number);
+        line_no = func_line_of_unit(s.name, stop.number);
     } else if (step == kLineEnds) {
         in_sym_fp.close();
         line_no = 1;
     } else if (in_sym_fp.rewind()) {
-        run_stopped again{0, 0};
+        run_stopped again{0, 0, {}, 0};
         const int step_again = sym_run(s, true, &again);
         if (step_again == step && again.place == stop.place) line_no = in_sym_fp.lines();
         in_sym_fp.close();
+        // What the check looked at, as the run that found the line saw it.
+        stop.text = again.text;
+        stop.number = again.number;
     }
-    r.problems.push_back(diagnose_sym(s.name, stop.place, stop.status, line_no));
+    r.problems.push_back(diagnose_sym(s.name, stop, line_no));
 }
 
 }  // namespace

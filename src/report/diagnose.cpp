@@ -6,6 +6,8 @@
 
 #include "mrlpro.h"
 #include "report/report.h"
+#include "run/message.h"
+#include "sym/fields.h"
 
 namespace report {
 
@@ -89,8 +91,8 @@ size_t number_at(std::string_view line, uint32_t n) {
 // Where the fields after a header's literal begin, from 0 (0 for a line
 // that is no header).
 size_t after_header(std::string_view line) {
-    const int kind = sec_kind(line);
-    return kind < 10 ? sec_header[kind].size() : 0;
+    const SecKind kind = sec_kind(line);
+    return kind != SEC_NONE ? sec_header[kind].size() : 0;
 }
 
 // Where the unit field of a FUNC line ("# FUNC func name unit ...")
@@ -139,12 +141,15 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
     return d;
 }
 
-Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t line_no) {
+Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no) {
+    const int place = stop.place;
+    const std::string& fault_text = stop.text;
+    const uint32_t fault_number = stop.number;
     Diagnosis d;
     d.file = file;
     d.line = line_no;
     d.place = place;
-    d.status = status;
+    d.status = stop.status;
     d.text = file_line(file, line_no);
     const std::string_view t = d.text;
     size_t at = std::string_view::npos;
@@ -168,14 +173,14 @@ Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t 
             d.message = "\"" + fault_text + "\" has more than 8 significant digits";
             break;
         case L_NO_UNIT:
-            if (sec_kind(t) == 3) {
+            if (sec_kind(t) == SEC_FUNC) {
                 at = unit_field_of_func(t);
             } else {
                 at = number_at(t.substr(after_header(t)), fault_number);
                 if (at != std::string_view::npos) at += after_header(t);
             }
             d.message = "unit " + hex4(fault_number) + " is not in SECTION INFORMATION";
-            if (at == std::string_view::npos && sec_kind(t) <= 2)
+            if (at == std::string_view::npos && sec_kind(t) <= SEC_LOCAL_BIT_SYMBOL)
                 d.message += " (a range passes over it, and every unit it passes over must be there)";
             break;
         case L_NO_FUNC:

@@ -4,13 +4,15 @@
 // inputs are only read.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "mrlpro.h"
 #include "report/report.h"
+#include "run/message.h"
+#include "run/platform.h"
 
 namespace {
 
@@ -122,6 +124,13 @@ int page_out(const Options& o, const report::Report& r) {
     return 0;
 }
 
+// Memory ran out: the run ends with its message and status 3; what the
+// summary printed so far is flushed.
+[[noreturn]] void no_memory_exit() {
+    std::fprintf(stderr, "%s: not enough memory\n", kName);
+    std::exit(kStatusFormat);
+}
+
 int run(int argc, char** argv) {
     Options o;
     const int parsed = parse(argc, argv, o);
@@ -155,12 +164,12 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     std_streams_open();
     write_signals_ignore();
+    memory_reserve_set(no_memory_exit);
     // The summary of a large file runs to millions of rows.
     std::setvbuf(stdout, nullptr, _IOFBF, size_t{1} << 16);
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: not enough memory\n", kName);
-        return kStatusFormat;
+        no_memory_exit();
     }
 }

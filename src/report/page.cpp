@@ -25,6 +25,8 @@
 
 #include "mrlpro.h"
 #include "report/report.h"
+#include "run/message.h"
+#include "sym/table.h"
 
 namespace report {
 
@@ -55,16 +57,6 @@ int unit_kind(const unit_record& u) {
     }
 }
 
-// Why a unit is deleted ("" when it is kept).
-const char* why_deleted(int fate) {
-    switch (fate) {
-        case U_ENDS_HIGH: return "ends above FFFF";
-        case U_EMPTY_HIGH: return "empty, starts above FFFF";
-        case U_EMPTY_E: return "empty \"E\" section";
-        default: return "";
-    }
-}
-
 // Appends printf-style text (never text from the inputs: that goes through
 // add_text).
 void add(std::string& s, const char* format, ...) MRL_PRINTF_LIKE(2, 3);
@@ -76,8 +68,6 @@ void add(std::string& s, const char* format, ...) {
     va_end(ap);
     if (n > 0) s.append(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
 }
-
-unsigned long long ull(uint64_t n) { return static_cast<unsigned long long>(n); }
 
 // The length of the well-formed UTF-8 sequence at t[i] that XML accepts as
 // characters, or 0 (a stray byte, an overlong form, a surrogate, a code

@@ -4,8 +4,9 @@
 // The findings come from mrl85's own passes, run as a library (mrlpro.h):
 // the unit and function tables stay in the library's globals (unit_table,
 // func_table, with unit_name, unit_fate and unit_new_number), and what the
-// symbol pass drops besides units and functions is collected here through
-// its hooks. Nothing is decided here that the passes do not decide.
+// symbol pass drops besides units and functions is collected here as the pass
+// tells its observer (SymObserver). The HEX file is routed by the pass's own
+// rule (hex_route). Nothing is decided here that the passes do not decide.
 #ifndef MRL_REPORT_H
 #define MRL_REPORT_H
 
@@ -16,9 +17,8 @@
 #include <string_view>
 #include <vector>
 
-// The library's table records (mrlpro.h).
-struct unit_record;
-struct func_record;
+#include "run/message.h"
+#include "sym/table.h"
 
 namespace report {
 
@@ -129,6 +129,19 @@ struct Report {
     std::vector<Diagnosis> problems;
 };
 
+// Why a unit is deleted, from its fate (unit_fate); "" when it is kept.
+inline const char* why_deleted(int fate) {
+    switch (fate) {
+        case U_ENDS_HIGH: return "ends above FFFF";
+        case U_EMPTY_HIGH: return "empty, starts above FFFF";
+        case U_EMPTY_E: return "empty \"E\" section";
+        default: return "";
+    }
+}
+
+// A count as printf's %llu takes it.
+inline unsigned long long ull(uint64_t n) { return static_cast<unsigned long long>(n); }
+
 // The records whose fate mrl85 applies to every line of a number: the
 // first record of that number in table order. A later record of the number
 // is kept or dropped, and renumbered, with it, whatever its own start and
@@ -145,10 +158,10 @@ int analyse(Report& r);
 // failed check. For the HEX file: the line number, the column of the piece
 // `text` in its line (a line longer than 255 characters is read in pieces)
 // and the piece. For the symbol file: the line the check looked at (0 when
-// not known), read again from the file, with what the check left in
-// fault_text and fault_number.
+// not known), read again from the file, with what the check looked at
+// (the text and number `stop` carries).
 Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uint64_t column, std::string_view text);
-Diagnosis diagnose_sym(const std::string& file, int place, int status, uint64_t line_no);
+Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no);
 void diagnosis_print(std::FILE* out, const Diagnosis& d);
 
 // summary.cpp: the text summary. False when a list kept in a scratch file

@@ -8,21 +8,12 @@
 
 #include "mrlpro.h"
 #include "report/report.h"
+#include "sym/fields.h"
+#include "sym/table.h"
 
 namespace report {
 
 namespace {
-
-const char* fate_text(int fate) {
-    switch (fate) {
-        case U_ENDS_HIGH: return "ends above FFFF";
-        case U_EMPTY_HIGH: return "empty, starts above FFFF";
-        case U_EMPTY_E: return "empty \"E\" section";
-        default: return "kept";
-    }
-}
-
-unsigned long long ull(uint64_t n) { return static_cast<unsigned long long>(n); }
 
 void output_line(std::FILE* out, const char* title, const char* ext, const HexOutput& o) {
     std::fprintf(out, "  %-22s %10llu   lines, %s, %llu data records, %llu data bytes\n", title, ull(o.lines),
@@ -117,7 +108,7 @@ void unit_rows(std::FILE* out) {
         const int fate = unit_fate(d);
         if (fate == U_KEPT) continue;
         row.text("unit deleted  ").hex(u.unit_no, 4).text("          ").padded(unit_name(u), width).text("  ");
-        row.hex(u.start_addr, 8).text("  ").hex(u.length, 8).text("  ").text(fate_text(fate));
+        row.hex(u.start_addr, 8).text("  ").hex(u.length, 8).text("  ").text(why_deleted(fate));
         // Another line of the same number decided: say so, since this
         // line's own start and length do not show why.
         if (&d != &u)

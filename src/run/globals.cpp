@@ -2,6 +2,11 @@
 #include <ctime>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/textfile.h"
+#include "sym/fields.h"
+#include "sym/table.h"
 
 std::string input_name, output_name, final_name;
 std::string input_hex, input_sym, output_hex, output_hihex, output_sym;
@@ -12,10 +17,10 @@ InFile in_hex_fp, in_sym_fp;
 OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
 std::FILE* trace_fp;
 long long start_time;
-int last_error, last_warning;
+int last_error;
 FileHold out_hold[6];
 made_file made[6];
-int memory_place;
+ExitPlace memory_place;
 int hex_low_kept, hex_high_kept;
 
 record_table<unit_record> unit_table;
@@ -24,10 +29,7 @@ uint32_t unit_del_count, func_del_count;
 uint64_t unit_lookups;
 int sec_parse_next, sec_lib_deleted;
 bool run_embedded, lines_one_by_one, keep_unit_names;
-std::string fault_text;
-uint32_t fault_number;
-void (*label_dropped)(std::string_view label, std::string_view addr);
-void (*block_dropped)(int kind, std::string_view header);
+SymObserver* sym_observer;
 
 // Sets every global to its start-up value and takes the start time.
 void init_globals() {
@@ -39,7 +41,7 @@ void init_globals() {
     for (int& f : open_flag) f = 0;
     trace_fp = nullptr;
     start_time = static_cast<long long>(std::time(nullptr));
-    last_error = last_warning = 0;
+    last_error = 0;
     for (FileHold& h : out_hold) h = kNoHold;
     for (made_file& m : made) {
         m.name[0] = '\0';
@@ -47,15 +49,11 @@ void init_globals() {
     }
     hex_low_kept = hex_high_kept = 0;
     memory_place = L_OUT_OF_MEMORY;
-    unit_table.clear();
-    func_table.clear();
+    tables_reset();
     unit_del_count = func_del_count = 0;
     unit_lookups = 0;
     sec_parse_next = 1;
     sec_lib_deleted = 0;
     run_embedded = lines_one_by_one = keep_unit_names = false;
-    fault_text.clear();
-    fault_number = 0;
-    label_dropped = nullptr;
-    block_dropped = nullptr;
+    sym_observer = nullptr;
 }

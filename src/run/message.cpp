@@ -1,8 +1,13 @@
 // message.cpp: numbered messages, usage and version lines, closing files and
 // the error exit that every failure of the program goes through.
 #include <cstdlib>
+#include <new>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/textfile.h"
+#include "run/trace.h"
 
 namespace {
 
@@ -82,10 +87,7 @@ void error_msg(int n, std::string_view arg) {
     last_error = n;
 }
 
-void warning_msg(int n, std::string_view arg) {
-    show_message(" Warning : ", warning_table[n], arg);
-    last_warning = n;
-}
+void warning_msg(int n, std::string_view arg) { show_message(" Warning : ", warning_table[n], arg); }
 
 void show_usage() {
     for (const char* s : usage_lines) out_text(s);
@@ -184,8 +186,8 @@ void cleanup_files() {
 
 // Ends the run after a failure. With the trace on, every file is kept for
 // inspection and the log records where the run ended.
-void error_exit(int status, int line) {
-    if (run_embedded) throw run_stopped{status, line};
+void error_exit(int status, ExitPlace line, std::string_view text, uint32_t number) {
+    if (run_embedded) throw run_stopped{status, line, std::string(text), number};
     if (trace_on()) {
         trace_fmt("++++++++++ Error exit at %d ++++++++++\n", line);
         for (int slot = 0; slot < 6; ++slot) close_file(slot);
@@ -193,4 +195,28 @@ void error_exit(int status, int line) {
         cleanup_files();
     }
     std::exit(status);
+}
+
+namespace {
+
+char* memory_reserve;
+void (*memory_exhausted)();
+
+void on_no_memory() {
+    if (memory_reserve != nullptr) {
+        std::free(memory_reserve);
+        memory_reserve = nullptr;
+        return;
+    }
+    std::set_new_handler(nullptr);
+    memory_exhausted();
+}
+
+}  // namespace
+
+// Sets the reserve and the handler (see message.h).
+void memory_reserve_set(void (*exhausted)()) {
+    memory_exhausted = exhausted;
+    memory_reserve = static_cast<char*>(std::malloc(size_t{1} << 16));
+    std::set_new_handler(on_no_memory);
 }

@@ -5,6 +5,9 @@
 #include <ctime>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/trace.h"
 
 namespace {
 
@@ -87,7 +90,7 @@ void trace_int(long long n) {
     std::fflush(trace_fp);
 }
 
-void trace_line(int n) {
+void trace_line(ExitPlace n) {
     if (!trace_on()) return;
     std::fprintf(trace_fp, "%s(%d)\n", "MRL", n);
     std::fflush(trace_fp);

@@ -10,6 +10,9 @@
 #include <algorithm>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/trace.h"
+#include "sym/table.h"
 
 namespace {
 
@@ -90,36 +93,25 @@ void unit_replac() {
             trace_fmt("  Start addr. = %08lX  Length = %08lX\n", static_cast<unsigned long>(r.start_addr),
                       static_cast<unsigned long>(r.length));
         }
-        const bool deleted = unit_fate(r) != U_KEPT;
-        if (r.length == 0) {
-            if (deleted) {
+        // The trace words an empty unit's lines apart from the others'.
+        const bool empty = r.length == 0;
+        if (unit_fate(r) != U_KEPT) {
+            r.delete_mode = 1;
+            if (first) ++unit_del_count;
+            if (empty) {
                 trace_str("[ Unit Delete !! ]\n Section E data delete!\n");
-                r.delete_mode = 1;
-                if (first) ++unit_del_count;
-            } else {
-                r.new_unit_no = r.unit_no - unit_del_count;
-                if (trace_on()) {
-                    trace_str("[ Unit No Delete ]\n  new unit number = ");
-                    trace_int(r.new_unit_no);
-                    trace_str("\n");
-                }
+            } else if (trace_on()) {
+                trace_str("[ Unit Delete !! ]\n   unit_del_count = ");
+                trace_int(unit_del_count);
+                trace_str("\n");
             }
         } else {
-            if (deleted) {
-                r.delete_mode = 1;
-                if (first) ++unit_del_count;
-                if (trace_on()) {
-                    trace_str("[ Unit Delete !! ]\n   unit_del_count = ");
-                    trace_int(unit_del_count);
-                    trace_str("\n");
-                }
-            } else {
-                r.new_unit_no = r.unit_no - unit_del_count;
-                if (trace_on()) {
-                    trace_str("[ Unit No Delete ]\n   new unit number = ");
-                    trace_int(r.new_unit_no);
-                    trace_str("\n");
-                }
+            r.new_unit_no = r.unit_no - unit_del_count;
+            if (trace_on()) {
+                trace_str(empty ? "[ Unit No Delete ]\n  new unit number = "
+                                : "[ Unit No Delete ]\n   new unit number = ");
+                trace_int(r.new_unit_no);
+                trace_str("\n");
             }
         }
     }
@@ -143,24 +135,29 @@ void func_replace() {
     }
 }
 
-int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
-    const unit_record* r = first_unit(unit_no);
+namespace {
+
+// The record a lookup of the number `no` found; when there is none, the run
+// ends with a format error at `place` that names the number.
+template <class Record>
+const Record& found_or_fail(const Record* r, uint32_t no, ExitPlace place) {
     if (r == nullptr) {
-        fault_number = unit_no;
         error_msg(E_FORMAT, input_sym);
-        error_exit(kStatusFormat, L_NO_UNIT);
+        error_exit(kStatusFormat, place, {}, no);
     }
-    *new_unit_no = r->new_unit_no;
-    return r->delete_mode;
+    return *r;
+}
+
+}  // namespace
+
+int unit_search(uint32_t unit_no, uint32_t* new_unit_no) {
+    const unit_record& r = found_or_fail(first_unit(unit_no), unit_no, L_NO_UNIT);
+    *new_unit_no = r.new_unit_no;
+    return r.delete_mode;
 }
 
 int func_search(uint32_t func_no, uint32_t* new_func_no, uint32_t* new_unit_no) {
-    const func_record* r = func_first(func_no);
-    if (r == nullptr) {
-        fault_number = func_no;
-        error_msg(E_FORMAT, input_sym);
-        error_exit(kStatusFormat, L_NO_FUNC);
-    }
+    const func_record* r = &found_or_fail(func_first(func_no), func_no, L_NO_FUNC);
     *new_func_no = r->new_func_no;
     *new_unit_no = r->delete_mode == 0 ? unit_new_number(r->unit_no) : 0;
     return r->delete_mode;

@@ -1,12 +1,20 @@
 // symmake.cpp: the symbol conversion. The first pass builds the tables, the
 // renumbering marks them, and del_data copies the file line by line, handing
 // headers and section lines to their rewriters and thinning blank lines.
+#include "sym/symmake.h"
 #include "mrlpro.h"
 #include "run/lineends.h"
+#include "run/message.h"
+#include "run/textfile.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
+#include "sym/symlines.h"
+#include "sym/table.h"
 
 namespace {
 
-// Section modes of the copy machine besides the kinds 0 to 9.
+// Section modes of the copy machine besides the section kinds (SecKind).
 constexpr int kAfterBlank = 98;
 constexpr int kPlain = 99;
 
@@ -21,20 +29,20 @@ struct CopyState {
 // second only if it is the same file with the same contents. Changed since
 // it was opened (size or modification time), it is a file that cannot be
 // read as one, as a failed read is.
-void sym_unchanged_check(int place) {
+void sym_unchanged_check(ExitPlace place) {
     if (!in_sym_fp.unchanged()) {
         error_msg(E_CANT_OPEN, input_sym);
         error_exit(kStatusInput, place);
     }
 }
 
-[[noreturn]] void write_failed(int place) {
+[[noreturn]] void write_failed(ExitPlace place) {
     error_msg(E_CANT_CREATE, output_sym);
     error_exit(kStatusCreate, place);
 }
 
 // The pieces of a long input line that follow the one written, as they come.
-void write_rest(int place) {
+void write_rest(ExitPlace place) {
     std::string_view piece;
     bool more = true;
     while (more && sym_line_piece(piece, more))
@@ -42,7 +50,7 @@ void write_rest(int place) {
 }
 
 // Writes a line: `line`, then, when `more` is set, the rest of the input line.
-inline void write_line(std::string_view line, bool more, int place) {
+inline void write_line(std::string_view line, bool more, ExitPlace place) {
     if (!out_sym_fp.write(line)) write_failed(place);
     if (more) write_rest(place);
 }
@@ -53,64 +61,64 @@ void write_run(const char* begin, const char* end) {
         write_failed(L_SYM_WR_DATA);
 }
 
-// The rewriter of a header line of kinds 0 to 5.
-int header_rewrite(int kind, std::string& line) {
+// The rewriter of a header line of kinds SEC_LOCAL_LABEL to SEC_SOURCE.
+int header_rewrite(SecKind kind, std::string& line) {
     switch (kind) {
-        case 0: return loc_lab_chg(line);
-        case 1:
-        case 2: return loc_sym_chg(line, kind);
-        case 3: return func_chg(line);
-        case 4: return call_chg(line);
+        case SEC_LOCAL_LABEL: return loc_lab_chg(line);
+        case SEC_LOCAL_SYMBOL:
+        case SEC_LOCAL_BIT_SYMBOL: return loc_sym_chg(line, kind);
+        case SEC_FUNC: return func_chg(line);
+        case SEC_CALL: return call_chg(line);
         default: return src_chg(line);
     }
 }
 
-// Whether a data line of a section of kinds 6 to 9 goes to its rewriter: a
-// line long enough for its kind, and in SECTION INFORMATION every unit line,
-// however short, so that no unit's line keeps its old number.
+// Whether a data line of a SECTION INFORMATION or GLOBAL LABEL block goes
+// to its rewriter: a line long enough for its kind, and in SECTION
+// INFORMATION every unit line, however short, so that no unit's line keeps
+// its old number.
 bool line_reaches(int mode, std::string_view text) {
-    static constexpr size_t kReach[4] = {21, 3, 3, 5};
-    if (text.size() >= kReach[mode - 6]) return true;
-    return mode == 6 && sec_unit_line(text);
+    static constexpr size_t kReach[2] = {21, 3};
+    if (text.size() >= kReach[mode - SEC_SECTION_INFO]) return true;
+    return mode == SEC_SECTION_INFO && sec_unit_line(text);
 }
 
-// The rewriter of a data line in a section of kinds 6 to 9. Only a line that
+// The rewriter of a data line of a SECTION INFORMATION or GLOBAL LABEL
+// block. Only a line that
 // reaches its rewriter is gathered whole into `line`; `text` and `more` are
 // left on what is to be written.
 int line_rewrite(int mode, std::string_view& text, bool& more, std::string& line) {
     if (!line_reaches(mode, text)) return 0;
     line.assign(sym_line_whole(text, more));
-    int drop;
-    switch (mode) {
-        case 6: drop = sec_chg(line); break;
-        case 7: drop = glb_lab_chg(line); break;
-        case 8: drop = glb_sym_chg(line); break;
-        default: drop = glb_bit_sym_chg(line); break;
-    }
+    const int drop = mode == SEC_SECTION_INFO ? sec_chg(line) : glb_lab_chg(line);
     text = line;
     return drop;
 }
 
 // The data lines of a section whose lines no rewriter sees: they are copied
 // as they are, or dropped with their block.
-bool plain_mode(int mode) { return mode < 6 || mode >= kAfterBlank; }
+bool plain_mode(int mode) { return mode < SEC_SECTION_INFO || mode >= kAfterBlank; }
 
-// A header line: its kind sets the section mode, and a header of kinds 0 to
-// 5 goes to its rewriter, whose answer drops or keeps the header and its
+// A header line: its kind sets the section mode, and a header of kinds
+// SEC_LOCAL_LABEL to SEC_SOURCE goes to its rewriter, whose answer drops or keeps the header and its
 // block. True when the header (`text`, or the rewritten header in `line`) is
 // written.
 bool header_line(CopyState& st, std::string_view& text, bool& more, std::string& line) {
     sec_block_end();
-    const int kind = sec_kind(text);
+    const SecKind kind = sec_kind(text);
     st.sec_skip = 0;
-    if (kind <= 5) {
+    if (kind <= SEC_SOURCE) {
         line.assign(sym_line_whole(text, more));
         st.sec_skip = header_rewrite(kind, line);
         text = line;
     }
-    st.sec_mode = (kind == 3 || kind == 99) ? kPlain : kind;
+    // FUNC lines stand alone, and the lines of GLOBAL SYMBOL and GLOBAL BIT
+    // SYMBOL blocks pass as they are: no section mode of their own.
+    st.sec_mode = (kind == SEC_FUNC || kind == SEC_GLOBAL_SYMBOL || kind == SEC_GLOBAL_BIT_SYMBOL || kind == SEC_NONE)
+                      ? kPlain
+                      : kind;
     if (st.sec_skip != 0) {
-        if (block_dropped != nullptr) block_dropped(kind, text);
+        if (sym_observer != nullptr) sym_observer->block_dropped(kind, text);
         return false;
     }
     st.blank_ok = 1;
@@ -130,15 +138,13 @@ bool data_line(CopyState& st, std::string_view& text, bool& more, std::string& l
         st.blank_ok = 1;
     }
     switch (st.sec_mode) {
-        case 0:
-        case 1:
-        case 2:
-        case 4:
-        case 5: return st.sec_skip == 0;
-        case 6:
-        case 7:
-        case 8:
-        case 9: return line_rewrite(st.sec_mode, text, more, line) == 0;
+        case SEC_LOCAL_LABEL:
+        case SEC_LOCAL_SYMBOL:
+        case SEC_LOCAL_BIT_SYMBOL:
+        case SEC_CALL:
+        case SEC_SOURCE: return st.sec_skip == 0;
+        case SEC_SECTION_INFO:
+        case SEC_GLOBAL_LABEL: return line_rewrite(st.sec_mode, text, more, line) == 0;
         case kAfterBlank:
             if (st.blank_ok == 0) return false;
             st.blank_ok = 0;
@@ -174,7 +180,7 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
                 lf = line < end ? ends.next() : nullptr;
             } while (lf != nullptr && *line != '#' && lf != line && lf[-1] != '\r');
             st.blank_ok = st.sec_mode == kAfterBlank ? 0 : 1;
-            if (st.sec_mode < 6 && st.sec_skip != 0) {
+            if (st.sec_mode < SEC_SECTION_INFO && st.sec_skip != 0) {
                 write_run(run, first);
                 run = line;
             }
@@ -186,7 +192,7 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
         // A rewriter may end the run with a format error; the lines handled
         // before its line go out first, so that an output kept for
         // inspection holds every one of them.
-        if (header || st.sec_mode == 6 || st.sec_mode == 7) {
+        if (header || st.sec_mode == SEC_SECTION_INFO || st.sec_mode == SEC_GLOBAL_LABEL) {
             write_run(run, line);
             run = line;
         }
@@ -251,15 +257,26 @@ void sym_make() {
 }
 
 // The rewriting pass: reads the symbol file again from its start and copies
-// it. A dropped header of kinds 0, 1, 2, 4, 5 takes its block (up to the next
-// blank or header line) with it; a run of blank lines comes out as at most one.
+// it. A dropped LOCAL LABEL, LOCAL SYMBOL, LOCAL BIT SYMBOL, CALL or SOURCE
+// header takes its block (up to the next blank or header line) with it; a
+// run of blank lines comes out as at most one.
 // Every line is handled whole, however long; a line that no rewriter needs is
 // copied piece by piece as it is read. Most lines need nothing but copying or
 // dropping. copy_block takes the lines a block at a time; the lines it
 // leaves (a line longer than the block, CR LF line ends, the last line of a
 // file that does not end in a line feed) go the line-by-line way below.
-void del_data() {
+void del_data() { del_data(nullptr); }
+
+void del_data(SymObserver* observer) {
     trace_str("=== del_data() ===\n");
+    // The observer is known to the rewriters for this pass only, however it
+    // ends.
+    struct Observing {
+        explicit Observing(SymObserver* o) { sym_observer = o; }
+        ~Observing() { sym_observer = nullptr; }
+        Observing(const Observing&) = delete;
+        Observing& operator=(const Observing&) = delete;
+    } observing(observer);
     CopyState st;
     if (!in_sym_fp.rewind()) {
         error_msg(E_CANT_OPEN, input_sym);

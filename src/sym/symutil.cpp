@@ -1,26 +1,38 @@
 // symutil.cpp: how the symbol file is divided into lines and sections, and
 // the field and number utilities that every reader and rewriter of it shares.
 #include "mrlpro.h"
+#include "run/message.h"
+#include "sym/fields.h"
+#include "sym/symlines.h"
 
 // The section kind of a "#" line: the first header text the line begins with
-// (letter case significant), or 99 when none. Every header text is "# " and
+// (letter case significant), or SEC_NONE when none. Every header text is "# " and
 // a word; only the texts whose word begins with the line's third character
 // can match, and they are tried in table order.
-int sec_kind(std::string_view line) {
-    static_assert(sec_header[0][2] == 'L' && sec_header[1][2] == 'L' && sec_header[2][2] == 'L' &&
-                  sec_header[3][2] == 'F' && sec_header[4][2] == 'C' && sec_header[5][2] == 'S' &&
-                  sec_header[6][2] == 'S' && sec_header[7][2] == 'G' && sec_header[8][2] == 'G' &&
-                  sec_header[9][2] == 'G');
+SecKind sec_kind(std::string_view line) {
+    static_assert(sec_header[SEC_LOCAL_LABEL][2] == 'L' && sec_header[SEC_LOCAL_SYMBOL][2] == 'L' &&
+                  sec_header[SEC_LOCAL_BIT_SYMBOL][2] == 'L' && sec_header[SEC_FUNC][2] == 'F' &&
+                  sec_header[SEC_CALL][2] == 'C' && sec_header[SEC_SOURCE][2] == 'S' &&
+                  sec_header[SEC_SECTION_INFO][2] == 'S' && sec_header[SEC_GLOBAL_LABEL][2] == 'G' &&
+                  sec_header[SEC_GLOBAL_SYMBOL][2] == 'G' && sec_header[SEC_GLOBAL_BIT_SYMBOL][2] == 'G');
     // Each text is compared at its own length, known when this is compiled.
-    const auto is = [line](int kind) { return line.starts_with(sec_header[kind]); };
-    if (line.size() < 3) return 99;
+    const auto is = [line](SecKind kind) { return line.starts_with(sec_header[kind]); };
+    if (line.size() < 3) return SEC_NONE;
     switch (line[2]) {
-        case 'L': return is(0) ? 0 : is(1) ? 1 : is(2) ? 2 : 99;
-        case 'F': return is(3) ? 3 : 99;
-        case 'C': return is(4) ? 4 : 99;
-        case 'S': return is(5) ? 5 : is(6) ? 6 : 99;
-        case 'G': return is(7) ? 7 : is(8) ? 8 : is(9) ? 9 : 99;
-        default: return 99;
+        case 'L':
+            return is(SEC_LOCAL_LABEL)        ? SEC_LOCAL_LABEL
+                   : is(SEC_LOCAL_SYMBOL)     ? SEC_LOCAL_SYMBOL
+                   : is(SEC_LOCAL_BIT_SYMBOL) ? SEC_LOCAL_BIT_SYMBOL
+                                              : SEC_NONE;
+        case 'F': return is(SEC_FUNC) ? SEC_FUNC : SEC_NONE;
+        case 'C': return is(SEC_CALL) ? SEC_CALL : SEC_NONE;
+        case 'S': return is(SEC_SOURCE) ? SEC_SOURCE : is(SEC_SECTION_INFO) ? SEC_SECTION_INFO : SEC_NONE;
+        case 'G':
+            return is(SEC_GLOBAL_LABEL)        ? SEC_GLOBAL_LABEL
+                   : is(SEC_GLOBAL_SYMBOL)     ? SEC_GLOBAL_SYMBOL
+                   : is(SEC_GLOBAL_BIT_SYMBOL) ? SEC_GLOBAL_BIT_SYMBOL
+                                               : SEC_NONE;
+        default: return SEC_NONE;
     }
 }
 
@@ -29,18 +41,16 @@ void hex_to_num_check(std::string_view text) {
     for (char ch : text) {
         const unsigned d = hex_digit_value.of[static_cast<unsigned char>(ch)];
         if (d > 15) {
-            fault_text.assign(text);
             error_msg(E_FORMAT, input_sym);
-            error_exit(kStatusFormat, L_HEX_DIGIT);
+            error_exit(kStatusFormat, L_HEX_DIGIT, text);
         }
         // Count from the first non-zero digit on, so that 100000000 is too
         // long although its 32-bit value is 0.
         if (digits > 0 || d != 0) ++digits;
     }
     if (digits > 8) {
-        fault_text.assign(text);
         error_msg(E_FORMAT, input_sym);
-        error_exit(kStatusFormat, L_HEX_TOO_LONG);
+        error_exit(kStatusFormat, L_HEX_TOO_LONG, text);
     }
 }
 

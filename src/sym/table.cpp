@@ -18,6 +18,12 @@
 #include <unordered_map>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/textfile.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/symlines.h"
+#include "sym/table.h"
 
 number_index<unit_record> unit_index;
 number_index<func_record> func_index;
@@ -96,13 +102,16 @@ std::string_view keep_name(std::string_view name) {
 // name decides, whether the section is "E", is kept in the record. A file
 // has few distinct section names and may have millions of units, so each
 // name is kept once and each unit holds the number of its name (0: none).
+// The store starts empty and takes memory only with the first name: it is
+// built before main, where no allocation may fail without ending the
+// process, and before the out-of-memory handler is set.
 struct NameStore {
-    record_table<uint32_t> of_unit;  // by reading order
-    std::vector<std::string_view> names{std::string_view()};
+    record_table<uint32_t> of_unit;       // by reading order
+    std::vector<std::string_view> names;  // names[0] is "": no name; empty until the first name
     std::unordered_map<std::string_view, uint32_t> numbers;
     void clear() {
         of_unit.clear();
-        names.assign(1, std::string_view());
+        names.clear();
         numbers.clear();
     }
 };
@@ -141,6 +150,7 @@ void unit_name_set(uint32_t seq, std::string_view name) {
     constexpr size_t kLookedUp = size_t{1} << 16;
     memory_place = L_NO_MEMORY;
     NameStore& n = unit_names;
+    if (n.names.empty()) n.names.emplace_back();
     auto it = n.numbers.find(name);
     uint32_t number = it != n.numbers.end() ? it->second : static_cast<uint32_t>(n.names.size());
     if (it == n.numbers.end()) {
@@ -197,9 +207,9 @@ bool scan_block(const std::string_view block) {
         }
         if (lf[-1] == '\r') break;
         const std::string_view text(line, static_cast<size_t>(lf + 1 - line));
-        const int kind = sec_kind(text);
-        if (kind == 6) break;
-        if (kind == 3) func_data_make(text);
+        const SecKind kind = sec_kind(text);
+        if (kind == SEC_SECTION_INFO) break;
+        if (kind == SEC_FUNC) func_data_make(text);
         line = lf + 1;
     }
     in_sym_fp.advance(static_cast<size_t>(line - start));
@@ -223,9 +233,9 @@ void sec_func_read() {
         while (!lines_one_by_one && scan_block(in_sym_fp.unread())) {
         }
         if (!read_sym_line(line, more, !lines_one_by_one)) break;
-        int kind = sec_kind(line);
-        while (kind == 6 && sec_data_make(line, more)) kind = sec_kind(line);
-        if (kind == 3) func_data_make(sym_line_whole(line, more));
+        SecKind kind = sec_kind(line);
+        while (kind == SEC_SECTION_INFO && sec_data_make(line, more)) kind = sec_kind(line);
+        if (kind == SEC_FUNC) func_data_make(sym_line_whole(line, more));
     }
     table_order();
 }
@@ -266,7 +276,7 @@ void func_data_make(std::string_view line) {
 }
 
 void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no) {
-    std::string_view rest = line.substr(std::string_view(sec_header[3]).size());
+    std::string_view rest = line.substr(sec_header[SEC_FUNC].size());
     *func_no = hex_to_num(get_token(rest));
     get_token(rest);
     *unit_no = hex_to_num(get_token(rest));
@@ -291,6 +301,17 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
 
 std::string_view unit_name(const unit_record& r) {
     return r.seq < unit_names.of_unit.size() ? unit_names.names[unit_names.of_unit[r.seq]] : "";
+}
+
+// Empties both tables, their indexes and the table of section names, as a
+// run starts: a second analysis in the same process starts from nothing.
+// Allocates nothing.
+void tables_reset() {
+    unit_table.clear();
+    func_table.clear();
+    unit_index = number_index<unit_record>{};
+    func_index = number_index<func_record>{};
+    unit_names.clear();
 }
 
 // Puts both tables into table order and indexes them (see the top of this

@@ -1,7 +1,12 @@
-// global.cpp: the lines of the GLOBAL LABEL, GLOBAL SYMBOL and GLOBAL BIT
-// SYMBOL blocks. Labels above FFFF leave GLOBAL LABEL lines; the symbol lines
-// pass unchanged.
+// global.cpp: the lines of the GLOBAL LABEL block, from which labels above
+// FFFF leave. (The lines of the GLOBAL SYMBOL and GLOBAL BIT SYMBOL blocks
+// pass unchanged: no rewriter sees them.)
 #include "mrlpro.h"
+#include "run/textfile.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
+#include "sym/symmake.h"
 
 // Keeps every "label address" pair of the line whose address is at most FFFF,
 // as "label address" and two blanks each, and drops a line left with none.
@@ -38,8 +43,8 @@ int glb_lab_chg(std::string& line) {
             *p++ = ' ';
             *p++ = ' ';
             result = 0;
-        } else if (label_dropped != nullptr) {
-            label_dropped(label, addr);
+        } else if (sym_observer != nullptr) {
+            sym_observer->label_dropped(label, addr);
         }
     }
     *p++ = '\n';
@@ -51,7 +56,3 @@ int glb_lab_chg(std::string& line) {
     }
     return result;
 }
-
-int glb_sym_chg(std::string&) { return 0; }
-
-int glb_bit_sym_chg(std::string&) { return 0; }

@@ -4,6 +4,11 @@
 #include <cstring>
 
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
+#include "sym/table.h"
 
 int loc_lab_chg(std::string& line) {
     if (trace_on()) {
@@ -11,7 +16,7 @@ int loc_lab_chg(std::string& line) {
         trace_str("  data : ");
         trace_str(line);
     }
-    std::string_view rest = std::string_view(line).substr(sec_header[0].size());
+    std::string_view rest = std::string_view(line).substr(sec_header[SEC_LOCAL_LABEL].size());
     std::string_view unit = get_token(rest);
     if (trace_on()) {
         trace_str("unit number [");
@@ -21,7 +26,7 @@ int loc_lab_chg(std::string& line) {
     uint32_t new_unit = 0;
     if (unit_search(hex_to_num(unit), &new_unit) == 1) return 1;
     char unit_text[9];
-    line_rebuild(line, sec_header[0], {num_to_hex(new_unit, unit_text)}, "", true);
+    line_rebuild(line, sec_header[SEC_LOCAL_LABEL], {num_to_hex(new_unit, unit_text)}, "", true);
     return 0;
 }
 
@@ -30,7 +35,7 @@ int loc_lab_chg(std::string& line) {
 // end downward (bounded by the lowest). The walks use 64-bit numbers, so they
 // never wrap around past 0 or FFFFFFFF. Every number a walk passes must be in
 // the table; a run of consecutive deleted numbers is passed in one step.
-int loc_sym_chg(std::string& line, int kind) {
+int loc_sym_chg(std::string& line, SecKind kind) {
     if (trace_on()) {
         trace_str("===== loc_sym_chg() =====\n");
         trace_str("  data : ");

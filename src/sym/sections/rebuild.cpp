@@ -1,7 +1,8 @@
 // rebuild.cpp: the one way every rewriter rebuilds a line from its fields.
 #include <functional>
 
-#include "mrlpro.h"
+#include "run/textfile.h"
+#include "sym/sections/sections.h"
 
 // Replaces `line` by `lead` followed by `fields`, each field followed by one
 // blank, then `rest` (the tail of the line as read, never split). When the

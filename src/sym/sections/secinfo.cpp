@@ -8,23 +8,14 @@
 #include <cstring>
 
 #include "mrlpro.h"
+#include "run/trace.h"
+#include "sym/fields.h"
+#include "sym/sections/sections.h"
+#include "sym/table.h"
 
-// Letters a to z to upper case, every other byte as it is. Without a branch
-// for each byte, so that the compiler can treat many bytes at once.
-void str_upper(std::string& text) {
-    char* const p = text.data();
-    const size_t n = text.size();
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char c = static_cast<unsigned char>(p[i]);
-        p[i] = static_cast<char>(c - (static_cast<unsigned char>(c - 'a') < 26 ? 'a' - 'A' : 0));
-    }
-}
-
-size_t str_find(std::string_view text, std::string_view pattern) { return text.find(pattern); }
-
-// Whether `line` holds ".LIB" in any letter case (as str_upper then
-// str_find would see it), looked for where it lies, without an upper-case
-// copy of the line. Clearing bit 5 takes "l" to "L" and no other byte there.
+// Whether `line` holds ".LIB" in any letter case, looked for where it lies,
+// without an upper-case copy of the line. Clearing bit 5 takes "l" to "L"
+// and no other byte there.
 static bool names_library(std::string_view line) {
     for (size_t at = line.find('.'); at != std::string_view::npos && line.size() - at >= 4; at = line.find('.', at + 1))
         if ((line[at + 1] & 0xDF) == 'L' && (line[at + 2] & 0xDF) == 'I' && (line[at + 3] & 0xDF) == 'B') return true;

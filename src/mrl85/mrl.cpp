@@ -6,8 +6,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
+#include "hex/hex.h"
+#include "mrl85/options.h"
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/trace.h"
+#include "sym/symmake.h"
 
 namespace {
 
@@ -183,20 +191,9 @@ void on_interrupt(int sig) {
 
 namespace {
 
-// Memory kept in reserve from the start. When an allocation fails, the
-// reserve is given back and the allocation tried again; when it fails once
-// more, the run ends with error 4 right there, without an exception, which
-// might itself find no memory and abort the run. The message and the
-// clean-up allocate nothing.
-char* memory_reserve;
-
-void on_no_memory() {
-    if (memory_reserve != nullptr) {
-        std::free(memory_reserve);
-        memory_reserve = nullptr;
-        return;
-    }
-    std::set_new_handler(nullptr);
+// Memory ran out even after the reserve was given back: the run ends with
+// error 4 right there. The message and the clean-up allocate nothing.
+[[noreturn]] void on_no_memory() {
     error_msg(E_NO_MEMORY);
     error_exit(kStatusFormat, memory_place);
 }
@@ -211,8 +208,7 @@ void on_no_memory() {
 int main(int argc, char** argv) {
     std_streams_open();
     write_signals_ignore();
-    memory_reserve = static_cast<char*>(std::malloc(size_t{1} << 16));
-    std::set_new_handler(on_no_memory);
+    memory_reserve_set(on_no_memory);
     init_globals();
     interrupts_install(on_interrupt);
 

@@ -4,7 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "mrl85/options.h"
 #include "mrlpro.h"
+#include "run/message.h"
+#include "run/platform.h"
+#include "run/textfile.h"
+#include "run/trace.h"
 
 namespace {
 
@@ -22,7 +27,7 @@ std::vector<std::string> files_in_use() {
     return names;
 }
 
-void open_input(InFile& f, int slot, const std::string& name, int line) {
+void open_input(InFile& f, int slot, const std::string& name, ExitPlace line) {
     if (!f.open(name)) {
         error_msg(E_CANT_OPEN, name);
         error_exit(kStatusInput, line);
@@ -36,7 +41,7 @@ void open_input(InFile& f, int slot, const std::string& name, int line) {
 // program's file, a link) is left alone and the run stops before writing
 // anything. The slot then stays closed, and the clean-up removes only the
 // temporaries this run made.
-void create_temp_output(OutFile& f, int slot, const std::string& name, int line) {
+void create_temp_output(OutFile& f, int slot, const std::string& name, ExitPlace line) {
     std::FILE* fp = nullptr;
     interrupts_hold();
     const int got = temp_create(name, &fp, &out_hold[slot]);
@@ -57,7 +62,7 @@ void create_temp_output(OutFile& f, int slot, const std::string& name, int line)
 // same step as it is created or emptied, as far as an interrupt can tell;
 // none of the calls in that step waits. The run keeps the file open, so that
 // the clean-up removes it only while its name still names it.
-void create_output(OutFile& f, int slot, const std::string& name, int line) {
+void create_output(OutFile& f, int slot, const std::string& name, ExitPlace line) {
     f.prepare();
     made_note(slot, name);
     if (in_place) return create_temp_output(f, slot, name, line);
@@ -126,6 +131,21 @@ void parse_options(int argc, char** argv) {
     if (last_error != 0) error_exit(kStatusInput, L_BAD_OPTIONS);
 }
 
+namespace {
+
+// "-H" or "-S": converts one file only, by turning the other's conversion
+// (`other`) off. A repeated option is reported before text after the letter.
+void one_file_only(const std::string& whole, bool more, int& other) {
+    if (!other)
+        error_msg(E_MULTIPLE, whole.substr(1));
+    else if (more)
+        error_msg(E_OPTION_TEXT, whole);
+    else
+        other = 0;
+}
+
+}  // namespace
+
 // One argument that begins with "-". A repeated option is reported before
 // text after the letter.
 void parse_minus_option(const char* text) {
@@ -145,23 +165,9 @@ void parse_minus_option(const char* text) {
             }
             break;
         case 'H':
-        case 'h':
-            if (!do_sym)
-                error_msg(E_MULTIPLE, whole.substr(1));
-            else if (more)
-                error_msg(E_OPTION_TEXT, whole);
-            else
-                do_sym = 0;
-            break;
+        case 'h': one_file_only(whole, more, do_sym); break;
         case 'S':
-        case 's':
-            if (!do_hex)
-                error_msg(E_MULTIPLE, whole.substr(1));
-            else if (more)
-                error_msg(E_OPTION_TEXT, whole);
-            else
-                do_hex = 0;
-            break;
+        case 's': one_file_only(whole, more, do_hex); break;
         default: error_msg(E_BAD_OPTION, whole); break;
     }
 }

@@ -1,0 +1,76 @@
+// report_twice_test.cpp: mrl85-report's analysis run as a library, over
+// several input pairs one after the other in one process. Each analysis
+// starts from nothing (the library's state is reset whole), so each result
+// is what a fresh mrl85-report process prints for the same pair.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "report/report.h"
+#include "testutil.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What `f` holds from its start.
+std::string contents(std::FILE* f) {
+    std::string s;
+    std::rewind(f);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    return s;
+}
+
+// The summary and the diagnoses of the pair `input` (a base name), and the
+// status, as mrl85-report's main gives them, analysed in this process.
+testutil::Outcome analyse_here(const std::string& input) {
+    report::Report r;
+    r.hex.name = input + ".hex";
+    r.sym.name = input + ".sym";
+    testutil::Outcome o;
+    o.status = report::analyse(r);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    EXPECT_NE(out, nullptr);
+    EXPECT_NE(err, nullptr);
+    if (out == nullptr || err == nullptr) return o;
+    report::summary_print(out, r);
+    for (const report::Diagnosis& d : r.problems) report::diagnosis_print(err, d);
+    o.out = contents(out);
+    o.err = contents(err);
+    std::fclose(out);
+    std::fclose(err);
+    return o;
+}
+
+TEST(ReportInOneProcess, EachAnalysisEqualsAFreshProcess) {
+    if (testutil::windows_program(testutil::report_tool().path)) GTEST_SKIP() << "compares with this build's binary";
+    const testutil::TempDir tmp;
+    const fs::path fixtures = fs::path(MRL_E2E_DIR) / "fixtures";
+    const fs::path examples = fs::path(MRL_E2E_DIR) / ".." / ".." / "examples";
+    // Pairs that differ in every table (units, functions, dropped labels and
+    // blocks), one refused; the first comes again after the others.
+    const std::vector<fs::path> pairs = {examples, fixtures / "mixed", fixtures / "func-of-missing-unit",
+                                         fixtures / "worked", examples};
+    int n = 0;
+    for (const fs::path& from : pairs) {
+        const std::string base = "pair" + std::to_string(n++);
+        for (const char* ext : {".hex", ".sym"})
+            if (fs::exists(from / (std::string("prog") + ext)))
+                fs::copy_file(from / (std::string("prog") + ext), tmp / (base + ext));
+        const std::string input = (tmp / base).string();
+        SCOPED_TRACE(from.string());
+        const testutil::Outcome here = analyse_here(input);
+        const testutil::Outcome fresh = testutil::run_report(tmp.path(), {input});
+        EXPECT_EQ(here.status, fresh.status);
+        EXPECT_EQ(here.out, fresh.out);
+        EXPECT_EQ(here.err, fresh.err);
+    }
+}
+
+}  // namespace
