@@ -499,8 +499,9 @@ def main():
     for what, kib, target, holds in mem:
         print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, what, "%.1f MiB" % (kib / 1024), "", "", "", target, holds))
     print()
-    print("Passes: mrl85, the read-based floor, the mapped floor and cat in turn, medians of %d rounds," % runs)
-    print("wall time (the targets), cpu: mrl85 / mapped floor with user + system time.")
+    if passes:
+        print("Passes: mrl85, the read-based floor, the mapped floor and cat in turn, medians of %d rounds," % runs)
+        print("wall time (the targets), cpu: mrl85 / mapped floor with user + system time.")
     print("A/B: medians of %d alternating runs of A and B, wall time (the targets); cpu A/B: the same" % runs)
     print("with user + system time. Start-up and 1 MB image: %d alternating runs, median and minimum" % short_runs)
     print("of each side. Memory: peak resident set of one run (/usr/bin/time -v).")
