@@ -8,9 +8,11 @@ is summarised by its median, so a slow moment of the machine hits both sides.
   measure.py --binary PATH --floor PATH --data DIR [--runs N] [--quick]
   measure.py --binary PATH --data DIR --compare-with OTHER_BINARY
 
-Each pass is measured against `cat` of the same file and against the floor
-program (bench/floor.cpp), which does only the reads and writes the pass
-needs; the ratio to the floor is the one that means the same on any machine.
+Each pass is measured side by side with `cat` of the same file and with the
+two forms of the floor program (bench/floor.cpp), which does only the reads
+and writes the pass needs: reading its input with read() into a block, and
+over a mapping of its input. The ratio to the mapped floor is the one that
+means the same on any machine.
 
 --compare-with runs both binaries on every generated input and checks that
 their outputs (files, standard output, exit status) are byte-identical, and
@@ -144,16 +146,21 @@ def floor_run(floor, data, args):
         sys.exit("floor %s failed" % " ".join(args))
 
 
-def floor_hex(floor, data, base):
+def floor_args(mapped, args):
+    """The floor's arguments, in its mapped form or its read-based one."""
+    return (["--map"] if mapped else []) + args
+
+
+def floor_hex(floor, data, base, mapped):
     """The floor of the HEX pass: the reads, the search for line ends and the
     writes of routed records that the pass cannot do without."""
-    return lambda: floor_run(floor, data, ["hex", base + ".hex", "floor.hex", "floor.hxh"])
+    return lambda: floor_run(floor, data, floor_args(mapped, ["hex", base + ".hex", "floor.hex", "floor.hxh"]))
 
 
-def floor_sym(floor, data, base):
+def floor_sym(floor, data, base, mapped):
     """The floor of the symbol pass: two reads of the file, each finding every
     line end, and every byte written once."""
-    return lambda: floor_run(floor, data, ["sym", base + ".sym", "floor.sym"])
+    return lambda: floor_run(floor, data, floor_args(mapped, ["sym", base + ".sym", "floor.sym"]))
 
 
 def spawn_group(data, argvs, runs):
@@ -341,6 +348,33 @@ def compare(binary, other, data, quick):
     return ok
 
 
+def loadavg():
+    """The load average of the machine over 1, 5 and 15 minutes, or "?"."""
+    try:
+        with open("/proc/loadavg") as f:
+            return " ".join(f.read().split()[:3])
+    except OSError:
+        return "?"
+
+
+def print_passes(passes):
+    """The table of the passes: each beside the read-based floor, the mapped
+    floor and cat, with the ratios between them; the target is against the
+    mapped floor or against cat, as named."""
+    head = ("mrl85 s", "read s", "mapped s", "cat s", "/read", "/mapped", "/cat", "read/cat", "map/cat", "cpu /map")
+    w = max(len(p[0]) for p in passes) + 1
+    print("%-*s %8s %8s %8s %8s %7s %7s %7s %8s %7s %8s %18s %6s" % ((w, "pass") + head + ("target", "holds")))
+    print("-" * (w + 125))
+    for what, (m, r, f, c), cpus, against, limit in passes:
+        ratio = {"mapped": m / f, "cat": m / c}[against]
+        fmt = "%.4f" if m < 0.05 else "%.3f"
+        print("%-*s %8s %8s %8s %8s %6.2fx %6.2fx %6.2fx %7.2fx %6.2fx %8s %18s %6s" % (
+            w, what, fmt % m, fmt % r, fmt % f, fmt % c, m / r, m / f, m / c, r / c, f / c,
+            "%.2fx" % (cpus[0] / cpus[2]) if cpus else "",
+            "<= %.2f x %s" % (limit, against), "yes" if ratio <= limit else "NO"))
+    print()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--binary", required=True)
@@ -364,22 +398,24 @@ def main():
     runs = max(a.runs, 5)
     mrl = lambda base, opt: (lambda: run_mrl(binary, data, base, "out", opt))
     rows = []
+    passes = []
 
     def row(measure, p, target, holds):
         rows.append((measure, p, target, holds))
 
     def against_floor(what, base, opt, floor_fn, copy, limit):
-        """mrl85, its floor and cat in turn: mrl85 / floor (the target),
-        mrl85 / cat and floor / cat."""
+        """mrl85, the read-based floor, the mapped floor and cat in turn; the
+        target is mrl85 / mapped floor."""
         ext = ".sym" if opt == "-S" else ".hex"
-        t_mrl, t_floor, t_cat = group(data, [mrl(base, opt), floor_fn(floor, data, base),
-                                             lambda: cat_copy(data, base + ext, copy)], runs)
-        p = Pair(t_mrl, t_floor)
-        row(what + " / floor", p, "<= %.2f x" % limit, p.a / p.b <= limit)
-        row(what + " / cat", Pair(t_mrl, t_cat), "", None)
-        row("  floor / cat", Pair(t_floor, t_cat), "", None)
+        times = group(data, [mrl(base, opt), floor_fn(floor, data, base, False), floor_fn(floor, data, base, True),
+                             lambda: cat_copy(data, base + ext, copy)], runs)
+        walls = [statistics.median(w for w, _ in t) for t in times]
+        cpus = [statistics.median(c for _, c in t) for t in times]
+        passes.append((what, walls, cpus, "mapped", limit))
 
-    print("measuring (median of %d alternating runs per group) ..." % runs, file=sys.stderr, flush=True)
+    load_start = loadavg()
+    print("measuring (median of %d alternating runs per group; load average %s) ..." % (runs, load_start),
+          file=sys.stderr, flush=True)
     mem = []
     if a.report:
         report = os.path.abspath(a.report)
@@ -397,15 +433,15 @@ def main():
     if not a.report_only:
         for base, label in (("hexn", "16-byte records"), ("hexw", "32-byte records")):
             against_floor("HEX pass, %.0f MB, %s" % (size_mb(data, base + ".hex"), label), base, "-H", floor_hex,
-                          "copy.hex", 1.15)
+                          "copy.hex", 1.10)
         p = pair(data, lambda: dd_copy(data, "hexn.hex", "copy.hex"), lambda: cat_copy(data, "hexn.hex", "copy.hex"),
                  runs)
         row("(for scale) dd bs=128K copy, %.0f MB / cat" % size_mb(data, "hexn.hex"), p, "", None)
         units, funcs = count_units(data, "symn.sym")
         against_floor("symbol pass, %.0f MB, %d unit lines, %d functions" % (size_mb(data, "symn.sym"), units, funcs),
-                      "symn", "-S", floor_sym, "copy.sym", 1.6)
+                      "symn", "-S", floor_sym, "copy.sym", 1.5)
         against_floor("symbol pass, rewrite-heavy, %.0f MB" % size_mb(data, "symh.sym"), "symh", "-S", floor_sym,
-                      "copy.sym", 2.5)
+                      "copy.sym", 2.0)
         p = pair(data, mrl("hex2n", "-H"), mrl("hexn", "-H"), runs)
         row("HEX pass, 2N (%.0f MB) / N (%.0f MB)" % (size_mb(data, "hex2n.hex"), size_mb(data, "hexn.hex")), p,
             "<= 2.20 x", p.a / p.b <= 2.2)
@@ -416,14 +452,20 @@ def main():
         row("1 MB image (%.1f MB HEX): srec_cat / mrl85" % size_mb(data, "img.hex"), p, ">= 10 x", p.a / p.b >= 10)
 
         # Real programs are small: a run is then mostly the start of the process.
+        ta, tb = spawn_group(data, [[binary, "-V"], ["cat", "/dev/null"]], short_runs)
+        small.append(("start-up: mrl85 -V / cat /dev/null", ta, tb, 1.2))
+        # The 1 MB image beside both floors and cat, start-up included.
         sym_mb = size_mb(data, "img.sym")
-        for what, a, b in (("start-up: mrl85 -V / cat /dev/null", [binary, "-V"], ["cat", "/dev/null"]),
-                           ("1 MB image, -H (%.1f MB HEX) / cat" % size_mb(data, "img.hex"),
-                            [binary, "img", "-Oout", "-H"], ["cat", "img.hex", ">", "copy.hex"]),
-                           ("1 MB image, both passes (%.1f MB symbol file) / cat of both" % sym_mb,
-                            [binary, "img", "-Oout"], ["cat", "img.hex", "img.sym", ">", "copy.sym"])):
-            ta, tb = spawn_group(data, [a, b], short_runs)
-            small.append((what, ta, tb, 1.2 if "start-up" in what else 1.3))
+        hex_io = ["img.hex", "floor.hex", "floor.hxh"]
+        for what, argv, floor_argv, cat, limit in (
+                ("1 MB image, -H (%.1f MB HEX)" % size_mb(data, "img.hex"), [binary, "img", "-Oout", "-H"],
+                 ["hex"] + hex_io, ["cat", "img.hex", ">", "copy.hex"], 1.3),
+                ("1 MB image, both passes (%.1f MB symbol file; cat of both)" % sym_mb, [binary, "img", "-Oout"],
+                 ["both"] + hex_io + ["img.sym", "floor.sym"], ["cat", "img.hex", "img.sym", ">", "copy.sym"], 2.0)):
+            times = spawn_group(data, [argv, [floor] + floor_args(False, floor_argv),
+                                       [floor] + floor_args(True, floor_argv), cat], short_runs)
+            passes.append((what + ", median", [statistics.median(t) for t in times], None, "cat", limit))
+            passes.append((what + ", minimum", [min(t) for t in times], None, "cat", limit))
 
         heavy_units, _ = count_units(data, "symhm.sym")
         for base, opt, what, limit in (("img", "-H", "HEX pass, 1 MB image", 8192),
@@ -439,6 +481,8 @@ def main():
 
     w = max(len(r[0]) for r in rows + mem + [(x[0] + " (minimum)",) for x in small]) + 1
     print()
+    if passes:
+        print_passes(passes)
     print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, "measure", "A s", "B s", "A/B", "cpu A/B", "target", "holds"))
     print("-" * (w + 56))
     for measure, p, target, holds in rows:
@@ -455,14 +499,14 @@ def main():
     for what, kib, target, holds in mem:
         print("%-*s %8s %8s %7s   %7s %10s %6s" % (w, what, "%.1f MiB" % (kib / 1024), "", "", "", target, holds))
     print()
+    if passes:
+        print("Passes: mrl85, the read-based floor, the mapped floor and cat in turn, medians of %d rounds," % runs)
+        print("wall time (the targets), cpu: mrl85 / mapped floor with user + system time.")
     print("A/B: medians of %d alternating runs of A and B, wall time (the targets); cpu A/B: the same" % runs)
     print("with user + system time. Start-up and 1 MB image: %d alternating runs, median and minimum" % short_runs)
     print("of each side. Memory: peak resident set of one run (/usr/bin/time -v).")
     print("machine: %s" % machine())
-    try:
-        print("load average at the end: %s" % " ".join(open("/proc/loadavg").read().split()[:3]))
-    except OSError:
-        pass
+    print("load average (1, 5, 15 minutes) at the start: %s; at the end: %s" % (load_start, loadavg()))
     return 0
 
 
