@@ -213,8 +213,7 @@ int run(int argc, char** argv, bool stdout_closed) {
     if (o.help || o.version) {
         errno = 0;
         if (o.help) std::fputs(kUsage, stdout);
-        if (o.version)
-            std::printf("%s (mrl85) %s\n%s%s", kName, MRL_VERSION_DOTTED, kCopyrightLine, kLicenceLine);
+        if (o.version) std::printf("%s (mrl85) %s\n%s%s", kName, MRL_VERSION_DOTTED, kCopyrightLine, kLicenceLine);
         return stdout_flushed() ? 0 : stdout_failed(o.help ? "the help" : "the version");
     }
     report::Report r;
