@@ -229,7 +229,7 @@ int run(int argc, char** argv, bool stdout_closed) {
         whole = report::summary_print(stdout, r);
     }
     const bool out = stdout_flushed();
-    for (const report::Diagnosis& d : r.problems) report::diagnosis_print(stderr, d);
+    report::diagnoses_print(stderr, r.problems);
     if (status != 0) return status;
     if (!out) return stdout_failed("the summary");
     // A list whose scratch file failed says which file and why.
