@@ -152,6 +152,58 @@ TEST(ReportDiagnose, ShowsTheLineWithAMarkUnderTheColumn) {
     EXPECT_EQ(r.status, 3);
 }
 
+// A long line is shown around the column, "..." where it is cut, with the
+// mark under the column still.
+TEST(ReportDiagnose, ALongLineIsShownAroundTheColumn) {
+    const TempDir tmp;
+    spit(tmp / "prog.hex", ":10000000" + std::string(250, '0') + "ABCDEFGH" + std::string(100, '1') + "\n" + kEnd);
+    Outcome r = testutil::run_report(tmp.path(), {"--hex", "prog"});
+    r.err = testutil::lf_text(r.err, report_on_windows());
+    EXPECT_EQ(r.status, 3);
+    const std::string want = " 1 | ..." + std::string(40, '0') + "ABCDEFGH" + std::string(28, '1') +
+                             "...\n"
+                             "   |" +
+                             std::string(40, ' ') + "^\n";
+    EXPECT_NE(r.err.find("prog.hex:1:256: error: the line is 367 characters long"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(want), std::string::npos) << r.err;
+}
+
+// mrl85 opens both inputs before it reads either: with the HEX file
+// missing it stops there, and a later fault is one it never reaches.
+TEST(ReportDiagnose, OnlyTheFirstFaultIsWhereMrl85Stops) {
+    struct Case {
+        const char* what;
+        bool hex;            // prog.hex exists (a good one)
+        std::string sym;     // prog.sym, "" for none
+        const char* first;   // the end of the first diagnosis
+        const char* second;  // the end of the second
+    };
+    const std::vector<Case> cases = {
+        {"both missing", false, "", "mrl85 stops here too: status 4, error exit at 474\n",
+         "mrl85 does not get here: it stops earlier, at error exit 474\n"},
+        {"HEX file missing, symbol file refused", false, kHead + "# CALL 1G\n",
+         "mrl85 stops here too: status 4, error exit at 474\n",
+         "mrl85 does not get here: it stops earlier, at error exit 474\n"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        const TempDir tmp;
+        if (k.hex) spit(tmp / "prog.hex", kData + kEnd);
+        if (!k.sym.empty()) spit(tmp / "prog.sym", k.sym);
+        Outcome r = testutil::run_report(tmp.path(), {"prog"});
+        r.err = testutil::lf_text(r.err, report_on_windows());
+        EXPECT_EQ(r.status, 4);
+        const size_t first = r.err.find(k.first);
+        ASSERT_NE(first, std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(k.second, first), r.err.size() - std::string(k.second).size()) << r.err;
+        EXPECT_NE(r.err.find("prog.sym"), std::string::npos) << r.err;
+        const Outcome m = testutil::run(tmp.path(), {"prog", "-Oout", "+info"});
+        EXPECT_EQ(m.status, 4);
+        const std::string trace = testutil::lf_text(slurp(tmp / kTraceName), testutil::windows_program());
+        EXPECT_NE(trace.find("++++++++++ Error exit at 474 ++++++++++\n"), std::string::npos) << trace;
+    }
+}
+
 // Both inputs are read: a fault in one is diagnosed whatever the other holds,
 // and a fault in each gives two diagnoses.
 TEST(ReportDiagnose, BothInputsAreDiagnosed) {
