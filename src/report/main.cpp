@@ -138,16 +138,19 @@ int parse(int argc, char** argv, Options& o) {
 // failed: later writes may set errno to something else.
 int stdout_errno = 0;
 
-// Notes the error of a failed write to standard output, if one failed.
-void stdout_note(int err) {
-    if (stdout_errno == 0 && std::ferror(stdout)) stdout_errno = err != 0 ? err : EIO;
-}
-
-// Flushes standard output; whether everything written to it got out.
+// Flushes standard output; whether everything written to it got out. A
+// failed write leaves its bytes in the buffer, so the flush tries again and
+// its errno is the write's; errno as it is now only when nothing is left.
 bool stdout_flushed() {
-    stdout_note(errno);
+    const int before = errno;
+    const bool failed = std::ferror(stdout) != 0;
+    std::clearerr(stdout);
     errno = 0;
-    if (std::fflush(stdout) != 0) stdout_note(errno);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        if (stdout_errno == 0) stdout_errno = errno != 0 ? errno : EIO;
+    } else if (failed && stdout_errno == 0) {
+        stdout_errno = before != 0 ? before : EIO;
+    }
     return stdout_errno == 0;
 }
 
