@@ -125,7 +125,7 @@ std::string char_named(char c) {
         std::snprintf(text, sizeof text, "the control byte %02X", static_cast<unsigned>(u));
         return text;
     }
-    return std::string("\"") + c + "\"";
+    return std::string{'"', c, '"'};
 }
 
 // Text from the input quoted in a message: a tab, carriage return or NUL
@@ -150,7 +150,10 @@ std::string header_named(std::string_view line) {
     const SecKind kind = sec_kind(line);
     std::string_view h = kind != SEC_NONE ? sec_header[kind] : std::string_view("#");
     while (!h.empty() && h.back() == ' ') h.remove_suffix(1);
-    return "\"" + std::string(h) + "\"";
+    std::string named = "\"";
+    named.append(h);
+    named.push_back('"');
+    return named;
 }
 
 // Whether the fields after the header hold anything at all.
