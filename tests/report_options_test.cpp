@@ -68,7 +68,8 @@ TEST(ReportOptions, HelpVersionAndUsageErrors) {
         SCOPED_TRACE("mrl85-report" + line);
         const TempDir tmp;
         inputs(tmp);
-        const Outcome r = testutil::run_report(tmp.path(), k.args);
+        Outcome r = testutil::run_report(tmp.path(), k.args);
+        r.out = testutil::lf_text(r.out, testutil::windows_program(testutil::report_tool().path));
         EXPECT_EQ(r.status, k.status);
         if (*k.out == '\0') {
             EXPECT_EQ(r.out, "");
@@ -357,7 +358,9 @@ TEST(ReportOptions, APageNamedDashGoesToStandardOutputAlone) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--html=-", "prog"}, std::vector<std::string>{"prog", "--html", "-"}}) {
         SCOPED_TRACE(args[0]);
-        const Outcome r = testutil::run_report(tmp.path(), args);
+        Outcome r = testutil::run_report(tmp.path(), args);
+        // Standard output on Windows ends its lines in CR LF.
+        r.out = testutil::lf_text(r.out, testutil::windows_program(testutil::report_tool().path));
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.out, slurp(tmp / "page.html"));
