@@ -30,10 +30,13 @@ std::string_view without_line_end(std::string_view line) {
 
 // Line `line_no` (from 1) of the file, without its line end: lines end at
 // each line feed, as both passes count them. Only the first `kept`
-// characters of a long line are kept (the diagnosis shows a piece of it).
-std::string file_line(const std::string& name, uint64_t line_no, size_t kept = 4096) {
+// characters of a long line are kept (the diagnosis shows a piece of it);
+// `length`, when given, gets the length of the whole line.
+std::string file_line(const std::string& name, uint64_t line_no, size_t kept = 4096, uint64_t* length = nullptr) {
     const size_t kShown = kept;
     std::string line;
+    uint64_t count = 0;
+    int last = EOF;
     std::FILE* f = std::fopen(name.c_str(), "rb");
     if (f == nullptr || line_no == 0) {
         if (f != nullptr) std::fclose(f);
@@ -47,9 +50,13 @@ std::string file_line(const std::string& name, uint64_t line_no, size_t kept = 4
             ++at;
             continue;
         }
-        if (at == line_no && line.size() < kShown) line.push_back(static_cast<char>(c));
+        if (at != line_no) continue;
+        ++count;
+        last = c;
+        if (line.size() < kShown) line.push_back(static_cast<char>(c));
     }
     std::fclose(f);
+    if (length != nullptr) *length = count - (last == '\r' ? 1 : 0);
     return std::string(without_line_end(line));
 }
 
@@ -194,12 +201,13 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
     d.status = kStatusFormat;
     // The whole line, not only the piece the pass looked at (a line longer
     // than 255 characters comes in pieces); the piece when it cannot be read.
-    const std::string whole = file_line(file, line_no, static_cast<size_t>(column) + 4096);
+    uint64_t whole_length = 0;
+    const std::string whole = file_line(file, line_no, static_cast<size_t>(column) + 4096, &whole_length);
     const bool have_whole = whole.size() >= column + without_line_end(text).size();
     d.text = have_whole ? whole : std::string(without_line_end(text));
     d.text_from = have_whole ? 1 : column + 1;
     const std::string_view piece = without_line_end(text);
-    const size_t length = have_whole ? whole.size() : static_cast<size_t>(column) + piece.size();
+    const uint64_t length = have_whole ? whole_length : column + piece.size();
     switch (place) {
         case L_HEX_NO_MARK:
             d.column = column + 1;
@@ -226,7 +234,7 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
             const std::string_view t = text;
             const std::string type(t.substr(7, 2));
             uint64_t count = 0;
-            const size_t data = length >= 11 ? (length - 11) / 2 : 0;
+            const uint64_t data = length >= 11 ? (length - 11) / 2 : 0;
             if (column == 0 && hex_value(t.substr(1, 2), count) && (count != data || length % 2 == 0)) {
                 // The type is read at a fixed column: with a byte count that
                 // does not match the length, the fault is rather the length.
