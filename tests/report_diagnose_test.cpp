@@ -25,7 +25,7 @@ struct Refusal {
     bool hex;           // the fault is in prog.hex (read alone), else in prog.sym
     std::string input;  // the faulty file
     std::string where;  // the start of the diagnosis: "file:line:column:"
-    std::string says;   // a piece of its message
+    std::string says;   // a piece of its message (or of its hint)
     int place;          // mrl85's "Error exit at" place
 };
 
@@ -41,8 +41,20 @@ std::vector<Refusal> refusals() {
     return {
         {"a blank line", true, kData + "\n" + kEnd, "prog.hex:2:1:", "begins with \":\"", 537},
         {"the rest of a line longer than 255 characters", true, long_record + kEnd, "prog.hex:1:256:",
-         "longer than 255 characters", 537},
-        {"a record of 9 characters", true, ":0000001F\n", "prog.hex:1:10:", "10 characters with the line end", 541},
+         "the line is 309 characters long: mrl85 reads a line in pieces of 255 characters", 537},
+        // Its line end alone is the second piece.
+        {"a line of exactly 255 characters", true, ":7F000000" + std::string(246, '0') + "\n" + kEnd,
+         "prog.hex:1:256:", "the line is 255 characters long", 537},
+        {"a tab before the record", true, "\t" + kData + kEnd, "prog.hex:1:1:", "this line begins with a tab", 537},
+        {"a record of 9 characters", true, ":0000001F\n", "prog.hex:1:10:", "record too short: 9 characters;", 541},
+        {"a record of 9 characters and CR LF", true, ":0000001F\r\n", "prog.hex:1:10:",
+         "record too short: 9 characters;", 541},
+        // The type is read at its column; the byte count says the record is
+        // cut short.
+        {"a byte count that does not match the length", true, ":4577984B41\n", "prog.hex:1:2:",
+         "the byte count 45 says 69 data bytes, a record of 149 characters, but this one has 11", 576},
+        {"record type 04, with a hint", true, ":02000004AABB99\n", "prog.hex:1:8:",
+         "hint: use segment (02) records: mrl85 routes by segment", 576},
         {"record type 82", true, kData + ":02000082AABB99\n", "prog.hex:2:8:", "record type \"82\"", 553},
         {"record type 80", true, ":02000080AABB99\n", "prog.hex:1:8:", "record type \"80\"", 561},
         {"record type 11", true, kData + kData + ":02000011AABB99\n", "prog.hex:3:8:", "record type \"11\"", 571},
@@ -50,6 +62,15 @@ std::vector<Refusal> refusals() {
 
         {"a number with a non-hex digit", false, kHead + "# CALL 1G\n", "prog.sym:4:9:",
          "\"1G\" is not a hexadecimal number", 1082},
+        {"a number with a tab in it", false, kHead + "# CALL 1\t2\n", "prog.sym:4:9:",
+         "\"1\\t2\" is not a hexadecimal number: it holds a tab", 1082},
+        {"a FUNC line without a unit field", false, kHead + "# FUNC 1 _init\n", "prog.sym:4:15:",
+         "the \"# FUNC\" line has no unit number, which mrl85 reads as 0000", 1385},
+        {"a LOCAL LABEL without a unit", false, kHead + "# LOCAL LABEL \nx 0\n", "prog.sym:4:15:",
+         "the \"# LOCAL LABEL\" line has no unit number, which mrl85 reads as 0000: unit 0000 is not in "
+         "SECTION INFORMATION\n", 1385},
+        {"a SOURCE line without a function", false, kHead + "# SOURCE \n", "prog.sym:4:10:",
+         "the \"# SOURCE\" line has no function number, which mrl85 reads as 0000", 1417},
         {"a number of nine significant digits", false, kHead + "# CALL 100000000\n", "prog.sym:4:8:",
          "more than 8 significant digits", 1092},
         {"a FUNC line naming a missing unit", false, kHead + "# FUNC 1 f 2 0\n", "prog.sym:4:12:",
@@ -63,12 +84,21 @@ std::vector<Refusal> refusals() {
         {"a LOCAL SYMBOL range passing over a missing unit", false,
          "# SECTION INFORMATION\n0001 P 0 0 0 00010000 00000010 a.o\n0003 P 0 0 0 00000100 00000010 b.o\n\n"
          "# LOCAL SYMBOL 1-3\nx 0\n",
-         "prog.sym:5:16:", "unit 0002 is not in SECTION INFORMATION (a range passes over it", 1385},
+         "prog.sym:5:16:",
+         "unit 0002 is not in SECTION INFORMATION: the range's first end 0001 is deleted, and mrl85 looks upward "
+         "from it for a kept unit through every number",
+         1385},
+        // The walk from a deleted first end goes on past the range's end.
+        {"a LOCAL SYMBOL walk that goes past the range's end", false,
+         "# SECTION INFORMATION\n0008 P 0 0 0 00010000 00000010 a.o\n0009 P 0 0 0 00010000 00000010 b.o\n"
+         "000B P 0 0 0 00000100 00000010 c.o\n\n# LOCAL SYMBOL 8-9\nx 0\n",
+         "prog.sym:6:16:", "unit 000A is not in SECTION INFORMATION: the range's first end 0008 is deleted, and mrl85 "
+         "looks upward from it for a kept unit, past the range's other end 0009,", 1385},
         // The first pass passes over a line that begins with a blank; the
         // rewrite reads it as a unit line, since no library line precedes it.
         {"a SECTION INFORMATION line the first pass did not read", false,
          "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n 0002 Q 0 0 0 00000200 00000010 b.o\n",
-         "prog.sym:3:2:", "unit 0002", 1385},
+         "prog.sym:3:2:", "unit 0002 is not in SECTION INFORMATION: this line begins with a blank", 1385},
         {"a CALL of a missing function", false, kHead + "# FUNC 1 f 1 0\n\n# CALL 5\n", "prog.sym:6:8:",
          "function 0005 has no \"# FUNC\" line", 1417},
         {"a LOCAL SYMBOL range without a dash", false, kHead + "# LOCAL SYMBOL 1\n", "prog.sym:4:16:",
@@ -89,7 +119,7 @@ TEST(ReportDiagnose, EveryFormatErrorIsPlacedAndNamesMrl85sErrorExit) {
         Outcome r = testutil::run_report(tmp.path(), {k.hex ? "--hex" : "--sym", "prog"});
         r.err = testutil::lf_text(r.err, report_on_windows());
         EXPECT_EQ(r.status, 3);
-        EXPECT_EQ(r.err.rfind(k.where + " ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.rfind(k.where + " error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(k.says), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("mrl85 refuses this file: File format error, status 3, error exit at " +
                              std::to_string(k.place) + "\n"),
@@ -115,11 +145,63 @@ TEST(ReportDiagnose, ShowsTheLineWithAMarkUnderTheColumn) {
     Outcome r = testutil::run_report(tmp.path(), {"--sym", "prog"});
     r.err = testutil::lf_text(r.err, report_on_windows());
     EXPECT_EQ(r.err,
-              "prog.sym:4:9: \"1G\" is not a hexadecimal number\n"
+              "prog.sym:4:9: error: \"1G\" is not a hexadecimal number\n"
               " 4 | # CALL 1G\n"
               "   |         ^\n"
               "  mrl85 refuses this file: File format error, status 3, error exit at 1082\n");
     EXPECT_EQ(r.status, 3);
+}
+
+// A long line is shown around the column, "..." where it is cut, with the
+// mark under the column still.
+TEST(ReportDiagnose, ALongLineIsShownAroundTheColumn) {
+    const TempDir tmp;
+    spit(tmp / "prog.hex", ":10000000" + std::string(250, '0') + "ABCDEFGH" + std::string(100, '1') + "\n" + kEnd);
+    Outcome r = testutil::run_report(tmp.path(), {"--hex", "prog"});
+    r.err = testutil::lf_text(r.err, report_on_windows());
+    EXPECT_EQ(r.status, 3);
+    const std::string want = " 1 | ..." + std::string(40, '0') + "ABCDEFGH" + std::string(28, '1') +
+                             "...\n"
+                             "   |" +
+                             std::string(40, ' ') + "^\n";
+    EXPECT_NE(r.err.find("prog.hex:1:256: error: the line is 367 characters long"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(want), std::string::npos) << r.err;
+}
+
+// mrl85 opens both inputs before it reads either: with the HEX file
+// missing it stops there, and a later fault is one it never reaches.
+TEST(ReportDiagnose, OnlyTheFirstFaultIsWhereMrl85Stops) {
+    struct Case {
+        const char* what;
+        bool hex;            // prog.hex exists (a good one)
+        std::string sym;     // prog.sym, "" for none
+        const char* first;   // the end of the first diagnosis
+        const char* second;  // the end of the second
+    };
+    const std::vector<Case> cases = {
+        {"both missing", false, "", "mrl85 stops here too: status 4, error exit at 474\n",
+         "mrl85 does not get here: it stops earlier, at error exit 474\n"},
+        {"HEX file missing, symbol file refused", false, kHead + "# CALL 1G\n",
+         "mrl85 stops here too: status 4, error exit at 474\n",
+         "mrl85 does not get here: it stops earlier, at error exit 474\n"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        const TempDir tmp;
+        if (k.hex) spit(tmp / "prog.hex", kData + kEnd);
+        if (!k.sym.empty()) spit(tmp / "prog.sym", k.sym);
+        Outcome r = testutil::run_report(tmp.path(), {"prog"});
+        r.err = testutil::lf_text(r.err, report_on_windows());
+        EXPECT_EQ(r.status, 4);
+        const size_t first = r.err.find(k.first);
+        ASSERT_NE(first, std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(k.second, first), r.err.size() - std::string(k.second).size()) << r.err;
+        EXPECT_NE(r.err.find("prog.sym"), std::string::npos) << r.err;
+        const Outcome m = testutil::run(tmp.path(), {"prog", "-Oout", "+info"});
+        EXPECT_EQ(m.status, 4);
+        const std::string trace = testutil::lf_text(slurp(tmp / kTraceName), testutil::windows_program());
+        EXPECT_NE(trace.find("++++++++++ Error exit at 474 ++++++++++\n"), std::string::npos) << trace;
+    }
 }
 
 // Both inputs are read: a fault in one is diagnosed whatever the other holds,

@@ -5,6 +5,7 @@
 // written over one of them nor after a refused input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -50,6 +51,15 @@ TEST(ReportOptions, HelpVersionAndUsageErrors) {
         {{"pro.g"}, 4, "", "'.' in the input name"},
         {{"prog", "--html"}, 4, "", "option '--html' requires an argument"},
         {{"--html=", "prog"}, 4, "", "option '--html' requires a file name"},
+        // A long option may be cut to a start that names it alone.
+        {{"--ve"}, 0, "Copyright (c) 2026 The mrl85 authors\nReleased under the MIT License\n", ""},
+        {{"--hel", "prog"}, 0, "Usage: mrl85-report", ""},
+        {{"--he", "prog"}, 4, "", "option '--he' is ambiguous; possibilities: '--help' '--hex'"},
+        {{"--h", "prog"}, 4, "", "option '--h' is ambiguous; possibilities: '--help' '--hex' '--html'"},
+        {{"--hex=1", "prog"}, 4, "", "option '--hex' doesn't allow an argument"},
+        {{"--helpx"}, 4, "", "unrecognized option '--helpx'"},
+        {{"--=x", "prog"}, 4, "", "unrecognized option '--=x'"},
+        {{"--s", "prog"}, 0, "SYM file prog.sym", ""},
     };
     // clang-format on
     for (const Case& k : cases) {
@@ -58,7 +68,8 @@ TEST(ReportOptions, HelpVersionAndUsageErrors) {
         SCOPED_TRACE("mrl85-report" + line);
         const TempDir tmp;
         inputs(tmp);
-        const Outcome r = testutil::run_report(tmp.path(), k.args);
+        Outcome r = testutil::run_report(tmp.path(), k.args);
+        r.out = testutil::lf_text(r.out, testutil::windows_program(testutil::report_tool().path));
         EXPECT_EQ(r.status, k.status);
         if (*k.out == '\0') {
             EXPECT_EQ(r.out, "");
@@ -153,6 +164,7 @@ TEST(ReportOptions, ThePageIsWrittenOnlyOnSuccessAndTheInputsAreOnlyRead) {
     const std::vector<Case> cases = {
         {"--html=FILE", kSym, {"--html=page.html", "prog"}, 0, true},
         {"--html FILE", kSym, {"prog", "--html", "page.html"}, 0, true},
+        {"--ht=FILE, shortened", kSym, {"--ht=page.html", "prog"}, 0, true},
         {"no page asked for", kSym, {"prog"}, 0, false},
         {"a format error", kBadSym, {"--html=page.html", "prog"}, 3, false},
     };
@@ -252,4 +264,130 @@ TEST(ReportOptions, APageThatCannotBeWrittenWholeIsRemovedButNoDevice) {
     const Outcome full = testutil::run_report(tmp.path(), {"prog", "--html=/dev/full"});
     EXPECT_EQ(full.status, 2) << full.err;
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+namespace {
+
+// Runs mrl85-report in `dir` with standard output on `out_fd` (standard
+// error collected from a file); the exit status and standard error.
+Outcome run_report_to(const TempDir& dir, const std::vector<std::string>& args, int out_fd) {
+    const std::string err_name = (dir / "err.txt").string();
+    const std::string path = testutil::report_tool().path;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        const int err = open(err_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err < 0 || dup2(err, 2) < 0) _exit(127);
+        if (out_fd < 0) {
+            close(1);
+        } else if (dup2(out_fd, 1) < 0) {
+            _exit(127);
+        }
+        std::vector<char*> argv{const_cast<char*>(path.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Outcome r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = slurp(dir / "err.txt");
+    fs::remove(dir / "err.txt");
+    return r;
+}
+
+// Standard output that fails: a pipe whose reader has gone ends the run
+// quietly with status 2, as filters before "head" end; a full disk, or
+// standard output closed from the start, says so, also with status 2. That
+// holds for the summary, the page on standard output and the help.
+TEST(ReportOptions, AFailedStandardOutputIsStatus2QuietOnlyForAClosedPipe) {
+    if (testutil::windows_program(testutil::report_tool().path)) GTEST_SKIP() << "POSIX pipes and /dev/full";
+    enum Out { kClosedPipe, kFull, kClosed };
+    struct Case {
+        Out out;
+        std::vector<std::string> args;
+        const char* err;  // a piece of standard error; "" for none at all
+    };
+    const std::vector<Case> cases = {
+        {kClosedPipe, {"prog"}, ""},
+        {kClosedPipe, {"--html=-", "prog"}, ""},
+        {kClosedPipe, {"--help"}, ""},
+        {kFull, {"prog"}, "mrl85-report: the summary could not be written whole: "},
+        {kFull, {"--html=-", "prog"}, "mrl85-report: the page could not be written whole: "},
+        {kFull, {"--version"}, "mrl85-report: the version could not be written whole: "},
+        {kClosed, {"prog"}, "mrl85-report: standard output is closed"},
+        {kClosed, {"--help"}, "mrl85-report: standard output is closed"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.out) + " " + k.args[0]);
+        const TempDir tmp;
+        inputs(tmp);
+        int fd = -1;
+        int ends[2] = {-1, -1};
+        if (k.out == kClosedPipe) {
+            ASSERT_EQ(pipe(ends), 0);
+            close(ends[0]);
+            fd = ends[1];
+        } else if (k.out == kFull) {
+            fd = open("/dev/full", O_WRONLY);
+            ASSERT_GE(fd, 0);
+        }
+        const Outcome r = run_report_to(tmp, k.args, fd);
+        if (fd >= 0) close(fd);
+        EXPECT_EQ(r.status, 2);
+        if (*k.err == '\0') {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.err.rfind(k.err, 0), 0u) << r.err;
+        }
+        EXPECT_FALSE(fs::exists(tmp / "-"));
+    }
+}
+
+}  // namespace
+
+// --html=- writes the page to standard output, and nothing else goes there:
+// the same bytes as the page written to a file, no summary, and no file "-".
+TEST(ReportOptions, APageNamedDashGoesToStandardOutputAlone) {
+    const TempDir tmp;
+    inputs(tmp);
+    const Outcome to_file = testutil::run_report(tmp.path(), {"prog", "--html=page.html"});
+    ASSERT_EQ(to_file.status, 0) << to_file.err;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--html=-", "prog"}, std::vector<std::string>{"prog", "--html", "-"}}) {
+        SCOPED_TRACE(args[0]);
+        Outcome r = testutil::run_report(tmp.path(), args);
+        // Standard output on Windows ends its lines in CR LF.
+        r.out = testutil::lf_text(r.out, testutil::windows_program(testutil::report_tool().path));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, slurp(tmp / "page.html"));
+        EXPECT_FALSE(fs::exists(tmp / "-"));
+    }
+    // A refused input: the diagnosis on standard error, nothing on standard
+    // output.
+    spit(tmp / "prog.sym", kBadSym);
+    const Outcome bad = testutil::run_report(tmp.path(), {"--html=-", "prog"});
+    EXPECT_EQ(bad.status, 3);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_NE(bad.err.find("prog.sym:4:"), std::string::npos) << bad.err;
+}
+
+// --version ends with the copyright and licence lines of mrl85's banner,
+// as mrl85 prints them when it converts.
+TEST(ReportOptions, VersionShowsTheBannersCopyrightAndLicence) {
+    const TempDir tmp;
+    inputs(tmp);
+    const bool win = testutil::windows_program(testutil::report_tool().path);
+    const std::string version = testutil::lf_text(testutil::run_report(tmp.path(), {"--version"}).out, win);
+    const std::string banner =
+        testutil::lf_text(testutil::run(tmp.path(), {"prog", "-Oout"}).out, testutil::windows_program());
+    const size_t first = version.find('\n');
+    ASSERT_NE(first, std::string::npos) << version;
+    EXPECT_EQ(version.rfind("mrl85-report (mrl85) ", 0), 0u) << version;
+    const std::string rest = version.substr(first + 1);
+    EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 2) << version;
+    EXPECT_NE(banner.find("\n" + rest), std::string::npos) << "banner:\n" << banner << "version:\n" << version;
 }

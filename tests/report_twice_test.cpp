@@ -40,7 +40,7 @@ testutil::Outcome analyse_here(const std::string& input) {
     EXPECT_NE(err, nullptr);
     if (out == nullptr || err == nullptr) return o;
     report::summary_print(out, r);
-    for (const report::Diagnosis& d : r.problems) report::diagnosis_print(err, d);
+    report::diagnoses_print(err, r.problems);
     o.out = contents(out);
     o.err = contents(err);
     std::fclose(out);

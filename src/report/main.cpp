@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/report.h"
@@ -25,10 +26,13 @@ const char* const kUsage =
     "\n"
     "      --hex          read INPUT.hex only\n"
     "      --sym          read INPUT.sym only\n"
-    "      --html=FILE    also write a page with a map of the address space to FILE\n"
+    "      --html=FILE    also write a page with a map of the address space to FILE;\n"
+    "                       with FILE \"-\" the page goes to standard output instead\n"
+    "                       of the summary\n"
     "      --help         display this help and exit\n"
     "      --version      output version information and exit\n"
     "\n"
+    "A long option may be shortened to any start that names it alone.\n"
     "INPUT is a base name, as mrl85 takes it: without an extension and without\n"
     "a \".\" anywhere.\n"
     "\n"
@@ -41,6 +45,9 @@ const char* const kUsage =
 struct Options {
     std::string input, html;
     bool hex_only = false, sym_only = false, html_wanted = false;
+    bool help = false, version = false;
+    // The page goes to standard output ("--html=-"), and the summary not.
+    bool page_to_stdout() const { return html_wanted && html == "-"; }
 };
 
 int usage_error(const std::string& message) {
@@ -48,9 +55,34 @@ int usage_error(const std::string& message) {
     return kStatusInput;
 }
 
-// GNU-style options: long options, "--html FILE" or "--html=FILE", and "--"
-// before an input name that begins with "-". Returns -1 to go on, or the
-// exit status.
+// The long options, in the order an ambiguous start lists them.
+struct LongOption {
+    const char* name;
+    bool argument;
+};
+constexpr LongOption kOptions[] = {
+    {"help", false}, {"hex", false}, {"html", true}, {"sym", false}, {"version", false},
+};
+
+// The option that `name` names: itself, or the one option it is the start
+// of. Null, with `error` set, when it names none or several.
+const LongOption* option_named(const std::string& name, std::string& error) {
+    std::vector<const LongOption*> starts;
+    for (const LongOption& o : kOptions) {
+        if (name == o.name) return &o;
+        if (std::string_view(o.name).starts_with(name)) starts.push_back(&o);
+    }
+    if (starts.size() == 1) return starts[0];
+    if (starts.empty()) return nullptr;
+    error = "option '--" + name + "' is ambiguous; possibilities:";
+    for (const LongOption* o : starts) error += std::string(" '--") + o->name + "'";
+    return nullptr;
+}
+
+// GNU-style options: long options, shortened to any unambiguous start,
+// "--html FILE" or "--html=FILE", and "--" before an input name that begins
+// with "-". --help and --version end the reading. Returns -1 to go on, or
+// the exit status of a usage error.
 int parse(int argc, char** argv, Options& o) {
     int inputs = 0;
     bool options_end = false;
@@ -59,27 +91,36 @@ int parse(int argc, char** argv, Options& o) {
         if (!options_end && arg.size() > 1 && arg[0] == '-') {
             if (arg == "--") {
                 options_end = true;
-            } else if (arg == "--help") {
-                std::fputs(kUsage, stdout);
-                return 0;
-            } else if (arg == "--version") {
-                std::printf("%s (mrl85) %s\n", kName, MRL_VERSION_DOTTED);
-                return 0;
-            } else if (arg == "--hex") {
-                o.hex_only = true;
-            } else if (arg == "--sym") {
-                o.sym_only = true;
-            } else if (arg == "--html" || arg.starts_with("--html=")) {
-                if (arg == "--html") {
+                continue;
+            }
+            const size_t eq = arg.find('=');
+            if (!arg.starts_with("--") || eq == 2) return usage_error("unrecognized option '" + arg + "'");
+            const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+            std::string error;
+            const LongOption* opt = option_named(name, error);
+            if (opt == nullptr) return usage_error(error.empty() ? "unrecognized option '" + arg + "'" : error);
+            const std::string full = std::string("--") + opt->name;
+            if (!opt->argument && eq != std::string::npos)
+                return usage_error("option '" + full + "' doesn't allow an argument");
+            if (full == "--help") {
+                o.help = true;
+                return -1;
+            }
+            if (full == "--version") {
+                o.version = true;
+                return -1;
+            }
+            if (full == "--hex") o.hex_only = true;
+            if (full == "--sym") o.sym_only = true;
+            if (full == "--html") {
+                if (eq == std::string::npos) {
                     if (i + 1 >= argc) return usage_error("option '--html' requires an argument");
                     o.html = argv[++i];
                 } else {
-                    o.html = arg.substr(7);
+                    o.html = arg.substr(eq + 1);
                 }
                 if (o.html.empty()) return usage_error("option '--html' requires a file name");
                 o.html_wanted = true;
-            } else {
-                return usage_error("unrecognized option '" + arg + "'");
             }
             continue;
         }
@@ -93,12 +134,45 @@ int parse(int argc, char** argv, Options& o) {
     return -1;
 }
 
+// The first error of a write to standard output (errno), 0 while none
+// failed: later writes may set errno to something else.
+int stdout_errno = 0;
+
+// Flushes standard output; whether everything written to it got out. A
+// failed write leaves its bytes in the buffer, so the flush tries again and
+// its errno is the write's; errno as it is now only when nothing is left.
+bool stdout_flushed() {
+    const int before = errno;
+    const bool failed = std::ferror(stdout) != 0;
+    std::clearerr(stdout);
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        if (stdout_errno == 0) stdout_errno = errno != 0 ? errno : EIO;
+    } else if (failed && stdout_errno == 0) {
+        stdout_errno = before != 0 ? before : EIO;
+    }
+    return stdout_errno == 0;
+}
+
+// The end of a run whose standard output failed: quietly, when the reader
+// of a pipe has gone (as "| head" does), else with a message; status 2.
+int stdout_failed(const char* what) {
+    if (!write_error_closed_pipe(stdout_errno))
+        std::fprintf(stderr, "%s: %s could not be written whole: %s\n", kName, what, std::strerror(stdout_errno));
+    return kStatusCreate;
+}
+
 // Writes the page: never over either input, whichever of them was read,
 // nor through a link (see output_create). A device or a pipe named as the
 // page is written to as it is. A page that cannot be written whole is
 // removed when it is a file of this run (one it created, or the old page it
 // was asked to replace and emptied), and only while its name still names it.
 int page_out(const Options& o, const report::Report& r) {
+    if (o.page_to_stdout()) {
+        errno = 0;
+        report::page_write(stdout, r);
+        return stdout_flushed() ? 0 : stdout_failed("the page");
+    }
     const std::vector<std::string> inputs{r.hex.name, r.sym.name};
     std::FILE* f = nullptr;
     FileHold hold = kNoHold;
@@ -131,24 +205,38 @@ int page_out(const Options& o, const report::Report& r) {
     std::exit(kStatusFormat);
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, bool stdout_closed) {
     Options o;
     const int parsed = parse(argc, argv, o);
     if (parsed >= 0) return parsed;
+    if (stdout_closed) {
+        std::fprintf(stderr, "%s: standard output is closed; nothing is written\n", kName);
+        return kStatusCreate;
+    }
+    if (o.help || o.version) {
+        errno = 0;
+        if (o.help) std::fputs(kUsage, stdout);
+        if (o.version) std::printf("%s (mrl85) %s\n%s%s", kName, MRL_VERSION_DOTTED, kCopyrightLine, kLicenceLine);
+        return stdout_flushed() ? 0 : stdout_failed(o.help ? "the help" : "the version");
+    }
     report::Report r;
     r.want_hex = !o.sym_only || o.hex_only;
     r.want_sym = !o.hex_only || o.sym_only;
     r.hex.name = o.input + ".hex";
     r.sym.name = o.input + ".sym";
     const int status = report::analyse(r);
-    const bool whole = report::summary_print(stdout, r);
-    std::fflush(stdout);
-    for (const report::Diagnosis& d : r.problems) report::diagnosis_print(stderr, d);
+    // With the page on standard output, the summary is left out.
+    bool whole = true;
+    if (!o.page_to_stdout()) {
+        errno = 0;
+        whole = report::summary_print(stdout, r);
+    }
+    const bool out = stdout_flushed();
+    report::diagnoses_print(stderr, r.problems);
     if (status != 0) return status;
-    // A summary that did not get out whole (a list lost, a full disk, a
-    // closed pipe) is no success.
-    if (!whole || std::ferror(stdout)) {
-        // A list whose scratch file failed says which file and why.
+    if (!out) return stdout_failed("the summary");
+    // A list whose scratch file failed says which file and why.
+    if (!whole) {
         const std::string& fault =
             !r.sym.labels_dropped.fault().empty() ? r.sym.labels_dropped.fault() : r.sym.blocks_dropped.fault();
         std::fprintf(stderr, "%s: the summary could not be written whole%s%s\n", kName, fault.empty() ? "" : ": ",
@@ -162,13 +250,14 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool stdout_closed = std_output_closed();
     std_streams_open();
     write_signals_ignore();
     memory_reserve_set(no_memory_exit);
     // The summary of a large file runs to millions of rows.
     std::setvbuf(stdout, nullptr, _IOFBF, size_t{1} << 16);
     try {
-        return run(argc, argv);
+        return run(argc, argv, stdout_closed);
     } catch (const std::bad_alloc&) {
         no_memory_exit();
     }

@@ -116,6 +116,7 @@ struct Diagnosis {
     std::string file;
     uint64_t line = 0, column = 0;  // from 1; 0: the file as a whole
     std::string message;
+    std::string hint;        // what to do about it, "" when there is nothing short to say
     std::string text;        // the line as read (without its line end), "" when none is shown
     uint64_t text_from = 1;  // the column `text` begins at (a piece of a long HEX line begins later)
     int place = 0;           // mrl85's "Error exit at" place
@@ -163,6 +164,8 @@ int analyse(Report& r);
 Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uint64_t column, std::string_view text);
 Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no);
 void diagnosis_print(std::FILE* out, const Diagnosis& d);
+// All of them, each saying whether mrl85 stops there or earlier.
+void diagnoses_print(std::FILE* out, const std::vector<Diagnosis>& all);
 
 // summary.cpp: the text summary. False when a list kept in a scratch file
 // could not be read back.

@@ -38,7 +38,7 @@ const char* const warning_table[] = {
 // clang-format off
 const char* const banner_lines[] = {
     "HEX, SYM file converter for ", "ZQ50 Series", " ", kVersion, "\n",
-    "Copyright (c) 2026 The mrl85 authors\n", "Released under the MIT License\n\n",
+    kCopyrightLine, kLicenceLine, "\n",
 };
 // clang-format on
 

@@ -24,6 +24,9 @@
 #endif
 
 inline constexpr const char* kVersion = MRL_VERSION_TEXT;  // "V.1.00.00", from project(VERSION)
+// The copyright and licence lines of the banner (and of mrl85-report --version).
+inline constexpr const char* kCopyrightLine = "Copyright (c) 2026 The mrl85 authors\n";
+inline constexpr const char* kLicenceLine = "Released under the MIT License\n";
 
 // Place numbers shown in the trace log by "Error exit at %d" and trace_line().
 // They name the check that ended the run; they are part of the log format and

@@ -30,6 +30,14 @@ inline constexpr FileHold kNoHold = -1;
 // run was started without, so that no file the run opens takes its place.
 void std_streams_open();
 
+// Whether the run was started without standard output (to be asked before
+// std_streams_open puts the null device there).
+bool std_output_closed();
+
+// Whether the error `err` of a failed write (errno) says that the reader of
+// a pipe has gone: then a run stops quietly, as a filter before "head" does.
+bool write_error_closed_pipe(int err);
+
 // Ignores the signals that a failing write raises (a closed pipe, the file
 // size limit), so such a write fails like any other write instead of killing
 // the process between two passes.

@@ -262,6 +262,10 @@ void std_streams_open() {
     }
 }
 
+bool std_output_closed() { return fcntl(1, F_GETFD) < 0 && errno == EBADF; }
+
+bool write_error_closed_pipe(int err) { return err == EPIPE; }
+
 void write_signals_ignore() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);

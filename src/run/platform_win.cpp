@@ -7,6 +7,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
@@ -244,6 +245,18 @@ BOOL WINAPI on_console_event(DWORD event) {
 // when the process has no handle for them (writes there then fail quietly),
 // so no file the run opens can take their place.
 void std_streams_open() {}
+
+bool std_output_closed() {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    return out == nullptr || out == INVALID_HANDLE_VALUE;
+}
+
+// The C runtime says EINVAL for a write to a pipe whose reader has gone
+// (ERROR_NO_DATA), and EPIPE for a broken pipe.
+bool write_error_closed_pipe(int err) {
+    const DWORD last = GetLastError();
+    return err == EPIPE || (err == EINVAL && (last == ERROR_NO_DATA || last == ERROR_BROKEN_PIPE));
+}
 
 // Windows raises no signal for a failed write.
 void write_signals_ignore() {}
