@@ -1,6 +1,6 @@
 // analyse.cpp: reads the inputs with mrl85's own passes and collects what
-// they decide. The HEX file goes through the record classes and the routing
-// rule of the HEX pass, line by line; the symbol file through the symbol
+// they decide. The HEX file goes through the HEX pass, which hands each
+// line to a counting sink; the symbol file through the symbol
 // pass itself, its output thrown away. A check that refuses an input ends
 // the pass with run_stopped; the file is then diagnosed at the line the
 // check was looking at.
