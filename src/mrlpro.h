@@ -97,4 +97,26 @@ extern SymObserver* sym_observer;
 
 void init_globals();
 
+// How another program runs the passes: the names messages give the inputs,
+// and the switches above.
+struct EmbeddedRun {
+    std::string hex_name, sym_name;
+    bool lines_one_by_one = false;
+    bool keep_unit_names = false;
+};
+// The entry point of the library for another program, called before each
+// run of a pass: every global back at its start-up value (init_globals),
+// run_embedded set, and the names and switches of `run`.
+void embedded_start(const EmbeddedRun& run);
+// The symbol file the symbol passes read: the caller opens it before
+// embedded_start's runs, may rewind it between them and closes it after.
+InFile& embedded_sym_input();
+// Sends the output of the symbol pass to the null device; false when that
+// cannot be opened.
+bool embedded_sym_discard();
+// Ends a run begun by embedded_start: the symbol output is closed and the
+// switches are back at their start-up value; the tables stay, for the
+// caller to read.
+void embedded_stop();
+
 #endif

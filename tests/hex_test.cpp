@@ -7,11 +7,14 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "hex/hex.h"
 #include "mrl85/options.h"
 #include "mrlpro.h"
 #include "run/message.h"
+#include "run/textfile.h"
 #include "symtest.h"
 #include "testutil.h"
 
@@ -178,6 +181,53 @@ TEST(HexPass, CopiesABigInputByteForByte) {
         EXPECT_EQ(open_flag[S_IN_HEX] + open_flag[S_OUT_HEX] + open_flag[S_OUT_HXH], 0) << "slots 0, 2, 3 closed";
         EXPECT_TRUE(slurp(dir / "out.hex") == low) << "output HEX file differs, trace " << traced;
         EXPECT_TRUE(slurp(dir / "out.hxh") == high) << "high HEX file differs, trace " << traced;
+    }
+}
+
+// A sink that keeps what the pass hands it: the lines of each output, and
+// every line read.
+class Recorder final : public HexSink {
+public:
+    explicit Recorder(bool to_end) : to_end_(to_end) {}
+    void seen(std::string_view line) override { seen_.emplace_back(line); }
+    void routed(std::string_view line, int /*cls*/, int dest) override {
+        if (dest & kToLow) low_.append(line);
+        if (dest & kToHigh) high_.append(line);
+    }
+    bool reads_to_end() const override { return to_end_; }
+    void read_failed(bool /*after_end*/) override { failed_ = true; }
+
+    bool to_end_;
+    bool failed_ = false;
+    std::vector<std::string> seen_;
+    std::string low_, high_;
+};
+
+// A sink that takes no runs is handed every line one by one, routed as the
+// writer routes it, also with the trace off; after the end record the pass
+// reads one more line, or on to the end of the input when the sink asks.
+TEST(HexPass, ASinkSeesEveryLineRoutedAsTheOutputsGetIt) {
+    const std::string low1 = ":02000000AABB99\n", seg_high = ":020000021000EC\n", high1 = ":02010081010279\n",
+                      seg_low = ":020000020000FC\n", end = ":00000001FF\n";
+    const std::string input = low1 + seg_high + high1 + seg_low + low1 + end + "after one\nafter two\n";
+    const testutil::TempDir tmp;
+    {
+        std::ofstream file(tmp / "in.hex", std::ios::binary);
+        file << input;
+    }
+    for (const bool to_end : {false, true}) {
+        fresh_start();
+        InFile in;
+        ASSERT_TRUE(in.open((tmp / "in.hex").string()));
+        Recorder sink(to_end);
+        HexRoute route;
+        hex_pass(in, sink, route);
+        EXPECT_FALSE(sink.failed_);
+        EXPECT_EQ(sink.low_, low1 + low1 + end);
+        EXPECT_EQ(sink.high_, seg_high + high1 + end);
+        ASSERT_EQ(sink.seen_.size(), to_end ? 8u : 7u);
+        EXPECT_EQ(sink.seen_.back(), to_end ? "after two\n" : "after one\n");
+        EXPECT_TRUE(route.low_got && route.high_got);
     }
 }
 

@@ -72,40 +72,24 @@ int record(std::string_view line) {
 
 namespace {
 
-// The lines of one run: consecutive lines of the input block bound for the
-// same output (or, with `to` null, segment records that go nowhere).
-struct Run {
-    OutFile* to = nullptr;
-    const std::string* name = nullptr;
-    ExitPlace place{};
-    const char* begin = nullptr;
-};
-
-void run_write(const Run& run, const char* end) {
-    if (run.to != nullptr && end > run.begin &&
-        !run.to->write_long(std::string_view(run.begin, static_cast<size_t>(end - run.begin)))) {
-        error_msg(E_CANT_CREATE, *run.name);
-        error_exit(kStatusFormat, run.place);
-    }
-}
-
 // Copies the whole lines of the unread input block that need nothing but
 // routing: a line feed within 255 characters and no carriage return before
 // it, a record mark, a length of at least 11 and a data or segment type.
-// Each run of consecutive lines bound for the same output is written with one
-// call, straight from the input block. Returns true when it stopped only
-// because the block ends inside a line (so the next block may go on), false
-// at the first line that is anything else (an end record, a bad line, a CR LF
-// line, a long line, the last line of a file without a line end), which is
-// left to the line-by-line path; that path handles it exactly as it handles
-// every line when tracing is on.
-bool copy_block(HexRoute& route, const std::string_view block) {
+// Each run of consecutive lines bound for the same output goes to the sink
+// with one call, straight from the input block. Returns true when it stopped
+// only because the block ends inside a line (so the next block may go on),
+// false at the first line that is anything else (an end record, a bad line, a
+// CR LF line, a long line, the last line of a file without a line end), which
+// is left to the line-by-line path; that path handles it exactly as it
+// handles every line when tracing is on.
+bool copy_block(InFile& in, HexSink& sink, HexRoute& route) {
+    const std::string_view block = in.unread();
     const char* const start = block.data();
     const char* const end = start + block.size();
     const char* line = start;
     bool cut = false;
-    Run run;
-    run.begin = start;
+    int run_dest = kToNone, run_cls = kData;  // of the run being gathered
+    const char* run_begin = start;
     LineEnds ends(start, end);
     for (;;) {
         const char* const lf = ends.next();
@@ -123,69 +107,106 @@ bool copy_block(HexRoute& route, const std::string_view block) {
         else
             break;
         const int dest = hex_route(route, cls, std::string_view(line, static_cast<size_t>(lf + 1 - line)));
-        Run next;
-        if (dest == kToHigh)
-            next = Run{&out_hihex_fp, &output_hihex, cls == kData ? L_HEX_WR_DATA_HXH : L_HEX_WR_SEG_HXH};
-        else if (dest == kToLow)
-            next = Run{&out_hex_fp, &output_hex, L_HEX_WR_DATA_HEX};
-        if (next.to != run.to) {
-            run_write(run, line);
-            run = next;
-            run.begin = line;
+        if (dest != run_dest) {
+            if (run_dest != kToNone && line > run_begin)
+                sink.run(run_dest, run_cls, std::string_view(run_begin, static_cast<size_t>(line - run_begin)));
+            run_dest = dest;
+            run_cls = cls;
+            run_begin = line;
         }
         line = lf + 1;
     }
-    run_write(run, line);
-    in_hex_fp.advance(static_cast<size_t>(line - start));
+    if (run_dest != kToNone && line > run_begin)
+        sink.run(run_dest, run_cls, std::string_view(run_begin, static_cast<size_t>(line - run_begin)));
+    in.advance(static_cast<size_t>(line - start));
     return cut && line > start;
 }
 
-// Block after block, as long as each one ends inside a line.
-void copy_blocks(HexRoute& route) {
-    while (copy_block(route, in_hex_fp.unread())) {
+// mrl85's sink: each line is written to the outputs it goes to; a write that
+// fails ends the run.
+class OutputSink final : public HexSink {
+public:
+    void routed(std::string_view line, int cls, int dest) override;
+    bool takes_runs() const override { return true; }
+    void run(int dest, int first_cls, std::string_view lines) override;
+    void read_failed(bool after_end) override;
+};
+
+void OutputSink::routed(std::string_view line, int cls, int dest) {
+    switch (cls) {
+        case kSegment:
+            if (dest == kToHigh) put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_SEG_HXH);
+            break;
+        case kData:
+            if (dest == kToLow)
+                put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_DATA_HEX);
+            else
+                put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_DATA_HXH);
+            break;
+        default:
+            if (dest & kToLow) put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_END_HEX);
+            if (dest & kToHigh) put(out_hihex_fp, output_hihex, line, kStatusCreate, L_HEX_WR_END_HXH);
+            break;
     }
+}
+
+// A run is written with one call; a failed write is told at the place of
+// the run's first line.
+void OutputSink::run(int dest, int first_cls, std::string_view lines) {
+    const bool high = dest == kToHigh;
+    if (!(high ? out_hihex_fp : out_hex_fp).write_long(lines)) {
+        error_msg(E_CANT_CREATE, high ? output_hihex : output_hex);
+        error_exit(kStatusFormat, !high                ? L_HEX_WR_DATA_HEX
+                                  : first_cls == kData ? L_HEX_WR_DATA_HXH
+                                                       : L_HEX_WR_SEG_HXH);
+    }
+}
+
+void OutputSink::read_failed(bool /*after_end*/) {
+    error_msg(E_CANT_OPEN, input_hex);
+    error_exit(kStatusInput, L_HEX_READ);
 }
 
 }  // namespace
 
+// Reads, classifies and routes line by line, with the block copier between
+// lines when the trace is off and the sink takes runs.
+void hex_pass(InFile& in, HexSink& sink, HexRoute& route) {
+    bool running = true;
+    std::string_view line;
+    for (;;) {
+        if (running && sink.takes_runs() && !trace_on()) {
+            while (copy_block(in, sink, route)) {
+            }
+        }
+        const int got = in.get_line(line);
+        if (got < 0) {
+            sink.read_failed(!running);
+            return;
+        }
+        if (got == 0) return;
+        sink.seen(line);
+        if (!running) {
+            if (sink.reads_to_end()) continue;
+            return;
+        }
+        const int cls = record(line);
+        sink.routed(line, cls, hex_route(route, cls, line));
+        if (cls == kEnd) running = false;
+    }
+}
+
 // Copies the input HEX file to the two outputs, up to the end record and one
 // more line, then closes the three files and removes an output that got
-// nothing. With the trace off, most lines are copied a block at a time
-// (copy_blocks); each remaining line, and every line with the trace on, goes
-// through record() one by one.
+// nothing. With the trace off, most lines are copied a block at a time; each
+// remaining line, and every line with the trace on, goes through record()
+// one by one.
 void data_make() {
     trace_str("=== data_make() ===\n");
     out_text("\n== HEX file convert now == ( " + input_hex + " --> " + (in_place ? final_hex : output_hex) + " )\n");
     HexRoute route;
-    bool running = true;
-    std::string_view line;
-    for (;;) {
-        if (running && !trace_on()) copy_blocks(route);
-        int got = in_hex_fp.get_line(line);
-        if (got < 0) {
-            error_msg(E_CANT_OPEN, input_hex);
-            error_exit(kStatusInput, L_HEX_READ);
-        }
-        if (got == 0 || !running) break;
-        const int cls = record(line);
-        const int dest = hex_route(route, cls, line);
-        switch (cls) {
-            case kSegment:
-                if (dest == kToHigh) put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_SEG_HXH);
-                break;
-            case kData:
-                if (dest == kToLow)
-                    put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_DATA_HEX);
-                else
-                    put(out_hihex_fp, output_hihex, line, kStatusFormat, L_HEX_WR_DATA_HXH);
-                break;
-            default:
-                if (dest & kToLow) put(out_hex_fp, output_hex, line, kStatusFormat, L_HEX_WR_END_HEX);
-                if (dest & kToHigh) put(out_hihex_fp, output_hihex, line, kStatusCreate, L_HEX_WR_END_HXH);
-                running = false;
-                break;
-        }
-    }
+    OutputSink sink;
+    hex_pass(in_hex_fp, sink, route);
     flush_or_fail(out_hex_fp, output_hex, L_HEX_FLUSH_HEX);
     flush_or_fail(out_hihex_fp, output_hihex, L_HEX_FLUSH_HXH);
     close_file(S_IN_HEX);

@@ -1,6 +1,6 @@
 // analyse.cpp: reads the inputs with mrl85's own passes and collects what
-// they decide. The HEX file goes through the record classes and the routing
-// rule of the HEX pass, line by line; the symbol file through the symbol
+// they decide. The HEX file goes through the HEX pass, which hands each
+// line to a counting sink; the symbol file through the symbol
 // pass itself, its output thrown away. A check that refuses an input ends
 // the pass with run_stopped; the file is then diagnosed at the line the
 // check was looking at.
@@ -113,10 +113,85 @@ void spans_merge(std::vector<Segment>& segments) {
     }
 }
 
-// The HEX file as the HEX pass sees it: lines of at most 255 characters
-// (a longer line comes in pieces, each handled as a line), each classified
-// by record() and routed by hex_route(), the pass's own rule, up to the end
-// record.
+// mrl85-report's sink of the HEX pass: counts the lines by class and by
+// output, the segments and what their data records cover, and numbers the
+// lines (a piece of a long line counts where its line starts) so that a
+// refused line can be shown. Reads on after the end record to count what
+// lies there.
+class HexCounter final : public HexSink {
+public:
+    explicit HexCounter(HexReport& h) : h_(h), segments_(h.segments) {}
+    void seen(std::string_view line) override;
+    void routed(std::string_view line, int cls, int dest) override;
+    bool reads_to_end() const override { return true; }
+    void read_failed(bool after_end) override { failed_ = !after_end; }
+
+    bool failed_ = false;                // a read failed before the end record
+    uint64_t line_no_ = 0, column_ = 0;  // of the piece being handled
+    std::string_view current_;           // the piece being handled
+
+private:
+    HexReport& h_;
+    SegmentList segments_;
+    Segment* seg_ = nullptr;
+    bool ended_ = false;  // the end record has been routed
+    size_t last_size_ = 0;
+    bool inside_ = false;  // the last piece did not end its line
+};
+
+// errno is cleared after each read, so that a failed read tells its own
+// reason.
+void HexCounter::seen(std::string_view line) {
+    errno = 0;
+    const bool starts_line = !inside_;
+    if (starts_line) {
+        ++line_no_;
+        column_ = 0;
+    } else {
+        column_ += last_size_;
+    }
+    last_size_ = line.size();
+    inside_ = line.empty() || line.back() != '\n';
+    current_ = line;
+    if (!ended_)
+        ++h_.lines;
+    else if (starts_line)
+        ++h_.after_end;
+}
+
+void HexCounter::routed(std::string_view line, int cls, int dest) {
+    HexReport& h = h_;
+    switch (cls) {
+        case kSegment:
+            ++h.segment_records;
+            seg_ = &segments_.of(segment_value(line), dest == kToHigh);
+            if (dest == kToHigh) {
+                ++h.high.lines;
+                ++h.high.segment_records;
+            }
+            break;
+        case kData: {
+            ++h.data_records;
+            if (seg_ == nullptr) seg_ = &segments_.of("", false);
+            HexOutput& out = dest == kToHigh ? h.high : h.low;
+            out.data_bytes += data_record(*seg_, line);
+            ++out.lines;
+            ++out.data_records;
+            break;
+        }
+        default:
+            ++h.end_records;
+            for (HexOutput* out : {&h.low, &h.high}) {
+                if ((dest & (out == &h.low ? kToLow : kToHigh)) == 0) continue;
+                ++out->lines;
+                out->end_record = true;
+            }
+            ended_ = true;
+            break;
+    }
+}
+
+// The HEX file through the HEX pass itself, observed by a HexCounter.
 void hex_analyse(Report& r) {
     HexReport& h = r.hex;
     InFile in;
@@ -125,75 +200,21 @@ void hex_analyse(Report& r) {
         r.problems.push_back(cannot_read(h.name, "cannot open the HEX file", L_OPEN_IN_HEX));
         return;
     }
-    input_hex = h.name;
-    SegmentList segments(h.segments);
-    Segment* seg = nullptr;
+    EmbeddedRun settings;
+    settings.hex_name = h.name;
+    embedded_start(settings);
+    HexCounter counter(h);
     HexRoute route;
-    bool running = true;
-    uint64_t line_no = 0, column = 0;  // of the piece being handled
-    size_t last_size = 0;
-    bool inside = false;  // the last piece did not end its line
-    std::string_view line;
-    for (;;) {
-        errno = 0;
-        const int got = in.get_line(line);
-        if (got < 0) {
-            // After the end record the pass reads no further.
-            if (!running) break;
-            r.problems.push_back(cannot_read(h.name, "cannot read the HEX file", L_HEX_READ));
-            return;
-        }
-        if (got == 0) break;
-        const bool starts_line = !inside;
-        if (starts_line) {
-            ++line_no;
-            column = 0;
-        } else {
-            column += last_size;
-        }
-        last_size = line.size();
-        inside = line.empty() || line.back() != '\n';
-        if (!running) {
-            if (starts_line) ++h.after_end;
-            continue;
-        }
-        ++h.lines;
-        int cls = 0;
-        try {
-            cls = record(line);
-        } catch (const run_stopped& stop) {
-            r.problems.push_back(diagnose_hex(h.name, stop.place, line_no, column, line));
-            return;
-        }
-        const int dest = hex_route(route, cls, line);
-        switch (cls) {
-            case kSegment:
-                ++h.segment_records;
-                seg = &segments.of(segment_value(line), route.to_high);
-                if (dest == kToHigh) {
-                    ++h.high.lines;
-                    ++h.high.segment_records;
-                }
-                break;
-            case kData: {
-                ++h.data_records;
-                if (seg == nullptr) seg = &segments.of("", false);
-                HexOutput& out = dest == kToHigh ? h.high : h.low;
-                out.data_bytes += data_record(*seg, line);
-                ++out.lines;
-                ++out.data_records;
-                break;
-            }
-            default:
-                ++h.end_records;
-                for (HexOutput* out : {&h.low, &h.high}) {
-                    if ((dest & (out == &h.low ? kToLow : kToHigh)) == 0) continue;
-                    ++out->lines;
-                    out->end_record = true;
-                }
-                running = false;
-                break;
-        }
+    errno = 0;
+    try {
+        hex_pass(in, counter, route);
+    } catch (const run_stopped& stop) {
+        r.problems.push_back(diagnose_hex(h.name, stop.place, counter.line_no_, counter.column_, counter.current_));
+        return;
+    }
+    if (counter.failed_) {
+        r.problems.push_back(cannot_read(h.name, "cannot read the HEX file", L_HEX_READ));
+        return;
     }
     int low_kept = 0, high_kept = 0;
     hex_outputs_kept(h.low.lines > 0, h.high.lines > 0, &low_kept, &high_kept);
@@ -249,17 +270,17 @@ enum SymStep { kLineEnds, kTables, kUnits, kFunctions, kRewrite, kDone };
 // tables stay in the library's globals. Returns kDone, or the step that
 // stopped with `stop` set.
 int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
-    init_globals();
-    run_embedded = true;
-    keep_unit_names = true;
-    lines_one_by_one = one_by_one;
-    input_sym = s.name;
+    EmbeddedRun settings;
+    settings.sym_name = s.name;
+    settings.keep_unit_names = true;
+    settings.lines_one_by_one = one_by_one;
+    embedded_start(settings);
     s.labels_dropped.clear();
     s.blocks_dropped.clear();
     DropCollector collector(s);
     int step = kLineEnds;
     try {
-        if (!out_sym_fp.open(null_output_open())) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
+        if (!embedded_sym_discard()) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
         sym_line_ends_check();
         step = kTables;
         sec_func_read();
@@ -273,8 +294,7 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
     } catch (const run_stopped& st) {
         *stop = st;
     }
-    out_sym_fp.close();
-    lines_one_by_one = false;
+    embedded_stop();
     return step;
 }
 
@@ -317,6 +337,7 @@ void sym_counts(SymReport& s) {
 
 void sym_analyse(Report& r) {
     SymReport& s = r.sym;
+    InFile& in_sym_fp = embedded_sym_input();
     errno = 0;
     if (!in_sym_fp.open(s.name)) {
         r.problems.push_back(cannot_read(s.name, "cannot open the symbol file", L_OPEN_IN_SYM));
@@ -450,8 +471,7 @@ const unit_record& unit_deciding(const unit_record& u) { return *unit_first(u.un
 const func_record& func_deciding(const func_record& f) { return *func_first(f.func_no); }
 
 int analyse(Report& r) {
-    init_globals();
-    run_embedded = true;
+    embedded_start(EmbeddedRun{});
     if (r.want_hex) hex_analyse(r);
     if (r.want_sym) sym_analyse(r);
     int status = 0;

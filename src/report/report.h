@@ -5,8 +5,9 @@
 // the unit and function tables stay in the library's globals (unit_table,
 // func_table, with unit_name, unit_fate and unit_new_number), and what the
 // symbol pass drops besides units and functions is collected here as the pass
-// tells its observer (SymObserver). The HEX file is routed by the pass's own
-// rule (hex_route). Nothing is decided here that the passes do not decide.
+// tells its observer (SymObserver). The HEX file goes through the HEX pass
+// itself (hex_pass), which hands each routed line to the report's sink
+// (HexSink). Nothing is decided here that the passes do not decide.
 #ifndef MRL_REPORT_H
 #define MRL_REPORT_H
 

@@ -57,3 +57,22 @@ void init_globals() {
     run_embedded = lines_one_by_one = keep_unit_names = false;
     sym_observer = nullptr;
 }
+
+void embedded_start(const EmbeddedRun& run) {
+    init_globals();
+    run_embedded = true;
+    input_hex = run.hex_name;
+    input_sym = run.sym_name;
+    lines_one_by_one = run.lines_one_by_one;
+    keep_unit_names = run.keep_unit_names;
+}
+
+InFile& embedded_sym_input() { return in_sym_fp; }
+
+bool embedded_sym_discard() { return out_sym_fp.open(null_output_open()); }
+
+void embedded_stop() {
+    out_sym_fp.close();
+    lines_one_by_one = false;
+    keep_unit_names = false;
+}
