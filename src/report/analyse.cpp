@@ -337,22 +337,22 @@ void sym_counts(SymReport& s) {
 
 void sym_analyse(Report& r) {
     SymReport& s = r.sym;
-    InFile& in_sym_fp = embedded_sym_input();
+    InFile& sym_in = embedded_sym_input();
     errno = 0;
-    if (!in_sym_fp.open(s.name)) {
+    if (!sym_in.open(s.name)) {
         r.problems.push_back(cannot_read(s.name, "cannot open the symbol file", L_OPEN_IN_SYM));
         return;
     }
     run_stopped stop{0, 0, {}, 0};
     const int step = sym_run(s, false, &stop);
     if (step == kDone) {
-        in_sym_fp.close();
+        sym_in.close();
         sym_counts(s);
         s.read = true;
         return;
     }
     if (stop.status != kStatusFormat || stop.place == L_NO_MEMORY || stop.place == L_OUT_OF_MEMORY) {
-        in_sym_fp.close();
+        sym_in.close();
         Diagnosis d = cannot_read(s.name, "cannot read the symbol file", stop.place);
         if (stop.place == L_NO_MEMORY || stop.place == L_OUT_OF_MEMORY) d.message = "not enough memory for the tables";
         d.status = stop.status;
@@ -363,16 +363,16 @@ void sym_analyse(Report& r) {
     // names the line the check looked at.
     uint64_t line_no = 0;
     if (step == kFunctions) {
-        in_sym_fp.close();
+        sym_in.close();
         line_no = func_line_of_unit(s.name, stop.number);
     } else if (step == kLineEnds) {
-        in_sym_fp.close();
+        sym_in.close();
         line_no = 1;
-    } else if (in_sym_fp.rewind()) {
+    } else if (sym_in.rewind()) {
         run_stopped again{0, 0, {}, 0};
         const int step_again = sym_run(s, true, &again);
-        if (step_again == step && again.place == stop.place) line_no = in_sym_fp.lines();
-        in_sym_fp.close();
+        if (step_again == step && again.place == stop.place) line_no = sym_in.lines();
+        sym_in.close();
         // What the check looked at, as the run that found the line saw it.
         stop.text = again.text;
         stop.number = again.number;

@@ -216,7 +216,7 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
                 d.message += piece.empty() ? "is empty" : "begins with " + char_named(piece[0]);
                 if (piece.empty())
                     d.hint = "remove the empty line";
-                else if (piece.find(':') != std::string_view::npos && piece.find(':') > 0)
+                else if (piece.find(':') != std::string_view::npos)
                     d.hint = "remove what stands before the \":\"";
             } else {
                 d.message = "the line is " + std::to_string(length) +
