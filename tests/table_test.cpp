@@ -172,6 +172,31 @@ TEST_F(FirstPass, FileWithoutSectionsLeavesBothTablesEmpty) {
     EXPECT_EQ(unit_tail(), nullptr);
 }
 
+// A reset between two runs leaves nothing of the first: not its records, not
+// the section names it kept, not its switches or counters. The second file
+// has no names kept, so a name seen there can only be a leftover.
+TEST_F(FirstPass, AResetStartsTheNextRunFromNothing) {
+    keep_unit_names = true;
+    read("# SECTION INFORMATION\n0001 FIRST 0 0 0 100 10\n0002 OTHER 0 0 0 200 20\n# FUNC 7 x 1\n");
+    ASSERT_EQ(unit_name(unit_table[0]), "FIRST");
+    unit_del_count = func_del_count = 3;
+    in_sym_fp.close();
+
+    symtest::reset();
+    EXPECT_TRUE(unit_table.empty());
+    EXPECT_TRUE(func_table.empty());
+    EXPECT_FALSE(keep_unit_names);
+    EXPECT_EQ(unit_del_count + func_del_count, 0u);
+    EXPECT_EQ(unit_lookups, 0u);
+
+    read("# SECTION INFORMATION\n0005 FIVE 0 0 0 300 30\n");
+    ASSERT_EQ(unit_table.size(), 1u);
+    EXPECT_EQ(unit_name(unit_table[0]), "");
+    EXPECT_EQ(unit_first(1), nullptr);
+    EXPECT_NE(unit_first(5), nullptr);
+    EXPECT_TRUE(func_table.empty());
+}
+
 TEST_F(FirstPass, FormatErrorsInNumberFields) {
     const std::string section = "=== sec_func_read() ===\n=== sec_data_make() ===\n";
     struct Case {

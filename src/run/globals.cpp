@@ -1,5 +1,7 @@
-// globals.cpp: the process-wide state of mrl85 and its start-up values.
+// globals.cpp: the state of a run and the list of made files, their reset,
+// and the entry points of the library for another program.
 #include <ctime>
+#include <memory>
 
 #include "mrlpro.h"
 #include "run/message.h"
@@ -8,58 +10,28 @@
 #include "sym/fields.h"
 #include "sym/table.h"
 
-std::string input_name, output_name, final_name;
-std::string input_hex, input_sym, output_hex, output_hihex, output_sym;
-std::string final_hex, final_hihex, final_sym;
-int do_hex, do_sym, no_output, in_place;
-int open_flag[6];
-InFile in_hex_fp, in_sym_fp;
-OutFile out_hex_fp, out_hihex_fp, out_sym_fp;
-std::FILE* trace_fp;
-long long start_time;
-int last_error;
-FileHold out_hold[6];
+RunState run_state;
 made_file made[6];
-ExitPlace memory_place;
-int hex_low_kept, hex_high_kept;
 
-record_table<unit_record> unit_table;
-record_table<func_record> func_table;
-uint32_t unit_del_count, func_del_count;
-uint64_t unit_lookups;
-int sec_parse_next, sec_lib_deleted;
-bool run_embedded, lines_one_by_one, keep_unit_names;
-SymObserver* sym_observer;
-
-// Sets every global to its start-up value and takes the start time.
+// Replaces the run's state with a fresh one (its destructor gives back the
+// memory of the tables and strings; open files are not closed, their owners
+// close them), empties the list of made files and takes the start time.
 void init_globals() {
-    for (std::string* s : {&input_name, &output_name, &final_name, &input_hex, &input_sym, &output_hex, &output_hihex,
-                           &output_sym, &final_hex, &final_hihex, &final_sym})
-        s->clear();
-    do_hex = do_sym = no_output = 1;
-    in_place = 0;
-    for (int& f : open_flag) f = 0;
-    trace_fp = nullptr;
-    start_time = static_cast<long long>(std::time(nullptr));
-    last_error = 0;
-    for (FileHold& h : out_hold) h = kNoHold;
+    std::destroy_at(&run_state);
+    std::construct_at(&run_state);
     for (made_file& m : made) {
         m.name[0] = '\0';
         m.live = 0;
     }
-    hex_low_kept = hex_high_kept = 0;
-    memory_place = L_OUT_OF_MEMORY;
-    tables_reset();
-    unit_del_count = func_del_count = 0;
-    unit_lookups = 0;
-    sec_parse_next = 1;
-    sec_lib_deleted = 0;
-    run_embedded = lines_one_by_one = keep_unit_names = false;
-    sym_observer = nullptr;
+    start_time = static_cast<long long>(std::time(nullptr));
 }
 
+// The symbol input belongs to the caller, who opened it before and closes it
+// after all runs: it is carried over the reset.
 void embedded_start(const EmbeddedRun& run) {
+    InFile sym_input = std::move(in_sym_fp);
     init_globals();
+    in_sym_fp = std::move(sym_input);
     run_embedded = true;
     input_hex = run.hex_name;
     input_sym = run.sym_name;

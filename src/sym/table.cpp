@@ -25,9 +25,6 @@
 #include "sym/symlines.h"
 #include "sym/table.h"
 
-number_index<unit_record> unit_index;
-number_index<func_record> func_index;
-
 namespace {
 
 template <class Record, class Key>
@@ -96,26 +93,6 @@ std::string_view keep_name(std::string_view name) {
     left -= name.size();
     return {copy, name.size()};
 }
-
-// The section names of the units, by reading order. Only the trace log (and
-// a caller that sets keep_unit_names) shows them; without it the one thing a
-// name decides, whether the section is "E", is kept in the record. A file
-// has few distinct section names and may have millions of units, so each
-// name is kept once and each unit holds the number of its name (0: none).
-// The store starts empty and takes memory only with the first name: it is
-// built before main, where no allocation may fail without ending the
-// process, and before the out-of-memory handler is set.
-struct NameStore {
-    record_table<uint32_t> of_unit;       // by reading order
-    std::vector<std::string_view> names;  // names[0] is "": no name; empty until the first name
-    std::unordered_map<std::string_view, uint32_t> numbers;
-    void clear() {
-        of_unit.clear();
-        names.clear();
-        numbers.clear();
-    }
-};
-NameStore unit_names;
 
 // The tables cannot grow: error 4. They grow a small chunk at a time, so
 // when one more chunk fails there is no room left for anything; they are
@@ -301,17 +278,6 @@ void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std
 
 std::string_view unit_name(const unit_record& r) {
     return r.seq < unit_names.of_unit.size() ? unit_names.names[unit_names.of_unit[r.seq]] : "";
-}
-
-// Empties both tables, their indexes and the table of section names, as a
-// run starts: a second analysis in the same process starts from nothing.
-// Allocates nothing.
-void tables_reset() {
-    unit_table.clear();
-    func_table.clear();
-    unit_index = number_index<unit_record>{};
-    func_index = number_index<func_record>{};
-    unit_names.clear();
 }
 
 // Puts both tables into table order and indexes them (see the top of this

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "sym/record_table.h"
@@ -55,6 +56,26 @@ struct number_index {
     bool direct = false;
 };
 
+// The section names of the units, by reading order. Only the trace log (and
+// a caller that sets keep_unit_names) shows them; without it the one thing a
+// name decides, whether the section is "E", is kept in the record. A file
+// has few distinct section names and may have millions of units, so each
+// name is kept once and each unit holds the number of its name (0: none).
+// The store starts empty and takes memory only with the first name: it is
+// part of the run's state (mrlpro.h), built before main, where no allocation
+// may fail without ending the process, and before the out-of-memory handler
+// is set.
+struct NameStore {
+    record_table<uint32_t> of_unit;       // by reading order
+    std::vector<std::string_view> names;  // names[0] is "": no name; empty until the first name
+    std::unordered_map<std::string_view, uint32_t> numbers;
+    void clear() {
+        of_unit.clear();
+        names.clear();
+        numbers.clear();
+    }
+};
+
 // First pass (table.cpp)
 // sym/: tables
 void sec_func_read();
@@ -64,7 +85,6 @@ void func_data_make(std::string_view line);
 void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no);
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name);
 std::string_view unit_name(const unit_record& r);
-void tables_reset();
 void table_order();
 void table_dump();
 const unit_record* unit_head();
