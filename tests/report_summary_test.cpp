@@ -24,7 +24,7 @@ TEST(ReportSummary, ControlBytesFromTheInputsAreShownAsQuestionMarks) {
          "\n# GLOBAL LABEL\nlo 100  hi\x1b[5m\x7f 10000\n"
          "\n# LOCAL LABEL 0002\nz\x1b"
          "c 10000\n");
-    const testutil::Outcome r = testutil::run_report(tmp.path(), {"--sym", "prog"});
+    const testutil::Outcome r = testutil::run_report(tmp.path(), {"--all", "--sym", "prog"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string out = testutil::lf_text(r.out, testutil::windows_program(testutil::report_tool().path));
     for (const char* row : {"unit kept     0001 -> 0001  ctl?[31m   00000100  00000040\n",

@@ -407,14 +407,16 @@ void RowList::add(std::string_view row) {
         fail("cannot write");
 }
 
-bool RowList::print(std::FILE* out, std::string_view prefix) const {
+bool RowList::print(std::FILE* out, std::string_view prefix, uint64_t limit) const {
     if (!fault_.empty()) return false;
     // The rows of one stretch go out together, put together in one buffer.
     std::string text;
+    uint64_t left = limit;
     const auto put = [&](std::string_view rows) {
         text.clear();
         size_t at = 0;
-        while (at < rows.size()) {
+        while (at < rows.size() && left > 0) {
+            --left;
             size_t end = rows.find('\n', at);
             if (end == std::string_view::npos) end = rows.size();
             text.append(prefix);
@@ -438,7 +440,7 @@ bool RowList::print(std::FILE* out, std::string_view prefix) const {
     std::string block(size_t{1} << 16, '\0');
     std::string carry;
     size_t got;
-    while ((got = std::fread(block.data(), 1, block.size(), spill_)) > 0) {
+    while (left > 0 && (got = std::fread(block.data(), 1, block.size(), spill_)) > 0) {
         std::string_view b(block.data(), got);
         const size_t last = b.rfind('\n');
         if (last == std::string_view::npos) {
@@ -449,7 +451,7 @@ bool RowList::print(std::FILE* out, std::string_view prefix) const {
         put(carry);
         carry.assign(b.substr(last + 1));
     }
-    if (!carry.empty()) put(carry);
+    if (!carry.empty() && left > 0) put(carry);
     const bool ok = !std::ferror(spill_);
     if (!ok) fail("cannot read back");
     std::fseek(spill_, 0, SEEK_END);

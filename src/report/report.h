@@ -72,10 +72,10 @@ public:
     void add(std::string_view row);
     uint64_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
-    // Writes every row to `out`, each after `prefix` and ending in a line
-    // feed, control bytes shown as "?"; false when the rows cannot be read
-    // back.
-    bool print(std::FILE* out, std::string_view prefix) const;
+    // Writes the first `limit` rows (every row by default) to `out`, each
+    // after `prefix` and ending in a line feed, control bytes shown as "?";
+    // false when the rows cannot be read back.
+    bool print(std::FILE* out, std::string_view prefix, uint64_t limit = UINT64_MAX) const;
     // What went wrong with the scratch file, naming it; "" when nothing did.
     const std::string& fault() const { return fault_; }
     void clear();
@@ -168,9 +168,29 @@ void diagnosis_print(std::FILE* out, const Diagnosis& d);
 // All of them, each saying whether mrl85 stops there or earlier.
 void diagnoses_print(std::FILE* out, const std::vector<Diagnosis>& all);
 
-// summary.cpp: the text summary. False when a list kept in a scratch file
-// could not be read back.
-bool summary_print(std::FILE* out, const Report& r);
+// The kinds of rows the summary lists, as bits: those named are listed
+// whole; with none named, the summary shows what is cut, a few rows of each
+// kind.
+enum ListKind : unsigned {
+    kListUnits = 1,
+    kListFunctions = 2,
+    kListLabels = 4,
+    kListBlocks = 8,
+    kListSegments = 16,
+    kListAll = 31,
+};
+// The rows of each kind the short summary shows before "N more".
+constexpr uint64_t kShortRows = 20;
+
+// The kind named `name` ("units", "functions", "labels", "blocks",
+// "segments"); 0 for none.
+unsigned list_kind(std::string_view name);
+
+// summary.cpp: the text summary: totals, the usage of the low and high
+// areas, then the rows of the kinds in `lists` (kListAll: every row), or,
+// with none, what is cut, shortened. False when a list kept in a scratch
+// file could not be read back.
+bool summary_print(std::FILE* out, const Report& r, unsigned lists = 0);
 
 // page.cpp: the page. False when it could not be written whole.
 bool page_write(std::FILE* out, const Report& r);
