@@ -60,6 +60,13 @@ TEST(ReportOptions, HelpVersionAndUsageErrors) {
         {{"--helpx"}, 4, "", "unrecognized option '--helpx'"},
         {{"--=x", "prog"}, 4, "", "unrecognized option '--=x'"},
         {{"--s", "prog"}, 0, "SYM file prog.sym", ""},
+        {{"--list", "prog"}, 4, "", "invalid kind 'prog' for '--list'; valid kinds are: units, functions,"},
+        {{"prog", "--list"}, 4, "", "option '--list' requires an argument"},
+        {{"--list=units,", "prog"}, 4, "", "invalid kind '' for '--list'"},
+        {{"--list=unit", "prog"}, 4, "", "invalid kind 'unit' for '--list'"},
+        {{"--all=units", "prog"}, 4, "", "option '--all' doesn't allow an argument"},
+        {{"--list", "functions,units", "prog"}, 0, "\nunit kept     0001 -> 0001  P ", ""},
+        {{"--a", "prog"}, 0, "\nunit kept     0001 -> 0001  P ", ""},
     };
     // clang-format on
     for (const Case& k : cases) {
