@@ -22,7 +22,7 @@ using testutil::slurp;
 using testutil::spit;
 using testutil::TempDir;
 
-const std::string kHex = ":020000020000FC\n:10000000000102030405060708090A0B0C0D0E0F00\n:00000001FF\n";
+const std::string kHex = ":020000020000FC\n:10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n";
 const std::string kSym = "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n\n# FUNC 1 f 1 0\n";
 const std::string kBadSym = "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n\n# CALL 1G\n";
 

@@ -269,6 +269,7 @@ int run(int argc, char** argv, bool stdout_closed) {
         whole = report::summary_print(stdout, r, o.lists);
     }
     const bool out = stdout_flushed();
+    report::warnings_print(stderr, r);
     report::diagnoses_print(stderr, r.problems);
     if (status != 0) return status;
     if (!out) return stdout_failed("the summary");

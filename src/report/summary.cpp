@@ -29,6 +29,15 @@ void hex_summary(std::FILE* out, const HexReport& h) {
                  ull(h.data_records), ull(h.segment_records), ull(h.end_records));
     output_line(out, "low output", ".hex", h.low);
     output_line(out, "high output", ".hxh", h.high);
+    uint64_t warnings = 0;
+    for (const uint64_t n : h.warning_counts) warnings += n;
+    if (warnings > 0)
+        std::fprintf(out,
+                     "  %-22s %10llu   checksum %llu, byte count %llu, CR-only line ends %llu, low data past FFFF "
+                     "%llu, lines after the end record %llu\n",
+                     "warnings", ull(warnings), ull(h.warning_counts[kWarnChecksum]),
+                     ull(h.warning_counts[kWarnByteCount]), ull(h.warning_counts[kWarnCrOnly]),
+                     ull(h.warning_counts[kWarnPastFfff]), ull(h.warning_counts[kWarnAfterEnd]));
     if (h.end_records == 0) std::fprintf(out, "  no end record\n");
     if (h.after_end > 0) std::fprintf(out, "  %llu lines after the end record are not copied\n", ull(h.after_end));
 }
@@ -240,6 +249,26 @@ std::string printable(std::string_view t) {
         if (c == '\n') c = '?';
     controls_shown(s, 0);
     return s;
+}
+
+// Only for a HEX file read through: a refused one has its diagnosis. In
+// the order of the file, by line and column.
+void warnings_print(std::FILE* out, const Report& r) {
+    const HexReport& h = r.hex;
+    if (!r.want_hex || !h.read) return;
+    const std::string name = printable(h.name);
+    std::vector<Warning> in_order(h.warnings);
+    std::stable_sort(in_order.begin(), in_order.end(), [](const Warning& a, const Warning& b) {
+        return a.line != b.line ? a.line < b.line : a.column < b.column;
+    });
+    for (const Warning& w : in_order)
+        std::fprintf(out, "%s:%llu:%llu: warning: %s\n", name.c_str(), ull(w.line), ull(w.column), w.message.c_str());
+    static const char* const kinds[kWarnKinds] = {"checksum mismatches", "byte count mismatches", "CR-only line ends",
+                                                  "records of low data past FFFF", ""};
+    for (int k = 0; k < kWarnKinds; ++k)
+        if (h.warning_counts[k] > kShortRows)
+            std::fprintf(out, "%s: warning: %llu more %s\n", name.c_str(), ull(h.warning_counts[k] - kShortRows),
+                         kinds[k]);
 }
 
 unsigned list_kind(std::string_view name) {
