@@ -236,9 +236,10 @@ def pair(data, a, b, runs):
 
 def report_rows(report, binary, data, runs, row, units):
     """mrl85-report against the conversion of the same symbol file: the text
-    summary, and the summary with the page."""
+    summary (short, and with every row), and the summary with the page."""
     conv = lambda: run_mrl(binary, data, "symn", "out", "-S")
-    for what, extra in (("text summary", []), ("summary and page", ["--html=page.html"])):
+    for what, extra in (("text summary", []), ("text summary, every row (--all)", ["--all"]),
+                        ("summary and page", ["--html=page.html"])):
         p = pair(data, lambda: run_report(report, data, "symn", extra), conv, runs)
         row("mrl85-report, %s, %.0f MB / conversion" % (what, size_mb(data, "symn.sym")), p, "<= 2.00 x",
             p.a / p.b <= 2.0)

@@ -88,7 +88,8 @@ _mrl85_report_options() {
   "$1" --help 2>/dev/null | sed -n 's/^ *\(--[a-z][a-z-]*=\{0,1\}\).*/\1/p' | tr '\n' ' '
 }
 
-# mrl85-report [OPTION]... INPUT. After --html= a file name; bash splits
+# mrl85-report [OPTION]... INPUT. After --html= a file name, after --list=
+# the kinds of rows; bash splits
 # "--html=FILE" at the "=", so the word before may be "=" and the one before
 # that "--html".
 _mrl85_report() {
@@ -102,6 +103,8 @@ _mrl85_report() {
       --hex) want=hex taken+=(--hex --sym) ;;
       --sym) want=sym taken+=(--hex --sym) ;;
       --html | --html=*) taken+=(--html=) ;;
+      --all) taken+=(--all --list=) ;;
+      --list | --list=*) taken+=(--all) ;;
       *) taken+=("$word") ;;
     esac
   done
@@ -126,12 +129,21 @@ _mrl85_report() {
       compopt -o filenames 2>/dev/null
       return
       ;;
+    --list=)
+      # The kinds, several separated by commas: the last one is completed.
+      local kind done=""
+      case $cur in *,*) done=${cur%,*}, ;; esac
+      for kind in units functions labels blocks segments; do
+        [[ $kind == "${cur##*,}"* ]] && COMPREPLY+=("$value$done$kind")
+      done
+      return
+      ;;
     ?*) return ;;
   esac
   case $cur in
     -*)
       opts=$(_mrl85_report_options "${COMP_WORDS[0]}")
-      [ -n "$opts" ] || opts="--hex --sym --html= --help --version"
+      [ -n "$opts" ] || opts="--hex --sym --list= --all --html= --help --version"
       _mrl85_options "$cur" "$opts" "${taken[@]}"
       [ ${#COMPREPLY[@]} -ne 1 ] || [[ ${COMPREPLY[0]} != *= ]] || compopt -o nospace 2>/dev/null
       ;;

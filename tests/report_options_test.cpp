@@ -22,7 +22,7 @@ using testutil::slurp;
 using testutil::spit;
 using testutil::TempDir;
 
-const std::string kHex = ":020000020000FC\n:10000000000102030405060708090A0B0C0D0E0F00\n:00000001FF\n";
+const std::string kHex = ":020000020000FC\n:10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n";
 const std::string kSym = "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n\n# FUNC 1 f 1 0\n";
 const std::string kBadSym = "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n\n# CALL 1G\n";
 
@@ -60,6 +60,13 @@ TEST(ReportOptions, HelpVersionAndUsageErrors) {
         {{"--helpx"}, 4, "", "unrecognized option '--helpx'"},
         {{"--=x", "prog"}, 4, "", "unrecognized option '--=x'"},
         {{"--s", "prog"}, 0, "SYM file prog.sym", ""},
+        {{"--list", "prog"}, 4, "", "invalid kind 'prog' for '--list'; valid kinds are: units, functions,"},
+        {{"prog", "--list"}, 4, "", "option '--list' requires an argument"},
+        {{"--list=units,", "prog"}, 4, "", "invalid kind '' for '--list'"},
+        {{"--list=unit", "prog"}, 4, "", "invalid kind 'unit' for '--list'"},
+        {{"--all=units", "prog"}, 4, "", "option '--all' doesn't allow an argument"},
+        {{"--list", "functions,units", "prog"}, 0, "\nunit kept     0001 -> 0001  P ", ""},
+        {{"--a", "prog"}, 0, "\nunit kept     0001 -> 0001  P ", ""},
     };
     // clang-format on
     for (const Case& k : cases) {

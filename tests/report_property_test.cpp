@@ -303,7 +303,7 @@ void check_round(const Input& in) {
     spit(tmp / "prog.sym", in.sym);
     const testutil::Outcome conv = testutil::run(tmp.path(), {"prog", "-Oout"});
     ASSERT_EQ(conv.status, 0) << "stdout:\n" << conv.out << "stderr:\n" << conv.err;
-    const testutil::Outcome rep = testutil::run_report(tmp.path(), {"prog"});
+    const testutil::Outcome rep = testutil::run_report(tmp.path(), {"--all", "prog"});
     ASSERT_EQ(rep.status, 0) << "stdout:\n" << rep.out << "stderr:\n" << rep.err;
     const Said said = read_report(testutil::lf_text(rep.out, testutil::windows_program(testutil::report_tool().path)));
     const Written written = read_output_sym(testutil::lf_text(slurp(tmp / "out.sym"), testutil::windows_program()));

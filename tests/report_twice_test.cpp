@@ -26,8 +26,9 @@ std::string contents(std::FILE* f) {
     return s;
 }
 
-// The summary and the diagnoses of the pair `input` (a base name), and the
-// status, as mrl85-report's main gives them, analysed in this process.
+// The summary with every row (--all) and the diagnoses of the pair `input`
+// (a base name), and the status, as mrl85-report's main gives them,
+// analysed in this process.
 testutil::Outcome analyse_here(const std::string& input) {
     report::Report r;
     r.hex.name = input + ".hex";
@@ -39,7 +40,7 @@ testutil::Outcome analyse_here(const std::string& input) {
     EXPECT_NE(out, nullptr);
     EXPECT_NE(err, nullptr);
     if (out == nullptr || err == nullptr) return o;
-    report::summary_print(out, r);
+    report::summary_print(out, r, report::kListAll);
     report::diagnoses_print(err, r.problems);
     o.out = contents(out);
     o.err = contents(err);
@@ -66,7 +67,7 @@ TEST(ReportInOneProcess, EachAnalysisEqualsAFreshProcess) {
         const std::string input = (tmp / base).string();
         SCOPED_TRACE(from.string());
         const testutil::Outcome here = analyse_here(input);
-        const testutil::Outcome fresh = testutil::run_report(tmp.path(), {input});
+        const testutil::Outcome fresh = testutil::run_report(tmp.path(), {"--all", input});
         EXPECT_EQ(here.status, fresh.status);
         EXPECT_EQ(here.out, fresh.out);
         EXPECT_EQ(here.err, fresh.err);

@@ -6,8 +6,10 @@
 // check was looking at.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
 #include "hex/hex.h"
 #include "mrlpro.h"
@@ -131,16 +133,80 @@ public:
     std::string_view current_;           // the piece being handled
 
 private:
+    void warn(int kind, uint64_t column, std::string message);
+    void record_check(std::string_view line);
+    void past_ffff_check(std::string_view line);
+
     HexReport& h_;
     SegmentList segments_;
     Segment* seg_ = nullptr;
     bool ended_ = false;  // the end record has been routed
     size_t last_size_ = 0;
     bool inside_ = false;  // the last piece did not end its line
+    bool pieces_ = false;  // the line being handled is read in pieces
 };
 
+// Counts a warning of `kind` at `column` (from 1) of the line being
+// handled; keeps the first of each kind.
+void HexCounter::warn(int kind, uint64_t column, std::string message) {
+    if (h_.warning_counts[kind]++ >= kShortRows) return;
+    h_.warnings.push_back(Warning{kind, line_no_, column_ + column, std::move(message)});
+}
+
+// A record's byte count against its length, and its checksum against its
+// bytes, for a record written in hexadecimal pairs: the pass copies the
+// record whatever they say.
+void HexCounter::record_check(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.size() < 11 || line[0] != ':' || line.size() % 2 == 0) return;
+    std::vector<unsigned> bytes;
+    for (size_t i = 1; i + 1 < line.size(); i += 2) {
+        uint32_t b = 0;
+        if (!field_value(line.substr(i, 2), &b)) return;
+        bytes.push_back(b);
+    }
+    const size_t data = bytes.size() - 5;
+    char text[160];
+    if (bytes[0] != data) {
+        std::snprintf(text, sizeof text,
+                      "byte count %02X does not match the record's length: it holds %zu data bytes (%02zX); "
+                      "mrl85 copies it as it is",
+                      bytes[0], data, data & 0xFF);
+        warn(kWarnByteCount, 2, text);
+        return;
+    }
+    unsigned sum = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
+    const unsigned want = (0x100 - (sum & 0xFF)) & 0xFF;
+    if (bytes.back() != want) {
+        std::snprintf(text, sizeof text,
+                      "checksum %02X does not match the record, whose bytes need %02X; "
+                      "mrl85 copies it as it is",
+                      bytes.back(), want);
+        warn(kWarnChecksum, line.size() - 1, text);
+    }
+}
+
+// Data of the low output whose last byte lies beyond FFFF (the segment's
+// base plus the record's offset and length).
+void HexCounter::past_ffff_check(std::string_view line) {
+    uint32_t count = 0, offset = 0;
+    if (seg_ == nullptr || !field_value(line.substr(1, 2), &count) || !field_value(line.substr(3, 4), &offset) ||
+        count == 0)
+        return;
+    const uint64_t last = uint64_t{seg_->base} + offset + count - 1;
+    if (last <= 0xFFFF) return;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "data of the low output runs past FFFF, to %05llX; mrl85 routes by segment "
+                  "and copies it to the low output",
+                  ull(last));
+    warn(kWarnPastFfff, 4, text);
+}
+
 // errno is cleared after each read, so that a failed read tells its own
-// reason.
+// reason. A CR that is not followed by a line feed ends no line for the
+// pass: the records after it are read as part of the line.
 void HexCounter::seen(std::string_view line) {
     errno = 0;
     const bool starts_line = !inside_;
@@ -151,16 +217,28 @@ void HexCounter::seen(std::string_view line) {
         column_ += last_size_;
     }
     last_size_ = line.size();
+    const bool was_inside = inside_;
     inside_ = line.empty() || line.back() != '\n';
     current_ = line;
-    if (!ended_)
+    for (size_t cr = line.find('\r'); cr != std::string_view::npos && cr + 1 < line.size();
+         cr = line.find('\r', cr + 1))
+        if (line[cr + 1] != '\n')
+            warn(kWarnCrOnly, cr + 1,
+                 "a line ends with a CR alone; only a line feed ends a line for mrl85, "
+                 "so what follows is read as part of this line");
+    if (!ended_) {
         ++h_.lines;
-    else if (starts_line)
-        ++h_.after_end;
+    } else if (starts_line) {
+        if (h_.after_end++ == 0)
+            warn(kWarnAfterEnd, 1, "this line and those after it follow the end record; mrl85 does not copy them");
+    }
+    // A record is checked whole: a line read in pieces is not.
+    pieces_ = was_inside || inside_;
 }
 
 void HexCounter::routed(std::string_view line, int cls, int dest) {
     HexReport& h = h_;
+    if (!pieces_) record_check(line);
     switch (cls) {
         case kSegment:
             ++h.segment_records;
@@ -173,6 +251,7 @@ void HexCounter::routed(std::string_view line, int cls, int dest) {
         case kData: {
             ++h.data_records;
             if (seg_ == nullptr) seg_ = &segments_.of("", false);
+            if (dest == kToLow) past_ffff_check(line);
             HexOutput& out = dest == kToHigh ? h.high : h.low;
             out.data_bytes += data_record(*seg_, line);
             ++out.lines;
@@ -407,14 +486,16 @@ void RowList::add(std::string_view row) {
         fail("cannot write");
 }
 
-bool RowList::print(std::FILE* out, std::string_view prefix) const {
+bool RowList::print(std::FILE* out, std::string_view prefix, uint64_t limit) const {
     if (!fault_.empty()) return false;
     // The rows of one stretch go out together, put together in one buffer.
     std::string text;
+    uint64_t left = limit;
     const auto put = [&](std::string_view rows) {
         text.clear();
         size_t at = 0;
-        while (at < rows.size()) {
+        while (at < rows.size() && left > 0) {
+            --left;
             size_t end = rows.find('\n', at);
             if (end == std::string_view::npos) end = rows.size();
             text.append(prefix);
@@ -438,7 +519,7 @@ bool RowList::print(std::FILE* out, std::string_view prefix) const {
     std::string block(size_t{1} << 16, '\0');
     std::string carry;
     size_t got;
-    while ((got = std::fread(block.data(), 1, block.size(), spill_)) > 0) {
+    while (left > 0 && (got = std::fread(block.data(), 1, block.size(), spill_)) > 0) {
         std::string_view b(block.data(), got);
         const size_t last = b.rfind('\n');
         if (last == std::string_view::npos) {
@@ -449,7 +530,7 @@ bool RowList::print(std::FILE* out, std::string_view prefix) const {
         put(carry);
         carry.assign(b.substr(last + 1));
     }
-    if (!carry.empty()) put(carry);
+    if (!carry.empty() && left > 0) put(carry);
     const bool ok = !std::ferror(spill_);
     if (!ok) fail("cannot read back");
     std::fseek(spill_, 0, SEEK_END);

@@ -2,6 +2,7 @@
 // inputs read (analyse.cpp), and prints the summary, or the diagnosis of an
 // input mrl85 would refuse, and writes the page when one is asked for. The
 // inputs are only read.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,11 @@ const char* const kUsage =
     "\n"
     "      --hex          read INPUT.hex only\n"
     "      --sym          read INPUT.sym only\n"
+    "      --list=KIND[,KIND]...\n"
+    "                     list every row of these kinds: units, functions, labels,\n"
+    "                       blocks, segments (by default the summary shows what\n"
+    "                       is cut, 20 rows of each kind)\n"
+    "      --all          list every row of every kind\n"
     "      --html=FILE    also write a page with a map of the address space to FILE;\n"
     "                       with FILE \"-\" the page goes to standard output instead\n"
     "                       of the summary\n"
@@ -46,6 +52,7 @@ struct Options {
     std::string input, html;
     bool hex_only = false, sym_only = false, html_wanted = false;
     bool help = false, version = false;
+    unsigned lists = 0;  // the kinds of rows listed whole (report::ListKind)
     // The page goes to standard output ("--html=-"), and the summary not.
     bool page_to_stdout() const { return html_wanted && html == "-"; }
 };
@@ -61,7 +68,7 @@ struct LongOption {
     bool argument;
 };
 constexpr LongOption kOptions[] = {
-    {"help", false}, {"hex", false}, {"html", true}, {"sym", false}, {"version", false},
+    {"all", false}, {"help", false}, {"hex", false}, {"html", true}, {"list", true}, {"sym", false}, {"version", false},
 };
 
 // The option that `name` names: itself, or the one option it is the start
@@ -77,6 +84,23 @@ const LongOption* option_named(const std::string& name, std::string& error) {
     error = "option '--" + name + "' is ambiguous; possibilities:";
     for (const LongOption* o : starts) error += std::string(" '--") + o->name + "'";
     return nullptr;
+}
+
+// The kinds named in the argument of --list, separated by commas, added to
+// `lists`. Returns -1 to go on, or the exit status of a usage error.
+int lists_parse(const std::string& kinds, unsigned& lists) {
+    size_t at = 0;
+    do {
+        const size_t comma = std::min(kinds.find(',', at), kinds.size());
+        const std::string name = kinds.substr(at, comma - at);
+        const unsigned kind = report::list_kind(name);
+        if (kind == 0)
+            return usage_error("invalid kind '" + name +
+                               "' for '--list'; valid kinds are: units, functions, labels, blocks, segments");
+        lists |= kind;
+        at = comma + 1;
+    } while (at <= kinds.size());
+    return -1;
 }
 
 // GNU-style options: long options, shortened to any unambiguous start,
@@ -112,6 +136,19 @@ int parse(int argc, char** argv, Options& o) {
             }
             if (full == "--hex") o.hex_only = true;
             if (full == "--sym") o.sym_only = true;
+            if (full == "--all") o.lists = report::kListAll;
+            if (full == "--list") {
+                std::string kinds;
+                if (eq == std::string::npos) {
+                    if (i + 1 >= argc) return usage_error("option '--list' requires an argument");
+                    kinds = argv[++i];
+                } else {
+                    kinds = arg.substr(eq + 1);
+                }
+                const int listed = lists_parse(kinds, o.lists);
+                if (listed >= 0) return listed;
+                continue;
+            }
             if (full == "--html") {
                 if (eq == std::string::npos) {
                     if (i + 1 >= argc) return usage_error("option '--html' requires an argument");
@@ -229,9 +266,10 @@ int run(int argc, char** argv, bool stdout_closed) {
     bool whole = true;
     if (!o.page_to_stdout()) {
         errno = 0;
-        whole = report::summary_print(stdout, r);
+        whole = report::summary_print(stdout, r, o.lists);
     }
     const bool out = stdout_flushed();
+    report::warnings_print(stderr, r);
     report::diagnoses_print(stderr, r.problems);
     if (status != 0) return status;
     if (!out) return stdout_failed("the summary");

@@ -23,6 +23,10 @@
 
 namespace report {
 
+// The rows of each kind the short summary shows before "N more", and the
+// warnings of each kind shown.
+constexpr uint64_t kShortRows = 20;
+
 // Inclusive offsets within a segment's 64 KB.
 struct Span {
     uint32_t first, last;
@@ -48,6 +52,26 @@ struct HexOutput {
     bool kept = false;
 };
 
+// What the report warns of in a HEX file that mrl85 converts all the same
+// (it copies every record byte for byte): a record whose checksum or byte
+// count does not fit it, a line ended by a CR alone, data of the low output
+// beyond FFFF, lines after the end record.
+enum HexWarningKind {
+    kWarnChecksum,
+    kWarnByteCount,
+    kWarnCrOnly,
+    kWarnPastFfff,
+    kWarnAfterEnd,
+    kWarnKinds,
+};
+
+// A warning at its place (line and column from 1).
+struct Warning {
+    int kind = 0;  // HexWarningKind
+    uint64_t line = 0, column = 0;
+    std::string message;
+};
+
 struct HexReport {
     bool read = false;  // the file was read through without a fault
     std::string name;
@@ -55,7 +79,9 @@ struct HexReport {
     uint64_t data_records = 0, segment_records = 0, end_records = 0;
     uint64_t after_end = 0;  // lines after the end record, which are not copied
     HexOutput low, high;
-    std::vector<Segment> segments;  // in the order their values first appear
+    std::vector<Segment> segments;             // in the order their values first appear
+    uint64_t warning_counts[kWarnKinds] = {};  // by kind; the lines after the end record count once
+    std::vector<Warning> warnings;             // the first of each kind (up to kShortRows), in file order
 };
 
 // The rows of a list that may run to millions (the labels and blocks a
@@ -72,10 +98,10 @@ public:
     void add(std::string_view row);
     uint64_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
-    // Writes every row to `out`, each after `prefix` and ending in a line
-    // feed, control bytes shown as "?"; false when the rows cannot be read
-    // back.
-    bool print(std::FILE* out, std::string_view prefix) const;
+    // Writes the first `limit` rows (every row by default) to `out`, each
+    // after `prefix` and ending in a line feed, control bytes shown as "?";
+    // false when the rows cannot be read back.
+    bool print(std::FILE* out, std::string_view prefix, uint64_t limit = UINT64_MAX) const;
     // What went wrong with the scratch file, naming it; "" when nothing did.
     const std::string& fault() const { return fault_; }
     void clear();
@@ -168,9 +194,31 @@ void diagnosis_print(std::FILE* out, const Diagnosis& d);
 // All of them, each saying whether mrl85 stops there or earlier.
 void diagnoses_print(std::FILE* out, const std::vector<Diagnosis>& all);
 
-// summary.cpp: the text summary. False when a list kept in a scratch file
-// could not be read back.
-bool summary_print(std::FILE* out, const Report& r);
+// The kinds of rows the summary lists, as bits: those named are listed
+// whole; with none named, the summary shows what is cut, a few rows of each
+// kind.
+enum ListKind : unsigned {
+    kListUnits = 1,
+    kListFunctions = 2,
+    kListLabels = 4,
+    kListBlocks = 8,
+    kListSegments = 16,
+    kListAll = 31,
+};
+// The kind named `name` ("units", "functions", "labels", "blocks",
+// "segments"); 0 for none.
+unsigned list_kind(std::string_view name);
+
+// summary.cpp: the text summary: totals, the usage of the low and high
+// areas, then the rows of the kinds in `lists` (kListAll: every row), or,
+// with none, what is cut, shortened. False when a list kept in a scratch
+// file could not be read back.
+bool summary_print(std::FILE* out, const Report& r, unsigned lists = 0);
+
+// summary.cpp: the warnings of the HEX file, each as
+// "file:line:column: warning: message", the first kShortRows of each kind,
+// then how many more.
+void warnings_print(std::FILE* out, const Report& r);
 
 // page.cpp: the page. False when it could not be written whole.
 bool page_write(std::FILE* out, const Report& r);

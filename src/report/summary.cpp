@@ -1,10 +1,13 @@
-// summary.cpp: the text summary. Totals first, then the lists; every row of
-// a list begins with what it is ("unit kept", "unit deleted", "function
-// deleted", "label dropped", "block dropped", "segment"), so that grep finds
-// each kind, and the columns are aligned.
+// summary.cpp: the text summary. Totals first, then the usage of the low
+// and high areas, then the lists: by default only what is cut, a few rows of
+// each kind; whole for the kinds asked for. Every row of a list begins with
+// what it is ("unit kept", "unit deleted", "function deleted", "label
+// dropped", "block dropped", "segment"), so that grep finds each kind, and
+// the columns are aligned.
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "mrlpro.h"
 #include "report/report.h"
@@ -26,6 +29,15 @@ void hex_summary(std::FILE* out, const HexReport& h) {
                  ull(h.data_records), ull(h.segment_records), ull(h.end_records));
     output_line(out, "low output", ".hex", h.low);
     output_line(out, "high output", ".hxh", h.high);
+    uint64_t warnings = 0;
+    for (const uint64_t n : h.warning_counts) warnings += n;
+    if (warnings > 0)
+        std::fprintf(out,
+                     "  %-22s %10llu   checksum %llu, byte count %llu, CR-only line ends %llu, low data past FFFF "
+                     "%llu, lines after the end record %llu\n",
+                     "warnings", ull(warnings), ull(h.warning_counts[kWarnChecksum]),
+                     ull(h.warning_counts[kWarnByteCount]), ull(h.warning_counts[kWarnCrOnly]),
+                     ull(h.warning_counts[kWarnPastFfff]), ull(h.warning_counts[kWarnAfterEnd]));
     if (h.end_records == 0) std::fprintf(out, "  no end record\n");
     if (h.after_end > 0) std::fprintf(out, "  %llu lines after the end record are not copied\n", ull(h.after_end));
 }
@@ -43,8 +55,87 @@ void sym_summary(std::FILE* out, const SymReport& s) {
     std::fprintf(out, "  %-22s %10llu\n", "blocks dropped", ull(s.blocks_dropped.size()));
 }
 
-void segment_rows(std::FILE* out, const HexReport& h) {
+// An inclusive range of addresses.
+struct Range {
+    uint64_t first, last;
+};
+
+// The number of addresses the ranges cover together (each counted once).
+uint64_t covered(std::vector<Range>& ranges) {
+    std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.first < b.first; });
+    uint64_t total = 0, next = 0;  // next: the first address not yet counted
+    for (const Range& g : ranges) {
+        const uint64_t from = std::max(g.first, next);
+        if (g.last >= from) {
+            total += g.last - from + 1;
+            next = g.last + 1;
+        }
+    }
+    return total;
+}
+
+constexpr uint64_t kLowSize = 0x10000;
+
+// The addresses the data records of one output cover (segment base plus
+// offset); for the low output only those below 10000.
+void hex_ranges(const HexReport& h, bool high, std::vector<Range>& ranges) {
     for (const Segment& s : h.segments) {
+        if (s.high != high) continue;
+        for (const Span& sp : s.spans) {
+            const uint64_t first = uint64_t{s.base} + sp.first;
+            const uint64_t last = uint64_t{s.base} + sp.last;
+            if (!high && first >= kLowSize) continue;
+            ranges.push_back({first, high ? last : std::min(last, kLowSize - 1)});
+        }
+    }
+}
+
+// The addresses the kept units take (start and length from each unit line
+// whose number is kept), below 10000.
+void unit_ranges(std::vector<Range>& ranges) {
+    for (const unit_record& u : unit_table) {
+        if (unit_fate(unit_deciding(u)) != U_KEPT || u.length == 0 || u.start_addr >= kLowSize) continue;
+        const uint64_t last = uint64_t{u.start_addr} + u.length - 1;
+        ranges.push_back({u.start_addr, std::min(last, kLowSize - 1)});
+    }
+}
+
+// A figure of the usage table, or "-" when its file was not read.
+std::string figure(bool known, uint64_t n) { return known ? std::to_string(n) : std::string("-"); }
+
+// The usage of the two areas as mrl85 routes them, as link editors print
+// memory regions: the low area (what goes to .hex, 65,536 bytes) with the
+// bytes of its HEX data records, the addresses its kept units take, the
+// addresses used by either, and how much of the area that is; the high area
+// (what goes to .hxh) with the addresses its data covers.
+void usage_table(std::FILE* out, const Report& r) {
+    const bool hex = r.want_hex && r.hex.read, sym = r.want_sym && r.sym.read;
+    std::vector<Range> data, units, both;
+    if (hex) hex_ranges(r.hex, false, data);
+    if (sym) unit_ranges(units);
+    both = data;
+    both.insert(both.end(), units.begin(), units.end());
+    const uint64_t used = covered(both);
+    std::fprintf(out, "%-12s %12s %14s %10s %10s %8s\n", "area", "HEX data", "units' extent", "used", "size", "used %");
+    std::fprintf(out, "%-12s %12s %14s %10llu %10llu %7.2f%%\n", "  low  .hex",
+                 figure(hex, r.hex.low.data_bytes).c_str(), figure(sym, covered(units)).c_str(), ull(used),
+                 ull(kLowSize), 100.0 * static_cast<double>(used) / static_cast<double>(kLowSize));
+    if (!hex) return;
+    std::vector<Range> high;
+    hex_ranges(r.hex, true, high);
+    std::fprintf(out, "%-12s %12llu %14s %10llu\n", "  high .hxh", ull(r.hex.high.data_bytes), "", ull(covered(high)));
+}
+
+// The rows of the segments, or only of those whose data goes to the high
+// output (what .hex does not get), the first `limit` of them.
+uint64_t segment_rows(std::FILE* out, const HexReport& h, bool high_only, uint64_t limit) {
+    uint64_t shown = 0, left_out = 0;
+    for (const Segment& s : h.segments) {
+        if (high_only && !s.high) continue;
+        if (shown++ >= limit) {
+            ++left_out;
+            continue;
+        }
         std::fprintf(out, "segment %-4s  %s  base %05X  %8llu records %10llu bytes ",
                      s.value.empty() ? "none" : printable(s.value).c_str(), s.high ? "high" : "low ",
                      static_cast<unsigned>(s.base), ull(s.records), ull(s.bytes));
@@ -52,6 +143,7 @@ void segment_rows(std::FILE* out, const HexReport& h) {
         if (s.unreadable > 0) std::fprintf(out, "  (%llu records unreadable)", ull(s.unreadable));
         std::fputc('\n', out);
     }
+    return left_out;
 }
 
 // A row of a list, put together in one buffer and written with one call: a
@@ -93,20 +185,27 @@ private:
     std::string line_;
 };
 
-void unit_rows(std::FILE* out) {
+// The rows of the units, kept ones first; with `deleted_only`, only the
+// first `limit` deleted ones. Returns the deleted rows left out.
+uint64_t unit_rows(std::FILE* out, bool deleted_only, uint64_t limit) {
     size_t width = 4;
     for (const unit_record& u : unit_table) width = std::max(width, std::min<size_t>(unit_name(u).size(), 24));
     Row row;
     for (const unit_record& u : unit_table) {
         const unit_record& d = unit_deciding(u);
-        if (unit_fate(d) != U_KEPT) continue;
+        if (deleted_only || unit_fate(d) != U_KEPT) continue;
         row.text("unit kept     ").hex(u.unit_no, 4).text(" -> ").hex(d.new_unit_no, 4).text("  ");
         row.padded(unit_name(u), width).text("  ").hex(u.start_addr, 8).text("  ").hex(u.length, 8).put(out);
     }
+    uint64_t shown = 0, left_out = 0;
     for (const unit_record& u : unit_table) {
         const unit_record& d = unit_deciding(u);
         const int fate = unit_fate(d);
         if (fate == U_KEPT) continue;
+        if (shown++ >= limit) {
+            ++left_out;
+            continue;
+        }
         row.text("unit deleted  ").hex(u.unit_no, 4).text("          ").padded(unit_name(u), width).text("  ");
         row.hex(u.start_addr, 8).text("  ").hex(u.length, 8).text("  ").text(why_deleted(fate));
         // Another line of the same number decided: say so, since this
@@ -115,14 +214,24 @@ void unit_rows(std::FILE* out) {
             row.text(" (the line of ").name(unit_name(d)).text(" decides for number ").hex(d.unit_no, 4).text(")");
         row.put(out);
     }
+    return left_out;
 }
 
-// A FUNC line goes with the first record of its number.
-void function_rows(std::FILE* out) {
+// The first `limit` deleted functions: a FUNC line goes with the first
+// record of its number.
+void function_rows(std::FILE* out, uint64_t limit) {
     Row row;
-    for (const func_record& f : func_table)
-        if (func_deciding(f).delete_mode == 1)
-            row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4).put(out);
+    uint64_t shown = 0;
+    for (const func_record& f : func_table) {
+        if (func_deciding(f).delete_mode != 1) continue;
+        if (shown++ >= limit) return;
+        row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4).put(out);
+    }
+}
+
+// Where a shortened list leaves rows out: how many, and how to see them.
+void more_line(std::FILE* out, uint64_t more, const char* kind) {
+    if (more > 0) std::fprintf(out, "%llu more: --list=%s\n", ull(more), kind);
 }
 
 }  // namespace
@@ -142,31 +251,77 @@ std::string printable(std::string_view t) {
     return s;
 }
 
-bool summary_print(std::FILE* out, const Report& r) {
-    if (r.want_hex && r.hex.read) hex_summary(out, r.hex);
-    if (r.want_sym && r.sym.read) sym_summary(out, r.sym);
-    if (r.want_hex && r.hex.read && !r.hex.segments.empty()) {
+// Only for a HEX file read through: a refused one has its diagnosis. In
+// the order of the file, by line and column.
+void warnings_print(std::FILE* out, const Report& r) {
+    const HexReport& h = r.hex;
+    if (!r.want_hex || !h.read) return;
+    const std::string name = printable(h.name);
+    std::vector<Warning> in_order(h.warnings);
+    std::stable_sort(in_order.begin(), in_order.end(), [](const Warning& a, const Warning& b) {
+        return a.line != b.line ? a.line < b.line : a.column < b.column;
+    });
+    for (const Warning& w : in_order)
+        std::fprintf(out, "%s:%llu:%llu: warning: %s\n", name.c_str(), ull(w.line), ull(w.column), w.message.c_str());
+    static const char* const kinds[kWarnKinds] = {"checksum mismatches", "byte count mismatches", "CR-only line ends",
+                                                  "records of low data past FFFF", ""};
+    for (int k = 0; k < kWarnKinds; ++k)
+        if (h.warning_counts[k] > kShortRows)
+            std::fprintf(out, "%s: warning: %llu more %s\n", name.c_str(), ull(h.warning_counts[k] - kShortRows),
+                         kinds[k]);
+}
+
+unsigned list_kind(std::string_view name) {
+    if (name == "units") return kListUnits;
+    if (name == "functions") return kListFunctions;
+    if (name == "labels") return kListLabels;
+    if (name == "blocks") return kListBlocks;
+    if (name == "segments") return kListSegments;
+    return 0;
+}
+
+// With no kind asked for, each kind of what is cut shows its first rows and
+// then how many more there are.
+bool summary_print(std::FILE* out, const Report& r, unsigned lists) {
+    const bool hex = r.want_hex && r.hex.read, sym = r.want_sym && r.sym.read;
+    const bool short_form = lists == 0;
+    const auto limit = [&](unsigned kind) { return short_form ? kShortRows : (lists & kind) ? UINT64_MAX : 0; };
+    if (hex) hex_summary(out, r.hex);
+    if (sym) sym_summary(out, r.sym);
+    if (hex || sym) {
         std::fputc('\n', out);
-        segment_rows(out, r.hex);
+        usage_table(out, r);
     }
-    if (!(r.want_sym && r.sym.read)) return true;
-    if (!unit_table.empty()) {
-        std::fputc('\n', out);
-        unit_rows(out);
+    if (hex && limit(kListSegments) > 0) {
+        const uint64_t listed = short_form
+                                    ? static_cast<uint64_t>(std::count_if(r.hex.segments.begin(), r.hex.segments.end(),
+                                                                          [](const Segment& s) { return s.high; }))
+                                    : r.hex.segments.size();
+        if (listed > 0) {
+            std::fputc('\n', out);
+            more_line(out, segment_rows(out, r.hex, short_form, limit(kListSegments)), "segments");
+        }
     }
-    if (r.sym.funcs_deleted > 0) {
+    if (!sym) return true;
+    if (limit(kListUnits) > 0 && (short_form ? r.sym.units_deleted > 0 : !unit_table.empty())) {
         std::fputc('\n', out);
-        function_rows(out);
+        more_line(out, unit_rows(out, short_form, limit(kListUnits)), "units");
+    }
+    if (limit(kListFunctions) > 0 && r.sym.funcs_deleted > 0) {
+        std::fputc('\n', out);
+        function_rows(out, limit(kListFunctions));
+        if (short_form && r.sym.funcs_deleted > kShortRows)
+            more_line(out, r.sym.funcs_deleted - kShortRows, "functions");
     }
     bool ok = true;
-    if (!r.sym.labels_dropped.empty()) {
+    const auto list = [&](const RowList& rows, const char* prefix, unsigned kind, const char* name) {
+        if (limit(kind) == 0 || rows.empty()) return;
         std::fputc('\n', out);
-        ok = r.sym.labels_dropped.print(out, "label dropped  ") && ok;
-    }
-    if (!r.sym.blocks_dropped.empty()) {
-        std::fputc('\n', out);
-        ok = r.sym.blocks_dropped.print(out, "block dropped  ") && ok;
-    }
+        ok = rows.print(out, prefix, limit(kind)) && ok;
+        if (short_form && rows.size() > kShortRows) more_line(out, rows.size() - kShortRows, name);
+    };
+    list(r.sym.labels_dropped, "label dropped  ", kListLabels, "labels");
+    list(r.sym.blocks_dropped, "block dropped  ", kListBlocks, "blocks");
     return ok;
 }
 
