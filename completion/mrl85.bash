@@ -89,7 +89,7 @@ _mrl85_report_options() {
 }
 
 # mrl85-report [OPTION]... INPUT. After --html= a file name, after --list=
-# the kinds of rows; bash splits
+# the kinds of rows, after --format= text or json; bash splits
 # "--html=FILE" at the "=", so the word before may be "=" and the one before
 # that "--html".
 _mrl85_report() {
@@ -105,6 +105,7 @@ _mrl85_report() {
       --html | --html=*) taken+=(--html=) ;;
       --all) taken+=(--all --list=) ;;
       --list | --list=*) taken+=(--all) ;;
+      --format | --format=*) taken+=(--format=) ;;
       *) taken+=("$word") ;;
     esac
   done
@@ -138,12 +139,19 @@ _mrl85_report() {
       done
       return
       ;;
+    --format=)
+      local format
+      for format in text json; do
+        [[ $format == "$cur"* ]] && COMPREPLY+=("$value$format")
+      done
+      return
+      ;;
     ?*) return ;;
   esac
   case $cur in
     -*)
       opts=$(_mrl85_report_options "${COMP_WORDS[0]}")
-      [ -n "$opts" ] || opts="--hex --sym --list= --all --html= --help --version"
+      [ -n "$opts" ] || opts="--hex --sym --list= --all --format= --html= --help --version"
       _mrl85_options "$cur" "$opts" "${taken[@]}"
       [ ${#COMPREPLY[@]} -ne 1 ] || [[ ${COMPREPLY[0]} != *= ]] || compopt -o nospace 2>/dev/null
       ;;

@@ -486,12 +486,47 @@ void RowList::add(std::string_view row) {
         fail("cannot write");
 }
 
-bool RowList::print(std::FILE* out, std::string_view prefix, uint64_t limit) const {
+// Hands `take` the rows a stretch at a time, each row ending in a line
+// feed, while it returns true.
+bool RowList::stretches(const std::function<bool(std::string_view)>& take) const {
     if (!fault_.empty()) return false;
+    if (spill_ == nullptr) {
+        take(held_);
+        return true;
+    }
+    if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) {
+        fail("cannot write");
+        return false;
+    }
+    // Rows are copied a block at a time; a row cut by the end of a block
+    // goes on in the next.
+    std::string block(size_t{1} << 16, '\0');
+    std::string carry;
+    size_t got;
+    bool more = true;
+    while (more && (got = std::fread(block.data(), 1, block.size(), spill_)) > 0) {
+        std::string_view b(block.data(), got);
+        const size_t last = b.rfind('\n');
+        if (last == std::string_view::npos) {
+            carry.append(b);
+            continue;
+        }
+        carry.append(b.substr(0, last + 1));
+        more = take(carry);
+        carry.assign(b.substr(last + 1));
+    }
+    if (!carry.empty() && more) take(carry);
+    const bool ok = !std::ferror(spill_);
+    if (!ok) fail("cannot read back");
+    std::fseek(spill_, 0, SEEK_END);
+    return ok;
+}
+
+bool RowList::print(std::FILE* out, std::string_view prefix, uint64_t limit) const {
     // The rows of one stretch go out together, put together in one buffer.
     std::string text;
     uint64_t left = limit;
-    const auto put = [&](std::string_view rows) {
+    return stretches([&](std::string_view rows) {
         text.clear();
         size_t at = 0;
         while (at < rows.size() && left > 0) {
@@ -505,36 +540,21 @@ bool RowList::print(std::FILE* out, std::string_view prefix, uint64_t limit) con
             at = end + 1;
         }
         std::fwrite(text.data(), 1, text.size(), out);
-    };
-    if (spill_ == nullptr) {
-        put(held_);
-        return true;
-    }
-    if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) {
-        fail("cannot write");
-        return false;
-    }
-    // Rows are copied a block at a time; a row cut by the end of a block
-    // goes on in the next.
-    std::string block(size_t{1} << 16, '\0');
-    std::string carry;
-    size_t got;
-    while (left > 0 && (got = std::fread(block.data(), 1, block.size(), spill_)) > 0) {
-        std::string_view b(block.data(), got);
-        const size_t last = b.rfind('\n');
-        if (last == std::string_view::npos) {
-            carry.append(b);
-            continue;
+        return left > 0;
+    });
+}
+
+bool RowList::each(const std::function<void(std::string_view)>& row) const {
+    return stretches([&](std::string_view rows) {
+        size_t at = 0;
+        while (at < rows.size()) {
+            size_t end = rows.find('\n', at);
+            if (end == std::string_view::npos) end = rows.size();
+            row(rows.substr(at, end - at));
+            at = end + 1;
         }
-        carry.append(b.substr(0, last + 1));
-        put(carry);
-        carry.assign(b.substr(last + 1));
-    }
-    if (!carry.empty() && left > 0) put(carry);
-    const bool ok = !std::ferror(spill_);
-    if (!ok) fail("cannot read back");
-    std::fseek(spill_, 0, SEEK_END);
-    return ok;
+        return true;
+    });
 }
 
 void RowList::clear() {

@@ -32,6 +32,9 @@ const char* const kUsage =
     "                       blocks, segments (by default the summary shows what\n"
     "                       is cut, 20 rows of each kind)\n"
     "      --all          list every row of every kind\n"
+    "      --format=FORMAT\n"
+    "                     write the report as FORMAT: text (the default), or json\n"
+    "                       (one JSON document with every row)\n"
     "      --html=FILE    also write a page with a map of the address space to FILE;\n"
     "                       with FILE \"-\" the page goes to standard output instead\n"
     "                       of the summary\n"
@@ -52,6 +55,7 @@ struct Options {
     std::string input, html;
     bool hex_only = false, sym_only = false, html_wanted = false;
     bool help = false, version = false;
+    bool json = false;   // --format=json
     unsigned lists = 0;  // the kinds of rows listed whole (report::ListKind)
     // The page goes to standard output ("--html=-"), and the summary not.
     bool page_to_stdout() const { return html_wanted && html == "-"; }
@@ -68,7 +72,8 @@ struct LongOption {
     bool argument;
 };
 constexpr LongOption kOptions[] = {
-    {"all", false}, {"help", false}, {"hex", false}, {"html", true}, {"list", true}, {"sym", false}, {"version", false},
+    {"all", false}, {"format", true}, {"help", false}, {"hex", false},
+    {"html", true}, {"list", true},   {"sym", false},  {"version", false},
 };
 
 // The option that `name` names: itself, or the one option it is the start
@@ -149,6 +154,19 @@ int parse(int argc, char** argv, Options& o) {
                 if (listed >= 0) return listed;
                 continue;
             }
+            if (full == "--format") {
+                std::string format;
+                if (eq == std::string::npos) {
+                    if (i + 1 >= argc) return usage_error("option '--format' requires an argument");
+                    format = argv[++i];
+                } else {
+                    format = arg.substr(eq + 1);
+                }
+                if (format != "text" && format != "json")
+                    return usage_error("invalid format '" + format + "' for '--format'; valid formats are: text, json");
+                o.json = format == "json";
+                continue;
+            }
             if (full == "--html") {
                 if (eq == std::string::npos) {
                     if (i + 1 >= argc) return usage_error("option '--html' requires an argument");
@@ -164,6 +182,8 @@ int parse(int argc, char** argv, Options& o) {
         if (++inputs > 1) return usage_error("more than one input: '" + o.input + "' and '" + arg + "'");
         o.input = arg;
     }
+    if (o.json && o.page_to_stdout())
+        return usage_error("'--format=json' and '--html=-' both write to standard output; give the page a file name");
     if (inputs == 0 || o.input.empty()) return usage_error("no input given");
     if (o.input.find('.') != std::string::npos)
         return usage_error("'.' in the input name '" + o.input +
@@ -266,7 +286,9 @@ int run(int argc, char** argv, bool stdout_closed) {
     bool whole = true;
     if (!o.page_to_stdout()) {
         errno = 0;
-        whole = report::summary_print(stdout, r, o.lists);
+        // The JSON document is written for a refused input too, with the
+        // diagnoses in it.
+        whole = o.json ? report::json_write(stdout, r, status) : report::summary_print(stdout, r, o.lists);
     }
     const bool out = stdout_flushed();
     report::warnings_print(stderr, r);

@@ -14,6 +14,7 @@
 #include <bitset>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,12 +103,16 @@ public:
     // after `prefix` and ending in a line feed, control bytes shown as "?";
     // false when the rows cannot be read back.
     bool print(std::FILE* out, std::string_view prefix, uint64_t limit = UINT64_MAX) const;
+    // Hands every row, as it was added, to `row`; false when the rows
+    // cannot be read back.
+    bool each(const std::function<void(std::string_view)>& row) const;
     // What went wrong with the scratch file, naming it; "" when nothing did.
     const std::string& fault() const { return fault_; }
     void clear();
 
 private:
     void fail(const char* what) const;
+    bool stretches(const std::function<bool(std::string_view)>& take) const;
 
     std::FILE* spill_ = nullptr;
     std::string spill_name_;
@@ -214,6 +219,18 @@ unsigned list_kind(std::string_view name);
 // with none, what is cut, shortened. False when a list kept in a scratch
 // file could not be read back.
 bool summary_print(std::FILE* out, const Report& r, unsigned lists = 0);
+
+// summary.cpp: the usage of the low and high areas, as the summary's
+// usage table shows it. Figures of a file not read are 0.
+struct Usage {
+    bool hex = false, sym = false;  // the HEX file, the symbol file was read
+    uint64_t low_data = 0, low_units = 0, low_used = 0, high_data = 0, high_used = 0;
+};
+Usage usage(const Report& r);
+
+// json.cpp: the report as one JSON document (every row of every kind).
+// False when a list kept in a scratch file could not be read back.
+bool json_write(std::FILE* out, const Report& r, int status);
 
 // summary.cpp: the warnings of the HEX file, each as
 // "file:line:column: warning: message", the first kShortRows of each kind,

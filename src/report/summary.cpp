@@ -104,26 +104,15 @@ void unit_ranges(std::vector<Range>& ranges) {
 std::string figure(bool known, uint64_t n) { return known ? std::to_string(n) : std::string("-"); }
 
 // The usage of the two areas as mrl85 routes them, as link editors print
-// memory regions: the low area (what goes to .hex, 65,536 bytes) with the
-// bytes of its HEX data records, the addresses its kept units take, the
-// addresses used by either, and how much of the area that is; the high area
-// (what goes to .hxh) with the addresses its data covers.
+// memory regions (see usage()).
 void usage_table(std::FILE* out, const Report& r) {
-    const bool hex = r.want_hex && r.hex.read, sym = r.want_sym && r.sym.read;
-    std::vector<Range> data, units, both;
-    if (hex) hex_ranges(r.hex, false, data);
-    if (sym) unit_ranges(units);
-    both = data;
-    both.insert(both.end(), units.begin(), units.end());
-    const uint64_t used = covered(both);
+    const Usage u = usage(r);
     std::fprintf(out, "%-12s %12s %14s %10s %10s %8s\n", "area", "HEX data", "units' extent", "used", "size", "used %");
-    std::fprintf(out, "%-12s %12s %14s %10llu %10llu %7.2f%%\n", "  low  .hex",
-                 figure(hex, r.hex.low.data_bytes).c_str(), figure(sym, covered(units)).c_str(), ull(used),
-                 ull(kLowSize), 100.0 * static_cast<double>(used) / static_cast<double>(kLowSize));
-    if (!hex) return;
-    std::vector<Range> high;
-    hex_ranges(r.hex, true, high);
-    std::fprintf(out, "%-12s %12llu %14s %10llu\n", "  high .hxh", ull(r.hex.high.data_bytes), "", ull(covered(high)));
+    std::fprintf(out, "%-12s %12s %14s %10llu %10llu %7.2f%%\n", "  low  .hex", figure(u.hex, u.low_data).c_str(),
+                 figure(u.sym, u.low_units).c_str(), ull(u.low_used), ull(kLowSize),
+                 100.0 * static_cast<double>(u.low_used) / static_cast<double>(kLowSize));
+    if (!u.hex) return;
+    std::fprintf(out, "%-12s %12llu %14s %10llu\n", "  high .hxh", ull(u.high_data), "", ull(u.high_used));
 }
 
 // The rows of the segments, or only of those whose data goes to the high
@@ -249,6 +238,30 @@ std::string printable(std::string_view t) {
         if (c == '\n') c = '?';
     controls_shown(s, 0);
     return s;
+}
+
+// The low area (what goes to .hex, 65,536 bytes): the bytes of its HEX
+// data records, the addresses its kept units take, the addresses used by
+// either; the high area (what goes to .hxh): its data bytes and the
+// addresses they cover.
+Usage usage(const Report& r) {
+    Usage u;
+    u.hex = r.want_hex && r.hex.read;
+    u.sym = r.want_sym && r.sym.read;
+    std::vector<Range> data, units, both, high;
+    if (u.hex) hex_ranges(r.hex, false, data);
+    if (u.sym) unit_ranges(units);
+    both = data;
+    both.insert(both.end(), units.begin(), units.end());
+    u.low_used = covered(both);
+    u.low_units = u.sym ? covered(units) : 0;
+    u.low_data = u.hex ? r.hex.low.data_bytes : 0;
+    if (u.hex) {
+        hex_ranges(r.hex, true, high);
+        u.high_data = r.hex.high.data_bytes;
+        u.high_used = covered(high);
+    }
+    return u;
 }
 
 // Only for a HEX file read through: a refused one has its diagnosis. In
