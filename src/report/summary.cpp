@@ -248,7 +248,7 @@ Usage usage(const Report& r) {
     Usage u;
     u.hex = r.want_hex && r.hex.read;
     u.sym = r.want_sym && r.sym.read;
-    std::vector<Range> data, units, both, high;
+    std::vector<Range> data, units, both;
     if (u.hex) hex_ranges(r.hex, false, data);
     if (u.sym) unit_ranges(units);
     both = data;
@@ -257,6 +257,7 @@ Usage usage(const Report& r) {
     u.low_units = u.sym ? covered(units) : 0;
     u.low_data = u.hex ? r.hex.low.data_bytes : 0;
     if (u.hex) {
+        std::vector<Range> high;
         hex_ranges(r.hex, true, high);
         u.high_data = r.hex.high.data_bytes;
         u.high_used = covered(high);
