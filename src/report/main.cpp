@@ -131,6 +131,17 @@ int parse(int argc, char** argv, Options& o) {
             const std::string full = std::string("--") + opt->name;
             if (!opt->argument && eq != std::string::npos)
                 return usage_error("option '" + full + "' doesn't allow an argument");
+            // The argument of an option that takes one: after "=", or the
+            // next argument.
+            std::string value;
+            if (opt->argument) {
+                if (eq != std::string::npos)
+                    value = arg.substr(eq + 1);
+                else if (i + 1 < argc)
+                    value = argv[++i];
+                else
+                    return usage_error("option '" + full + "' requires an argument");
+            }
             if (full == "--help") {
                 o.help = true;
                 return -1;
@@ -143,37 +154,18 @@ int parse(int argc, char** argv, Options& o) {
             if (full == "--sym") o.sym_only = true;
             if (full == "--all") o.lists = report::kListAll;
             if (full == "--list") {
-                std::string kinds;
-                if (eq == std::string::npos) {
-                    if (i + 1 >= argc) return usage_error("option '--list' requires an argument");
-                    kinds = argv[++i];
-                } else {
-                    kinds = arg.substr(eq + 1);
-                }
-                const int listed = lists_parse(kinds, o.lists);
+                const int listed = lists_parse(value, o.lists);
                 if (listed >= 0) return listed;
                 continue;
             }
             if (full == "--format") {
-                std::string format;
-                if (eq == std::string::npos) {
-                    if (i + 1 >= argc) return usage_error("option '--format' requires an argument");
-                    format = argv[++i];
-                } else {
-                    format = arg.substr(eq + 1);
-                }
-                if (format != "text" && format != "json")
-                    return usage_error("invalid format '" + format + "' for '--format'; valid formats are: text, json");
-                o.json = format == "json";
+                if (value != "text" && value != "json")
+                    return usage_error("invalid format '" + value + "' for '--format'; valid formats are: text, json");
+                o.json = value == "json";
                 continue;
             }
             if (full == "--html") {
-                if (eq == std::string::npos) {
-                    if (i + 1 >= argc) return usage_error("option '--html' requires an argument");
-                    o.html = argv[++i];
-                } else {
-                    o.html = arg.substr(eq + 1);
-                }
+                o.html = value;
                 if (o.html.empty()) return usage_error("option '--html' requires a file name");
                 o.html_wanted = true;
             }
