@@ -733,7 +733,7 @@ void totals_section(std::string& s, const Report& r) {
 // deleted units with why; each row's id is the unit's place in the unit
 // table, what its bar links to.
 void unit_tables(std::string& s) {
-    s += "<section id=\"units\" class=\"pair\">\n";
+    s += "<section id=\"unit-tables\" class=\"pair\">\n";
     for (const bool kept : {true, false}) {
         std::string rows;
         uint64_t all = 0, shown = 0;
