@@ -501,6 +501,14 @@ double map_legend(std::string& s, const MapPlan& m, double y) {
     return y + 24;
 }
 
+// The x of a bar `w` wide for addresses that end at `hi`: a narrow bar of
+// the low 64 KB drawn to its minimum width would reach under the boundary
+// line, which would hide it; it is drawn left of the line instead.
+double bar_x(double x0, double w, uint64_t hi) {
+    constexpr double kClear = kBoundary - 1;
+    return hi <= 0x10000 && x0 + w > kClear ? std::max(kLeft, kClear - w) : x0;
+}
+
 void unit_bars(std::string& s, const MapPlan& m, const std::vector<Bar>& bars) {
     const RowCut cut = row_cut();
     s += "<g id=\"units\">\n";
@@ -512,7 +520,7 @@ void unit_bars(std::string& s, const MapPlan& m, const std::vector<Bar>& bars) {
         s += "<a href=\"";
         unit_href(s, b, cut);
         add(s, "\"><rect class=\"%s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\" data-units=\"%llu\"><title>",
-            kKindClass[b.kind], b.x0, y, w, kLane, ull(b.count));
+            kKindClass[b.kind], bar_x(b.x0, w, b.hi), y, w, kLane, ull(b.count));
         bar_title(s, b);
         s += "</title></rect></a>\n";
     }
@@ -528,7 +536,7 @@ void hex_bars(std::string& s, const MapPlan& m, const HexReport& h, const std::v
         else
             s += "<a href=\"#segments-more\">";
         add(s, "<rect class=\"data %s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\"><title>",
-            b.high ? "high" : "low", b.x0, m.data_top + (b.high ? kLaneStep : 0), w, kLane);
+            b.high ? "high" : "low", bar_x(b.x0, w, b.hi), m.data_top + (b.high ? kLaneStep : 0), w, kLane);
         data_bar_title(s, h, b);
         s += "</title></rect></a>\n";
     }
