@@ -320,10 +320,11 @@ RowCut row_cut() {
 // The link of a unit's bar: the unit's row, or the notice of the rows not
 // shown.
 void unit_href(std::string& s, const Bar& b, const RowCut& cut) {
-    if (b.kind == K_KEPT)
-        b.first < cut.kept ? add(s, "#u%u", b.first) : add(s, "#kept-more");
+    const bool kept = b.kind == K_KEPT;
+    if (b.first < (kept ? cut.kept : cut.deleted))
+        add(s, "#u%u", b.first);
     else
-        b.first < cut.deleted ? add(s, "#u%u", b.first) : add(s, "#deleted-more");
+        s += kept ? "#kept-more" : "#deleted-more";
 }
 
 void bar_title(std::string& s, const Bar& b) {
@@ -532,7 +533,7 @@ void hex_bars(std::string& s, const MapPlan& m, const HexReport& h, const std::v
     for (const DataBar& b : bars) {
         const double w = std::max(b.x1 - b.x0, 2.0);
         if (b.segment < kTableRows)
-            add(s, "<a href=\"#g%zu\">", b.segment);
+            add(s, "<a href=\"#g%llu\">", ull(b.segment));
         else
             s += "<a href=\"#segments-more\">";
         add(s, "<rect class=\"data %s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\"><title>",
@@ -752,7 +753,7 @@ void unit_tables(std::string& s) {
             if ((fate == U_KEPT) != kept) continue;
             if (all++ >= kTableRows) continue;
             ++shown;
-            add(rows, "<tr id=\"u%zu\"><td>%04X</td><td>", i, u.unit_no);
+            add(rows, "<tr id=\"u%llu\"><td>%04X</td><td>", ull(i), u.unit_no);
             if (kept) add(rows, "%04X</td><td>", d.new_unit_no);
             add_text(rows, unit_name(u));
             add(rows, "</td><td>%08X</td><td>%08X</td>", u.start_addr, u.length);
@@ -829,14 +830,14 @@ void segments_table(std::string& s, const HexReport& h) {
     size_t shown = 0;
     for (size_t i = 0; i < h.segments.size() && shown < kTableRows; ++i, ++shown) {
         const Segment& g = h.segments[i];
-        add(s, "<tr id=\"g%zu\"><td>", i);
+        add(s, "<tr id=\"g%llu\"><td>", ull(i));
         add_text(s, segment_value(g));
         add(s, "</td><td>%s</td><td>%05X</td><td>%llu</td><td>%llu</td><td>", g.high ? "high .hxh" : "low .hex", g.base,
             ull(g.records), ull(g.bytes));
         for (size_t k = 0; k < g.spans.size() && k < kSpansShown; ++k)
             add(s, "%s%05llX-%05llX", k == 0 ? "" : " ", ull(uint64_t{g.base} + g.spans[k].first),
                 ull(uint64_t{g.base} + g.spans[k].last));
-        if (g.spans.size() > kSpansShown) add(s, " and %zu more ranges", g.spans.size() - kSpansShown);
+        if (g.spans.size() > kSpansShown) add(s, " and %llu more ranges", ull(g.spans.size() - kSpansShown));
         if (g.unreadable > 0) add(s, " (%llu records unreadable)", ull(g.unreadable));
         s += "</td></tr>\n";
     }
