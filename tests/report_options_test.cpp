@@ -158,9 +158,9 @@ TEST(ReportOptions, ThePageIsNeverAnInput) {
 }
 
 // The page is written after a successful reading, in either option form,
-// and not at all after a refused input; the inputs keep their bytes and
-// their times in every case.
-TEST(ReportOptions, ThePageIsWrittenOnlyOnSuccessAndTheInputsAreOnlyRead) {
+// and after a refused input too (it shows the diagnosis); the inputs keep
+// their bytes and their times in every case.
+TEST(ReportOptions, ThePageIsWrittenAndTheInputsAreOnlyRead) {
     struct Case {
         const char* what;
         std::string sym;
@@ -173,7 +173,7 @@ TEST(ReportOptions, ThePageIsWrittenOnlyOnSuccessAndTheInputsAreOnlyRead) {
         {"--html FILE", kSym, {"prog", "--html", "page.html"}, 0, true},
         {"--ht=FILE, shortened", kSym, {"--ht=page.html", "prog"}, 0, true},
         {"no page asked for", kSym, {"prog"}, 0, false},
-        {"a format error", kBadSym, {"--html=page.html", "prog"}, 3, false},
+        {"a format error", kBadSym, {"--html=page.html", "prog"}, 3, true},
     };
     const auto then = fs::file_time_type::clock::now() - std::chrono::hours(48);
     for (const Case& k : cases) {
@@ -373,12 +373,13 @@ TEST(ReportOptions, APageNamedDashGoesToStandardOutputAlone) {
         EXPECT_EQ(r.out, slurp(tmp / "page.html"));
         EXPECT_FALSE(fs::exists(tmp / "-"));
     }
-    // A refused input: the diagnosis on standard error, nothing on standard
-    // output.
+    // A refused input: the diagnosis on standard error, and the page that
+    // shows it alone on standard output.
     spit(tmp / "prog.sym", kBadSym);
     const Outcome bad = testutil::run_report(tmp.path(), {"--html=-", "prog"});
     EXPECT_EQ(bad.status, 3);
-    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.out.rfind("<!DOCTYPE html>", 0), 0u) << bad.out;
+    EXPECT_NE(bad.out.find("prog.sym:4:"), std::string::npos) << bad.out;
     EXPECT_NE(bad.err.find("prog.sym:4:"), std::string::npos) << bad.err;
 }
 

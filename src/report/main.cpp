@@ -285,6 +285,9 @@ int run(int argc, char** argv, bool stdout_closed) {
     const bool out = stdout_flushed();
     report::warnings_print(stderr, r);
     report::diagnoses_print(stderr, r.problems);
+    // The page of a refused input shows the diagnoses; its status stays
+    // that of the refusal. An input that cannot be read gets no page.
+    if (status == kStatusFormat && o.html_wanted) page_out(o, r);
     if (status != 0) return status;
     if (!out) return stdout_failed("the summary");
     // A list whose scratch file failed says which file and why.

@@ -1,20 +1,27 @@
 // page.cpp: the page. One self-contained HTML file, written so that it is
 // also well-formed XML (an XML checker can read it whole): a map of the
-// address space drawn in SVG, the HEX data coverage of each segment, the
-// tables of deleted units and functions, and the totals. No script, and
-// nothing fetched from elsewhere.
+// address space drawn in SVG (the HEX data of each output and the units, by
+// absolute address), then the sections of text: the diagnoses of a refused
+// input, the warnings, the totals and the usage, the tables of kept and
+// deleted units, deleted functions, labels and blocks dropped, and the
+// segments. No script, and nothing fetched from elsewhere. A section with
+// nothing to show is left out.
 //
-// The map is drawn in pixels at fixed places (the page's first element, at
-// its top left corner, one SVG unit per pixel), so that a screenshot can be
-// checked against the geometry: the low 64 KB spans x 80 to 720, linear, the
+// The map is drawn in SVG units at fixed places (the page's first element,
+// at its top left corner); it is as wide as the window, so that in a window
+// 1000 pixels wide one unit is one pixel and a screenshot can be checked
+// against the geometry: the low 64 KB spans x 80 to 720, linear, the
 // boundary at FFFF is a line at x 720, and the space above FFFF up to the
-// highest address in use is squeezed into x 720 to 980.
+// highest address in use is squeezed into x 720 to 980, linear too.
 //
-// The page stays bounded on big inputs: units too narrow to see are merged
-// into runs, and the bar count is held under a budget by widening the gap
-// a run may bridge; each bar carries data-units with the number of units it
+// Each bar is a link to its row in the tables below (the row's id), so that
+// a click on the map finds the unit or segment without any script. The
+// page stays bounded on big inputs: units too narrow to see are merged into
+// runs, and the bar count is held under a budget by widening the gap a run
+// may bridge; each bar carries data-units with the number of units it
 // stands for. The tables show a limited number of rows and say how many
-// more there are (the text summary lists them all).
+// more there are (the text summary lists them all); a bar whose unit has
+// no row links to that notice.
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
@@ -39,9 +46,12 @@ constexpr double kHighWidth = 260;  // 10000 to the top of the map
 constexpr int kWidth = 1000;
 constexpr double kTop = 64;  // y of the first lane
 constexpr double kLane = 14, kLaneStep = 16, kBandGap = 10;
-constexpr size_t kBarBudget = 7000;  // bars on the map, each with its title
-constexpr size_t kTableRows = 1000;
-constexpr size_t kSegmentRows = 32;
+// Bars of units on the map, each a link with a rect and a title (three SVG
+// elements); the HEX data adds at most about a bar per pixel of each of its
+// two lanes. Together they stay under about 20,000 SVG elements.
+constexpr size_t kBarBudget = 4500;
+constexpr size_t kTableRows = 1000;  // rows of each table
+constexpr size_t kSpansShown = 16;   // address ranges of a segment's row
 
 // The three ways a unit is drawn.
 enum Kind { K_KEPT = 0, K_DELETED = 1, K_EMPTY = 2 };
@@ -287,6 +297,36 @@ std::vector<Bar> map_bars(const Scale& sc, int lanes_used[3]) {
     return bars;
 }
 
+// Where the rows of the two unit tables end: the index in unit_table of
+// the first kept and of the first deleted unit that have no row (the size
+// of unit_table when every unit of the kind has one).
+struct RowCut {
+    size_t kept, deleted;
+};
+
+RowCut row_cut() {
+    RowCut c{unit_table.size(), unit_table.size()};
+    uint64_t kept = 0, deleted = 0;
+    for (size_t i = 0; i < unit_table.size(); ++i) {
+        if (unit_fate(unit_deciding(unit_table[i])) == U_KEPT) {
+            if (kept++ == kTableRows) c.kept = i;
+        } else if (deleted++ == kTableRows) {
+            c.deleted = i;
+        }
+    }
+    return c;
+}
+
+// The link of a unit's bar: the unit's row, or the notice of the rows not
+// shown.
+void unit_href(std::string& s, const Bar& b, const RowCut& cut) {
+    const bool kept = b.kind == K_KEPT;
+    if (b.first < (kept ? cut.kept : cut.deleted))
+        add(s, "#u%u", b.first);
+    else
+        s += kept ? "#kept-more" : "#deleted-more";
+}
+
 void bar_title(std::string& s, const Bar& b) {
     if (b.count == 1) {
         const unit_record& u = unit_table[b.first];
@@ -311,14 +351,79 @@ void bar_title(std::string& s, const Bar& b) {
     }
 }
 
-// The band of each kind begins at this y.
-void band_tops(const int lanes_used[3], double top[3], double& bottom) {
-    double y = kTop;
-    for (int k = 0; k < 3; ++k) {
-        top[k] = y;
-        y += std::max(1, lanes_used[k]) * kLaneStep + kBandGap;
+// A bar of HEX data: the address range of one span of a segment, or of
+// spans merged because they lie within a pixel of each other.
+struct DataBar {
+    double x0, x1;
+    uint64_t lo, hi;  // absolute addresses, hi exclusive
+    size_t segment;   // the (first) segment, in HexReport::segments
+    uint64_t spans;
+    bool high;  // the data goes to the high output
+};
+
+// The HEX data by absolute address (segment base plus offset), in two
+// lanes: what goes to the low output and what goes to the high one.
+std::vector<DataBar> data_bars(const HexReport& h, const Scale& sc) {
+    std::vector<DataBar> all;
+    for (size_t i = 0; i < h.segments.size(); ++i) {
+        const Segment& g = h.segments[i];
+        for (const Span& sp : g.spans) {
+            const uint64_t lo = uint64_t{g.base} + sp.first, hi = uint64_t{g.base} + sp.last + 1;
+            all.push_back({sc.x(lo), sc.x(hi), lo, hi, i, 1, g.high});
+        }
     }
-    bottom = y - kBandGap;
+    std::sort(all.begin(), all.end(), [](const DataBar& a, const DataBar& b) {
+        if (a.high != b.high) return b.high;
+        return a.lo < b.lo;
+    });
+    std::vector<DataBar> bars;
+    for (const DataBar& d : all) {
+        if (!bars.empty() && bars.back().high == d.high && d.x0 <= bars.back().x1 + 1.0) {
+            DataBar& b = bars.back();
+            b.x1 = std::max(b.x1, d.x1);
+            b.hi = std::max(b.hi, d.hi);
+            b.spans += d.spans;
+            continue;
+        }
+        bars.push_back(d);
+    }
+    return bars;
+}
+
+std::string_view segment_value(const Segment& g) { return g.value.empty() ? std::string_view("none") : g.value; }
+
+void data_bar_title(std::string& s, const HexReport& h, const DataBar& b) {
+    const Segment& g = h.segments[b.segment];
+    add(s, "HEX data, %s output (%s)\n", b.high ? "high" : "low", b.high ? ".hxh" : ".hex");
+    if (b.spans > 1) add(s, "%llu ranges merged (too close to see one by one)\n", ull(b.spans));
+    add(s, "addresses %08llX to %08llX\n%ssegment ", ull(b.lo), ull(b.hi - 1), b.spans > 1 ? "the first in " : "");
+    add_text(s, segment_value(g));
+    add(s, ", base %05X", g.base);
+}
+
+// What the map holds: the HEX data's lanes (0 when it has none to draw)
+// and the unit bands (when the symbol file was read).
+struct MapPlan {
+    Scale sc;
+    int data_lanes = 0;
+    bool units = false;
+    int lanes_used[3] = {0, 0, 0};
+    double data_top = 0, top[3] = {0, 0, 0}, bottom = 0;
+};
+
+// The bands from the top: the HEX data, then kept, deleted and empty units.
+void band_tops(MapPlan& m) {
+    double y = kTop;
+    if (m.data_lanes > 0) {
+        m.data_top = y;
+        y += m.data_lanes * kLaneStep + kBandGap;
+    }
+    if (m.units)
+        for (int k = 0; k < 3; ++k) {
+            m.top[k] = y;
+            y += std::max(1, m.lanes_used[k]) * kLaneStep + kBandGap;
+        }
+    m.bottom = y - kBandGap;
 }
 
 void map_defs(std::string& s) {
@@ -332,13 +437,34 @@ void map_defs(std::string& s) {
          "</defs>\n";
 }
 
+void tick(std::string& s, double x, double bottom, const char* label) {
+    add(s, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", x, kTop - 6, x, bottom);
+    add(s, "<text class=\"tick\" x=\"%.1f\" y=\"%.1f\">%s</text>\n", x, kTop - 10, label);
+}
+
+// The ticks above FFFF: round addresses (a power of two times 100) at most
+// three of them, none so near the boundary or the top that its label would
+// run into theirs.
+void high_ticks(std::string& s, const Scale& sc, double bottom) {
+    uint64_t step = 0x100;
+    while ((sc.top - 0x10000) / step > 3) step *= 2;
+    for (uint64_t a = 0x10000 + step; a < sc.top; a += step) {
+        const double x = sc.x(a);
+        if (x - kBoundary < 44 || kBoundary + kHighWidth - x < 72) continue;
+        char label[24];
+        std::snprintf(label, sizeof label, "%llX", ull(a));
+        tick(s, x, bottom, label);
+    }
+}
+
 void map_axis(std::string& s, const Scale& sc, double bottom) {
     // The low area's ticks, the area captions and the boundary's label.
     for (uint64_t a = 0; a < 0x10000; a += 0x4000) {
-        const double x = sc.x(a);
-        add(s, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", x, kTop - 6, x, bottom);
-        add(s, "<text class=\"tick\" x=\"%.1f\" y=\"%.1f\">%04llX</text>\n", x, kTop - 10, ull(a));
+        char label[8];
+        std::snprintf(label, sizeof label, "%04llX", ull(a));
+        tick(s, sc.x(a), bottom, label);
     }
+    high_ticks(s, sc, bottom);
     add(s, "<text class=\"tick\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%08llX</text>\n", kBoundary + kHighWidth,
         kTop - 10, ull(sc.top));
     add(s,
@@ -350,35 +476,113 @@ void map_axis(std::string& s, const Scale& sc, double bottom) {
         kTop - 10);
 }
 
-void map_legend(std::string& s, double y) {
-    const char* const text[] = {"kept (solid)", "deleted, ends above FFFF (hatched)", "empty, deleted (dotted)"};
-    double x = kLeft;
-    for (int k = 0; k < 3; ++k) {
-        add(s, "<rect class=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kKindClass[k], x, y);
-        add(s, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n", x + 34, y + 10, text[k]);
-        x += k == 1 ? 270 : 160;
+// The legend below the map; returns the y below it.
+double map_legend(std::string& s, const MapPlan& m, double y) {
+    if (m.units) {
+        const char* const text[] = {"kept (solid)", "deleted, ends above FFFF (hatched)", "empty, deleted (dotted)"};
+        double x = kLeft;
+        for (int k = 0; k < 3; ++k) {
+            add(s, "<rect class=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kKindClass[k], x, y);
+            add(s, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n", x + 34, y + 10, text[k]);
+            x += k == 1 ? 270 : 160;
+        }
+        y += 20;
+    }
+    if (m.data_lanes > 0) {
+        add(s, "<rect class=\"data low\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kLeft, y);
+        add(s, "<text x=\"%.1f\" y=\"%.1f\">HEX data to the low output (.hex)</text>\n", kLeft + 34, y + 10);
+        add(s, "<rect class=\"data high\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kLeft + 270, y);
+        add(s, "<text x=\"%.1f\" y=\"%.1f\">HEX data to the high output (.hxh)</text>\n", kLeft + 304, y + 10);
+        y += 20;
     }
     add(s,
-        "<text x=\"%.1f\" y=\"%.1f\">Units too narrow or too crowded to see one by one are merged "
-        "into a bar that gives their count; hover over a bar for its units.</text>\n",
-        kLeft, y + 30);
+        "<text x=\"%.1f\" y=\"%.1f\">Bars too narrow or too crowded to see one by one are merged and say how "
+        "many they hold; hover over a bar for what it holds, click it for its row.</text>\n",
+        kLeft, y + 10);
+    return y + 24;
 }
 
-// The map: a band of lanes for each kind, the boundary line drawn last, on
-// top of the bars.
+// The x of a bar `w` wide for addresses that end at `hi`: a narrow bar of
+// the low 64 KB drawn to its minimum width would reach under the boundary
+// line, which would hide it; it is drawn left of the line instead.
+double bar_x(double x0, double w, uint64_t hi) {
+    constexpr double kClear = kBoundary - 1;
+    return hi <= 0x10000 && x0 + w > kClear ? std::max(kLeft, kClear - w) : x0;
+}
+
+void unit_bars(std::string& s, const MapPlan& m, const std::vector<Bar>& bars) {
+    const RowCut cut = row_cut();
+    s += "<g id=\"units\">\n";
+    for (const Bar& b : bars) {
+        const double y = m.top[b.kind] + b.lane * kLaneStep;
+        // Wide bars end half a pixel early, so that units that touch stay apart.
+        double w = std::max(b.x1 - b.x0, b.kind == K_EMPTY ? 3.0 : 2.0);
+        if (w > 3) w -= 0.5;
+        s += "<a href=\"";
+        unit_href(s, b, cut);
+        add(s, "\"><rect class=\"%s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\" data-units=\"%llu\"><title>",
+            kKindClass[b.kind], bar_x(b.x0, w, b.hi), y, w, kLane, ull(b.count));
+        bar_title(s, b);
+        s += "</title></rect></a>\n";
+    }
+    s += "</g>\n";
+}
+
+void hex_bars(std::string& s, const MapPlan& m, const HexReport& h, const std::vector<DataBar>& bars) {
+    s += "<g id=\"data\">\n";
+    for (const DataBar& b : bars) {
+        const double w = std::max(b.x1 - b.x0, 2.0);
+        if (b.segment < kTableRows)
+            add(s, "<a href=\"#g%llu\">", ull(b.segment));
+        else
+            s += "<a href=\"#segments-more\">";
+        add(s, "<rect class=\"data %s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\"><title>",
+            b.high ? "high" : "low", bar_x(b.x0, w, b.hi), m.data_top + (b.high ? kLaneStep : 0), w, kLane);
+        data_bar_title(s, h, b);
+        s += "</title></rect></a>\n";
+    }
+    s += "</g>\n";
+}
+
+// The map: the HEX data's lanes and a band of lanes for each kind of unit,
+// the boundary line drawn last, on top of the bars. Nothing when neither
+// file was read.
 void map_svg(std::string& s, const Report& r) {
-    Scale sc;
-    sc.top = map_top(r);
-    int lanes_used[3] = {0, 0, 0};
+    const bool hex = r.want_hex && r.hex.read, sym = r.want_sym && r.sym.read;
+    if (!hex && !sym) return;
+    MapPlan m;
+    m.sc.top = map_top(r);
+    std::vector<DataBar> data;
+    if (hex) data = data_bars(r.hex, m.sc);
+    m.data_lanes = data.empty() ? 0 : 2;
+    m.units = sym;
     std::vector<Bar> bars;
-    if (r.want_sym && r.sym.read) bars = map_bars(sc, lanes_used);
-    double top[3], bottom;
-    band_tops(lanes_used, top, bottom);
-    const double height = bottom + 60;
+    if (sym) bars = map_bars(m.sc, m.lanes_used);
+    band_tops(m);
+    std::string body;
+    add(body, "<rect class=\"high-area\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>\n", kBoundary, kTop - 4,
+        kHighWidth, m.bottom - kTop + 8);
+    map_axis(body, m.sc, m.bottom);
+    if (m.data_lanes > 0) {
+        add(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">.hex</text>\n", m.data_top + 11);
+        add(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">.hxh</text>\n", m.data_top + kLaneStep + 11);
+        hex_bars(body, m, r.hex, data);
+    }
+    if (m.units) {
+        for (int k = 0; k < 3; ++k)
+            add(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">%s</text>\n", m.top[k] + 11, kKindBand[k]);
+        unit_bars(body, m, bars);
+    }
+    add(body,
+        "<line id=\"boundary\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"><title>FFFF: the end of the "
+        "low 64 KB</title></line>\n",
+        kBoundary, kTop - 6, kBoundary, m.bottom + 4);
+    const double height = map_legend(body, m, m.bottom + 14);
+    // As wide as the window, the height following from the viewBox.
     add(s,
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"map\" width=\"%d\" height=\"%.0f\" "
-        "viewBox=\"0 0 %d %.0f\" data-bars=\"%llu\">\n",
-        kWidth, height, kWidth, height, ull(bars.size()));
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"map\" width=\"100%%\" viewBox=\"0 0 %d %.0f\" "
+        "data-bars=\"%llu\">\n",
+        kWidth, height, ull(bars.size()));
     map_defs(s);
     s += "<text class=\"heading\" x=\"8\" y=\"20\">mrl85-report: ";
     add_text(s, r.want_hex ? r.hex.name : r.sym.name);
@@ -387,112 +591,84 @@ void map_svg(std::string& s, const Report& r) {
         add_text(s, r.sym.name);
     }
     s += "</text>\n";
-    add(s, "<rect class=\"high-area\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>\n", kBoundary, kTop - 4,
-        kHighWidth, bottom - kTop + 8);
-    map_axis(s, sc, bottom);
-    for (int k = 0; k < 3; ++k)
-        add(s, "<text class=\"band\" x=\"8\" y=\"%.1f\">%s</text>\n", top[k] + 11, kKindBand[k]);
-    s += "<g id=\"units\">\n";
-    for (const Bar& b : bars) {
-        const double y = top[b.kind] + b.lane * kLaneStep;
-        // Wide bars end half a pixel early, so that units that touch stay apart.
-        double w = std::max(b.x1 - b.x0, b.kind == K_EMPTY ? 3.0 : 2.0);
-        if (w > 3) w -= 0.5;
-        add(s, "<rect class=\"%s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\" data-units=\"%llu\"><title>",
-            kKindClass[b.kind], b.x0, y, w, kLane, ull(b.count));
-        bar_title(s, b);
-        s += "</title></rect>\n";
-    }
-    s += "</g>\n";
-    add(s,
-        "<line id=\"boundary\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"><title>FFFF: the end of the "
-        "low 64 KB</title></line>\n",
-        kBoundary, kTop - 6, kBoundary, bottom + 4);
-    map_legend(s, bottom + 14);
+    s += body;
     s += "</svg>\n";
 }
 
-// The HEX data coverage: for each segment a strip of its 256 pages of 256
-// bytes, aligned with the low area of the map, dark where data lies.
-void coverage_svg(std::string& s, const HexReport& h) {
-    const size_t rows = std::min(h.segments.size(), kSegmentRows);
-    const double row = 18, top = 34;
-    add(s,
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"coverage\" width=\"%d\" height=\"%.0f\" viewBox=\"0 0 %d "
-        "%.0f\">\n",
-        kWidth, top + rows * row + 8, kWidth, top + rows * row + 8);
-    add(s,
-        "<text class=\"heading\" x=\"8\" y=\"16\">HEX data by segment: the 256 pages of 256 bytes "
-        "(offsets 0000 to FFFF)</text>\n");
-    for (size_t i = 0; i < rows; ++i) {
-        const Segment& g = h.segments[i];
-        const double y = top + i * row;
-        s += "<g class=\"segment\"><title>segment ";
-        add_text(s, g.value.empty() ? std::string_view("none (before any segment record)") : g.value);
-        add(s, ", %s, base %05X: %llu data records, %llu bytes, %llu of 256 pages hold data</title>\n",
-            g.high ? "high" : "low", g.base, ull(g.records), ull(g.bytes), ull(g.pages.count()));
-        s += "<text x=\"8\" y=\"";
-        add(s, "%.1f\">", y + 10);
-        add_text(s, g.value.empty() ? std::string_view("none") : g.value);
-        add(s, " %s</text>\n", g.high ? "high" : "low");
-        add(s, "<rect class=\"pages\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"12\"/>\n", kLeft, y, kLowWidth);
-        for (size_t p = 0; p < 256;) {
-            if (!g.pages[p]) {
-                ++p;
-                continue;
-            }
-            size_t q = p;
-            while (q < 256 && g.pages[q]) ++q;
-            add(s, "<rect class=\"data %s\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"12\"/>\n",
-                g.high ? "high" : "low", kLeft + p * 2.5, y, (q - p) * 2.5);
-            p = q;
-        }
-        s += "</g>\n";
-    }
-    s += "</svg>\n";
-    if (h.segments.size() > rows)
-        add(s, "<p>%llu more segments are not drawn (the text summary lists them all).</p>\n",
-            ull(h.segments.size() - rows));
-}
-
-void more_rows(std::string& s, uint64_t shown, uint64_t all) {
+// The notice of the rows a table leaves out, the target of the bars whose
+// rows are not shown.
+void more_rows(std::string& s, const char* id, uint64_t shown, uint64_t all, const char* kind) {
     if (all > shown)
-        add(s, "<p>%llu more are not shown here (the text summary lists them all).</p>\n", ull(all - shown));
+        add(s, "<p id=\"%s\">%llu more are not shown here: mrl85-report --list=%s lists them all.</p>\n", id,
+            ull(all - shown), kind);
 }
 
-void deleted_units_table(std::string& s, const SymReport& sym) {
+// The diagnoses of a refused input: where, what, the line with the column
+// marked, the hint, and what mrl85 does there.
+void diagnoses_section(std::string& s, const Report& r) {
+    if (r.problems.empty()) return;
+    s += "<section id=\"diagnoses\">\n<h2 class=\"error\">mrl85 would refuse these inputs</h2>\n";
+    for (const Diagnosis& d : r.problems) {
+        s += "<div class=\"diagnosis\">\n<p class=\"where\">";
+        add_text(s, d.file);
+        if (d.line > 0) add(s, ":%llu:%llu", ull(d.line), ull(d.column));
+        s += ": <span class=\"error\">error:</span> ";
+        add_text(s, d.message);
+        s += "</p>\n";
+        if (d.line > 0 && !d.text.empty()) {
+            constexpr size_t kShown = 100, kBefore = 40;
+            const std::string_view t = d.text;
+            const bool marked = d.column >= d.text_from && d.column - d.text_from < t.size();
+            const size_t mark = marked ? static_cast<size_t>(d.column - d.text_from) : 0;
+            const size_t from = mark > kBefore && t.size() > kShown ? std::min(mark - kBefore, t.size() - kShown) : 0;
+            const size_t to = std::min(t.size(), from + kShown);
+            add(s, "<pre class=\"line\">%llu | %s", ull(d.line), from > 0 ? "..." : "");
+            if (marked) {
+                add_text(s, t.substr(from, mark - from));
+                s += "<mark>";
+                add_text(s, t.substr(mark, 1));
+                s += "</mark>";
+                add_text(s, t.substr(mark + 1, to - mark - 1));
+            } else {
+                add_text(s, t.substr(from, to - from));
+            }
+            s += to < t.size() ? "...</pre>\n" : "</pre>\n";
+        }
+        if (!d.hint.empty()) {
+            s += "<p>hint: ";
+            add_text(s, d.hint);
+            s += "</p>\n";
+        }
+        if (d.status == kStatusFormat && d.place != 0)
+            add(s, "<p>mrl85 refuses this file: File format error, status 3, error exit at %d</p>\n", d.place);
+        else if (d.place != 0)
+            add(s, "<p>mrl85 stops here: status %d, error exit at %d</p>\n", d.status, d.place);
+        s += "</div>\n";
+    }
+    s += "</section>\n";
+}
+
+// The warnings of the HEX file: the first of each kind, then how many more.
+void warnings_section(std::string& s, const Report& r) {
+    if (!r.want_hex || !r.hex.read || r.hex.warnings.empty()) return;
+    uint64_t all = 0;
+    for (const uint64_t n : r.hex.warning_counts) all += n;
     add(s,
-        "<details><summary>Deleted units: %llu</summary>\n<table><tr><th>number</th><th>name</th>"
-        "<th>address</th><th>length</th><th>why</th></tr>\n",
-        ull(sym.units_deleted));
-    uint64_t shown = 0;
-    for (const unit_record& u : unit_table) {
-        const int fate = unit_fate(unit_deciding(u));
-        if (fate == U_KEPT) continue;
-        if (shown == kTableRows) break;
-        ++shown;
-        add(s, "<tr><td>%04X</td><td>", u.unit_no);
-        add_text(s, unit_name(u));
-        add(s, "</td><td>%08X</td><td>%08X</td><td>%s</td></tr>\n", u.start_addr, u.length, why_deleted(fate));
+        "<section id=\"warnings\">\n<h2>Warnings: %llu</h2>\n<p>mrl85 converts the file all the same, copying "
+        "every record byte for byte.</p>\n<ul>\n",
+        ull(all));
+    for (const Warning& w : r.hex.warnings) {
+        s += "<li>";
+        add_text(s, r.hex.name);
+        add(s, ":%llu:%llu: warning: ", ull(w.line), ull(w.column));
+        add_text(s, w.message);
+        s += "</li>\n";
     }
-    s += "</table>\n";
-    more_rows(s, shown, sym.units_deleted);
-    s += "</details>\n";
-}
-
-void deleted_functions_table(std::string& s, const SymReport& sym) {
-    add(s, "<details><summary>Deleted functions: %llu</summary>\n<table><tr><th>number</th><th>unit</th></tr>\n",
-        ull(sym.funcs_deleted));
-    uint64_t shown = 0;
-    for (const func_record& f : func_table) {
-        if (func_deciding(f).delete_mode != 1) continue;
-        if (shown == kTableRows) break;
-        ++shown;
-        add(s, "<tr><td>%04X</td><td>%04X</td></tr>\n", f.func_no, f.unit_no);
-    }
-    s += "</table>\n";
-    more_rows(s, shown, sym.funcs_deleted);
-    s += "</details>\n";
+    s += "</ul>\n";
+    if (all > r.hex.warnings.size())
+        add(s, "<p>%llu more are not shown here (the text summary counts them by kind).</p>\n",
+            ull(all - r.hex.warnings.size()));
+    s += "</section>\n";
 }
 
 void total_row(std::string& s, const char* what, uint64_t n, const std::string& more = "") {
@@ -511,9 +687,29 @@ std::string words(const char* format, ...) {
     return n > 0 ? std::string(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1)) : std::string();
 }
 
-void totals(std::string& s, const Report& r) {
-    s += "<h2>Totals</h2>\n<table class=\"totals\">\n";
-    if (r.want_hex && r.hex.read) {
+// A figure of the usage table, or "-" when its file was not read.
+std::string figure(bool known, uint64_t n) { return known ? std::to_string(n) : std::string("-"); }
+
+// The usage of the low and high areas, as the text summary's table.
+void usage_table(std::string& s, const Report& r) {
+    const Usage u = usage(r);
+    if (!u.hex && !u.sym) return;
+    s += "<table class=\"usage\">\n<tr><th>area</th><th>HEX data</th><th>units' extent</th><th>used</th>"
+         "<th>size</th><th>used %</th></tr>\n";
+    add(s, "<tr><td>low .hex</td><td>%s</td><td>%s</td><td>%llu</td><td>65536</td><td>%.2f%%</td></tr>\n",
+        figure(u.hex, u.low_data).c_str(), figure(u.sym, u.low_units).c_str(), ull(u.low_used),
+        100.0 * static_cast<double>(u.low_used) / 65536.0);
+    if (u.hex)
+        add(s, "<tr><td>high .hxh</td><td>%llu</td><td></td><td>%llu</td><td></td><td></td></tr>\n", ull(u.high_data),
+            ull(u.high_used));
+    s += "</table>\n";
+}
+
+void totals_section(std::string& s, const Report& r) {
+    const bool hex = r.want_hex && r.hex.read, sym = r.want_sym && r.sym.read;
+    if (!hex && !sym) return;
+    s += "<section id=\"totals\">\n<h2>Totals</h2>\n<table class=\"totals\">\n";
+    if (hex) {
         const HexReport& h = r.hex;
         total_row(s, "HEX records", h.lines,
                   words("data %llu, segment %llu, end %llu", ull(h.data_records), ull(h.segment_records),
@@ -526,7 +722,7 @@ void totals(std::string& s, const Report& r) {
                         ull(h.high.data_records), ull(h.high.data_bytes)));
         if (h.after_end > 0) total_row(s, "lines after the end record, not copied", h.after_end);
     }
-    if (r.want_sym && r.sym.read) {
+    if (sym) {
         const SymReport& y = r.sym;
         total_row(s, "units", y.unit_records,
                   words("kept %llu, deleted %llu (ends above FFFF %llu, empty above FFFF %llu, empty \"E\" %llu)",
@@ -538,11 +734,123 @@ void totals(std::string& s, const Report& r) {
         total_row(s, "blocks dropped", y.blocks_dropped.size());
     }
     s += "</table>\n";
+    usage_table(s, r);
+    s += "</section>\n";
+}
+
+// The table of kept units, old number and new, and beside it that of the
+// deleted units with why; each row's id is the unit's place in the unit
+// table, what its bar links to.
+void unit_tables(std::string& s) {
+    s += "<section id=\"unit-tables\" class=\"pair\">\n";
+    for (const bool kept : {true, false}) {
+        std::string rows;
+        uint64_t all = 0, shown = 0;
+        for (size_t i = 0; i < unit_table.size(); ++i) {
+            const unit_record& u = unit_table[i];
+            const unit_record& d = unit_deciding(u);
+            const int fate = unit_fate(d);
+            if ((fate == U_KEPT) != kept) continue;
+            if (all++ >= kTableRows) continue;
+            ++shown;
+            add(rows, "<tr id=\"u%llu\"><td>%04X</td><td>", ull(i), u.unit_no);
+            if (kept) add(rows, "%04X</td><td>", d.new_unit_no);
+            add_text(rows, unit_name(u));
+            add(rows, "</td><td>%08X</td><td>%08X</td>", u.start_addr, u.length);
+            if (!kept) add(rows, "<td>%s</td>", why_deleted(fate));
+            rows += "</tr>\n";
+        }
+        if (all == 0) continue;
+        if (kept)
+            add(s,
+                "<details open=\"open\" id=\"kept\"><summary>Kept units: %llu (old number -&gt; new)</summary>\n"
+                "<table><tr><th>old</th><th>new</th><th>name</th><th>address</th><th>length</th></tr>\n",
+                ull(all));
+        else
+            add(s,
+                "<details open=\"open\" id=\"deleted\"><summary>Deleted units: %llu</summary>\n"
+                "<table><tr><th>number</th><th>name</th><th>address</th><th>length</th><th>why</th></tr>\n",
+                ull(all));
+        s += rows;
+        s += "</table>\n";
+        more_rows(s, kept ? "kept-more" : "deleted-more", shown, all, "units");
+        s += "</details>\n";
+    }
+    s += "</section>\n";
+}
+
+void deleted_functions_table(std::string& s, const SymReport& sym) {
+    if (sym.funcs_deleted == 0) return;
+    add(s,
+        "<details open=\"open\" id=\"functions\"><summary>Deleted functions: %llu</summary>\n"
+        "<table><tr><th>number</th><th>unit</th></tr>\n",
+        ull(sym.funcs_deleted));
+    uint64_t shown = 0;
+    for (const func_record& f : func_table) {
+        if (func_deciding(f).delete_mode != 1) continue;
+        if (shown == kTableRows) break;
+        ++shown;
+        add(s, "<tr><td>%04X</td><td>%04X</td></tr>\n", f.func_no, f.unit_no);
+    }
+    s += "</table>\n";
+    more_rows(s, "functions-more", shown, sym.funcs_deleted, "functions");
+    s += "</details>\n";
+}
+
+// A list of rows kept as text (labels, blocks), the first kTableRows of
+// them. False when the rows could not be read back.
+bool row_list_table(std::string& s, const RowList& rows, const char* id, const char* title, const char* column,
+                    const char* kind) {
+    if (rows.empty()) return true;
+    add(s, "<details open=\"open\" id=\"%s\"><summary>%s: %llu</summary>\n<table><tr><th>%s</th></tr>\n", id, title,
+        ull(rows.size()), column);
+    uint64_t shown = 0;
+    const bool ok = rows.each([&](std::string_view row) {
+        if (shown == kTableRows) return;
+        ++shown;
+        s += "<tr><td class=\"pre\">";
+        add_text(s, row);
+        s += "</td></tr>\n";
+    });
+    s += "</table>\n";
+    const std::string more = std::string(id) + "-more";
+    more_rows(s, more.c_str(), shown, rows.size(), kind);
+    s += "</details>\n";
+    return ok;
+}
+
+// The segments with the absolute addresses their data covers (base plus
+// offset); each row's id is what the HEX data's bars link to.
+void segments_table(std::string& s, const HexReport& h) {
+    if (h.segments.empty()) return;
+    add(s,
+        "<details open=\"open\" id=\"segments\"><summary>Segments: %llu</summary>\n<table><tr><th>segment</th>"
+        "<th>output</th><th>base</th><th>records</th><th>bytes</th><th>addresses</th></tr>\n",
+        ull(h.segments.size()));
+    size_t shown = 0;
+    for (size_t i = 0; i < h.segments.size() && shown < kTableRows; ++i, ++shown) {
+        const Segment& g = h.segments[i];
+        add(s, "<tr id=\"g%llu\"><td>", ull(i));
+        add_text(s, segment_value(g));
+        add(s, "</td><td>%s</td><td>%05X</td><td>%llu</td><td>%llu</td><td>", g.high ? "high .hxh" : "low .hex", g.base,
+            ull(g.records), ull(g.bytes));
+        for (size_t k = 0; k < g.spans.size() && k < kSpansShown; ++k)
+            add(s, "%s%05llX-%05llX", k == 0 ? "" : " ", ull(uint64_t{g.base} + g.spans[k].first),
+                ull(uint64_t{g.base} + g.spans[k].last));
+        if (g.spans.size() > kSpansShown) add(s, " and %llu more ranges", ull(g.spans.size() - kSpansShown));
+        if (g.unreadable > 0) add(s, " (%llu records unreadable)", ull(g.unreadable));
+        s += "</td></tr>\n";
+    }
+    s += "</table>\n";
+    more_rows(s, "segments-more", shown, h.segments.size(), "segments");
+    s += "</details>\n";
 }
 
 const char* const kStyle =
+    ":root{color-scheme:light dark}\n"
     "body{margin:0;font:13px sans-serif;color:#222;background:#fff}\n"
     "svg{display:block}\n"
+    "#map{width:100%;height:auto}\n"
     "svg text{font:12px sans-serif;fill:#222}\n"
     "svg text.heading{font-size:15px;font-weight:bold}\n"
     "svg text.tick{fill:#555}\n"
@@ -552,38 +860,84 @@ const char* const kStyle =
     ".kept{fill:#2a9d4a}\n"
     ".deleted{fill:url(#hatch)}\n"
     ".empty{fill:url(#dots)}\n"
+    ".data.low{fill:#1a8a9a}\n"
+    ".data.high{fill:#7a5fb0}\n"
+    "#map a:hover rect{stroke:#000;stroke-width:1}\n"
     ".grid{stroke:#dddddd;stroke-width:1}\n"
     ".high-area{fill:#f1f1f6}\n"
     "#boundary{stroke:#1f4fd8;stroke-width:2}\n"
-    ".pages{fill:#eeeeee;stroke:#cccccc;stroke-width:0.5}\n"
-    ".data.low{fill:#2a9d4a}\n"
-    ".data.high{fill:#7a5fb0}\n"
     ".text{padding:4px 12px 16px 12px}\n"
+    "h2{font-size:15px;margin:12px 0 4px 0}\n"
+    ".pair{display:flex;flex-wrap:wrap;gap:0 40px;align-items:flex-start}\n"
     "table{border-collapse:collapse;margin:6px 0}\n"
     "th,td{padding:1px 10px 1px 0;text-align:left;font-family:monospace}\n"
+    "td.pre{white-space:pre}\n"
     ".totals th{font-family:sans-serif;font-weight:normal}\n"
-    "summary{cursor:pointer;font-weight:bold;margin-top:8px}\n";
+    "tr:target{background:#ffe58a}\n"
+    "summary{cursor:pointer;font-weight:bold;margin-top:8px}\n"
+    ".error{color:#b00020}\n"
+    ".diagnosis{margin:0 0 12px 0}\n"
+    ".diagnosis p{margin:2px 0}\n"
+    "pre.line{margin:2px 0;padding:2px 6px;background:#f3f3f3;overflow-x:auto}\n"
+    "mark{background:#ffd54a;color:#000}\n"
+    "@media (prefers-color-scheme:dark){\n"
+    "body{color:#ddd;background:#16181d}\n"
+    "svg text{fill:#ddd}\n"
+    "svg text.tick,svg text.area{fill:#aaa}\n"
+    "svg text.boundary-label{fill:#7fa2ff}\n"
+    "#boundary{stroke:#7fa2ff}\n"
+    ".grid{stroke:#3a3d46}\n"
+    ".high-area{fill:#24262e}\n"
+    "#map a:hover rect{stroke:#fff}\n"
+    "a{color:#8ab4ff}\n"
+    "tr:target{background:#5c4b00}\n"
+    ".error{color:#ff7b86}\n"
+    "pre.line{background:#24262e}\n"
+    "}\n"
+    // Printed, every table is open (also one closed on the screen), in black
+    // on white.
+    "@media print{\n"
+    "details::details-content{content-visibility:visible;display:block}\n"
+    "summary{list-style:none}\n"
+    "body{color:#000;background:#fff}\n"
+    "svg text{fill:#000}\n"
+    ".high-area{fill:#f1f1f6}\n"
+    ".grid{stroke:#dddddd}\n"
+    "a{color:inherit;text-decoration:none}\n"
+    "tr{break-inside:avoid}\n"
+    "}\n";
 
 }  // namespace
 
 bool page_write(std::FILE* out, const Report& r) {
+    const bool hex = r.want_hex && r.hex.read, sym = r.want_sym && r.sym.read;
     std::string s;
     s += "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n<head>\n"
-         "<meta charset=\"utf-8\"/>\n<title>mrl85-report: ";
+         "<meta charset=\"utf-8\"/>\n<meta name=\"viewport\" content=\"width=device-width\"/>\n"
+         "<meta name=\"color-scheme\" content=\"light dark\"/>\n<title>mrl85-report: ";
     add_text(s, r.want_hex ? r.hex.name : r.sym.name);
     s += "</title>\n<style>\n";
     s += kStyle;
     s += "</style>\n</head>\n<body>\n";
     map_svg(s, r);
-    if (r.want_hex && r.hex.read && !r.hex.segments.empty()) coverage_svg(s, r.hex);
     s += "<div class=\"text\">\n";
-    if (r.want_sym && r.sym.read) {
-        deleted_units_table(s, r.sym);
+    // The sections in the order they are shown; each one writes nothing when
+    // it has nothing to show.
+    bool ok = true;
+    diagnoses_section(s, r);
+    warnings_section(s, r);
+    totals_section(s, r);
+    if (sym) {
+        unit_tables(s);
         deleted_functions_table(s, r.sym);
+        ok =
+            row_list_table(s, r.sym.labels_dropped, "labels", "Global labels dropped", "label and address", "labels") &&
+            ok;
+        ok = row_list_table(s, r.sym.blocks_dropped, "blocks", "Blocks dropped", "kind and header", "blocks") && ok;
     }
-    totals(s, r);
+    if (hex) segments_table(s, r.hex);
     s += "</div>\n</body>\n</html>\n";
-    return std::fwrite(s.data(), 1, s.size(), out) == s.size() && std::fflush(out) == 0;
+    return ok && std::fwrite(s.data(), 1, s.size(), out) == s.size() && std::fflush(out) == 0;
 }
 
 }  // namespace report
