@@ -248,6 +248,11 @@ bool OutFile::write_slow(std::string_view text) {
     return true;
 }
 
+char* OutFile::room_slow(size_t n) {
+    if (spare_.size() < n) spare_.resize(n);
+    return spare_.data();
+}
+
 bool OutFile::write_long(std::string_view text) {
     if (text.size() < kTextBlock / 8) return write(text);
     if (!flush()) return false;

@@ -11,14 +11,13 @@
 // Keeps every "label address" pair of the line whose address is at most FFFF,
 // as "label address" and two blanks each, and drops a line left with none.
 // Every pair on the line is judged, however many there are.
-int glb_lab_chg(std::string& line) {
+int glb_lab_chg(std::string_view line, Rebuilt& out) {
     trace_str("===== glb_lab_chg() =====\n");
     // A kept pair comes out as its two tokens and three blanks: at most twice
     // what it took of the line, two more for a label alone at the end. Then
-    // the line end.
-    static std::string out;
-    out.resize(2 * line.size() + 4);
-    char* p = out.data();
+    // the line end. The line is made where it will be written.
+    char* const begin = out.file.room(2 * line.size() + 4);
+    char* p = begin;
     const auto put = [&p](std::string_view text) {
         copy_bytes(p, text.data(), text.size());
         p += text.size();
@@ -48,11 +47,10 @@ int glb_lab_chg(std::string& line) {
         }
     }
     *p++ = '\n';
-    out.resize(static_cast<size_t>(p - out.data()));
-    line.swap(out);
+    out.text = std::string_view(begin, static_cast<size_t>(p - begin));
     if (trace_on()) {
         trace_str("  Output data : ");
-        trace_str(line);
+        trace_str(out.text);
     }
     return result;
 }
