@@ -139,6 +139,7 @@ TEST(NumToHex, UpperCaseWithoutLeadingZerosAndANul) {
         {0x10000, "10000"},
         {0x1234567, "1234567"},
         {0x10000000, "10000000"},
+        {0x9ABCDEF0, "9ABCDEF0"},  // every digit from 9 on: the step from "9" to "A"
         {4294967295u, "FFFFFFFF"},
     };
     for (const Case& c : cases) {

@@ -253,8 +253,8 @@ char* OutFile::room_slow(size_t n) {
     return spare_.data();
 }
 
-bool OutFile::write_long(std::string_view text) {
-    if (text.size() < kTextBlock / 8) return write(text);
+// A long text goes straight to the file, after what the block holds.
+bool OutFile::write_long_slow(std::string_view text) {
     if (!flush()) return false;
     if (!write_out(fp_, text.data(), text.size())) failed_ = true;
     return !failed_;

@@ -133,6 +133,7 @@ public:
 
 private:
     bool write_slow(std::string_view text);
+    bool write_long_slow(std::string_view text);
     char* room_slow(size_t n);
     std::FILE* fp_ = nullptr;
     std::unique_ptr<char[]> buf_;
@@ -219,6 +220,12 @@ inline bool OutFile::write(std::string_view text) {
         return true;
     }
     return write_slow(text);
+}
+
+// A short text, the common case, goes through the block as write does.
+inline bool OutFile::write_long(std::string_view text) {
+    if (text.size() < kTextBlock / 8) return write(text);
+    return write_long_slow(text);
 }
 
 inline char* OutFile::room(size_t n) {

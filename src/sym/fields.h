@@ -148,11 +148,26 @@ inline uint32_t hex_to_num(std::string_view text) {
 }
 
 // Upper-case hexadecimal without leading zeros, "0" for zero, written into
-// `out` with a NUL after it; returns the digits.
+// `out` with a NUL after it; returns the digits. Where bytes are stored
+// lowest first, the eight digits are made together in one word: each nibble
+// spread into a byte of its own, the bytes put highest digit first, and
+// each turned into its character ("A" to "F" lie 7 above "9" + 1).
 inline std::string_view num_to_hex(uint32_t value, char (&out)[9]) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     const unsigned n = value < 16 ? 1 : (std::bit_width(value) + 3u) / 4u;  // 1 to 8
-    for (unsigned k = 0; k < n; ++k) out[k] = kDigits[(value >> (4 * (n - 1 - k))) & 15u];
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kOnes = 0x0101010101010101u;
+        uint64_t x = value;
+        x = (x | (x << 16)) & 0x0000FFFF0000FFFFu;
+        x = (x | (x << 8)) & 0x00FF00FF00FF00FFu;
+        x = (x | (x << 4)) & 0x0F0F0F0F0F0F0F0Fu;                 // byte k: digit k, counted from the lowest
+        x = __builtin_bswap64(x) >> (8 * (8 - n));                // byte 0: the highest digit written
+        const uint64_t letters = ((x + 6 * kOnes) >> 4) & kOnes;  // 1 in each byte of 10 to 15
+        x += '0' * kOnes + 7 * letters;
+        std::memcpy(out, &x, 8);
+    } else {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        for (unsigned k = 0; k < n; ++k) out[k] = kDigits[(value >> (4 * (n - 1 - k))) & 15u];
+    }
     out[n] = '\0';
     return {out, n};
 }
