@@ -147,6 +147,42 @@ inline uint32_t hex_to_num(std::string_view text) {
     return value;
 }
 
+// get_token, giving also the token's value where it is found on the way: a
+// token of 1 to 8 hexadecimal digits (or an empty one, 0) is read in one pass
+// over its bytes, and then the answer is true with `value` set. Any other
+// token (more digits, or a byte that is no digit) is split off as get_token
+// does and the answer is false: the caller reads it with hex_to_num where it
+// always has, so that a format error comes after what it traces before.
+inline bool get_hex_token(std::string_view& line, std::string_view& token, uint32_t& value) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    p = skip_blanks(p, end);
+    const char* const start = p;
+    const char* const stop = end - p > 8 ? p + 8 : end;
+    uint32_t v = 0;
+    for (; p < stop; ++p) {
+        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
+        if (d > 15) break;
+        v = v * 16 + d;
+    }
+    if (p < end && is_token_char(static_cast<unsigned char>(*p))) {
+        token = get_token(line);
+        return false;
+    }
+    token = std::string_view(start, static_cast<size_t>(p - start));
+    p = (p < end && *p == ' ') ? p + 1 : end;
+    line = std::string_view(p, static_cast<size_t>(end - p));
+    value = v;
+    return true;
+}
+
+// hex_to_num(get_token(line)).
+inline uint32_t get_number(std::string_view& line) {
+    std::string_view token;
+    uint32_t value = 0;
+    return get_hex_token(line, token, value) ? value : hex_to_num(token);
+}
+
 // Upper-case hexadecimal without leading zeros, "0" for zero, written into
 // `out` with a NUL after it; returns the digits. Where bytes are stored
 // lowest first, the eight digits are made together in one word: each nibble

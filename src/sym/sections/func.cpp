@@ -18,7 +18,7 @@ std::string_view after_header(std::string_view line, SecKind kind) { return line
 // the rest as read and the line end as read, else a line feed.
 int func_header_chg(std::string_view line, SecKind kind, bool keep_rest, Rebuilt& out) {
     std::string_view rest = after_header(line, kind);
-    const uint32_t func_no = hex_to_num(get_token(rest));
+    const uint32_t func_no = get_number(rest);
     uint32_t new_func = 0, new_unit = 0;
     if (func_search(func_no, &new_func, &new_unit) == 1) return 1;
     char func_text[9];
@@ -34,7 +34,7 @@ int func_header_chg(std::string_view line, SecKind kind, bool keep_rest, Rebuilt
 int func_chg(std::string_view line, Rebuilt& out) {
     trace_str("===== func_chg() =====\n");
     std::string_view rest = after_header(line, SEC_FUNC);
-    const uint32_t func_no = hex_to_num(get_token(rest));
+    const uint32_t func_no = get_number(rest);
     const std::string_view second = get_token(rest);
     get_token(rest);
     uint32_t new_func = 0, new_unit = 0;

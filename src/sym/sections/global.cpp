@@ -27,7 +27,9 @@ int glb_lab_chg(std::string_view line, Rebuilt& out) {
     for (;;) {
         const std::string_view label = get_token(rest);
         if (label.empty()) break;
-        const std::string_view addr = get_token(rest);
+        std::string_view addr;
+        uint32_t value = 0;
+        const bool read = get_hex_token(rest, addr, value);
         if (trace_on()) {
             trace_str("  Label = ");
             trace_str(label);
@@ -35,7 +37,7 @@ int glb_lab_chg(std::string_view line, Rebuilt& out) {
             trace_str(addr);
             trace_str("\n");
         }
-        if (hex_to_num(addr) <= 0xFFFF) {
+        if ((read ? value : hex_to_num(addr)) <= 0xFFFF) {
             put(label);
             *p++ = ' ';
             put(addr);
