@@ -106,18 +106,16 @@ TEST(GetHexToken, SplitsAsGetTokenAndReadsShortNumbers) {
         for (char& c : line) c = alphabet[rng() % sizeof alphabet];
         std::string_view by_token = line, by_hex = line;
         const std::string_view want = get_token(by_token);
-        std::string_view token;
-        uint32_t value = 0xDEAD;
-        const bool read = get_hex_token(by_hex, token, value);
-        ASSERT_EQ(token, want) << testing::PrintToString(line);
-        ASSERT_EQ(token.data(), want.data()) << testing::PrintToString(line);
+        const HexField field = get_hex_token(by_hex);
+        ASSERT_EQ(field.text, want) << testing::PrintToString(line);
+        ASSERT_EQ(field.text.data(), want.data()) << testing::PrintToString(line);
         ASSERT_EQ(by_hex.data(), by_token.data()) << testing::PrintToString(line);
         ASSERT_EQ(by_hex.size(), by_token.size()) << testing::PrintToString(line);
         const bool short_number =
             want.size() <= 8 && want.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
-        ASSERT_EQ(read, short_number) << testing::PrintToString(line);
-        if (read) {
-            ASSERT_EQ(value, hex_to_num(want)) << testing::PrintToString(line);
+        ASSERT_EQ(field.read, short_number) << testing::PrintToString(line);
+        if (field.read) {
+            ASSERT_EQ(field.value, hex_to_num(want)) << testing::PrintToString(line);
         }
     }
 }

@@ -147,13 +147,21 @@ inline uint32_t hex_to_num(std::string_view text) {
     return value;
 }
 
+// A field as get_hex_token splits it off: its text, and when `read` is set
+// the number it holds.
+struct HexField {
+    std::string_view text;
+    bool read;
+    uint32_t value;
+};
+
 // get_token, giving also the token's value where it is found on the way: a
 // token of 1 to 8 hexadecimal digits (or an empty one, 0) is read in one pass
-// over its bytes, and then the answer is true with `value` set. Any other
-// token (more digits, or a byte that is no digit) is split off as get_token
-// does and the answer is false: the caller reads it with hex_to_num where it
-// always has, so that a format error comes after what it traces before.
-inline bool get_hex_token(std::string_view& line, std::string_view& token, uint32_t& value) {
+// over its bytes, and is `read` with its value. Any other token (more
+// digits, or a byte that is no digit) is split off as get_token does and is
+// not `read`: the caller takes its value with hex_value where it always read
+// the number, so that a format error comes after what it traces before.
+inline HexField get_hex_token(std::string_view& line) {
     const char* p = line.data();
     const char* const end = p + line.size();
     p = skip_blanks(p, end);
@@ -165,23 +173,19 @@ inline bool get_hex_token(std::string_view& line, std::string_view& token, uint3
         if (d > 15) break;
         v = v * 16 + d;
     }
-    if (p < end && is_token_char(static_cast<unsigned char>(*p))) {
-        token = get_token(line);
-        return false;
-    }
-    token = std::string_view(start, static_cast<size_t>(p - start));
+    if (p < end && is_token_char(static_cast<unsigned char>(*p))) return {get_token(line), false, 0};
+    const std::string_view token(start, static_cast<size_t>(p - start));
     p = (p < end && *p == ' ') ? p + 1 : end;
     line = std::string_view(p, static_cast<size_t>(end - p));
-    value = v;
-    return true;
+    return {token, true, v};
 }
 
+// The number a field holds: as read on the way, or else hex_to_num of its
+// text (which ends the run for a field that is no number).
+inline uint32_t hex_value(const HexField& field) { return field.read ? field.value : hex_to_num(field.text); }
+
 // hex_to_num(get_token(line)).
-inline uint32_t get_number(std::string_view& line) {
-    std::string_view token;
-    uint32_t value = 0;
-    return get_hex_token(line, token, value) ? value : hex_to_num(token);
-}
+inline uint32_t get_number(std::string_view& line) { return hex_value(get_hex_token(line)); }
 
 // Upper-case hexadecimal without leading zeros, "0" for zero, written into
 // `out` with a NUL after it; returns the digits. Where bytes are stored

@@ -227,11 +227,9 @@ bool sec_data_make(std::string_view& line, bool& more) {
         if (line[0] == '#') return true;
         if (line[0] == ' ') continue;
         std::string_view rest = sym_line_whole(line, more);
-        std::string_view unit;
-        uint32_t unit_no = 0;
-        const bool read = get_hex_token(rest, unit, unit_no);
-        if (unit.empty()) return false;
-        if (!read) unit_no = hex_to_num(unit);
+        const HexField unit = get_hex_token(rest);
+        if (unit.text.empty()) return false;
+        uint32_t unit_no = hex_value(unit);
         std::string_view name = get_token(rest);
         for (int skip = 0; skip < 3; ++skip) get_token(rest);
         uint32_t start = get_number(rest);

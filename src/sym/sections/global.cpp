@@ -27,25 +27,23 @@ int glb_lab_chg(std::string_view line, Rebuilt& out) {
     for (;;) {
         const std::string_view label = get_token(rest);
         if (label.empty()) break;
-        std::string_view addr;
-        uint32_t value = 0;
-        const bool read = get_hex_token(rest, addr, value);
+        const HexField addr = get_hex_token(rest);
         if (trace_on()) {
             trace_str("  Label = ");
             trace_str(label);
             trace_str(" Addr = ");
-            trace_str(addr);
+            trace_str(addr.text);
             trace_str("\n");
         }
-        if ((read ? value : hex_to_num(addr)) <= 0xFFFF) {
+        if (hex_value(addr) <= 0xFFFF) {
             put(label);
             *p++ = ' ';
-            put(addr);
+            put(addr.text);
             *p++ = ' ';
             *p++ = ' ';
             result = 0;
         } else if (sym_observer != nullptr) {
-            sym_observer->label_dropped(label, addr);
+            sym_observer->label_dropped(label, addr.text);
         }
     }
     *p++ = '\n';

@@ -17,16 +17,14 @@ int loc_lab_chg(std::string_view line, Rebuilt& out) {
         trace_str(line);
     }
     std::string_view rest = line.substr(sec_header[SEC_LOCAL_LABEL].size());
-    std::string_view unit;
-    uint32_t unit_no = 0;
-    const bool read = get_hex_token(rest, unit, unit_no);
+    const HexField unit = get_hex_token(rest);
     if (trace_on()) {
         trace_str("unit number [");
-        trace_str(unit);
+        trace_str(unit.text);
         trace_str("]\n");
     }
     uint32_t new_unit = 0;
-    if (unit_search(read ? unit_no : hex_to_num(unit), &new_unit) == 1) return 1;
+    if (unit_search(hex_value(unit), &new_unit) == 1) return 1;
     char unit_text[9];
     line_rebuild(out, sec_header[SEC_LOCAL_LABEL], {num_to_hex(new_unit, unit_text)}, "", true);
     return 0;

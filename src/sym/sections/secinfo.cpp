@@ -47,15 +47,13 @@ int sec_chg(std::string_view line, Rebuilt& out) {
         return r;
     }
     std::string_view rest = line;
-    std::string_view unit_text;
-    uint32_t unit_no = 0;
-    const bool read = get_hex_token(rest, unit_text, unit_no);
+    const HexField unit = get_hex_token(rest);
     if (trace_on()) {
         trace_str(" Read Unit No. = ");
-        trace_str(unit_text);
+        trace_str(unit.text);
         trace_str("\n");
     }
-    if (!read) unit_no = hex_to_num(unit_text);
+    const uint32_t unit_no = hex_value(unit);
     uint32_t new_unit = 0;
     const int deleted = unit_search(unit_no, &new_unit);
 
