@@ -21,10 +21,27 @@ void five_units() {
         {{1, 1}, {2, 2}, {3, 2}, {4, 4}});
 }
 
-using Rewriter = std::function<int(std::string&)>;
+using Rewriter = std::function<int(std::string_view, Rebuilt&)>;
 const Rewriter local_label = loc_lab_chg;
-const Rewriter local_symbol = [](std::string& l) { return loc_sym_chg(l, SEC_LOCAL_SYMBOL); };
-const Rewriter local_bit_symbol = [](std::string& l) { return loc_sym_chg(l, SEC_LOCAL_BIT_SYMBOL); };
+const Rewriter local_symbol = [](std::string_view l, Rebuilt& out) { return loc_sym_chg(l, SEC_LOCAL_SYMBOL, out); };
+const Rewriter local_bit_symbol = [](std::string_view l, Rebuilt& out) {
+    return loc_sym_chg(l, SEC_LOCAL_BIT_SYMBOL, out);
+};
+
+// What a rewriter answers for a line, and the line that the rewriting pass
+// then writes: the one rebuilt in the output's room, or else the line as read.
+struct Outcome {
+    int result;
+    std::string line;
+};
+
+Outcome rewrite(const Rewriter& rewriter, const std::string& in) {
+    static OutFile file;  // never opened: the rebuilt line stays in its room
+    file.prepare();
+    Rebuilt out{file, {}};
+    const int result = rewriter(in, out);
+    return {result, out.text.data() != nullptr ? std::string(out.text) : in};
+}
 
 // A line as read and what is written: the rewritten line, or nothing when
 // the rewriter drops it (a dropped header is left as read).
@@ -36,14 +53,13 @@ struct Case {
 
 void check(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
-        std::string line = c.in;
-        const int result = c.rewrite(line);
+        const Outcome o = rewrite(c.rewrite, c.in);
         if (c.out == nullptr) {
-            EXPECT_EQ(result, 1) << c.in;
-            EXPECT_EQ(line, c.in) << c.in;
+            EXPECT_EQ(o.result, 1) << c.in;
+            EXPECT_EQ(o.line, c.in) << c.in;
         } else {
-            EXPECT_EQ(result, 0) << c.in;
-            EXPECT_EQ(line, c.out) << c.in;
+            EXPECT_EQ(o.result, 0) << c.in;
+            EXPECT_EQ(o.line, c.out) << c.in;
         }
     }
 }
@@ -181,14 +197,14 @@ void deleted_run(uint32_t run, bool sparse) {
 }
 
 // The lookups that one range header takes.
-uint64_t lookups_of(std::string line, const char* want) {
+uint64_t lookups_of(const std::string& line, const char* want) {
     unit_lookups = 0;
-    const int dropped = loc_sym_chg(line, SEC_LOCAL_SYMBOL);
+    const Outcome o = rewrite(local_symbol, line);
     if (want == nullptr) {
-        EXPECT_EQ(dropped, 1);
+        EXPECT_EQ(o.result, 1);
     } else {
-        EXPECT_EQ(dropped, 0);
-        EXPECT_EQ(line, want);
+        EXPECT_EQ(o.result, 0);
+        EXPECT_EQ(o.line, want);
     }
     return unit_lookups;
 }
@@ -220,16 +236,14 @@ TEST(LocalSymbolWalks, ALongRunOfDeletedUnitsTakesAsManyLookupsAsAShortOne) {
 TEST(LocalSymbolWalksDeathTest, GapAfterARunOfDeletedUnitsEndsTheRunAt1385) {
     symtest::reset();
     symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {3, 0, 0, "E"}, {4, 0, 0, "E"}, {6, 0x600, 0x10, "P"}});
-    std::string line = "# LOCAL SYMBOL 2-6\n";
-    EXPECT_EXIT((to_stderr(), loc_sym_chg(line, SEC_LOCAL_SYMBOL)), testing::ExitedWithCode(3),
+    EXPECT_EXIT((to_stderr(), rewrite(local_symbol, "# LOCAL SYMBOL 2-6\n")), testing::ExitedWithCode(3),
                 format_error_at(1385, "===== loc_sym_chg() =====\n  data : # LOCAL SYMBOL 2-6\n"));
 }
 
 TEST(LocalSymbolWalksDeathTest, GapInTheUnitNumbersEndsTheRunAt1385) {
     symtest::reset();
     symtest::build({{1, 0x100, 0x10, "P"}, {2, 0, 0, "E"}, {4, 0x400, 0x10, "P"}});
-    std::string line = "# LOCAL SYMBOL 2-4\n";
-    EXPECT_EXIT((to_stderr(), loc_sym_chg(line, SEC_LOCAL_SYMBOL)), testing::ExitedWithCode(3),
+    EXPECT_EXIT((to_stderr(), rewrite(local_symbol, "# LOCAL SYMBOL 2-4\n")), testing::ExitedWithCode(3),
                 format_error_at(1385, "===== loc_sym_chg() =====\n  data : # LOCAL SYMBOL 2-4\n"));
 }
 
@@ -248,13 +262,12 @@ TEST(LocalHeadersDeathTest, MalformedRangesAndUnknownUnits) {
         {"# LOCAL SYMBOL 1-6\n", SEC_LOCAL_SYMBOL, 1385},
     };
     for (const Bad& c : cases) {
-        std::string line = c.line;
-        EXPECT_EXIT((to_stderr(), loc_sym_chg(line, c.kind)), testing::ExitedWithCode(3),
+        const Rewriter range = [&c](std::string_view l, Rebuilt& out) { return loc_sym_chg(l, c.kind, out); };
+        EXPECT_EXIT((to_stderr(), rewrite(range, c.line)), testing::ExitedWithCode(3),
                     format_error_at(c.place, std::string("===== loc_sym_chg() =====\n  data : ") + c.line))
             << c.line;
     }
-    std::string line = "# LOCAL LABEL 9\n";
-    EXPECT_EXIT((to_stderr(), loc_lab_chg(line)), testing::ExitedWithCode(3),
+    EXPECT_EXIT((to_stderr(), rewrite(local_label, "# LOCAL LABEL 9\n")), testing::ExitedWithCode(3),
                 format_error_at(1385, "===== loc_lab_chg() =====\n  data : # LOCAL LABEL 9\nunit number [9]\n"));
 }
 
@@ -322,8 +335,8 @@ TEST(FunctionHeadersDeathTest, UnknownOrMalformedFunctionNumbers) {
         {call_chg, "# CALL 123456789\n", "===== call_chg() =====\n", 1092},
     };
     for (const Bad& c : cases) {
-        std::string line = c.line;
-        EXPECT_EXIT((to_stderr(), c.rewrite(line)), testing::ExitedWithCode(3), format_error_at(c.place, c.trace))
+        EXPECT_EXIT((to_stderr(), rewrite(c.rewrite, c.line)), testing::ExitedWithCode(3),
+                    format_error_at(c.place, c.trace))
             << c.line;
     }
 }
@@ -451,8 +464,7 @@ TEST(SectionInformationDeathTest, UnknownOrMalformedUnitNumbers) {
         {"100000001 P\n", "100000001", 1092},
     };
     for (const Bad& c : cases) {
-        std::string line = c.line;
-        EXPECT_EXIT((to_stderr(), sec_chg(line)), testing::ExitedWithCode(3),
+        EXPECT_EXIT((to_stderr(), rewrite(sec_chg, c.line)), testing::ExitedWithCode(3),
                     format_error_at(c.place, "===== sec_chg() =====\n Read Unit No. = " + c.unit_text + "\n"))
             << c.line;
     }
@@ -476,10 +488,9 @@ TEST(GlobalLabels, PairsAboveFFFFAreLeftOut) {
          "L1 1  L2 2  L3 3  L4 4  L5 5  L6 6  L7 7  L8 8  L9 9  L11 B  \n"},
     };
     for (const LabelCase& c : cases) {
-        std::string line = c.in;
-        const int result = glb_lab_chg(line);
-        EXPECT_EQ(result, c.out == nullptr ? 1 : 0) << c.in;
-        EXPECT_EQ(line, c.out == nullptr ? "\n" : c.out) << c.in;
+        const Outcome o = rewrite(glb_lab_chg, c.in);
+        EXPECT_EQ(o.result, c.out == nullptr ? 1 : 0) << c.in;
+        EXPECT_EQ(o.line, c.out == nullptr ? "\n" : c.out) << c.in;
     }
 }
 
@@ -494,18 +505,16 @@ TEST(GlobalLabels, LongLineComesBackLongerAndWhole) {
     in.back() = '\n';
     ASSERT_LE(in.size(), 255u);
     ASSERT_GT(out.size() + 1, 264u);  // more than a fixed 265-byte buffer could hold
-    std::string line = in;
-    EXPECT_EQ(glb_lab_chg(line), 0);
-    EXPECT_EQ(line, out + "\n");
+    const Outcome o = rewrite(glb_lab_chg, in);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.line, out + "\n");
 }
 
 TEST(GlobalLabels, TraceListsEveryPairAndTheOutput) {
     symtest::reset();
     symtest::Trace trace;
-    std::string line = "START 0100 MAIN 8000 HIDATA 12000\n";
-    glb_lab_chg(line);
-    line = "HI 10000\n";
-    glb_lab_chg(line);
+    rewrite(glb_lab_chg, "START 0100 MAIN 8000 HIDATA 12000\n");
+    rewrite(glb_lab_chg, "HI 10000\n");
     EXPECT_EQ(trace.text(),
               "===== glb_lab_chg() =====\n"
               "  Label = START Addr = 0100\n"
@@ -519,8 +528,7 @@ TEST(GlobalLabels, TraceListsEveryPairAndTheOutput) {
 
 TEST(GlobalLabelsDeathTest, MalformedAddressEndsTheRun) {
     symtest::reset();
-    std::string line = "A 1 B 12G\n";
-    EXPECT_EXIT((to_stderr(), glb_lab_chg(line)), testing::ExitedWithCode(3),
+    EXPECT_EXIT((to_stderr(), rewrite(glb_lab_chg, "A 1 B 12G\n")), testing::ExitedWithCode(3),
                 format_error_at(1082, "===== glb_lab_chg() =====\n  Label = A Addr = 1\n  Label = B Addr = 12G\n"));
 }
 

@@ -94,6 +94,32 @@ TEST(GetToken, AgreesWithTheByteRuleOnRandomLines) {
     }
 }
 
+// get_hex_token splits exactly as get_token does (the same token, the same
+// rest at the same place) and reads the value on the way for a token of at
+// most 8 digits; any other token is left to hex_to_num. Random lines of
+// digits, letters that are no digits, blanks and the bytes that end a token.
+TEST(GetHexToken, SplitsAsGetTokenAndReadsShortNumbers) {
+    std::mt19937 rng(28);
+    const char alphabet[] = {' ', ' ', '\n', '\r', '\0', '\t', 'x', '0', '0', '1', '9', 'a', 'F', 'f', 'A', '7'};
+    for (int i = 0; i < 20000; ++i) {
+        std::string line(rng() % 24, '0');
+        for (char& c : line) c = alphabet[rng() % sizeof alphabet];
+        std::string_view by_token = line, by_hex = line;
+        const std::string_view want = get_token(by_token);
+        const HexField field = get_hex_token(by_hex);
+        ASSERT_EQ(field.text, want) << testing::PrintToString(line);
+        ASSERT_EQ(field.text.data(), want.data()) << testing::PrintToString(line);
+        ASSERT_EQ(by_hex.data(), by_token.data()) << testing::PrintToString(line);
+        ASSERT_EQ(by_hex.size(), by_token.size()) << testing::PrintToString(line);
+        const bool short_number =
+            want.size() <= 8 && want.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+        ASSERT_EQ(field.read, short_number) << testing::PrintToString(line);
+        if (field.read) {
+            ASSERT_EQ(field.value, hex_to_num(want)) << testing::PrintToString(line);
+        }
+    }
+}
+
 TEST(HexToNum, ReadsOneToEightSignificantDigitsInEitherCase) {
     struct Case {
         const char* text;
@@ -139,6 +165,7 @@ TEST(NumToHex, UpperCaseWithoutLeadingZerosAndANul) {
         {0x10000, "10000"},
         {0x1234567, "1234567"},
         {0x10000000, "10000000"},
+        {0x9ABCDEF0, "9ABCDEF0"},  // every digit from 9 on: the step from "9" to "A"
         {4294967295u, "FFFFFFFF"},
     };
     for (const Case& c : cases) {

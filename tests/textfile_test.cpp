@@ -7,6 +7,7 @@
 // pieces that are marked as such.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -331,6 +332,33 @@ TEST(TextFileWriter, WritesEveryByteThroughItsBuffer) {
     EXPECT_EQ(testutil::slurp(p), want);
 }
 
+// A text made in the room the writer gives goes out in its place among the
+// written ones, whether the block had the room (made in place) or not (made
+// apart); a room asked for and given up leaves nothing behind.
+TEST(TextFileWriter, TextMadeInItsRoomGoesOutInOrder) {
+    const testutil::TempDir tmp;
+    const fs::path p = tmp / "out.txt";
+    OutFile f;
+    ASSERT_TRUE(f.open(p.string()));
+    std::string want;
+    for (int i = 0; want.size() < 3 * kTextBlock + 999; ++i) {
+        const std::string plain = "plain " + std::to_string(i) + "\n";
+        ASSERT_TRUE(f.write(plain));
+        want += plain;
+        // Room for more than is made, as a rewriter asks for; every third
+        // one is given up; now and then one larger than the whole block.
+        const size_t n = i % 97 == 0 ? kTextBlock + 5 : 40 + static_cast<size_t>(i % 300);
+        char* room = f.room(2 * n);
+        for (size_t j = 0; j < n; ++j) room[j] = static_cast<char>('A' + (i + j) % 26);
+        room[n - 1] = '\n';
+        if (i % 3 == 2) continue;
+        ASSERT_TRUE(f.commit(std::string_view(room, n)));
+        want.append(room, n);
+    }
+    EXPECT_TRUE(f.close());
+    EXPECT_EQ(testutil::slurp(p), want);
+}
+
 // A full disk shows only when the buffer goes out; the flush must say so, and
 // so must every later write and the close.
 TEST(TextFileWriter, ReportsAFullDiskOnFlush) {
@@ -339,6 +367,9 @@ TEST(TextFileWriter, ReportsAFullDiskOnFlush) {
     EXPECT_TRUE(f.write(":00000001FF\n"));
     EXPECT_FALSE(f.flush());
     EXPECT_FALSE(f.write(":00000001FF\n"));
+    char* room = f.room(4);
+    std::memcpy(room, "x y\n", 4);
+    EXPECT_FALSE(f.commit(std::string_view(room, 4)));
     EXPECT_FALSE(f.close());
 
     OutFile big;

@@ -248,8 +248,13 @@ bool OutFile::write_slow(std::string_view text) {
     return true;
 }
 
-bool OutFile::write_long(std::string_view text) {
-    if (text.size() < kTextBlock / 8) return write(text);
+char* OutFile::room_slow(size_t n) {
+    if (spare_.size() < n) spare_.resize(n);
+    return spare_.data();
+}
+
+// A long text goes straight to the file, after what the block holds.
+bool OutFile::write_long_slow(std::string_view text) {
     if (!flush()) return false;
     if (!write_out(fp_, text.data(), text.size())) failed_ = true;
     return !failed_;

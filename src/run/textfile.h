@@ -121,13 +121,25 @@ public:
     // Appends text; a long text is written to the file directly, without
     // passing through the block. False when a write has failed.
     bool write_long(std::string_view text);
+    // Room for a text of at most `n` bytes that is made in place and then
+    // appended with commit: in the block right after what it holds, when it
+    // has that room, else in a spare buffer. Nothing is written to the file
+    // here, so a text that is begun and then given up costs nothing and
+    // leaves the output as it was. Valid until the next call on this file.
+    char* room(size_t n);
+    // Appends `text`, made in the room that room() gave; false when a write
+    // to the file has failed.
+    bool commit(std::string_view text);
 
 private:
     bool write_slow(std::string_view text);
+    bool write_long_slow(std::string_view text);
+    char* room_slow(size_t n);
     std::FILE* fp_ = nullptr;
     std::unique_ptr<char[]> buf_;
     size_t used_ = 0;
     bool failed_ = false;
+    std::string spare_;  // room() where the block has none
 };
 
 // Bytes per read and per write. Small enough that the input block, the
@@ -208,6 +220,26 @@ inline bool OutFile::write(std::string_view text) {
         return true;
     }
     return write_slow(text);
+}
+
+// A short text, the common case, goes through the block as write does.
+inline bool OutFile::write_long(std::string_view text) {
+    if (text.size() < kTextBlock / 8) return write(text);
+    return write_long_slow(text);
+}
+
+inline char* OutFile::room(size_t n) {
+    if (used_ + n <= kTextBlock && !failed_) return buf_.get() + used_;
+    return room_slow(n);
+}
+
+inline bool OutFile::commit(std::string_view text) {
+    // Made in the block: it is there already.
+    if (text.data() == buf_.get() + used_ && used_ + text.size() <= kTextBlock && !failed_) {
+        used_ += text.size();
+        return true;
+    }
+    return write(text);
 }
 
 #endif

@@ -78,7 +78,7 @@ void trace_open(int argc, char** argv) {
     }
 }
 
-void trace_str(std::string_view text) {
+void trace_write(std::string_view text) {
     if (!trace_on() || text.empty()) return;
     std::fwrite(text.data(), 1, text.size(), trace_fp);
     std::fflush(trace_fp);

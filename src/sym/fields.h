@@ -147,12 +147,67 @@ inline uint32_t hex_to_num(std::string_view text) {
     return value;
 }
 
+// A field as get_hex_token splits it off: its text, and when `read` is set
+// the number it holds.
+struct HexField {
+    std::string_view text;
+    bool read;
+    uint32_t value;
+};
+
+// get_token, giving also the token's value where it is found on the way: a
+// token of 1 to 8 hexadecimal digits (or an empty one, 0) is read in one pass
+// over its bytes, and is `read` with its value. Any other token (more
+// digits, or a byte that is no digit) is split off as get_token does and is
+// not `read`: the caller takes its value with hex_value where it always read
+// the number, so that a format error comes after what it traces before.
+inline HexField get_hex_token(std::string_view& line) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    p = skip_blanks(p, end);
+    const char* const start = p;
+    const char* const stop = end - p > 8 ? p + 8 : end;
+    uint32_t v = 0;
+    for (; p < stop; ++p) {
+        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
+        if (d > 15) break;
+        v = v * 16 + d;
+    }
+    if (p < end && is_token_char(static_cast<unsigned char>(*p))) return {get_token(line), false, 0};
+    const std::string_view token(start, static_cast<size_t>(p - start));
+    p = (p < end && *p == ' ') ? p + 1 : end;
+    line = std::string_view(p, static_cast<size_t>(end - p));
+    return {token, true, v};
+}
+
+// The number a field holds: as read on the way, or else hex_to_num of its
+// text (which ends the run for a field that is no number).
+inline uint32_t hex_value(const HexField& field) { return field.read ? field.value : hex_to_num(field.text); }
+
+// hex_to_num(get_token(line)).
+inline uint32_t get_number(std::string_view& line) { return hex_value(get_hex_token(line)); }
+
 // Upper-case hexadecimal without leading zeros, "0" for zero, written into
-// `out` with a NUL after it; returns the digits.
+// `out` with a NUL after it; returns the digits. Where bytes are stored
+// lowest first, the eight digits are made together in one word: each nibble
+// spread into a byte of its own, the bytes put highest digit first, and
+// each turned into its character ("A" to "F" lie 7 above "9" + 1).
 inline std::string_view num_to_hex(uint32_t value, char (&out)[9]) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     const unsigned n = value < 16 ? 1 : (std::bit_width(value) + 3u) / 4u;  // 1 to 8
-    for (unsigned k = 0; k < n; ++k) out[k] = kDigits[(value >> (4 * (n - 1 - k))) & 15u];
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kOnes = 0x0101010101010101u;
+        uint64_t x = value;
+        x = (x | (x << 16)) & 0x0000FFFF0000FFFFu;
+        x = (x | (x << 8)) & 0x00FF00FF00FF00FFu;
+        x = (x | (x << 4)) & 0x0F0F0F0F0F0F0F0Fu;                 // byte k: digit k, counted from the lowest
+        x = __builtin_bswap64(x) >> (8 * (8 - n));                // byte 0: the highest digit written
+        const uint64_t letters = ((x + 6 * kOnes) >> 4) & kOnes;  // 1 in each byte of 10 to 15
+        x += '0' * kOnes + 7 * letters;
+        std::memcpy(out, &x, 8);
+    } else {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        for (unsigned k = 0; k < n; ++k) out[k] = kDigits[(value >> (4 * (n - 1 - k))) & 15u];
+    }
     out[n] = '\0';
     return {out, n};
 }

@@ -62,15 +62,25 @@ void write_run(const char* begin, const char* end) {
 }
 
 // The rewriter of a header line of kinds SEC_LOCAL_LABEL to SEC_SOURCE.
-int header_rewrite(SecKind kind, std::string& line) {
+int header_rewrite(SecKind kind, std::string_view line, Rebuilt& out) {
     switch (kind) {
-        case SEC_LOCAL_LABEL: return loc_lab_chg(line);
+        case SEC_LOCAL_LABEL: return loc_lab_chg(line, out);
         case SEC_LOCAL_SYMBOL:
-        case SEC_LOCAL_BIT_SYMBOL: return loc_sym_chg(line, kind);
-        case SEC_FUNC: return func_chg(line);
-        case SEC_CALL: return call_chg(line);
-        default: return src_chg(line);
+        case SEC_LOCAL_BIT_SYMBOL: return loc_sym_chg(line, kind, out);
+        case SEC_FUNC: return func_chg(line, out);
+        case SEC_CALL: return call_chg(line, out);
+        default: return src_chg(line, out);
     }
+}
+
+// Writes a line that header_line or data_line keeps: the rebuilt line made
+// in the output's room, or else `text` (and, when `more` is set, the rest of
+// the input line).
+inline void write_kept(const Rebuilt& out, std::string_view text, bool more, ExitPlace place) {
+    if (out.text.data() == nullptr)
+        write_line(text, more, place);
+    else if (!out_sym_fp.commit(out.text))
+        write_failed(place);
 }
 
 // Whether a data line of a SECTION INFORMATION or GLOBAL LABEL block goes
@@ -84,15 +94,12 @@ bool line_reaches(int mode, std::string_view text) {
 }
 
 // The rewriter of a data line of a SECTION INFORMATION or GLOBAL LABEL
-// block. Only a line that
-// reaches its rewriter is gathered whole into `line`; `text` and `more` are
-// left on what is to be written.
-int line_rewrite(int mode, std::string_view& text, bool& more, std::string& line) {
+// block. Only a line that reaches its rewriter is gathered whole; `text` and
+// `more` are left on the line as read, and a rebuilt line is in `out`.
+int line_rewrite(int mode, std::string_view& text, bool& more, Rebuilt& out) {
     if (!line_reaches(mode, text)) return 0;
-    line.assign(sym_line_whole(text, more));
-    const int drop = mode == SEC_SECTION_INFO ? sec_chg(line) : glb_lab_chg(line);
-    text = line;
-    return drop;
+    text = sym_line_whole(text, more);
+    return mode == SEC_SECTION_INFO ? sec_chg(text, out) : glb_lab_chg(text, out);
 }
 
 // The data lines of a section whose lines no rewriter sees: they are copied
@@ -101,16 +108,16 @@ bool plain_mode(int mode) { return mode < SEC_SECTION_INFO || mode >= kAfterBlan
 
 // A header line: its kind sets the section mode, and a header of kinds
 // SEC_LOCAL_LABEL to SEC_SOURCE goes to its rewriter, whose answer drops or keeps the header and its
-// block. True when the header (`text`, or the rewritten header in `line`) is
+// block. True when the header (`text`, or the rebuilt header in `out`) is
 // written.
-bool header_line(CopyState& st, std::string_view& text, bool& more, std::string& line) {
+bool header_line(CopyState& st, std::string_view& text, bool& more, Rebuilt& out) {
     sec_block_end();
     const SecKind kind = sec_kind(text);
     st.sec_skip = 0;
+    out.text = {};
     if (kind <= SEC_SOURCE) {
-        line.assign(sym_line_whole(text, more));
-        st.sec_skip = header_rewrite(kind, line);
-        text = line;
+        text = sym_line_whole(text, more);
+        st.sec_skip = header_rewrite(kind, text, out);
     }
     // FUNC lines stand alone, and the lines of GLOBAL SYMBOL and GLOBAL BIT
     // SYMBOL blocks pass as they are: no section mode of their own.
@@ -128,9 +135,10 @@ bool header_line(CopyState& st, std::string_view& text, bool& more, std::string&
 // A data line, by the mode of its section: dropped with a dropped block,
 // handed to the rewriter of its section, or copied; a blank line is written
 // only when no blank line has been written since the last header or
-// non-blank line. True when the line (`text`, or the rewritten line in
-// `line`) is written.
-bool data_line(CopyState& st, std::string_view& text, bool& more, std::string& line) {
+// non-blank line. True when the line (`text`, or the rebuilt line in `out`)
+// is written.
+bool data_line(CopyState& st, std::string_view& text, bool& more, Rebuilt& out) {
+    out.text = {};
     if (text.size() <= 1) {
         st.sec_mode = kAfterBlank;
         sec_block_end();
@@ -144,7 +152,7 @@ bool data_line(CopyState& st, std::string_view& text, bool& more, std::string& l
         case SEC_CALL:
         case SEC_SOURCE: return st.sec_skip == 0;
         case SEC_SECTION_INFO:
-        case SEC_GLOBAL_LABEL: return line_rewrite(st.sec_mode, text, more, line) == 0;
+        case SEC_GLOBAL_LABEL: return line_rewrite(st.sec_mode, text, more, out) == 0;
         case kAfterBlank:
             if (st.blank_ok == 0) return false;
             st.blank_ok = 0;
@@ -160,7 +168,7 @@ bool data_line(CopyState& st, std::string_view& text, bool& more, std::string& l
 // that the block does not hold whole; those are left to the line-by-line
 // way. Returns true when it stopped only because the block ends inside a line
 // (so the next block may go on).
-bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
+bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
     const char* const start = block.data();
     const char* const end = start + block.size();
     const char* line = start;
@@ -196,12 +204,12 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
             write_run(run, line);
             run = line;
         }
-        const bool keep = header ? header_line(st, text, more, buf) : data_line(st, text, more, buf);
+        const bool keep = header ? header_line(st, text, more, out) : data_line(st, text, more, out);
         // A header is written on its own, so that a failed write names it;
-        // so is a rewritten line. A dropped line ends the run.
-        if (header || !keep || text.data() != line) {
+        // so is a rebuilt line. A dropped line ends the run.
+        if (header || !keep || out.text.data() != nullptr) {
             write_run(run, line);
-            if (keep) write_line(text, false, header ? L_SYM_WR_HEADER : L_SYM_WR_DATA);
+            if (keep) write_kept(out, text, false, header ? L_SYM_WR_HEADER : L_SYM_WR_DATA);
             run = lf + 1;
         }
         line = lf + 1;
@@ -283,19 +291,19 @@ void del_data(SymObserver* observer) {
         error_exit(kStatusInput, L_SYM_REWIND);
     }
     sym_unchanged_check(L_SYM_REWIND);
-    std::string line;
+    Rebuilt out{out_sym_fp, {}};
     std::string_view read;
     bool more = false;
     for (;;) {
-        while (!lines_one_by_one && copy_block(st, in_sym_fp.unread(), line)) {
+        while (!lines_one_by_one && copy_block(st, in_sym_fp.unread(), out)) {
         }
         if (!read_sym_line(read, more)) return;
         // A line that is written as read goes out straight from the input
         // block, piece by piece when it is longer than the block.
         if (read[0] == '#') {
-            if (header_line(st, read, more, line)) write_line(read, more, L_SYM_WR_HEADER);
+            if (header_line(st, read, more, out)) write_kept(out, read, more, L_SYM_WR_HEADER);
         } else {
-            if (data_line(st, read, more, line)) write_line(read, more, L_SYM_WR_DATA);
+            if (data_line(st, read, more, out)) write_kept(out, read, more, L_SYM_WR_DATA);
         }
     }
 }

@@ -227,13 +227,13 @@ bool sec_data_make(std::string_view& line, bool& more) {
         if (line[0] == '#') return true;
         if (line[0] == ' ') continue;
         std::string_view rest = sym_line_whole(line, more);
-        std::string_view unit = get_token(rest);
-        if (unit.empty()) return false;
-        uint32_t unit_no = hex_to_num(unit);
+        const HexField unit = get_hex_token(rest);
+        if (unit.text.empty()) return false;
+        uint32_t unit_no = hex_value(unit);
         std::string_view name = get_token(rest);
         for (int skip = 0; skip < 3; ++skip) get_token(rest);
-        uint32_t start = hex_to_num(get_token(rest));
-        uint32_t length = hex_to_num(get_token(rest));
+        uint32_t start = get_number(rest);
+        uint32_t length = get_number(rest);
         unit_record_set(unit_no, start, length, name);
     }
     return false;
@@ -254,9 +254,9 @@ void func_data_make(std::string_view line) {
 
 void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no) {
     std::string_view rest = line.substr(sec_header[SEC_FUNC].size());
-    *func_no = hex_to_num(get_token(rest));
+    *func_no = get_number(rest);
     get_token(rest);
-    *unit_no = hex_to_num(get_token(rest));
+    *unit_no = get_number(rest);
 }
 
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name) {

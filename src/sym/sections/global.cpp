@@ -11,14 +11,13 @@
 // Keeps every "label address" pair of the line whose address is at most FFFF,
 // as "label address" and two blanks each, and drops a line left with none.
 // Every pair on the line is judged, however many there are.
-int glb_lab_chg(std::string& line) {
+int glb_lab_chg(std::string_view line, Rebuilt& out) {
     trace_str("===== glb_lab_chg() =====\n");
     // A kept pair comes out as its two tokens and three blanks: at most twice
     // what it took of the line, two more for a label alone at the end. Then
-    // the line end.
-    static std::string out;
-    out.resize(2 * line.size() + 4);
-    char* p = out.data();
+    // the line end. The line is made where it will be written.
+    char* const begin = out.file.room(2 * line.size() + 4);
+    char* p = begin;
     const auto put = [&p](std::string_view text) {
         copy_bytes(p, text.data(), text.size());
         p += text.size();
@@ -28,31 +27,30 @@ int glb_lab_chg(std::string& line) {
     for (;;) {
         const std::string_view label = get_token(rest);
         if (label.empty()) break;
-        const std::string_view addr = get_token(rest);
+        const HexField addr = get_hex_token(rest);
         if (trace_on()) {
             trace_str("  Label = ");
             trace_str(label);
             trace_str(" Addr = ");
-            trace_str(addr);
+            trace_str(addr.text);
             trace_str("\n");
         }
-        if (hex_to_num(addr) <= 0xFFFF) {
+        if (hex_value(addr) <= 0xFFFF) {
             put(label);
             *p++ = ' ';
-            put(addr);
+            put(addr.text);
             *p++ = ' ';
             *p++ = ' ';
             result = 0;
         } else if (sym_observer != nullptr) {
-            sym_observer->label_dropped(label, addr);
+            sym_observer->label_dropped(label, addr.text);
         }
     }
     *p++ = '\n';
-    out.resize(static_cast<size_t>(p - out.data()));
-    line.swap(out);
+    out.text = std::string_view(begin, static_cast<size_t>(p - begin));
     if (trace_on()) {
         trace_str("  Output data : ");
-        trace_str(line);
+        trace_str(out.text);
     }
     return result;
 }

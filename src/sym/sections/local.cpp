@@ -10,23 +10,23 @@
 #include "sym/sections/sections.h"
 #include "sym/table.h"
 
-int loc_lab_chg(std::string& line) {
+int loc_lab_chg(std::string_view line, Rebuilt& out) {
     if (trace_on()) {
         trace_str("===== loc_lab_chg() =====\n");
         trace_str("  data : ");
         trace_str(line);
     }
-    std::string_view rest = std::string_view(line).substr(sec_header[SEC_LOCAL_LABEL].size());
-    std::string_view unit = get_token(rest);
+    std::string_view rest = line.substr(sec_header[SEC_LOCAL_LABEL].size());
+    const HexField unit = get_hex_token(rest);
     if (trace_on()) {
         trace_str("unit number [");
-        trace_str(unit);
+        trace_str(unit.text);
         trace_str("]\n");
     }
     uint32_t new_unit = 0;
-    if (unit_search(hex_to_num(unit), &new_unit) == 1) return 1;
+    if (unit_search(hex_value(unit), &new_unit) == 1) return 1;
     char unit_text[9];
-    line_rebuild(line, sec_header[SEC_LOCAL_LABEL], {num_to_hex(new_unit, unit_text)}, "", true);
+    line_rebuild(out, sec_header[SEC_LOCAL_LABEL], {num_to_hex(new_unit, unit_text)}, "", true);
     return 0;
 }
 
@@ -35,14 +35,14 @@ int loc_lab_chg(std::string& line) {
 // end downward (bounded by the lowest). The walks use 64-bit numbers, so they
 // never wrap around past 0 or FFFFFFFF. Every number a walk passes must be in
 // the table; a run of consecutive deleted numbers is passed in one step.
-int loc_sym_chg(std::string& line, SecKind kind) {
+int loc_sym_chg(std::string_view line, SecKind kind, Rebuilt& out) {
     if (trace_on()) {
         trace_str("===== loc_sym_chg() =====\n");
         trace_str("  data : ");
         trace_str(line);
     }
     const std::string_view header = sec_header[kind];
-    std::string_view text = std::string_view(line).substr(header.size());
+    std::string_view text = line.substr(header.size());
     const size_t dash = text.find('-');
     if (dash == std::string_view::npos) {
         error_msg(E_FORMAT, input_sym);
@@ -85,6 +85,6 @@ int loc_sym_chg(std::string& line, SecKind kind) {
     std::memcpy(range, f.data(), f.size());
     range[f.size()] = '-';
     std::memcpy(range + f.size() + 1, l.data(), l.size());
-    line_rebuild(line, header, {std::string_view(range, f.size() + 1 + l.size())}, "", true);
+    line_rebuild(out, header, {std::string_view(range, f.size() + 1 + l.size())}, "", true);
     return 0;
 }

@@ -38,7 +38,7 @@ void sec_block_end() {
 // One line of the block, whole. The continuation of a library line is
 // written or dropped with it; any other line is read as "unit rest" and
 // dropped with its unit or rewritten with the new unit number.
-int sec_chg(std::string& line) {
+int sec_chg(std::string_view line, Rebuilt& out) {
     trace_str("===== sec_chg() =====\n");
     if (sec_parse_next == 0 && !line.empty() && line[0] == ' ') {
         const int r = sec_lib_deleted;
@@ -47,13 +47,13 @@ int sec_chg(std::string& line) {
         return r;
     }
     std::string_view rest = line;
-    const std::string_view unit_text = get_token(rest);
+    const HexField unit = get_hex_token(rest);
     if (trace_on()) {
         trace_str(" Read Unit No. = ");
-        trace_str(unit_text);
+        trace_str(unit.text);
         trace_str("\n");
     }
-    const uint32_t unit_no = hex_to_num(unit_text);
+    const uint32_t unit_no = hex_value(unit);
     uint32_t new_unit = 0;
     const int deleted = unit_search(unit_no, &new_unit);
 
@@ -76,6 +76,6 @@ int sec_chg(std::string& line) {
     const size_t zeros = number.size() < 4 ? 4 - number.size() : 0;
     std::memcpy(field, "0000", zeros);
     std::memcpy(field + zeros, number.data(), number.size());
-    line_rebuild(line, "", {std::string_view(field, zeros + number.size())}, rest, line.ends_with('\n'));
+    line_rebuild(out, "", {std::string_view(field, zeros + number.size())}, rest, line.ends_with('\n'));
     return 0;
 }
