@@ -303,25 +303,6 @@ void hex_analyse(Report& r) {
     h.read = true;
 }
 
-// What the symbol pass drops besides units and functions, as it tells its
-// observer: the rows of the report's lists.
-class DropCollector final : public SymObserver {
-public:
-    explicit DropCollector(SymReport& s) : s_(s) {}
-    void label_dropped(std::string_view label, std::string_view addr) override;
-    void block_dropped(SecKind kind, std::string_view header) override;
-
-private:
-    SymReport& s_;
-};
-
-void DropCollector::label_dropped(std::string_view label, std::string_view addr) {
-    std::string row;
-    row.reserve(label.size() + 1 + addr.size());
-    row.append(label).append(" ").append(addr);
-    s_.labels_dropped.add(row);
-}
-
 const char* block_kind_name(SecKind kind) {
     switch (kind) {
         case SEC_LOCAL_LABEL: return "LOCAL LABEL     ";
@@ -332,13 +313,194 @@ const char* block_kind_name(SecKind kind) {
     }
 }
 
+// The text of a row of lines: "first last" and a space.
+std::string line_span(uint64_t first, uint64_t last) {
+    return std::to_string(first) + " " + std::to_string(last) + " ";
+}
+
+// What the symbol passes tell their observer: from the first pass, where
+// the unit table's reading leaves lines of a SECTION INFORMATION block out;
+// from the rewriting pass, each line it drops or rewrites, which become the
+// rows of the report's lists. A unit line is matched to the first pass by
+// its block and its place in it: the lines the table read come in reading
+// order, which numbers the unit records.
+class PassCollector final : public SymObserver {
+public:
+    explicit PassCollector(SymReport& s) : s_(s) {}
+    void unit_block_read() override { read_.emplace_back(); }
+    void unit_line_passed_over(uint64_t in_block) override { read_.back().passed_over.push_back(in_block); }
+    void unit_table_ended(uint64_t in_block, std::string_view line) override {
+        read_.back().ended_at = in_block;
+        read_.back().ended_by = line.empty() ? '\0' : line[0];
+    }
+    void unit_block_begins() override;
+    void unit_line(uint32_t unit_no, bool dropped, uint32_t new_unit) override;
+    void continuation_dropped() override;
+    void label_dropped(std::string_view label, std::string_view addr) override;
+    void label_line_dropped() override;
+    void block_dropped(SecKind kind, std::string_view header) override;
+    void lines_dropped(uint64_t first, uint64_t count) override;
+    void blank_dropped() override;
+    // After the rewriting pass: what is still held goes to the lists.
+    void finish();
+
+private:
+    // A SECTION INFORMATION block as the first pass read it: the places of
+    // the lines passed over, ascending, and of the line that ended the
+    // reading (0: none).
+    struct BlockRead {
+        std::vector<uint64_t> passed_over;
+        uint64_t ended_at = 0;
+        char ended_by = '\0';
+    };
+    void dropped_line(uint64_t first, uint64_t last, std::string_view what);
+    void flush();
+
+    SymReport& s_;
+    std::vector<BlockRead> read_;
+    size_t block_ = 0, next_block_ = 0, passed_at_ = 0;
+    uint64_t header_ = 0;  // the line of the current SECTION INFORMATION header
+    uint32_t next_seq_ = 0;
+    // A block dropped whose lines may go on; a GLOBAL LABEL line with
+    // labels dropped that may yet be dropped whole.
+    bool block_open_ = false;
+    uint64_t block_first_ = 0, block_last_ = 0;
+    std::string block_text_;
+    uint64_t labels_line_ = 0, labels_ = 0;
+    std::vector<uint64_t> func_lines_;
+};
+
+void PassCollector::dropped_line(uint64_t first, uint64_t last, std::string_view what) {
+    std::string row = line_span(first, last);
+    row.append("d ").append(what);
+    s_.lines.add(row);
+    s_.lines_dropped += last - first + 1;
+}
+
+// A dropped block goes to the lists when its last line is known, a GLOBAL
+// LABEL line when it is known to be kept.
+void PassCollector::flush() {
+    if (block_open_) {
+        block_open_ = false;
+        s_.blocks_dropped.add(line_span(block_first_, block_last_) + block_text_);
+        dropped_line(block_first_, block_last_, "a header dropped with its block: " + block_text_);
+    }
+    if (labels_ > 0) {
+        std::string row = line_span(labels_line_, labels_line_);
+        row.append("r GLOBAL LABEL line: labels above FFFF taken out: ").append(std::to_string(labels_));
+        s_.lines.add(row);
+        ++s_.lines_rewritten;
+        labels_ = 0;
+    }
+}
+
+void PassCollector::unit_block_begins() {
+    flush();
+    block_ = next_block_++;
+    header_ = line_no();
+    passed_at_ = 0;
+    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size(), 0);
+}
+
+// A line the table read is the next in reading order; one it did not read
+// is kept with why.
+void PassCollector::unit_line(uint32_t unit_no, bool dropped, uint32_t new_unit) {
+    flush();
+    const uint64_t line = line_no();
+    if (dropped)
+        ++s_.lines_dropped;
+    else
+        ++s_.lines_rewritten;
+    const uint64_t at = line - header_;
+    const BlockRead* b = block_ < read_.size() ? &read_[block_] : nullptr;
+    UnreadUnitLine u;
+    if (b != nullptr && b->ended_at != 0 && at > b->ended_at) {
+        u.why = kUnreadAfterEnd;
+        u.ended_at = header_ + b->ended_at;
+        u.ended_by = b->ended_by;
+    } else {
+        while (b != nullptr && passed_at_ < b->passed_over.size() && b->passed_over[passed_at_] < at) ++passed_at_;
+        if (b == nullptr || passed_at_ >= b->passed_over.size() || b->passed_over[passed_at_] != at) {
+            if (next_seq_ < s_.unit_line_of.size()) s_.unit_line_of[next_seq_] = line;
+            ++next_seq_;
+            return;
+        }
+        u.why = kUnreadLeadingBlank;
+    }
+    u.line = line;
+    u.unit_no = unit_no;
+    u.new_unit = new_unit;
+    u.dropped = dropped;
+    s_.unread.push_back(u);
+}
+
+void PassCollector::continuation_dropped() {
+    flush();
+    const uint64_t line = line_no();
+    dropped_line(line, line, "the continuation of a library line, dropped with its unit");
+}
+
+void PassCollector::label_dropped(std::string_view label, std::string_view addr) {
+    const uint64_t line = line_no();
+    if (labels_ > 0 && labels_line_ != line) flush();
+    if (block_open_) flush();
+    labels_line_ = line;
+    ++labels_;
+    std::string row = std::to_string(line);
+    row.append(" ").append(label).append(" ").append(addr);
+    s_.labels_dropped.add(row);
+}
+
+void PassCollector::label_line_dropped() {
+    const uint64_t line = line_no();
+    if (labels_ > 0 && labels_line_ != line) flush();
+    if (block_open_) flush();
+    labels_ = 0;
+    dropped_line(line, line, "a GLOBAL LABEL line whose labels all lie above FFFF");
+}
+
 // A FUNC line is dropped alone, not with a block: the function list shows it.
-void DropCollector::block_dropped(SecKind kind, std::string_view header) {
-    if (kind == SEC_FUNC) return;
+void PassCollector::block_dropped(SecKind kind, std::string_view header) {
+    flush();
+    const uint64_t line = line_no();
+    if (kind == SEC_FUNC) {
+        func_lines_.push_back(line);
+        dropped_line(line, line, "the FUNC line of a deleted function");
+        return;
+    }
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
-    std::string row(block_kind_name(kind));
-    row.append("  ").append(header);
-    s_.blocks_dropped.add(row);
+    block_open_ = true;
+    block_first_ = block_last_ = line;
+    block_text_.assign(block_kind_name(kind)).append("  ").append(header);
+}
+
+void PassCollector::lines_dropped(uint64_t first, uint64_t count) {
+    if (count == 0) return;
+    if (block_open_ && first == block_last_ + 1) {
+        block_last_ = first + count - 1;
+        return;
+    }
+    flush();
+    dropped_line(first, first + count - 1, "dropped with its block");
+}
+
+void PassCollector::blank_dropped() {
+    flush();
+    const uint64_t line = line_no();
+    dropped_line(line, line, "a blank line: a run of blank lines comes out as one");
+}
+
+// The FUNC lines dropped are those of the deleted functions' records, in
+// reading order.
+void PassCollector::finish() {
+    flush();
+    std::vector<uint32_t> seqs;
+    for (const func_record& f : func_table)
+        if (func_deciding(f).delete_mode == 1) seqs.push_back(f.seq);
+    std::sort(seqs.begin(), seqs.end());
+    s_.func_line_of.assign(func_table.size(), 0);
+    for (size_t i = 0; i < seqs.size() && i < func_lines_.size(); ++i) s_.func_line_of[seqs[i]] = func_lines_[i];
+    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size(), 0);
 }
 
 // The steps of the symbol pass, in its order; the step a check failed in
@@ -356,19 +518,25 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
     embedded_start(settings);
     s.labels_dropped.clear();
     s.blocks_dropped.clear();
-    DropCollector collector(s);
+    s.lines.clear();
+    s.unit_line_of.clear();
+    s.func_line_of.clear();
+    s.unread.clear();
+    s.lines_dropped = s.lines_rewritten = 0;
+    PassCollector collector(s);
     int step = kLineEnds;
     try {
         if (!embedded_sym_discard()) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
         sym_line_ends_check();
         step = kTables;
-        sec_func_read();
+        sec_func_read(&collector);
         step = kUnits;
         unit_replac();
         step = kFunctions;
         func_replace();
         step = kRewrite;
         del_data(&collector);
+        collector.finish();
         step = kDone;
     } catch (const run_stopped& st) {
         *stop = st;
@@ -541,6 +709,19 @@ bool RowList::print(std::FILE* out, std::string_view prefix, uint64_t limit) con
         }
         std::fwrite(text.data(), 1, text.size(), out);
         return left > 0;
+    });
+}
+
+bool RowList::each_while(const std::function<bool(std::string_view)>& row) const {
+    return stretches([&](std::string_view rows) {
+        size_t at = 0;
+        while (at < rows.size()) {
+            size_t end = rows.find('\n', at);
+            if (end == std::string_view::npos) end = rows.size();
+            if (!row(rows.substr(at, end - at))) return false;
+            at = end + 1;
+        }
+        return true;
     });
 }
 

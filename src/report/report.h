@@ -106,6 +106,8 @@ public:
     // Hands every row, as it was added, to `row`; false when the rows
     // cannot be read back.
     bool each(const std::function<void(std::string_view)>& row) const;
+    // The same while `row` returns true.
+    bool each_while(const std::function<bool(std::string_view)>& row) const;
     // What went wrong with the scratch file, naming it; "" when nothing did.
     const std::string& fault() const { return fault_; }
     void clear();
@@ -129,6 +131,24 @@ private:
 std::string printable(std::string_view t);
 void controls_shown(std::string& s, size_t from);
 
+// Why a unit line the rewriting pass handled was not read into the unit
+// table by the first pass.
+enum UnreadWhy : uint8_t {
+    kUnreadLeadingBlank,  // the table's reading passes over a line that begins with a blank
+    kUnreadAfterEnd,      // a line with no first field ended the table's reading of its block before
+};
+
+// A unit line the unit table never read, as the rewriting pass handled it:
+// dropped or rewritten as its unit number decides.
+struct UnreadUnitLine {
+    uint64_t line = 0;
+    uint32_t unit_no = 0, new_unit = 0;
+    bool dropped = false;
+    uint8_t why = kUnreadLeadingBlank;
+    uint64_t ended_at = 0;  // kUnreadAfterEnd: the line that ended the table's reading
+    char ended_by = 0;      // kUnreadAfterEnd: the first byte of that line
+};
+
 struct SymReport {
     bool read = false;  // the file was read through without a fault
     std::string name;
@@ -139,8 +159,17 @@ struct SymReport {
     uint32_t unit_numbers_deleted = 0;  // unit_del_count
     uint64_t func_records = 0, funcs_deleted = 0;
     uint32_t func_numbers_deleted = 0;  // func_del_count
-    RowList labels_dropped;             // "label address", one row per pair dropped from GLOBAL LABEL
-    RowList blocks_dropped;             // "KIND  header": a header dropped with its block (not FUNC lines)
+    RowList labels_dropped;             // "line label address", one row per pair dropped from GLOBAL LABEL
+    RowList blocks_dropped;             // "first last KIND  header": a header dropped with its block (not FUNC lines)
+    // Every line the rewriting pass drops or rewrites other than a unit
+    // line, in file order: "first last d|r what" (dropped or rewritten).
+    RowList lines;
+    // The lines of the unit records by reading order (seq), 0 when the
+    // rewriting pass handled no line of it; the lines of the FUNC lines
+    // dropped likewise; the unit lines the table never read, in file order.
+    std::vector<uint64_t> unit_line_of, func_line_of;
+    std::vector<UnreadUnitLine> unread;
+    uint64_t lines_dropped = 0, lines_rewritten = 0;
 };
 
 // Why mrl85 would refuse an input, at the place of the fault.
@@ -208,10 +237,11 @@ enum ListKind : unsigned {
     kListLabels = 4,
     kListBlocks = 8,
     kListSegments = 16,
-    kListAll = 31,
+    kListLines = 32,
+    kListAll = 63,
 };
 // The kind named `name` ("units", "functions", "labels", "blocks",
-// "segments"); 0 for none.
+// "segments", "lines"); 0 for none.
 unsigned list_kind(std::string_view name);
 
 // summary.cpp: the text summary: totals, the usage of the low and high
@@ -219,6 +249,24 @@ unsigned list_kind(std::string_view name);
 // with none, what is cut, shortened. False when a list kept in a scratch
 // file could not be read back.
 bool summary_print(std::FILE* out, const Report& r, unsigned lists = 0);
+
+// summary.cpp: a row of the list of lines: the first and last line, whether
+// they are dropped (or rewritten), and what is done to them.
+struct LineRow {
+    uint64_t first = 0, last = 0;
+    bool dropped = true;
+    std::string_view what;
+};
+// Hands `take` every row of lines in file order while it returns true;
+// false when a list kept in a scratch file could not be read back.
+bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& take);
+// The number a kept row begins with, taken off the row with the blank
+// after it.
+uint64_t row_number(std::string_view& row);
+// "line N", or "lines N-M".
+std::string lines_text(uint64_t first, uint64_t last);
+// Why the unit table never read a unit line, as a row says it.
+std::string unread_why(const UnreadUnitLine& u);
 
 // summary.cpp: the usage of the low and high areas, as the summary's
 // usage table shows it. Figures of a file not read are 0.

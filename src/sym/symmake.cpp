@@ -2,6 +2,9 @@
 // renumbering marks them, and del_data copies the file line by line, handing
 // headers and section lines to their rewriters and thinning blank lines.
 #include "sym/symmake.h"
+
+#include <algorithm>
+
 #include "mrlpro.h"
 #include "run/lineends.h"
 #include "run/message.h"
@@ -121,6 +124,7 @@ bool header_line(CopyState& st, std::string_view& text, bool& more, std::string&
         if (sym_observer != nullptr) sym_observer->block_dropped(kind, text);
         return false;
     }
+    if (kind == SEC_SECTION_INFO && sym_observer != nullptr) sym_observer->unit_block_begins();
     st.blank_ok = 1;
     return true;
 }
@@ -142,15 +146,39 @@ bool data_line(CopyState& st, std::string_view& text, bool& more, std::string& l
         case SEC_LOCAL_SYMBOL:
         case SEC_LOCAL_BIT_SYMBOL:
         case SEC_CALL:
-        case SEC_SOURCE: return st.sec_skip == 0;
+        case SEC_SOURCE:
+            if (st.sec_skip != 0 && sym_observer != nullptr) sym_observer->lines_dropped(sym_observer->line_no(), 1);
+            return st.sec_skip == 0;
         case SEC_SECTION_INFO:
         case SEC_GLOBAL_LABEL: return line_rewrite(st.sec_mode, text, more, line) == 0;
         case kAfterBlank:
-            if (st.blank_ok == 0) return false;
+            if (st.blank_ok == 0) {
+                if (sym_observer != nullptr) sym_observer->blank_dropped();
+                return false;
+            }
             st.blank_ok = 0;
             return true;
         default: return true;
     }
+}
+
+// The lines of the input block before a place in it, for an observer: the
+// line feeds from where the last count stopped are added.
+struct LinesCounted {
+    const char* at;   // where the count stopped
+    uint64_t before;  // the lines of the block before `at`
+};
+
+uint64_t lines_before(LinesCounted& c, const char* p) {
+    c.before += static_cast<uint64_t>(std::count(c.at, p, '\n'));
+    c.at = p;
+    return c.before;
+}
+
+// The number of the line at `p` in the input block, for an observer: the
+// lines read before the block, and those of the block before `p`.
+uint64_t line_number(LinesCounted& c, const char* p) {
+    return sym_observer->place.taken + in_sym_fp.lines() + lines_before(c, p) + 1;
 }
 
 // Handles the whole lines at the start of the unread input block, each
@@ -167,6 +195,7 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
     const char* run = start;  // the first line to be written as read, not yet put out
     LineEnds ends(start, end);
     const char* lf = ends.next();  // the line end of the line at `line`
+    LinesCounted counted{start, 0};
     for (;;) {
         if (lf == nullptr) break;
         if (lf > line && lf[-1] == '\r') break;
@@ -183,6 +212,10 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
             if (st.sec_mode < SEC_SECTION_INFO && st.sec_skip != 0) {
                 write_run(run, first);
                 run = line;
+                if (sym_observer != nullptr) {
+                    const uint64_t first_no = line_number(counted, first);
+                    sym_observer->lines_dropped(first_no, line_number(counted, line) - first_no);
+                }
             }
             continue;
         }
@@ -196,6 +229,7 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
             write_run(run, line);
             run = line;
         }
+        if (sym_observer != nullptr) sym_observer->place.in_block = line_number(counted, line);
         const bool keep = header ? header_line(st, text, more, buf) : data_line(st, text, more, buf);
         // A header is written on its own, so that a failed write names it;
         // so is a rewritten line. A dropped line ends the run.
@@ -208,6 +242,10 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
         lf = line < end ? ends.next() : nullptr;
     }
     write_run(run, line);
+    if (sym_observer != nullptr) {
+        sym_observer->place.taken += lines_before(counted, line);
+        sym_observer->place.in_block = 0;
+    }
     in_sym_fp.advance(static_cast<size_t>(line - start));
     return lf == nullptr && line > start;
 }
@@ -271,12 +309,8 @@ void del_data(SymObserver* observer) {
     trace_str("=== del_data() ===\n");
     // The observer is known to the rewriters for this pass only, however it
     // ends.
-    struct Observing {
-        explicit Observing(SymObserver* o) { sym_observer = o; }
-        ~Observing() { sym_observer = nullptr; }
-        Observing(const Observing&) = delete;
-        Observing& operator=(const Observing&) = delete;
-    } observing(observer);
+    const SymObserving observing(observer);
+    if (observer != nullptr) observer->place = SymObserver::Place{};
     CopyState st;
     if (!in_sym_fp.rewind()) {
         error_msg(E_CANT_OPEN, input_sym);
@@ -299,3 +333,8 @@ void del_data(SymObserver* observer) {
         }
     }
 }
+
+SymObserving::SymObserving(SymObserver* observer) { sym_observer = observer; }
+SymObserving::~SymObserving() { sym_observer = nullptr; }
+
+uint64_t SymObserver::line_no() const { return place.in_block != 0 ? place.in_block : place.taken + in_sym_fp.lines(); }

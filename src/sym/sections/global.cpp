@@ -47,6 +47,7 @@ int glb_lab_chg(std::string& line) {
             sym_observer->label_dropped(label, addr);
         }
     }
+    if (result != 0 && sym_observer != nullptr) sym_observer->label_line_dropped();
     *p++ = '\n';
     out.resize(static_cast<size_t>(p - out.data()));
     line.swap(out);
