@@ -6,6 +6,7 @@
 // check was looking at.
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -313,9 +314,11 @@ const char* block_kind_name(SecKind kind) {
     }
 }
 
-// The text of a row of lines: "first last" and a space.
-std::string line_span(uint64_t first, uint64_t last) {
-    return std::to_string(first) + " " + std::to_string(last) + " ";
+// `n` in decimal and a blank after it, added to `row`.
+void number_put(std::string& row, uint64_t n) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    row.append(digits, static_cast<size_t>(end - digits)).push_back(' ');
 }
 
 // What the symbol passes tell their observer: from the first pass, where
@@ -343,6 +346,9 @@ public:
     void blank_dropped() override;
     // After the rewriting pass: what is still held goes to the lists.
     void finish();
+    // Whether line `line` of the SECTION INFORMATION block the rewriting pass
+    // is in is one the unit table never read, and why (in `u`).
+    bool unread_at(uint64_t line, UnreadUnitLine& u);
 
 private:
     // A SECTION INFORMATION block as the first pass read it: the places of
@@ -353,7 +359,7 @@ private:
         uint64_t ended_at = 0;
         char ended_by = '\0';
     };
-    void dropped_line(uint64_t first, uint64_t last, std::string_view what);
+    void dropped_line(uint64_t first, uint64_t last, LineWhat what, uint64_t n = 0);
     void flush();
 
     SymReport& s_;
@@ -368,13 +374,24 @@ private:
     std::string block_text_;
     uint64_t labels_line_ = 0, labels_ = 0;
     std::vector<uint64_t> func_lines_;
+    SecKind block_kind_ = SEC_NONE;
+    std::string row_;  // the row being put together
 };
 
-void PassCollector::dropped_line(uint64_t first, uint64_t last, std::string_view what) {
-    std::string row = line_span(first, last);
-    row.append("d ").append(what);
-    s_.lines.add(row);
-    s_.lines_dropped += last - first + 1;
+// A row of the list of lines: "first last what n".
+void PassCollector::dropped_line(uint64_t first, uint64_t last, LineWhat what, uint64_t n) {
+    row_.clear();
+    number_put(row_, first);
+    number_put(row_, last);
+    row_.push_back(static_cast<char>(what));
+    row_.push_back(' ');
+    number_put(row_, n);
+    row_.pop_back();
+    s_.lines.add(row_);
+    if (what == kLineLabelsOut)
+        ++s_.lines_rewritten;
+    else
+        s_.lines_dropped += last - first + 1;
 }
 
 // A dropped block goes to the lists when its last line is known, a GLOBAL
@@ -382,15 +399,17 @@ void PassCollector::dropped_line(uint64_t first, uint64_t last, std::string_view
 void PassCollector::flush() {
     if (block_open_) {
         block_open_ = false;
-        s_.blocks_dropped.add(line_span(block_first_, block_last_) + block_text_);
-        dropped_line(block_first_, block_last_, "a header dropped with its block: " + block_text_);
+        row_.clear();
+        number_put(row_, block_first_);
+        number_put(row_, block_last_);
+        row_.append(block_text_);
+        s_.blocks_dropped.add(row_);
+        dropped_line(block_first_, block_last_, kLineBlock, static_cast<uint64_t>(block_kind_));
     }
     if (labels_ > 0) {
-        std::string row = line_span(labels_line_, labels_line_);
-        row.append("r GLOBAL LABEL line: labels above FFFF taken out: ").append(std::to_string(labels_));
-        s_.lines.add(row);
-        ++s_.lines_rewritten;
+        const uint64_t n = labels_;
         labels_ = 0;
+        dropped_line(labels_line_, labels_line_, kLineLabelsOut, n);
     }
 }
 
@@ -411,33 +430,41 @@ void PassCollector::unit_line(uint32_t unit_no, bool dropped, uint32_t new_unit)
         ++s_.lines_dropped;
     else
         ++s_.lines_rewritten;
-    const uint64_t at = line - header_;
-    const BlockRead* b = block_ < read_.size() ? &read_[block_] : nullptr;
     UnreadUnitLine u;
-    if (b != nullptr && b->ended_at != 0 && at > b->ended_at) {
-        u.why = kUnreadAfterEnd;
-        u.ended_at = header_ + b->ended_at;
-        u.ended_by = b->ended_by;
-    } else {
-        while (b != nullptr && passed_at_ < b->passed_over.size() && b->passed_over[passed_at_] < at) ++passed_at_;
-        if (b == nullptr || passed_at_ >= b->passed_over.size() || b->passed_over[passed_at_] != at) {
-            if (next_seq_ < s_.unit_line_of.size()) s_.unit_line_of[next_seq_] = line;
-            ++next_seq_;
-            return;
-        }
-        u.why = kUnreadLeadingBlank;
+    if (!unread_at(line, u)) {
+        if (next_seq_ < s_.unit_line_of.size()) s_.unit_line_of[next_seq_] = line;
+        ++next_seq_;
+        return;
     }
-    u.line = line;
     u.unit_no = unit_no;
     u.new_unit = new_unit;
     u.dropped = dropped;
     s_.unread.push_back(u);
 }
 
+// The lines of a block come in order: the lines passed over are looked up
+// from where the last look-up stopped.
+bool PassCollector::unread_at(uint64_t line, UnreadUnitLine& u) {
+    if (block_ >= read_.size() || next_block_ == 0 || line <= header_) return false;
+    const BlockRead& b = read_[block_];
+    const uint64_t at = line - header_;
+    u.line = line;
+    if (b.ended_at != 0 && at > b.ended_at) {
+        u.why = kUnreadAfterEnd;
+        u.ended_at = header_ + b.ended_at;
+        u.ended_by = b.ended_by;
+        return true;
+    }
+    while (passed_at_ < b.passed_over.size() && b.passed_over[passed_at_] < at) ++passed_at_;
+    if (passed_at_ >= b.passed_over.size() || b.passed_over[passed_at_] != at) return false;
+    u.why = kUnreadLeadingBlank;
+    return true;
+}
+
 void PassCollector::continuation_dropped() {
     flush();
     const uint64_t line = line_no();
-    dropped_line(line, line, "the continuation of a library line, dropped with its unit");
+    dropped_line(line, line, kLineContinuation);
 }
 
 void PassCollector::label_dropped(std::string_view label, std::string_view addr) {
@@ -446,9 +473,10 @@ void PassCollector::label_dropped(std::string_view label, std::string_view addr)
     if (block_open_) flush();
     labels_line_ = line;
     ++labels_;
-    std::string row = std::to_string(line);
-    row.append(" ").append(label).append(" ").append(addr);
-    s_.labels_dropped.add(row);
+    row_.clear();
+    number_put(row_, line);
+    row_.append(label).append(" ").append(addr);
+    s_.labels_dropped.add(row_);
 }
 
 void PassCollector::label_line_dropped() {
@@ -456,7 +484,7 @@ void PassCollector::label_line_dropped() {
     if (labels_ > 0 && labels_line_ != line) flush();
     if (block_open_) flush();
     labels_ = 0;
-    dropped_line(line, line, "a GLOBAL LABEL line whose labels all lie above FFFF");
+    dropped_line(line, line, kLineLabels);
 }
 
 // A FUNC line is dropped alone, not with a block: the function list shows it.
@@ -465,12 +493,13 @@ void PassCollector::block_dropped(SecKind kind, std::string_view header) {
     const uint64_t line = line_no();
     if (kind == SEC_FUNC) {
         func_lines_.push_back(line);
-        dropped_line(line, line, "the FUNC line of a deleted function");
+        dropped_line(line, line, kLineFunc);
         return;
     }
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
     block_open_ = true;
     block_first_ = block_last_ = line;
+    block_kind_ = kind;
     block_text_.assign(block_kind_name(kind)).append("  ").append(header);
 }
 
@@ -481,13 +510,13 @@ void PassCollector::lines_dropped(uint64_t first, uint64_t count) {
         return;
     }
     flush();
-    dropped_line(first, first + count - 1, "dropped with its block");
+    dropped_line(first, first + count - 1, kLineInBlock);
 }
 
 void PassCollector::blank_dropped() {
     flush();
     const uint64_t line = line_no();
-    dropped_line(line, line, "a blank line: a run of blank lines comes out as one");
+    dropped_line(line, line, kLineBlank);
 }
 
 // The FUNC lines dropped are those of the deleted functions' records, in
@@ -510,7 +539,7 @@ enum SymStep { kLineEnds, kTables, kUnits, kFunctions, kRewrite, kDone };
 // One run of the symbol pass over `name`, its output thrown away: the
 // tables stay in the library's globals. Returns kDone, or the step that
 // stopped with `stop` set.
-int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
+int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped* stop) {
     EmbeddedRun settings;
     settings.sym_name = s.name;
     settings.keep_unit_names = true;
@@ -523,7 +552,6 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
     s.func_line_of.clear();
     s.unread.clear();
     s.lines_dropped = s.lines_rewritten = 0;
-    PassCollector collector(s);
     int step = kLineEnds;
     try {
         if (!embedded_sym_discard()) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
@@ -591,7 +619,8 @@ void sym_analyse(Report& r) {
         return;
     }
     run_stopped stop{0, 0, {}, 0};
-    const int step = sym_run(s, false, &stop);
+    PassCollector collector(s);
+    const int step = sym_run(s, collector, false, &stop);
     if (step == kDone) {
         sym_in.close();
         sym_counts(s);
@@ -609,6 +638,8 @@ void sym_analyse(Report& r) {
     // Refused: the pass runs again line by line, so that the line count
     // names the line the check looked at.
     uint64_t line_no = 0;
+    UnreadUnitLine unread;
+    bool is_unread = false;
     if (step == kFunctions) {
         sym_in.close();
         line_no = func_line_of_unit(s.name, stop.number);
@@ -617,14 +648,18 @@ void sym_analyse(Report& r) {
         line_no = 1;
     } else if (sym_in.rewind()) {
         run_stopped again{0, 0, {}, 0};
-        const int step_again = sym_run(s, true, &again);
+        PassCollector again_collector(s);
+        const int step_again = sym_run(s, again_collector, true, &again);
         if (step_again == step && again.place == stop.place) line_no = sym_in.lines();
+        // A unit line the table never read: the pass knows why.
+        if (line_no != 0 && step == kRewrite && stop.place == L_NO_UNIT)
+            is_unread = again_collector.unread_at(line_no, unread);
         sym_in.close();
         // What the check looked at, as the run that found the line saw it.
         stop.text = again.text;
         stop.number = again.number;
     }
-    r.problems.push_back(diagnose_sym(s.name, stop, line_no));
+    r.problems.push_back(diagnose_sym(s.name, stop, line_no, is_unread ? &unread : nullptr));
 }
 
 }  // namespace

@@ -149,6 +149,18 @@ struct UnreadUnitLine {
     char ended_by = 0;      // kUnreadAfterEnd: the first byte of that line
 };
 
+// What the rewriting pass does to a line other than a unit line, as the
+// list of lines keeps it (one letter).
+enum LineWhat : char {
+    kLineBlock = 'b',         // a header dropped with its block (and the block's lines)
+    kLineInBlock = 'i',       // lines dropped with the block of a header dropped before
+    kLineFunc = 'f',          // the FUNC line of a deleted function
+    kLineBlank = 'k',         // a blank line, as a run of blank lines comes out as one
+    kLineContinuation = 'c',  // the continuation of a library line, dropped with its unit
+    kLineLabels = 'g',        // a GLOBAL LABEL line whose labels all lie above FFFF
+    kLineLabelsOut = 'r',     // a GLOBAL LABEL line rewritten without its labels above FFFF
+};
+
 struct SymReport {
     bool read = false;  // the file was read through without a fault
     std::string name;
@@ -162,7 +174,8 @@ struct SymReport {
     RowList labels_dropped;             // "line label address", one row per pair dropped from GLOBAL LABEL
     RowList blocks_dropped;             // "first last KIND  header": a header dropped with its block (not FUNC lines)
     // Every line the rewriting pass drops or rewrites other than a unit
-    // line, in file order: "first last d|r what" (dropped or rewritten).
+    // line, in file order: "first last W n", W a LineWhat, n the kind of a
+    // block's header, or the labels taken out of a line.
     RowList lines;
     // The lines of the unit records by reading order (seq), 0 when the
     // rewriting pass handled no line of it; the lines of the FUNC lines
@@ -223,7 +236,10 @@ int analyse(Report& r);
 // not known), read again from the file, with what the check looked at
 // (the text and number `stop` carries).
 Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uint64_t column, std::string_view text);
-Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no);
+// `unread`, when not null: the line is a unit line the unit table never
+// read, and why.
+Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no,
+                       const UnreadUnitLine* unread = nullptr);
 void diagnosis_print(std::FILE* out, const Diagnosis& d);
 // All of them, each saying whether mrl85 stops there or earlier.
 void diagnoses_print(std::FILE* out, const std::vector<Diagnosis>& all);

@@ -300,6 +300,24 @@ std::string unread_why(const UnreadUnitLine& u) {
            " and ends its reading of the block)";
 }
 
+// What a row of the list of lines says of its lines.
+std::string line_what(char code, uint64_t n) {
+    switch (code) {
+        case kLineBlock: {
+            std::string_view kind = n <= SEC_SOURCE ? sec_header[n] : "# ?";
+            kind.remove_prefix(2);
+            if (kind.ends_with(' ')) kind.remove_suffix(1);
+            return "a " + std::string(kind) + " header dropped with its block";
+        }
+        case kLineInBlock: return "dropped with the block of a header dropped before";
+        case kLineFunc: return "the FUNC line of a deleted function";
+        case kLineBlank: return "a blank line: a run of blank lines comes out as one";
+        case kLineContinuation: return "the continuation of a library line, dropped with its unit";
+        case kLineLabels: return "a GLOBAL LABEL line whose labels all lie above FFFF";
+        default: return "a GLOBAL LABEL line: labels above FFFF taken out: " + std::to_string(n);
+    }
+}
+
 // The unit lines (those the table read, by reading order; those it did
 // not) and the other rows of lines (kept as the pass told them) are merged
 // by line.
@@ -344,12 +362,16 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         l.what = all;
         return take(l);
     };
+    std::string what;
     const bool ok = s.lines.each_while([&](std::string_view r) {
         LineRow l;
         l.first = row_number(r);
         l.last = row_number(r);
-        l.dropped = !r.empty() && r[0] == 'd';
-        l.what = r.substr(std::min<size_t>(2, r.size()));
+        const char code = r.empty() ? '\0' : r[0];
+        r.remove_prefix(std::min<size_t>(2, r.size()));
+        what = line_what(code, row_number(r));
+        l.dropped = code != kLineLabelsOut;
+        l.what = what;
         while (more && next < units.size() && units[next].line < l.first) more = unit_row(units[next++]);
         if (more) more = take(l);
         return more;
