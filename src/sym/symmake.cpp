@@ -195,6 +195,9 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
     const char* run = start;  // the first line to be written as read, not yet put out
     LineEnds ends(start, end);
     const char* lf = ends.next();  // the line end of the line at `line`
+    // Only while observed are the lines counted (held here, where the
+    // rewriters cannot change it).
+    SymObserver* const observer = sym_observer;
     LinesCounted counted{start, 0};
     for (;;) {
         if (lf == nullptr) break;
@@ -212,9 +215,9 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
             if (st.sec_mode < SEC_SECTION_INFO && st.sec_skip != 0) {
                 write_run(run, first);
                 run = line;
-                if (sym_observer != nullptr) {
+                if (observer != nullptr) {
                     const uint64_t first_no = line_number(counted, first);
-                    sym_observer->lines_dropped(first_no, line_number(counted, line) - first_no);
+                    observer->lines_dropped(first_no, line_number(counted, line) - first_no);
                 }
             }
             continue;
@@ -229,7 +232,7 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
             write_run(run, line);
             run = line;
         }
-        if (sym_observer != nullptr) sym_observer->place.in_block = line_number(counted, line);
+        if (observer != nullptr) observer->place.in_block = line_number(counted, line);
         const bool keep = header ? header_line(st, text, more, buf) : data_line(st, text, more, buf);
         // A header is written on its own, so that a failed write names it;
         // so is a rewritten line. A dropped line ends the run.
@@ -242,9 +245,9 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
         lf = line < end ? ends.next() : nullptr;
     }
     write_run(run, line);
-    if (sym_observer != nullptr) {
-        sym_observer->place.taken += lines_before(counted, line);
-        sym_observer->place.in_block = 0;
+    if (observer != nullptr) {
+        observer->place.taken += lines_before(counted, line);
+        observer->place.in_block = 0;
     }
     in_sym_fp.advance(static_cast<size_t>(line - start));
     return lf == nullptr && line > start;
