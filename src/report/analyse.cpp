@@ -6,7 +6,6 @@
 // check was looking at.
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -315,10 +314,23 @@ const char* block_kind_name(SecKind kind) {
 }
 
 // `n` in decimal and a blank after it, added to `row`.
+// `n` in decimal and a blank after it, written at `at`; returns the end.
+char* number_put(char* at, uint64_t n) {
+    char digits[20];
+    char* p = digits + sizeof digits;
+    do {
+        *--p = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    const size_t size = static_cast<size_t>(digits + sizeof digits - p);
+    std::memcpy(at, p, size);
+    at[size] = ' ';
+    return at + size + 1;
+}
+
 void number_put(std::string& row, uint64_t n) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-    row.append(digits, static_cast<size_t>(end - digits)).push_back(' ');
+    char text[24];
+    row.append(text, static_cast<size_t>(number_put(text, n) - text));
 }
 
 // What the symbol passes tell their observer: from the first pass, where
@@ -374,20 +386,21 @@ private:
     std::string block_text_;
     uint64_t labels_line_ = 0, labels_ = 0;
     std::vector<uint64_t> func_lines_;
-    SecKind block_kind_ = SEC_NONE;
     std::string row_;  // the row being put together
 };
 
-// A row of the list of lines: "first last what n".
+// A row of the list of lines: "first last what n", without the last line
+// when it is the first and without n when it is 0.
 void PassCollector::dropped_line(uint64_t first, uint64_t last, LineWhat what, uint64_t n) {
-    row_.clear();
-    number_put(row_, first);
-    number_put(row_, last);
-    row_.push_back(static_cast<char>(what));
-    row_.push_back(' ');
-    number_put(row_, n);
-    row_.pop_back();
-    s_.lines.add(row_);
+    char row[80];
+    char* p = number_put(row, first);
+    if (last != first) p = number_put(p, last);
+    *p++ = static_cast<char>(what);
+    if (n != 0) {
+        *p++ = ' ';
+        p = number_put(p, n) - 1;
+    }
+    s_.lines.add(std::string_view(row, static_cast<size_t>(p - row)));
     if (what == kLineLabelsOut)
         ++s_.lines_rewritten;
     else
@@ -404,7 +417,7 @@ void PassCollector::flush() {
         number_put(row_, block_last_);
         row_.append(block_text_);
         s_.blocks_dropped.add(row_);
-        dropped_line(block_first_, block_last_, kLineBlock, static_cast<uint64_t>(block_kind_));
+        s_.lines_dropped += block_last_ - block_first_ + 1;
     }
     if (labels_ > 0) {
         const uint64_t n = labels_;
@@ -493,13 +506,12 @@ void PassCollector::block_dropped(SecKind kind, std::string_view header) {
     const uint64_t line = line_no();
     if (kind == SEC_FUNC) {
         func_lines_.push_back(line);
-        dropped_line(line, line, kLineFunc);
+        ++s_.lines_dropped;
         return;
     }
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
     block_open_ = true;
     block_first_ = block_last_ = line;
-    block_kind_ = kind;
     block_text_.assign(block_kind_name(kind)).append("  ").append(header);
 }
 
@@ -681,12 +693,14 @@ void RowList::add(std::string_view row) {
         spill_ = scratch_open(&spill_name_);
         if (spill_ != nullptr) std::setvbuf(spill_, nullptr, _IOFBF, size_t{1} << 16);
     }
-    if (spill_ == nullptr) {
-        held_.append(row).push_back('\n');
-        return;
-    }
-    if (std::fwrite(row.data(), 1, row.size(), spill_) != row.size() || std::fputc('\n', spill_) == EOF)
-        fail("cannot write");
+    held_.append(row).push_back('\n');
+    if (spill_ != nullptr && held_.size() >= size_t{1} << 16) held_out();
+}
+
+// The rows held, written to the scratch file in one piece.
+void RowList::held_out() const {
+    if (std::fwrite(held_.data(), 1, held_.size(), spill_) != held_.size()) fail("cannot write");
+    held_.clear();
 }
 
 // Hands `take` the rows a stretch at a time, each row ending in a line
@@ -697,6 +711,7 @@ bool RowList::stretches(const std::function<bool(std::string_view)>& take) const
         take(held_);
         return true;
     }
+    if (!held_.empty()) held_out();
     if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) {
         fail("cannot write");
         return false;

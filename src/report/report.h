@@ -115,12 +115,13 @@ public:
 private:
     void fail(const char* what) const;
     bool stretches(const std::function<bool(std::string_view)>& take) const;
+    void held_out() const;
 
     std::FILE* spill_ = nullptr;
     std::string spill_name_;
     bool spill_tried_ = false;
     mutable std::string fault_;
-    std::string held_;
+    mutable std::string held_;  // the rows (with a scratch file: those not yet written to it)
     uint64_t count_ = 0;
 };
 
@@ -152,9 +153,7 @@ struct UnreadUnitLine {
 // What the rewriting pass does to a line other than a unit line, as the
 // list of lines keeps it (one letter).
 enum LineWhat : char {
-    kLineBlock = 'b',         // a header dropped with its block (and the block's lines)
     kLineInBlock = 'i',       // lines dropped with the block of a header dropped before
-    kLineFunc = 'f',          // the FUNC line of a deleted function
     kLineBlank = 'k',         // a blank line, as a run of blank lines comes out as one
     kLineContinuation = 'c',  // the continuation of a library line, dropped with its unit
     kLineLabels = 'g',        // a GLOBAL LABEL line whose labels all lie above FFFF
@@ -174,8 +173,9 @@ struct SymReport {
     RowList labels_dropped;             // "line label address", one row per pair dropped from GLOBAL LABEL
     RowList blocks_dropped;             // "first last KIND  header": a header dropped with its block (not FUNC lines)
     // Every line the rewriting pass drops or rewrites other than a unit
-    // line, in file order: "first last W n", W a LineWhat, n the kind of a
-    // block's header, or the labels taken out of a line.
+    // line, a FUNC line or a block (which the lists above hold), in file
+    // order: "first last W n", W a LineWhat, n the labels taken out of a
+    // line (last left out when it is first, n when it is 0).
     RowList lines;
     // The lines of the unit records by reading order (seq), 0 when the
     // rewriting pass handled no line of it; the lines of the FUNC lines

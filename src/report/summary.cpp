@@ -303,14 +303,7 @@ std::string unread_why(const UnreadUnitLine& u) {
 // What a row of the list of lines says of its lines.
 std::string line_what(char code, uint64_t n) {
     switch (code) {
-        case kLineBlock: {
-            std::string_view kind = n <= SEC_SOURCE ? sec_header[n] : "# ?";
-            kind.remove_prefix(2);
-            if (kind.ends_with(' ')) kind.remove_suffix(1);
-            return "a " + std::string(kind) + " header dropped with its block";
-        }
         case kLineInBlock: return "dropped with the block of a header dropped before";
-        case kLineFunc: return "the FUNC line of a deleted function";
         case kLineBlank: return "a blank line: a run of blank lines comes out as one";
         case kLineContinuation: return "the continuation of a library line, dropped with its unit";
         case kLineLabels: return "a GLOBAL LABEL line whose labels all lie above FFFF";
@@ -319,64 +312,87 @@ std::string line_what(char code, uint64_t n) {
 }
 
 // The unit lines (those the table read, by reading order; those it did
-// not) and the other rows of lines (kept as the pass told them) are merged
-// by line.
+// not), the FUNC lines and the blocks dropped are gathered and put in line
+// order, and merged by line with the other rows of lines, as the pass told
+// them.
 bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& take) {
-    struct UnitAt {
-        uint64_t line;
-        const unit_record* record;
-        const UnreadUnitLine* unread;
+    static const std::string_view kBlockKinds[] = {"LOCAL LABEL", "LOCAL SYMBOL", "LOCAL BIT SYMBOL", "CALL", "SOURCE"};
+    struct Held {
+        uint64_t first, last;
+        const unit_record* record;     // a unit line the table read
+        const UnreadUnitLine* unread;  // a unit line it did not
+        const func_record* func;       // a FUNC line dropped
+        size_t block;                  // a block dropped: its kind in kBlockKinds
     };
-    std::vector<UnitAt> units;
+    std::vector<Held> held;
     for (const unit_record& u : unit_table)
         if (u.seq < s.unit_line_of.size() && s.unit_line_of[u.seq] != 0)
-            units.push_back({s.unit_line_of[u.seq], &u, nullptr});
-    for (const UnreadUnitLine& u : s.unread) units.push_back({u.line, nullptr, &u});
-    std::sort(units.begin(), units.end(), [](const UnitAt& a, const UnitAt& b) { return a.line < b.line; });
+            held.push_back({s.unit_line_of[u.seq], s.unit_line_of[u.seq], &u, nullptr, nullptr, 0});
+    for (const UnreadUnitLine& u : s.unread) held.push_back({u.line, u.line, nullptr, &u, nullptr, 0});
+    for (const func_record& f : func_table)
+        if (f.seq < s.func_line_of.size() && s.func_line_of[f.seq] != 0)
+            held.push_back({s.func_line_of[f.seq], s.func_line_of[f.seq], nullptr, nullptr, &f, 0});
+    bool ok = s.blocks_dropped.each([&](std::string_view r) {
+        const uint64_t first = row_number(r), last = row_number(r);
+        std::string_view kind = r.substr(0, std::min<size_t>(16, r.size()));
+        while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
+        size_t k = 0;
+        while (k + 1 < std::size(kBlockKinds) && kBlockKinds[k] != kind) ++k;
+        held.push_back({first, last, nullptr, nullptr, nullptr, k});
+    });
+    std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.first < b.first; });
     size_t next = 0;
     bool more = true;
     char text[200];
-    const auto unit_row = [&](const UnitAt& a) {
+    std::string all;
+    const auto held_row = [&](const Held& a) {
         LineRow l;
-        l.first = l.last = a.line;
-        uint32_t no = 0, new_no = 0;
-        if (a.record != nullptr) {
-            const unit_record& d = unit_deciding(*a.record);
-            no = a.record->unit_no;
-            new_no = d.new_unit_no;
-            l.dropped = unit_fate(d) != U_KEPT;
-            if (l.dropped)
-                std::snprintf(text, sizeof text, "unit %04X deleted: %s", no, why_deleted(unit_fate(d)));
-            else
-                std::snprintf(text, sizeof text, "unit %04X -> %04X", no, new_no);
+        l.first = a.first;
+        l.last = a.last;
+        if (a.func != nullptr) {
+            std::snprintf(text, sizeof text, "the FUNC line of deleted function %04X", a.func->func_no);
             l.what = text;
             return take(l);
         }
-        no = a.unread->unit_no;
+        if (a.record == nullptr && a.unread == nullptr) {
+            all = "a " + std::string(kBlockKinds[a.block]) + " header dropped with its block";
+            l.what = all;
+            return take(l);
+        }
+        if (a.record != nullptr) {
+            const unit_record& d = unit_deciding(*a.record);
+            l.dropped = unit_fate(d) != U_KEPT;
+            if (l.dropped)
+                std::snprintf(text, sizeof text, "unit %04X deleted: %s", a.record->unit_no, why_deleted(unit_fate(d)));
+            else
+                std::snprintf(text, sizeof text, "unit %04X -> %04X", a.record->unit_no, d.new_unit_no);
+            l.what = text;
+            return take(l);
+        }
         l.dropped = a.unread->dropped;
         if (l.dropped)
-            std::snprintf(text, sizeof text, "unit %04X deleted ", no);
+            std::snprintf(text, sizeof text, "unit %04X deleted ", a.unread->unit_no);
         else
-            std::snprintf(text, sizeof text, "unit %04X -> %04X ", no, a.unread->new_unit);
-        const std::string all = text + unread_why(*a.unread);
+            std::snprintf(text, sizeof text, "unit %04X -> %04X ", a.unread->unit_no, a.unread->new_unit);
+        all = text + unread_why(*a.unread);
         l.what = all;
         return take(l);
     };
     std::string what;
-    const bool ok = s.lines.each_while([&](std::string_view r) {
+    ok = ok && s.lines.each_while([&](std::string_view r) {
         LineRow l;
         l.first = row_number(r);
-        l.last = row_number(r);
+        l.last = !r.empty() && r[0] >= '0' && r[0] <= '9' ? row_number(r) : l.first;
         const char code = r.empty() ? '\0' : r[0];
         r.remove_prefix(std::min<size_t>(2, r.size()));
         what = line_what(code, row_number(r));
         l.dropped = code != kLineLabelsOut;
         l.what = what;
-        while (more && next < units.size() && units[next].line < l.first) more = unit_row(units[next++]);
+        while (more && next < held.size() && held[next].first < l.first) more = held_row(held[next++]);
         if (more) more = take(l);
         return more;
     });
-    while (ok && more && next < units.size()) more = unit_row(units[next++]);
+    while (ok && more && next < held.size()) more = held_row(held[next++]);
     return ok;
 }
 

@@ -2,9 +2,6 @@
 // renumbering marks them, and del_data copies the file line by line, handing
 // headers and section lines to their rewriters and thinning blank lines.
 #include "sym/symmake.h"
-
-#include <algorithm>
-
 #include "mrlpro.h"
 #include "run/lineends.h"
 #include "run/message.h"
@@ -163,15 +160,19 @@ bool data_line(CopyState& st, std::string_view& text, bool& more, std::string& l
 }
 
 // The lines of the input block before a place in it, for an observer: the
-// line feeds from where the last count stopped are added.
+// line feeds are taken in order, each once, up to the place asked for.
 struct LinesCounted {
-    const char* at;   // where the count stopped
-    uint64_t before;  // the lines of the block before `at`
+    LineEnds ends;        // the line feeds of the block, from the first not yet counted
+    const char* next_lf;  // the first line feed not yet counted, or null
+    uint64_t before = 0;  // the line feeds counted
+    LinesCounted(const char* begin, const char* end) : ends(begin, end), next_lf(ends.next()) {}
 };
 
 uint64_t lines_before(LinesCounted& c, const char* p) {
-    c.before += static_cast<uint64_t>(std::count(c.at, p, '\n'));
-    c.at = p;
+    while (c.next_lf != nullptr && c.next_lf < p) {
+        ++c.before;
+        c.next_lf = c.ends.next();
+    }
     return c.before;
 }
 
@@ -198,7 +199,7 @@ bool copy_block(CopyState& st, const std::string_view block, std::string& buf) {
     // Only while observed are the lines counted (held here, where the
     // rewriters cannot change it).
     SymObserver* const observer = sym_observer;
-    LinesCounted counted{start, 0};
+    LinesCounted counted(start, observer != nullptr ? end : start);
     for (;;) {
         if (lf == nullptr) break;
         if (lf > line && lf[-1] == '\r') break;
