@@ -342,10 +342,15 @@ void number_put(std::string& row, uint64_t n) {
 class PassCollector final : public SymObserver {
 public:
     explicit PassCollector(SymReport& s) : s_(s) {}
-    void unit_block_read() override { read_.emplace_back(); }
-    void unit_line_passed_over(uint64_t in_block) override { read_.back().passed_over.push_back(in_block); }
-    void unit_table_ended(uint64_t in_block, std::string_view line) override {
-        read_.back().ended_at = in_block;
+    void unit_block_read(uint64_t read) override {
+        read_.emplace_back();
+        read_.back().header = read;
+    }
+    void unit_line_passed_over(uint64_t read) override {
+        read_.back().passed_over.push_back(read - read_.back().header);
+    }
+    void unit_table_ended(uint64_t read, std::string_view line) override {
+        read_.back().ended_at = read - read_.back().header;
         read_.back().ended_by = line.empty() ? '\0' : line[0];
     }
     void unit_block_begins() override;
@@ -367,6 +372,7 @@ private:
     // the lines passed over, ascending, and of the line that ended the
     // reading (0: none).
     struct BlockRead {
+        uint64_t header = 0;  // the count of lines read at the header
         std::vector<uint64_t> passed_over;
         uint64_t ended_at = 0;
         char ended_by = '\0';

@@ -17,17 +17,19 @@
 // The first pass tells where the reading of the unit table leaves lines of a
 // SECTION INFORMATION block out: each block it reads (unit_block_read), a
 // line it passes over for its leading blank, and the line with no first
-// field that ends the table's reading of the block. Such a line is given by
-// its place in its block (1: the line after the header).
+// field that ends the table's reading of the block. The header and such a
+// line are given by the count of lines read so far (InFile::lines), which
+// goes up by one a line within a block: their difference is the line's place
+// in the block (1: the line after the header).
 //
 // The rewriting pass tells each line it drops or rewrites: the number of
 // that line, from 1, is line_no() at the time of the call.
 class SymObserver {
 public:
     // First pass.
-    virtual void unit_block_read() = 0;
-    virtual void unit_line_passed_over(uint64_t in_block) = 0;
-    virtual void unit_table_ended(uint64_t in_block, std::string_view line) = 0;
+    virtual void unit_block_read(uint64_t read) = 0;
+    virtual void unit_line_passed_over(uint64_t read) = 0;
+    virtual void unit_table_ended(uint64_t read, std::string_view line) = 0;
     // Rewriting pass: a SECTION INFORMATION header; a unit line, as its unit
     // number decides (dropped, or rewritten with `new_unit`); the
     // continuation of a library line dropped with it.

@@ -227,20 +227,20 @@ void sec_func_read(SymObserver* observer) {
 // with a blank are not unit lines and are passed over.
 bool sec_data_make(std::string_view& line, bool& more) {
     trace_str("=== sec_data_make() ===\n");
-    // The lines of a block are read one after another: their count from the
-    // header gives each its place in the block.
-    const uint64_t header = in_sym_fp.lines();
-    if (sym_observer != nullptr) sym_observer->unit_block_read();
+    // The lines of a block are read one after another: the count of lines
+    // read, at the header and at a line, gives the line its place in the
+    // block.
+    if (sym_observer != nullptr) sym_observer->unit_block_read(in_sym_fp.lines());
     while (read_sym_line(line, more)) {
         if (line[0] == '#') return true;
         if (line[0] == ' ') {
-            if (sym_observer != nullptr) sym_observer->unit_line_passed_over(in_sym_fp.lines() - header);
+            if (sym_observer != nullptr) sym_observer->unit_line_passed_over(in_sym_fp.lines());
             continue;
         }
         std::string_view rest = sym_line_whole(line, more);
         std::string_view unit = get_token(rest);
         if (unit.empty()) {
-            if (sym_observer != nullptr) sym_observer->unit_table_ended(in_sym_fp.lines() - header, line);
+            if (sym_observer != nullptr) sym_observer->unit_table_ended(in_sym_fp.lines(), line);
             return false;
         }
         uint32_t unit_no = hex_to_num(unit);
