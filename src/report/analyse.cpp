@@ -377,7 +377,7 @@ private:
         uint64_t ended_at = 0;
         char ended_by = '\0';
     };
-    void dropped_line(uint64_t first, uint64_t last, LineWhat what, uint64_t n = 0);
+    void dropped_line(uint64_t first, uint64_t last, LineWhat what);
     void flush();
 
     SymReport& s_;
@@ -395,22 +395,15 @@ private:
     std::string row_;  // the row being put together
 };
 
-// A row of the list of lines: "first last what n", without the last line
-// when it is the first and without n when it is 0.
-void PassCollector::dropped_line(uint64_t first, uint64_t last, LineWhat what, uint64_t n) {
-    char row[80];
+// A row of the list of lines: "first last what", without the last line
+// when it is the first.
+void PassCollector::dropped_line(uint64_t first, uint64_t last, LineWhat what) {
+    char row[64];
     char* p = number_put(row, first);
     if (last != first) p = number_put(p, last);
     *p++ = static_cast<char>(what);
-    if (n != 0) {
-        *p++ = ' ';
-        p = number_put(p, n) - 1;
-    }
     s_.lines.add(std::string_view(row, static_cast<size_t>(p - row)));
-    if (what == kLineLabelsOut)
-        ++s_.lines_rewritten;
-    else
-        s_.lines_dropped += last - first + 1;
+    s_.lines_dropped += last - first + 1;
 }
 
 // A dropped block goes to the lists when its last line is known, a GLOBAL
@@ -425,10 +418,11 @@ void PassCollector::flush() {
         s_.blocks_dropped.add(row_);
         s_.lines_dropped += block_last_ - block_first_ + 1;
     }
+    // A GLOBAL LABEL line kept without some of its labels: the list of
+    // labels holds its line.
     if (labels_ > 0) {
-        const uint64_t n = labels_;
         labels_ = 0;
-        dropped_line(labels_line_, labels_line_, kLineLabelsOut, n);
+        ++s_.lines_rewritten;
     }
 }
 

@@ -157,7 +157,6 @@ enum LineWhat : char {
     kLineBlank = 'k',         // a blank line, as a run of blank lines comes out as one
     kLineContinuation = 'c',  // the continuation of a library line, dropped with its unit
     kLineLabels = 'g',        // a GLOBAL LABEL line whose labels all lie above FFFF
-    kLineLabelsOut = 'r',     // a GLOBAL LABEL line rewritten without its labels above FFFF
 };
 
 struct SymReport {
@@ -172,10 +171,11 @@ struct SymReport {
     uint32_t func_numbers_deleted = 0;  // func_del_count
     RowList labels_dropped;             // "line label address", one row per pair dropped from GLOBAL LABEL
     RowList blocks_dropped;             // "first last KIND  header": a header dropped with its block (not FUNC lines)
-    // Every line the rewriting pass drops or rewrites other than a unit
-    // line, a FUNC line or a block (which the lists above hold), in file
-    // order: "first last W n", W a LineWhat, n the labels taken out of a
-    // line (last left out when it is first, n when it is 0).
+    // Every line the rewriting pass drops other than a unit line, a FUNC
+    // line or a block (which the lists above and below hold), in file order:
+    // "first last W", W a LineWhat (last left out when it is first). A
+    // GLOBAL LABEL line with labels dropped that is not here is kept without
+    // them.
     RowList lines;
     // The lines of the unit records by reading order (seq), 0 when the
     // rewriting pass handled no line of it; the lines of the FUNC lines

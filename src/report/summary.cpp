@@ -301,13 +301,13 @@ std::string unread_why(const UnreadUnitLine& u) {
 }
 
 // What a row of the list of lines says of its lines.
-std::string line_what(char code, uint64_t n) {
+const char* line_what(char code) {
     switch (code) {
         case kLineInBlock: return "dropped with the block of a header dropped before";
         case kLineBlank: return "a blank line: a run of blank lines comes out as one";
         case kLineContinuation: return "the continuation of a library line, dropped with its unit";
         case kLineLabels: return "a GLOBAL LABEL line whose labels all lie above FFFF";
-        default: return "a GLOBAL LABEL line: labels above FFFF taken out: " + std::to_string(n);
+        default: return "?";
     }
 }
 
@@ -322,33 +322,51 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         const unit_record* record;     // a unit line the table read
         const UnreadUnitLine* unread;  // a unit line it did not
         const func_record* func;       // a FUNC line dropped
-        size_t block;                  // a block dropped: its kind in kBlockKinds
+        size_t block;                  // a block dropped: its kind in kBlockKinds; labels: how many
+        bool labels;                   // a GLOBAL LABEL line with labels dropped
     };
     std::vector<Held> held;
     for (const unit_record& u : unit_table)
         if (u.seq < s.unit_line_of.size() && s.unit_line_of[u.seq] != 0)
-            held.push_back({s.unit_line_of[u.seq], s.unit_line_of[u.seq], &u, nullptr, nullptr, 0});
-    for (const UnreadUnitLine& u : s.unread) held.push_back({u.line, u.line, nullptr, &u, nullptr, 0});
+            held.push_back({s.unit_line_of[u.seq], s.unit_line_of[u.seq], &u, nullptr, nullptr, 0, false});
+    for (const UnreadUnitLine& u : s.unread) held.push_back({u.line, u.line, nullptr, &u, nullptr, 0, false});
     for (const func_record& f : func_table)
         if (f.seq < s.func_line_of.size() && s.func_line_of[f.seq] != 0)
-            held.push_back({s.func_line_of[f.seq], s.func_line_of[f.seq], nullptr, nullptr, &f, 0});
+            held.push_back({s.func_line_of[f.seq], s.func_line_of[f.seq], nullptr, nullptr, &f, 0, false});
     bool ok = s.blocks_dropped.each([&](std::string_view r) {
         const uint64_t first = row_number(r), last = row_number(r);
         std::string_view kind = r.substr(0, std::min<size_t>(16, r.size()));
         while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
         size_t k = 0;
         while (k + 1 < std::size(kBlockKinds) && kBlockKinds[k] != kind) ++k;
-        held.push_back({first, last, nullptr, nullptr, nullptr, k});
+        held.push_back({first, last, nullptr, nullptr, nullptr, k, false});
+    });
+    // The labels dropped, by line: a line is listed once, with how many.
+    ok = ok && s.labels_dropped.each([&](std::string_view r) {
+        const uint64_t line = row_number(r);
+        if (!held.empty() && held.back().labels && held.back().first == line)
+            ++held.back().block;
+        else
+            held.push_back({line, line, nullptr, nullptr, nullptr, 1, true});
     });
     std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.first < b.first; });
     size_t next = 0;
     bool more = true;
     char text[200];
     std::string all;
+    uint64_t whole = 0;  // the last GLOBAL LABEL line dropped whole
     const auto held_row = [&](const Held& a) {
         LineRow l;
         l.first = a.first;
         l.last = a.last;
+        if (a.labels) {
+            // A line dropped whole is a row of its own, which comes first.
+            if (a.first == whole) return true;
+            l.dropped = false;
+            all = "a GLOBAL LABEL line: labels above FFFF taken out: " + std::to_string(a.block);
+            l.what = all;
+            return take(l);
+        }
         if (a.func != nullptr) {
             std::snprintf(text, sizeof text, "the FUNC line of deleted function %04X", a.func->func_no);
             l.what = text;
@@ -378,17 +396,14 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         l.what = all;
         return take(l);
     };
-    std::string what;
     ok = ok && s.lines.each_while([&](std::string_view r) {
         LineRow l;
         l.first = row_number(r);
         l.last = !r.empty() && r[0] >= '0' && r[0] <= '9' ? row_number(r) : l.first;
         const char code = r.empty() ? '\0' : r[0];
-        r.remove_prefix(std::min<size_t>(2, r.size()));
-        what = line_what(code, row_number(r));
-        l.dropped = code != kLineLabelsOut;
-        l.what = what;
+        l.what = line_what(code);
         while (more && next < held.size() && held[next].first < l.first) more = held_row(held[next++]);
+        if (code == kLineLabels) whole = l.first;
         if (more) more = take(l);
         return more;
     });
