@@ -134,7 +134,7 @@ _mrl85_report() {
       # The kinds, several separated by commas: the last one is completed.
       local kind done=""
       case $cur in *,*) done=${cur%,*}, ;; esac
-      for kind in units functions labels blocks segments; do
+      for kind in units functions labels blocks segments lines; do
         [[ $kind == "${cur##*,}"* ]] && COMPREPLY+=("$value$done$kind")
       done
       return

@@ -99,6 +99,18 @@ std::vector<Refusal> refusals() {
         {"a SECTION INFORMATION line the first pass did not read", false,
          "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n 0002 Q 0 0 0 00000200 00000010 b.o\n",
          "prog.sym:3:2:", "unit 0002 is not in SECTION INFORMATION: this line begins with a blank", 1385},
+        // A line with no first field (a NUL, or a CR that ends no line) ends
+        // the unit table's reading of its block; the rewrite goes on to the
+        // block's end, and the diagnosis names the line that ended the table.
+        {"a unit line after a NUL line", false,
+         "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n" + std::string(1, '\0') + "x\n"
+         "0101 Q 0 0 0 00000200 00000010 b.o\n",
+         "prog.sym:4:1:", "unit 0101 is not in SECTION INFORMATION: line 3 begins with a NUL byte, which ends the "
+         "unit table's reading of this block", 1385},
+        {"a unit line after a CR-only line", false,
+         "# SECTION INFORMATION\n0001 P 0 0 0 00000100 00000010 a.o\n\r\r\n0001 Q 0 0 0 00000200 00000010 b.o\n"
+         "0101 Q 0 0 0 00000200 00000010 b.o\n",
+         "prog.sym:5:1:", "line 3 begins with a carriage return, which ends the unit table's reading", 1385},
         {"a CALL of a missing function", false, kHead + "# FUNC 1 f 1 0\n\n# CALL 5\n", "prog.sym:6:8:",
          "function 0005 has no \"# FUNC\" line", 1417},
         {"a LOCAL SYMBOL range without a dash", false, kHead + "# LOCAL SYMBOL 1\n", "prog.sym:4:16:",

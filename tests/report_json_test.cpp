@@ -43,22 +43,39 @@ if h is not None:
 s = d["sym"]
 if s is not None:
     kept = [u for u in s["units"] if u["kept"]]
-    p("count kept %d %d" % (len(kept), s["units_kept"]))
-    p("count deleted %d %d" % (len(s["units"]) - len(kept), s["units_deleted"]))
+    unread_kept = [u for u in s["unread_unit_lines"] if u["kept"]]
+    p("count kept %d" % (len(kept) + len(unread_kept)))
+    p("count deleted %d" % (len(s["units"]) + len(s["unread_unit_lines"]) - len(kept) - len(unread_kept)))
+    p("total kept %d %d" % (len(kept), s["units_kept"]))
+    p("total deleted %d %d" % (len(s["units"]) - len(kept), s["units_deleted"]))
+    def at(line):
+        return "  line %d" % line if line is not None else ""
     for u in s["units"]:
         if u["kept"]:
             p("unit kept     %04X -> %04X  %s" % (u["number"], u["new_number"], u["name"]))
         else:
             p("unit deleted  %04X          %s" % (u["number"], u["name"]))
+    for u in s["unread_unit_lines"]:
+        if u["kept"]:
+            p("unit kept     %04X -> %04X  %s%s" % (u["number"], u["new_number"], u["reason"], at(u["line"])))
+        else:
+            p("unit deleted  %04X          %s%s" % (u["number"], u["reason"], at(u["line"])))
     p("count functions %d %d" % (len(s["functions_dropped"]), s["functions_deleted"]))
     for f in s["functions_dropped"]:
-        p("function deleted  %04X  unit %04X" % (f["number"], f["unit"]))
+        p("function deleted  %04X  unit %04X%s" % (f["number"], f["unit"], at(f["line"])))
     p("count labels %d" % len(s["labels_dropped"]))
     for x in s["labels_dropped"]:
-        p("label dropped  " + x)
+        p("label dropped  %s %s%s" % (x["label"], x["address"], at(x["line"])))
     p("count blocks %d" % len(s["blocks_dropped"]))
     for x in s["blocks_dropped"]:
-        p("block dropped  " + x)
+        span = ("line %d" % x["first_line"] if x["first_line"] == x["last_line"]
+                else "lines %d-%d" % (x["first_line"], x["last_line"]))
+        p("block dropped  %-16s  %s  %s" % (x["kind"], x["header"], span))
+    p("count lines %d" % len(s["lines"]))
+    for x in s["lines"]:
+        span = ("%d" % x["first_line"] if x["first_line"] == x["last_line"]
+                else "%d-%d" % (x["first_line"], x["last_line"]))
+        p("line %-9s  %-12s  %s" % (x["action"], span, x["what"]))
     p("usage %s %d" % (d["usage"]["low"]["units"], d["usage"]["low"]["used"]))
 )PY";
 
@@ -117,6 +134,7 @@ TEST(ReportJson, ExampleRowsMatchTheText) {
                                 : kind == "functions" ? "function deleted "
                                 : kind == "labels"    ? "label dropped "
                                 : kind == "blocks"    ? "block dropped "
+                                : kind == "lines"     ? "line "
                                                       : "no such row";
             if (kind != "diagnoses") {
                 EXPECT_EQ(listed, count_starting(text.out, start)) << row;
@@ -124,6 +142,12 @@ TEST(ReportJson, ExampleRowsMatchTheText) {
             if (has_total) {
                 EXPECT_EQ(listed, total) << row;
             }
+        } else if (row.starts_with("total ")) {
+            std::istringstream in(row.substr(6));
+            std::string kind;
+            size_t listed = 0, total = 0;
+            in >> kind >> listed >> total;
+            EXPECT_EQ(listed, total) << row;
         } else if (row.starts_with("usage ")) {
             std::istringstream in(row.substr(6));
             std::string units, used;
@@ -139,7 +163,7 @@ TEST(ReportJson, ExampleRowsMatchTheText) {
             }
             EXPECT_TRUE(found) << row << "\n" << text.out;
         } else if (row.starts_with("unit ") || row.starts_with("segment ") || row.starts_with("function ") ||
-                   row.starts_with("label ") || row.starts_with("block ")) {
+                   row.starts_with("label ") || row.starts_with("block ") || row.starts_with("line ")) {
             bool found = false;
             for (const std::string& l : text_lines) found = found || l.starts_with(row);
             EXPECT_TRUE(found) << "not in the text: " << row << "\n" << text.out;
@@ -174,7 +198,8 @@ TEST(ReportJson, RefusedInputAndOddBytes) {
          "\n# GLOBAL LABEL\nlo 0  h\x1b[2J\xff\xc3\xa9 10000\n");
     const testutil::Outcome odd = testutil::run_report(tmp.path(), {"--format=json", "odd"});
     ASSERT_EQ(odd.status, 0) << odd.err;
-    EXPECT_NE(odd.out.find("\"h\\u001B[2J\\u00FF\xc3\xa9 10000\""), std::string::npos) << odd.out;
+    EXPECT_NE(odd.out.find("\"label\":\"h\\u001B[2J\\u00FF\xc3\xa9\",\"address\":\"10000\""), std::string::npos)
+        << odd.out;
     EXPECT_NE(rows_of(tmp, odd.out).find("count labels 1\n"), std::string::npos);
 }
 

@@ -57,6 +57,7 @@ TEST(ReportSummary, ShortSummaryOfATrickyPair) {
               "  functions                       2   kept 1, deleted 1\n"
               "  global labels dropped           1\n"
               "  blocks dropped                  1\n"
+              "  lines dropped                   5   rewritten 2\n"
               "\n"
               "area             HEX data  units' extent       used       size   used %\n"
               "  low  .hex            18             32         40      65536    0.06%\n"
@@ -64,13 +65,14 @@ TEST(ReportSummary, ShortSummaryOfATrickyPair) {
               "\n"
               "segment 1000  high  base 10000         1 records          4 bytes  0020-0023\n"
               "\n"
-              "unit deleted  0003          FAR   00010000  00000010  ends above FFFF\n"
+              "unit deleted  0003          FAR   00010000  00000010  ends above FFFF  line 4\n"
+              "unit deleted  0003          (not read into the unit table: the line begins with a blank)  line 3\n"
               "\n"
-              "function deleted  0002  unit 0003\n"
+              "function deleted  0002  unit 0003  line 7\n"
               "\n"
-              "label dropped  hi 10000\n"
+              "label dropped  hi 10000  line 10\n"
               "\n"
-              "block dropped  LOCAL LABEL       # LOCAL LABEL 0003\n");
+              "block dropped  LOCAL LABEL       # LOCAL LABEL 0003  lines 12-13\n");
     // With one file only, the other's column of the usage table is "-" and
     // the used bytes are those of the file read.
     const testutil::Outcome hex = report(tmp, {"--hex", "prog"});
@@ -152,9 +154,9 @@ TEST(ReportSummary, ControlBytesFromTheInputsAreShownAsQuestionMarks) {
     const testutil::Outcome r = testutil::run_report(tmp.path(), {"--all", "--sym", "prog"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string out = testutil::lf_text(r.out, testutil::windows_program(testutil::report_tool().path));
-    for (const char* row : {"unit kept     0001 -> 0001  ctl?[31m   00000100  00000040\n",
-                            "unit deleted  0002          far?]0;x?  00010000  00000040  ends above FFFF\n",
-                            "label dropped  hi?[5m? 10000\n", "# LOCAL LABEL 0002\n"})
+    for (const char* row : {"unit kept     0001 -> 0001  ctl?[31m   00000100  00000040  line 2\n",
+                            "unit deleted  0002          far?]0;x?  00010000  00000040  ends above FFFF  line 3\n",
+                            "label dropped  hi?[5m? 10000  line 6\n", "# LOCAL LABEL 0002  lines 8-9\n"})
         EXPECT_NE(out.find(row), std::string::npos) << row << "\nin:\n" << out;
     for (const char c : out) EXPECT_FALSE((c >= 0 && c < ' ' && c != '\n') || c == 0x7f) << int(c);
 }

@@ -303,25 +303,6 @@ void hex_analyse(Report& r) {
     h.read = true;
 }
 
-// What the symbol pass drops besides units and functions, as it tells its
-// observer: the rows of the report's lists.
-class DropCollector final : public SymObserver {
-public:
-    explicit DropCollector(SymReport& s) : s_(s) {}
-    void label_dropped(std::string_view label, std::string_view addr) override;
-    void block_dropped(SecKind kind, std::string_view header) override;
-
-private:
-    SymReport& s_;
-};
-
-void DropCollector::label_dropped(std::string_view label, std::string_view addr) {
-    std::string row;
-    row.reserve(label.size() + 1 + addr.size());
-    row.append(label).append(" ").append(addr);
-    s_.labels_dropped.add(row);
-}
-
 const char* block_kind_name(SecKind kind) {
     switch (kind) {
         case SEC_LOCAL_LABEL: return "LOCAL LABEL     ";
@@ -332,13 +313,235 @@ const char* block_kind_name(SecKind kind) {
     }
 }
 
+// `n` in decimal and a blank after it, added to `row`.
+// `n` in decimal and a blank after it, written at `at`; returns the end.
+char* number_put(char* at, uint64_t n) {
+    char digits[20];
+    char* p = digits + sizeof digits;
+    do {
+        *--p = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    const size_t size = static_cast<size_t>(digits + sizeof digits - p);
+    std::memcpy(at, p, size);
+    at[size] = ' ';
+    return at + size + 1;
+}
+
+void number_put(std::string& row, uint64_t n) {
+    char text[24];
+    row.append(text, static_cast<size_t>(number_put(text, n) - text));
+}
+
+// What the symbol passes tell their observer: from the first pass, where
+// the unit table's reading leaves lines of a SECTION INFORMATION block out;
+// from the rewriting pass, each line it drops or rewrites, which become the
+// rows of the report's lists. A unit line is matched to the first pass by
+// its block and its place in it: the lines the table read come in reading
+// order, which numbers the unit records.
+class PassCollector final : public SymObserver {
+public:
+    explicit PassCollector(SymReport& s) : s_(s) {}
+    void unit_block_read(uint64_t read) override {
+        read_.emplace_back();
+        read_.back().header = read;
+    }
+    void unit_line_passed_over(uint64_t read) override {
+        read_.back().passed_over.push_back(read - read_.back().header);
+    }
+    void unit_table_ended(uint64_t read, std::string_view line) override {
+        read_.back().ended_at = read - read_.back().header;
+        read_.back().ended_by = line.empty() ? '\0' : line[0];
+    }
+    void unit_block_begins() override;
+    void unit_line(uint32_t unit_no, bool dropped, uint32_t new_unit) override;
+    void continuation_dropped() override;
+    void label_dropped(std::string_view label, std::string_view addr) override;
+    void label_line_dropped() override;
+    void block_dropped(SecKind kind, std::string_view header) override;
+    void lines_dropped(uint64_t first, uint64_t count) override;
+    void blank_dropped() override;
+    // After the rewriting pass: what is still held goes to the lists.
+    void finish();
+    // Whether line `line` of the SECTION INFORMATION block the rewriting pass
+    // is in is one the unit table never read, and why (in `u`).
+    bool unread_at(uint64_t line, UnreadUnitLine& u);
+
+private:
+    // A SECTION INFORMATION block as the first pass read it: the places of
+    // the lines passed over, ascending, and of the line that ended the
+    // reading (0: none).
+    struct BlockRead {
+        uint64_t header = 0;  // the count of lines read at the header
+        std::vector<uint64_t> passed_over;
+        uint64_t ended_at = 0;
+        char ended_by = '\0';
+    };
+    void dropped_line(uint64_t first, uint64_t last, LineWhat what);
+    void flush();
+
+    SymReport& s_;
+    std::vector<BlockRead> read_;
+    size_t block_ = 0, next_block_ = 0, passed_at_ = 0;
+    uint64_t header_ = 0;  // the line of the current SECTION INFORMATION header
+    uint32_t next_seq_ = 0;
+    // A block dropped whose lines may go on; a GLOBAL LABEL line with
+    // labels dropped that may yet be dropped whole.
+    bool block_open_ = false;
+    uint64_t block_first_ = 0, block_last_ = 0;
+    std::string block_text_;
+    uint64_t labels_line_ = 0, labels_ = 0;
+    std::vector<uint64_t> func_lines_;
+    std::string row_;  // the row being put together
+};
+
+// A row of the list of lines: "first last what", without the last line
+// when it is the first.
+void PassCollector::dropped_line(uint64_t first, uint64_t last, LineWhat what) {
+    char row[64];
+    char* p = number_put(row, first);
+    if (last != first) p = number_put(p, last);
+    *p++ = static_cast<char>(what);
+    s_.lines.add(std::string_view(row, static_cast<size_t>(p - row)));
+    s_.lines_dropped += last - first + 1;
+}
+
+// A dropped block goes to the lists when its last line is known, a GLOBAL
+// LABEL line when it is known to be kept.
+void PassCollector::flush() {
+    if (block_open_) {
+        block_open_ = false;
+        row_.clear();
+        number_put(row_, block_first_);
+        number_put(row_, block_last_);
+        row_.append(block_text_);
+        s_.blocks_dropped.add(row_);
+        s_.lines_dropped += block_last_ - block_first_ + 1;
+    }
+    // A GLOBAL LABEL line kept without some of its labels: the list of
+    // labels holds its line.
+    if (labels_ > 0) {
+        labels_ = 0;
+        ++s_.lines_rewritten;
+    }
+}
+
+void PassCollector::unit_block_begins() {
+    flush();
+    block_ = next_block_++;
+    header_ = line_no();
+    passed_at_ = 0;
+    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size(), 0);
+}
+
+// A line the table read is the next in reading order; one it did not read
+// is kept with why.
+void PassCollector::unit_line(uint32_t unit_no, bool dropped, uint32_t new_unit) {
+    flush();
+    const uint64_t line = line_no();
+    if (dropped)
+        ++s_.lines_dropped;
+    else
+        ++s_.lines_rewritten;
+    UnreadUnitLine u;
+    if (!unread_at(line, u)) {
+        if (next_seq_ < s_.unit_line_of.size()) s_.unit_line_of[next_seq_] = line;
+        ++next_seq_;
+        return;
+    }
+    u.unit_no = unit_no;
+    u.new_unit = new_unit;
+    u.dropped = dropped;
+    s_.unread.push_back(u);
+}
+
+// The lines of a block come in order: the lines passed over are looked up
+// from where the last look-up stopped.
+bool PassCollector::unread_at(uint64_t line, UnreadUnitLine& u) {
+    if (block_ >= read_.size() || next_block_ == 0 || line <= header_) return false;
+    const BlockRead& b = read_[block_];
+    const uint64_t at = line - header_;
+    u.line = line;
+    if (b.ended_at != 0 && at > b.ended_at) {
+        u.why = kUnreadAfterEnd;
+        u.ended_at = header_ + b.ended_at;
+        u.ended_by = b.ended_by;
+        return true;
+    }
+    while (passed_at_ < b.passed_over.size() && b.passed_over[passed_at_] < at) ++passed_at_;
+    if (passed_at_ >= b.passed_over.size() || b.passed_over[passed_at_] != at) return false;
+    u.why = kUnreadLeadingBlank;
+    return true;
+}
+
+void PassCollector::continuation_dropped() {
+    flush();
+    const uint64_t line = line_no();
+    dropped_line(line, line, kLineContinuation);
+}
+
+void PassCollector::label_dropped(std::string_view label, std::string_view addr) {
+    const uint64_t line = line_no();
+    if (labels_ > 0 && labels_line_ != line) flush();
+    if (block_open_) flush();
+    labels_line_ = line;
+    ++labels_;
+    row_.clear();
+    number_put(row_, line);
+    row_.append(label).append(" ").append(addr);
+    s_.labels_dropped.add(row_);
+}
+
+void PassCollector::label_line_dropped() {
+    const uint64_t line = line_no();
+    if (labels_ > 0 && labels_line_ != line) flush();
+    if (block_open_) flush();
+    labels_ = 0;
+    dropped_line(line, line, kLineLabels);
+}
+
 // A FUNC line is dropped alone, not with a block: the function list shows it.
-void DropCollector::block_dropped(SecKind kind, std::string_view header) {
-    if (kind == SEC_FUNC) return;
+void PassCollector::block_dropped(SecKind kind, std::string_view header) {
+    flush();
+    const uint64_t line = line_no();
+    if (kind == SEC_FUNC) {
+        func_lines_.push_back(line);
+        ++s_.lines_dropped;
+        return;
+    }
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
-    std::string row(block_kind_name(kind));
-    row.append("  ").append(header);
-    s_.blocks_dropped.add(row);
+    block_open_ = true;
+    block_first_ = block_last_ = line;
+    block_text_.assign(block_kind_name(kind)).append("  ").append(header);
+}
+
+void PassCollector::lines_dropped(uint64_t first, uint64_t count) {
+    if (count == 0) return;
+    if (block_open_ && first == block_last_ + 1) {
+        block_last_ = first + count - 1;
+        return;
+    }
+    flush();
+    dropped_line(first, first + count - 1, kLineInBlock);
+}
+
+void PassCollector::blank_dropped() {
+    flush();
+    const uint64_t line = line_no();
+    dropped_line(line, line, kLineBlank);
+}
+
+// The FUNC lines dropped are those of the deleted functions' records, in
+// reading order.
+void PassCollector::finish() {
+    flush();
+    std::vector<uint32_t> seqs;
+    for (const func_record& f : func_table)
+        if (func_deciding(f).delete_mode == 1) seqs.push_back(f.seq);
+    std::sort(seqs.begin(), seqs.end());
+    s_.func_line_of.assign(func_table.size(), 0);
+    for (size_t i = 0; i < seqs.size() && i < func_lines_.size(); ++i) s_.func_line_of[seqs[i]] = func_lines_[i];
+    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size(), 0);
 }
 
 // The steps of the symbol pass, in its order; the step a check failed in
@@ -348,7 +551,7 @@ enum SymStep { kLineEnds, kTables, kUnits, kFunctions, kRewrite, kDone };
 // One run of the symbol pass over `name`, its output thrown away: the
 // tables stay in the library's globals. Returns kDone, or the step that
 // stopped with `stop` set.
-int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
+int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped* stop) {
     EmbeddedRun settings;
     settings.sym_name = s.name;
     settings.keep_unit_names = true;
@@ -356,19 +559,24 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop) {
     embedded_start(settings);
     s.labels_dropped.clear();
     s.blocks_dropped.clear();
-    DropCollector collector(s);
+    s.lines.clear();
+    s.unit_line_of.clear();
+    s.func_line_of.clear();
+    s.unread.clear();
+    s.lines_dropped = s.lines_rewritten = 0;
     int step = kLineEnds;
     try {
         if (!embedded_sym_discard()) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
         sym_line_ends_check();
         step = kTables;
-        sec_func_read();
+        sec_func_read(&collector);
         step = kUnits;
         unit_replac();
         step = kFunctions;
         func_replace();
         step = kRewrite;
         del_data(&collector);
+        collector.finish();
         step = kDone;
     } catch (const run_stopped& st) {
         *stop = st;
@@ -423,7 +631,8 @@ void sym_analyse(Report& r) {
         return;
     }
     run_stopped stop{0, 0, {}, 0};
-    const int step = sym_run(s, false, &stop);
+    PassCollector collector(s);
+    const int step = sym_run(s, collector, false, &stop);
     if (step == kDone) {
         sym_in.close();
         sym_counts(s);
@@ -441,6 +650,8 @@ void sym_analyse(Report& r) {
     // Refused: the pass runs again line by line, so that the line count
     // names the line the check looked at.
     uint64_t line_no = 0;
+    UnreadUnitLine unread;
+    bool is_unread = false;
     if (step == kFunctions) {
         sym_in.close();
         line_no = func_line_of_unit(s.name, stop.number);
@@ -449,14 +660,18 @@ void sym_analyse(Report& r) {
         line_no = 1;
     } else if (sym_in.rewind()) {
         run_stopped again{0, 0, {}, 0};
-        const int step_again = sym_run(s, true, &again);
+        PassCollector again_collector(s);
+        const int step_again = sym_run(s, again_collector, true, &again);
         if (step_again == step && again.place == stop.place) line_no = sym_in.lines();
+        // A unit line the table never read: the pass knows why.
+        if (line_no != 0 && step == kRewrite && stop.place == L_NO_UNIT)
+            is_unread = again_collector.unread_at(line_no, unread);
         sym_in.close();
         // What the check looked at, as the run that found the line saw it.
         stop.text = again.text;
         stop.number = again.number;
     }
-    r.problems.push_back(diagnose_sym(s.name, stop, line_no));
+    r.problems.push_back(diagnose_sym(s.name, stop, line_no, is_unread ? &unread : nullptr));
 }
 
 }  // namespace
@@ -478,12 +693,14 @@ void RowList::add(std::string_view row) {
         spill_ = scratch_open(&spill_name_);
         if (spill_ != nullptr) std::setvbuf(spill_, nullptr, _IOFBF, size_t{1} << 16);
     }
-    if (spill_ == nullptr) {
-        held_.append(row).push_back('\n');
-        return;
-    }
-    if (std::fwrite(row.data(), 1, row.size(), spill_) != row.size() || std::fputc('\n', spill_) == EOF)
-        fail("cannot write");
+    held_.append(row).push_back('\n');
+    if (spill_ != nullptr && held_.size() >= size_t{1} << 16) held_out();
+}
+
+// The rows held, written to the scratch file in one piece.
+void RowList::held_out() const {
+    if (std::fwrite(held_.data(), 1, held_.size(), spill_) != held_.size()) fail("cannot write");
+    held_.clear();
 }
 
 // Hands `take` the rows a stretch at a time, each row ending in a line
@@ -494,6 +711,7 @@ bool RowList::stretches(const std::function<bool(std::string_view)>& take) const
         take(held_);
         return true;
     }
+    if (!held_.empty()) held_out();
     if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) {
         fail("cannot write");
         return false;
@@ -541,6 +759,19 @@ bool RowList::print(std::FILE* out, std::string_view prefix, uint64_t limit) con
         }
         std::fwrite(text.data(), 1, text.size(), out);
         return left > 0;
+    });
+}
+
+bool RowList::each_while(const std::function<bool(std::string_view)>& row) const {
+    return stretches([&](std::string_view rows) {
+        size_t at = 0;
+        while (at < rows.size()) {
+            size_t end = rows.find('\n', at);
+            if (end == std::string_view::npos) end = rows.size();
+            if (!row(rows.substr(at, end - at))) return false;
+            at = end + 1;
+        }
+        return true;
     });
 }
 

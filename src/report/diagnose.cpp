@@ -258,7 +258,8 @@ Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uin
     return d;
 }
 
-Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no) {
+Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no,
+                       const UnreadUnitLine* unread) {
     const int place = stop.place;
     const std::string& fault_text = stop.text;
     const uint32_t fault_number = stop.number;
@@ -311,7 +312,15 @@ Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_
             }
             d.message = unit;
             uint64_t first = 0, last = 0;
-            if (!header && !t.empty() && (t[0] == ' ' || t[0] == '\t')) {
+            if (!header && unread != nullptr && unread->why == kUnreadAfterEnd) {
+                // A line with no first field ends the unit table's reading
+                // of its block; the rewriting goes on to the block's end.
+                const std::string end = "line " + std::to_string(unread->ended_at);
+                d.message += ": " + end + " begins with " + char_named(unread->ended_by) +
+                             ", which ends the unit table's reading of this block, and this line comes after it";
+                d.hint =
+                    "remove " + end + " (or the byte at its start), so that the unit table reads the lines after it";
+            } else if (!header && !t.empty() && (t[0] == ' ' || t[0] == '\t')) {
                 // A unit line that begins with a blank: the unit table's
                 // reading passes over it, the rewriting does not.
                 d.message +=

@@ -107,6 +107,14 @@ private:
     bool first_ = true;
 };
 
+// A line number, or null when the line is not known.
+void line_json(Writer& w, const char* key, uint64_t line) {
+    if (line != 0)
+        w.number(key, line);
+    else
+        w.null(key);
+}
+
 void output_json(Writer& w, const char* key, const HexOutput& o) {
     w.open(key, '{');
     w.number("lines", o.lines);
@@ -165,12 +173,13 @@ void hex_json(Writer& w, const HexReport& h) {
 // Every unit line, in table order: kept ones with their new number,
 // deleted ones with why (and the number whose first line decides, when
 // another line does).
-void units_json(Writer& w) {
+void units_json(Writer& w, const SymReport& s) {
     w.open("units", '[');
     for (const unit_record& u : unit_table) {
         const unit_record& d = unit_deciding(u);
         const int fate = unit_fate(d);
         w.open(nullptr, '{');
+        line_json(w, "line", u.seq < s.unit_line_of.size() ? s.unit_line_of[u.seq] : 0);
         w.number("number", u.unit_no);
         w.text("name", unit_name(u));
         w.number("start", u.start_addr);
@@ -187,10 +196,74 @@ void units_json(Writer& w) {
     w.close(']');
 }
 
-// A list of rows kept by the symbol pass, each as a string.
-bool rows_json(Writer& w, const char* key, const RowList& rows) {
-    w.open(key, '[');
-    const bool ok = rows.each([&](std::string_view row) { w.text(nullptr, row); });
+// The unit lines the unit table never read, as the rewriting pass handled
+// them.
+void unread_json(Writer& w, const SymReport& s) {
+    w.open("unread_unit_lines", '[');
+    for (const UnreadUnitLine& u : s.unread) {
+        w.open(nullptr, '{');
+        w.number("line", u.line);
+        w.number("number", u.unit_no);
+        w.boolean("kept", !u.dropped);
+        if (u.dropped)
+            w.null("new_number");
+        else
+            w.number("new_number", u.new_unit);
+        w.text("why", u.why == kUnreadLeadingBlank ? "leading blank" : "after the end of the table's reading");
+        line_json(w, "ended_at", u.ended_at);
+        w.text("reason", unread_why(u));
+        w.close('}');
+    }
+    w.close(']');
+}
+
+// The labels dropped: label, address and line.
+bool labels_json(Writer& w, const RowList& rows) {
+    w.open("labels_dropped", '[');
+    const bool ok = rows.each([&](std::string_view row) {
+        const uint64_t line = row_number(row);
+        const size_t blank = row.find(' ');
+        w.open(nullptr, '{');
+        w.text("label", row.substr(0, blank));
+        w.text("address", blank == std::string_view::npos ? std::string_view() : row.substr(blank + 1));
+        w.number("line", line);
+        w.close('}');
+    });
+    w.close(']');
+    return ok;
+}
+
+// The blocks dropped: the kind, the header as read, the first and last
+// line (the header's and the block's last).
+bool blocks_json(Writer& w, const RowList& rows) {
+    w.open("blocks_dropped", '[');
+    const bool ok = rows.each([&](std::string_view row) {
+        const uint64_t first = row_number(row), last = row_number(row);
+        std::string_view kind = row.substr(0, std::min<size_t>(16, row.size()));
+        while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
+        w.open(nullptr, '{');
+        w.text("kind", kind);
+        w.text("header", row.substr(std::min<size_t>(18, row.size())));
+        w.number("first_line", first);
+        w.number("last_line", last);
+        w.close('}');
+    });
+    w.close(']');
+    return ok;
+}
+
+// Every line dropped or rewritten, in file order.
+bool lines_json(Writer& w, const SymReport& s) {
+    w.open("lines", '[');
+    const bool ok = line_rows(s, [&](const LineRow& l) {
+        w.open(nullptr, '{');
+        w.number("first_line", l.first);
+        w.number("last_line", l.last);
+        w.text("action", l.dropped ? "dropped" : "rewritten");
+        w.text("what", l.what);
+        w.close('}');
+        return true;
+    });
     w.close(']');
     return ok;
 }
@@ -206,18 +279,23 @@ bool sym_json(Writer& w, const SymReport& s) {
     w.number("units_empty_e", s.units_empty_e);
     w.number("function_records", s.func_records);
     w.number("functions_deleted", s.funcs_deleted);
-    units_json(w);
+    w.number("lines_dropped", s.lines_dropped);
+    w.number("lines_rewritten", s.lines_rewritten);
+    units_json(w, s);
+    unread_json(w, s);
     w.open("functions_dropped", '[');
     for (const func_record& f : func_table) {
         if (func_deciding(f).delete_mode != 1) continue;
         w.open(nullptr, '{');
         w.number("number", f.func_no);
         w.number("unit", f.unit_no);
+        line_json(w, "line", f.seq < s.func_line_of.size() ? s.func_line_of[f.seq] : 0);
         w.close('}');
     }
     w.close(']');
-    bool ok = rows_json(w, "labels_dropped", s.labels_dropped);
-    ok = rows_json(w, "blocks_dropped", s.blocks_dropped) && ok;
+    bool ok = labels_json(w, s.labels_dropped);
+    ok = blocks_json(w, s.blocks_dropped) && ok;
+    ok = lines_json(w, s) && ok;
     w.close('}');
     return ok;
 }

@@ -29,8 +29,8 @@ const char* const kUsage =
     "      --sym          read INPUT.sym only\n"
     "      --list=KIND[,KIND]...\n"
     "                     list every row of these kinds: units, functions, labels,\n"
-    "                       blocks, segments (by default the summary shows what\n"
-    "                       is cut, 20 rows of each kind)\n"
+    "                       blocks, segments, lines (by default the summary shows\n"
+    "                       what is cut, 20 rows of each kind)\n"
     "      --all          list every row of every kind\n"
     "      --format=FORMAT\n"
     "                     write the report as FORMAT: text (the default), or json\n"
@@ -101,7 +101,7 @@ int lists_parse(const std::string& kinds, unsigned& lists) {
         const unsigned kind = report::list_kind(name);
         if (kind == 0)
             return usage_error("invalid kind '" + name +
-                               "' for '--list'; valid kinds are: units, functions, labels, blocks, segments");
+                               "' for '--list'; valid kinds are: units, functions, labels, blocks, segments, lines");
         lists |= kind;
         at = comma + 1;
     } while (at <= kinds.size());

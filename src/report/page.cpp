@@ -798,17 +798,23 @@ void deleted_functions_table(std::string& s, const SymReport& sym) {
 }
 
 // A list of rows kept as text (labels, blocks), the first kTableRows of
-// them. False when the rows could not be read back.
+// them, each with the input line it stands for (or, with `span`, the first
+// and last line of its block). False when the rows could not be read back.
 bool row_list_table(std::string& s, const RowList& rows, const char* id, const char* title, const char* column,
-                    const char* kind) {
+                    const char* kind, bool span) {
     if (rows.empty()) return true;
-    add(s, "<details open=\"open\" id=\"%s\"><summary>%s: %llu</summary>\n<table><tr><th>%s</th></tr>\n", id, title,
-        ull(rows.size()), column);
+    add(s, "<details open=\"open\" id=\"%s\"><summary>%s: %llu</summary>\n<table><tr><th>%s</th><th>%s</th></tr>\n", id,
+        title, ull(rows.size()), span ? "lines" : "line", column);
     uint64_t shown = 0;
     const bool ok = rows.each([&](std::string_view row) {
         if (shown == kTableRows) return;
         ++shown;
-        s += "<tr><td class=\"pre\">";
+        const uint64_t first = row_number(row);
+        const uint64_t last = span ? row_number(row) : first;
+        if (last != first)
+            add(s, "<tr><td>%llu-%llu</td><td class=\"pre\">", ull(first), ull(last));
+        else
+            add(s, "<tr><td>%llu</td><td class=\"pre\">", ull(first));
         add_text(s, row);
         s += "</td></tr>\n";
     });
@@ -930,10 +936,11 @@ bool page_write(std::FILE* out, const Report& r) {
     if (sym) {
         unit_tables(s);
         deleted_functions_table(s, r.sym);
-        ok =
-            row_list_table(s, r.sym.labels_dropped, "labels", "Global labels dropped", "label and address", "labels") &&
-            ok;
-        ok = row_list_table(s, r.sym.blocks_dropped, "blocks", "Blocks dropped", "kind and header", "blocks") && ok;
+        ok = row_list_table(s, r.sym.labels_dropped, "labels", "Global labels dropped", "label and address", "labels",
+                            false) &&
+             ok;
+        ok = row_list_table(s, r.sym.blocks_dropped, "blocks", "Blocks dropped", "kind and header", "blocks", true) &&
+             ok;
     }
     if (hex) segments_table(s, r.hex);
     s += "</div>\n</body>\n</html>\n";

@@ -106,6 +106,8 @@ public:
     // Hands every row, as it was added, to `row`; false when the rows
     // cannot be read back.
     bool each(const std::function<void(std::string_view)>& row) const;
+    // The same while `row` returns true.
+    bool each_while(const std::function<bool(std::string_view)>& row) const;
     // What went wrong with the scratch file, naming it; "" when nothing did.
     const std::string& fault() const { return fault_; }
     void clear();
@@ -113,12 +115,13 @@ public:
 private:
     void fail(const char* what) const;
     bool stretches(const std::function<bool(std::string_view)>& take) const;
+    void held_out() const;
 
     std::FILE* spill_ = nullptr;
     std::string spill_name_;
     bool spill_tried_ = false;
     mutable std::string fault_;
-    std::string held_;
+    mutable std::string held_;  // the rows (with a scratch file: those not yet written to it)
     uint64_t count_ = 0;
 };
 
@@ -128,6 +131,33 @@ private:
 // feeds excepted (they end the rows).
 std::string printable(std::string_view t);
 void controls_shown(std::string& s, size_t from);
+
+// Why a unit line the rewriting pass handled was not read into the unit
+// table by the first pass.
+enum UnreadWhy : uint8_t {
+    kUnreadLeadingBlank,  // the table's reading passes over a line that begins with a blank
+    kUnreadAfterEnd,      // a line with no first field ended the table's reading of its block before
+};
+
+// A unit line the unit table never read, as the rewriting pass handled it:
+// dropped or rewritten as its unit number decides.
+struct UnreadUnitLine {
+    uint64_t line = 0;
+    uint32_t unit_no = 0, new_unit = 0;
+    bool dropped = false;
+    uint8_t why = kUnreadLeadingBlank;
+    uint64_t ended_at = 0;  // kUnreadAfterEnd: the line that ended the table's reading
+    char ended_by = 0;      // kUnreadAfterEnd: the first byte of that line
+};
+
+// What the rewriting pass does to a line other than a unit line, as the
+// list of lines keeps it (one letter).
+enum LineWhat : char {
+    kLineInBlock = 'i',       // lines dropped with the block of a header dropped before
+    kLineBlank = 'k',         // a blank line, as a run of blank lines comes out as one
+    kLineContinuation = 'c',  // the continuation of a library line, dropped with its unit
+    kLineLabels = 'g',        // a GLOBAL LABEL line whose labels all lie above FFFF
+};
 
 struct SymReport {
     bool read = false;  // the file was read through without a fault
@@ -139,8 +169,20 @@ struct SymReport {
     uint32_t unit_numbers_deleted = 0;  // unit_del_count
     uint64_t func_records = 0, funcs_deleted = 0;
     uint32_t func_numbers_deleted = 0;  // func_del_count
-    RowList labels_dropped;             // "label address", one row per pair dropped from GLOBAL LABEL
-    RowList blocks_dropped;             // "KIND  header": a header dropped with its block (not FUNC lines)
+    RowList labels_dropped;             // "line label address", one row per pair dropped from GLOBAL LABEL
+    RowList blocks_dropped;             // "first last KIND  header": a header dropped with its block (not FUNC lines)
+    // Every line the rewriting pass drops other than a unit line, a FUNC
+    // line or a block (which the lists above and below hold), in file order:
+    // "first last W", W a LineWhat (last left out when it is first). A
+    // GLOBAL LABEL line with labels dropped that is not here is kept without
+    // them.
+    RowList lines;
+    // The lines of the unit records by reading order (seq), 0 when the
+    // rewriting pass handled no line of it; the lines of the FUNC lines
+    // dropped likewise; the unit lines the table never read, in file order.
+    std::vector<uint64_t> unit_line_of, func_line_of;
+    std::vector<UnreadUnitLine> unread;
+    uint64_t lines_dropped = 0, lines_rewritten = 0;
 };
 
 // Why mrl85 would refuse an input, at the place of the fault.
@@ -194,7 +236,10 @@ int analyse(Report& r);
 // not known), read again from the file, with what the check looked at
 // (the text and number `stop` carries).
 Diagnosis diagnose_hex(const std::string& file, int place, uint64_t line_no, uint64_t column, std::string_view text);
-Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no);
+// `unread`, when not null: the line is a unit line the unit table never
+// read, and why.
+Diagnosis diagnose_sym(const std::string& file, const run_stopped& stop, uint64_t line_no,
+                       const UnreadUnitLine* unread = nullptr);
 void diagnosis_print(std::FILE* out, const Diagnosis& d);
 // All of them, each saying whether mrl85 stops there or earlier.
 void diagnoses_print(std::FILE* out, const std::vector<Diagnosis>& all);
@@ -208,10 +253,11 @@ enum ListKind : unsigned {
     kListLabels = 4,
     kListBlocks = 8,
     kListSegments = 16,
-    kListAll = 31,
+    kListLines = 32,
+    kListAll = 63,
 };
 // The kind named `name` ("units", "functions", "labels", "blocks",
-// "segments"); 0 for none.
+// "segments", "lines"); 0 for none.
 unsigned list_kind(std::string_view name);
 
 // summary.cpp: the text summary: totals, the usage of the low and high
@@ -219,6 +265,24 @@ unsigned list_kind(std::string_view name);
 // with none, what is cut, shortened. False when a list kept in a scratch
 // file could not be read back.
 bool summary_print(std::FILE* out, const Report& r, unsigned lists = 0);
+
+// summary.cpp: a row of the list of lines: the first and last line, whether
+// they are dropped (or rewritten), and what is done to them.
+struct LineRow {
+    uint64_t first = 0, last = 0;
+    bool dropped = true;
+    std::string_view what;
+};
+// Hands `take` every row of lines in file order while it returns true;
+// false when a list kept in a scratch file could not be read back.
+bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& take);
+// The number a kept row begins with, taken off the row with the blank
+// after it.
+uint64_t row_number(std::string_view& row);
+// "line N", or "lines N-M".
+std::string lines_text(uint64_t first, uint64_t last);
+// Why the unit table never read a unit line, as a row says it.
+std::string unread_why(const UnreadUnitLine& u);
 
 // summary.cpp: the usage of the low and high areas, as the summary's
 // usage table shows it. Figures of a file not read are 0.

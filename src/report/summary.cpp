@@ -53,6 +53,8 @@ void sym_summary(std::FILE* out, const SymReport& s) {
                  ull(s.func_records - s.funcs_deleted), ull(s.funcs_deleted));
     std::fprintf(out, "  %-22s %10llu\n", "global labels dropped", ull(s.labels_dropped.size()));
     std::fprintf(out, "  %-22s %10llu\n", "blocks dropped", ull(s.blocks_dropped.size()));
+    std::fprintf(out, "  %-22s %10llu   rewritten %llu\n", "lines dropped", ull(s.lines_dropped),
+                 ull(s.lines_rewritten));
 }
 
 // An inclusive range of addresses.
@@ -164,6 +166,11 @@ public:
         if (t.size() < width) line_.append(width - t.size(), ' ');
         return *this;
     }
+    // "  line N" when the line is known.
+    Row& line(uint64_t n) {
+        if (n != 0) line_.append("  line ").append(std::to_string(n));
+        return *this;
+    }
     void put(std::FILE* out) {
         line_.push_back('\n');
         std::fwrite(line_.data(), 1, line_.size(), out);
@@ -176,15 +183,24 @@ private:
 
 // The rows of the units, kept ones first; with `deleted_only`, only the
 // first `limit` deleted ones. Returns the deleted rows left out.
-uint64_t unit_rows(std::FILE* out, bool deleted_only, uint64_t limit) {
+uint64_t unit_rows(std::FILE* out, const SymReport& s, bool deleted_only, uint64_t limit) {
     size_t width = 4;
     for (const unit_record& u : unit_table) width = std::max(width, std::min<size_t>(unit_name(u).size(), 24));
+    const auto line_of = [&](const unit_record& u) {
+        return u.seq < s.unit_line_of.size() ? s.unit_line_of[u.seq] : 0;
+    };
     Row row;
     for (const unit_record& u : unit_table) {
         const unit_record& d = unit_deciding(u);
         if (deleted_only || unit_fate(d) != U_KEPT) continue;
         row.text("unit kept     ").hex(u.unit_no, 4).text(" -> ").hex(d.new_unit_no, 4).text("  ");
-        row.padded(unit_name(u), width).text("  ").hex(u.start_addr, 8).text("  ").hex(u.length, 8).put(out);
+        row.padded(unit_name(u), width).text("  ").hex(u.start_addr, 8).text("  ").hex(u.length, 8);
+        row.line(line_of(u)).put(out);
+    }
+    for (const UnreadUnitLine& u : s.unread) {
+        if (deleted_only || u.dropped) continue;
+        row.text("unit kept     ").hex(u.unit_no, 4).text(" -> ").hex(u.new_unit, 4).text("  ");
+        row.text(unread_why(u)).line(u.line).put(out);
     }
     uint64_t shown = 0, left_out = 0;
     for (const unit_record& u : unit_table) {
@@ -201,21 +217,60 @@ uint64_t unit_rows(std::FILE* out, bool deleted_only, uint64_t limit) {
         // line's own start and length do not show why.
         if (&d != &u)
             row.text(" (the line of ").name(unit_name(d)).text(" decides for number ").hex(d.unit_no, 4).text(")");
-        row.put(out);
+        row.line(line_of(u)).put(out);
+    }
+    for (const UnreadUnitLine& u : s.unread) {
+        if (!u.dropped) continue;
+        if (shown++ >= limit) {
+            ++left_out;
+            continue;
+        }
+        row.text("unit deleted  ").hex(u.unit_no, 4).text("          ").text(unread_why(u)).line(u.line).put(out);
     }
     return left_out;
 }
 
 // The first `limit` deleted functions: a FUNC line goes with the first
 // record of its number.
-void function_rows(std::FILE* out, uint64_t limit) {
+void function_rows(std::FILE* out, const SymReport& s, uint64_t limit) {
     Row row;
     uint64_t shown = 0;
     for (const func_record& f : func_table) {
         if (func_deciding(f).delete_mode != 1) continue;
         if (shown++ >= limit) return;
-        row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4).put(out);
+        row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4);
+        row.line(f.seq < s.func_line_of.size() ? s.func_line_of[f.seq] : 0).put(out);
     }
+}
+
+// The rows of labels and blocks dropped, as kept: the line (labels), or the
+// first and last line (blocks), then the text shown.
+bool dropped_rows(std::FILE* out, const RowList& rows, const char* prefix, bool span, uint64_t limit) {
+    Row row;
+    uint64_t left = limit;
+    return rows.each_while([&](std::string_view r) {
+        if (left == 0) return false;
+        --left;
+        const uint64_t first = row_number(r);
+        const uint64_t last = span ? row_number(r) : first;
+        row.text(prefix).name(r).text("  ").text(lines_text(first, last)).put(out);
+        return left > 0;
+    });
+}
+
+// The rows of every line dropped or rewritten, in file order.
+bool line_rows_print(std::FILE* out, const SymReport& s, uint64_t limit) {
+    Row row;
+    uint64_t left = limit;
+    return line_rows(s, [&](const LineRow& l) {
+        if (left == 0) return false;
+        --left;
+        char where[48];
+        std::snprintf(where, sizeof where, "%-12s",
+                      lines_text(l.first, l.last).substr(l.first == l.last ? 5 : 6).c_str());
+        row.text(l.dropped ? "line dropped    " : "line rewritten  ").text(where).text("  ").name(l.what).put(out);
+        return left > 0;
+    });
 }
 
 // Where a shortened list leaves rows out: how many, and how to see them.
@@ -224,6 +279,137 @@ void more_line(std::FILE* out, uint64_t more, const char* kind) {
 }
 
 }  // namespace
+
+uint64_t row_number(std::string_view& row) {
+    uint64_t n = 0;
+    size_t i = 0;
+    while (i < row.size() && row[i] >= '0' && row[i] <= '9') n = n * 10 + static_cast<uint64_t>(row[i++] - '0');
+    row.remove_prefix(std::min(row.size(), i + 1));
+    return n;
+}
+
+std::string lines_text(uint64_t first, uint64_t last) {
+    return first == last ? "line " + std::to_string(first)
+                         : "lines " + std::to_string(first) + "-" + std::to_string(last);
+}
+
+std::string unread_why(const UnreadUnitLine& u) {
+    if (u.why == kUnreadLeadingBlank) return "(not read into the unit table: the line begins with a blank)";
+    std::string by = u.ended_by == '\r' ? "a carriage return" : u.ended_by == '\0' ? "a NUL byte" : "no field";
+    return "(not read into the unit table: line " + std::to_string(u.ended_at) + " begins with " + by +
+           " and ends its reading of the block)";
+}
+
+// What a row of the list of lines says of its lines.
+const char* line_what(char code) {
+    switch (code) {
+        case kLineInBlock: return "dropped with the block of a header dropped before";
+        case kLineBlank: return "a blank line: a run of blank lines comes out as one";
+        case kLineContinuation: return "the continuation of a library line, dropped with its unit";
+        case kLineLabels: return "a GLOBAL LABEL line whose labels all lie above FFFF";
+        default: return "?";
+    }
+}
+
+// The unit lines (those the table read, by reading order; those it did
+// not), the FUNC lines and the blocks dropped are gathered and put in line
+// order, and merged by line with the other rows of lines, as the pass told
+// them.
+bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& take) {
+    static const std::string_view kBlockKinds[] = {"LOCAL LABEL", "LOCAL SYMBOL", "LOCAL BIT SYMBOL", "CALL", "SOURCE"};
+    struct Held {
+        uint64_t first, last;
+        const unit_record* record;     // a unit line the table read
+        const UnreadUnitLine* unread;  // a unit line it did not
+        const func_record* func;       // a FUNC line dropped
+        size_t block;                  // a block dropped: its kind in kBlockKinds; labels: how many
+        bool labels;                   // a GLOBAL LABEL line with labels dropped
+    };
+    std::vector<Held> held;
+    for (const unit_record& u : unit_table)
+        if (u.seq < s.unit_line_of.size() && s.unit_line_of[u.seq] != 0)
+            held.push_back({s.unit_line_of[u.seq], s.unit_line_of[u.seq], &u, nullptr, nullptr, 0, false});
+    for (const UnreadUnitLine& u : s.unread) held.push_back({u.line, u.line, nullptr, &u, nullptr, 0, false});
+    for (const func_record& f : func_table)
+        if (f.seq < s.func_line_of.size() && s.func_line_of[f.seq] != 0)
+            held.push_back({s.func_line_of[f.seq], s.func_line_of[f.seq], nullptr, nullptr, &f, 0, false});
+    bool ok = s.blocks_dropped.each([&](std::string_view r) {
+        const uint64_t first = row_number(r), last = row_number(r);
+        std::string_view kind = r.substr(0, std::min<size_t>(16, r.size()));
+        while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
+        size_t k = 0;
+        while (k + 1 < std::size(kBlockKinds) && kBlockKinds[k] != kind) ++k;
+        held.push_back({first, last, nullptr, nullptr, nullptr, k, false});
+    });
+    // The labels dropped, by line: a line is listed once, with how many.
+    ok = ok && s.labels_dropped.each([&](std::string_view r) {
+        const uint64_t line = row_number(r);
+        if (!held.empty() && held.back().labels && held.back().first == line)
+            ++held.back().block;
+        else
+            held.push_back({line, line, nullptr, nullptr, nullptr, 1, true});
+    });
+    std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.first < b.first; });
+    size_t next = 0;
+    bool more = true;
+    char text[200];
+    std::string all;
+    uint64_t whole = 0;  // the last GLOBAL LABEL line dropped whole
+    const auto held_row = [&](const Held& a) {
+        LineRow l;
+        l.first = a.first;
+        l.last = a.last;
+        if (a.labels) {
+            // A line dropped whole is a row of its own, which comes first.
+            if (a.first == whole) return true;
+            l.dropped = false;
+            all = "a GLOBAL LABEL line: labels above FFFF taken out: " + std::to_string(a.block);
+            l.what = all;
+            return take(l);
+        }
+        if (a.func != nullptr) {
+            std::snprintf(text, sizeof text, "the FUNC line of deleted function %04X", a.func->func_no);
+            l.what = text;
+            return take(l);
+        }
+        if (a.record == nullptr && a.unread == nullptr) {
+            all = "a " + std::string(kBlockKinds[a.block]) + " header dropped with its block";
+            l.what = all;
+            return take(l);
+        }
+        if (a.record != nullptr) {
+            const unit_record& d = unit_deciding(*a.record);
+            l.dropped = unit_fate(d) != U_KEPT;
+            if (l.dropped)
+                std::snprintf(text, sizeof text, "unit %04X deleted: %s", a.record->unit_no, why_deleted(unit_fate(d)));
+            else
+                std::snprintf(text, sizeof text, "unit %04X -> %04X", a.record->unit_no, d.new_unit_no);
+            l.what = text;
+            return take(l);
+        }
+        l.dropped = a.unread->dropped;
+        if (l.dropped)
+            std::snprintf(text, sizeof text, "unit %04X deleted ", a.unread->unit_no);
+        else
+            std::snprintf(text, sizeof text, "unit %04X -> %04X ", a.unread->unit_no, a.unread->new_unit);
+        all = text + unread_why(*a.unread);
+        l.what = all;
+        return take(l);
+    };
+    ok = ok && s.lines.each_while([&](std::string_view r) {
+        LineRow l;
+        l.first = row_number(r);
+        l.last = !r.empty() && r[0] >= '0' && r[0] <= '9' ? row_number(r) : l.first;
+        const char code = r.empty() ? '\0' : r[0];
+        l.what = line_what(code);
+        while (more && next < held.size() && held[next].first < l.first) more = held_row(held[next++]);
+        if (code == kLineLabels) whole = l.first;
+        if (more) more = take(l);
+        return more;
+    });
+    while (ok && more && next < held.size()) more = held_row(held[next++]);
+    return ok;
+}
 
 void controls_shown(std::string& s, size_t from) {
     for (size_t i = from; i < s.size(); ++i) {
@@ -291,6 +477,7 @@ unsigned list_kind(std::string_view name) {
     if (name == "labels") return kListLabels;
     if (name == "blocks") return kListBlocks;
     if (name == "segments") return kListSegments;
+    if (name == "lines") return kListLines;
     return 0;
 }
 
@@ -317,13 +504,16 @@ bool summary_print(std::FILE* out, const Report& r, unsigned lists) {
         }
     }
     if (!sym) return true;
-    if (limit(kListUnits) > 0 && (short_form ? r.sym.units_deleted > 0 : !unit_table.empty())) {
+    const bool unread_deleted =
+        std::any_of(r.sym.unread.begin(), r.sym.unread.end(), [](const UnreadUnitLine& u) { return u.dropped; });
+    if (limit(kListUnits) > 0 &&
+        (short_form ? r.sym.units_deleted > 0 || unread_deleted : !unit_table.empty() || !r.sym.unread.empty())) {
         std::fputc('\n', out);
-        more_line(out, unit_rows(out, short_form, limit(kListUnits)), "units");
+        more_line(out, unit_rows(out, r.sym, short_form, limit(kListUnits)), "units");
     }
     if (limit(kListFunctions) > 0 && r.sym.funcs_deleted > 0) {
         std::fputc('\n', out);
-        function_rows(out, limit(kListFunctions));
+        function_rows(out, r.sym, limit(kListFunctions));
         if (short_form && r.sym.funcs_deleted > kShortRows)
             more_line(out, r.sym.funcs_deleted - kShortRows, "functions");
     }
@@ -331,11 +521,17 @@ bool summary_print(std::FILE* out, const Report& r, unsigned lists) {
     const auto list = [&](const RowList& rows, const char* prefix, unsigned kind, const char* name) {
         if (limit(kind) == 0 || rows.empty()) return;
         std::fputc('\n', out);
-        ok = rows.print(out, prefix, limit(kind)) && ok;
+        ok = dropped_rows(out, rows, prefix, kind == kListBlocks, limit(kind)) && ok;
         if (short_form && rows.size() > kShortRows) more_line(out, rows.size() - kShortRows, name);
     };
     list(r.sym.labels_dropped, "label dropped  ", kListLabels, "labels");
     list(r.sym.blocks_dropped, "block dropped  ", kListBlocks, "blocks");
+    // Every line dropped or rewritten only when asked for: the counts are
+    // in the totals.
+    if (!short_form && (lists & kListLines) != 0 && r.sym.lines_dropped + r.sym.lines_rewritten > 0) {
+        std::fputc('\n', out);
+        ok = line_rows_print(out, r.sym, UINT64_MAX) && ok;
+    }
     return ok;
 }
 

@@ -128,6 +128,7 @@ bool header_line(CopyState& st, std::string_view& text, bool& more, Rebuilt& out
         if (sym_observer != nullptr) sym_observer->block_dropped(kind, text);
         return false;
     }
+    if (kind == SEC_SECTION_INFO && sym_observer != nullptr) sym_observer->unit_block_begins();
     st.blank_ok = 1;
     return true;
 }
@@ -150,15 +151,43 @@ bool data_line(CopyState& st, std::string_view& text, bool& more, Rebuilt& out) 
         case SEC_LOCAL_SYMBOL:
         case SEC_LOCAL_BIT_SYMBOL:
         case SEC_CALL:
-        case SEC_SOURCE: return st.sec_skip == 0;
+        case SEC_SOURCE:
+            if (st.sec_skip != 0 && sym_observer != nullptr) sym_observer->lines_dropped(sym_observer->line_no(), 1);
+            return st.sec_skip == 0;
         case SEC_SECTION_INFO:
         case SEC_GLOBAL_LABEL: return line_rewrite(st.sec_mode, text, more, out) == 0;
         case kAfterBlank:
-            if (st.blank_ok == 0) return false;
+            if (st.blank_ok == 0) {
+                if (sym_observer != nullptr) sym_observer->blank_dropped();
+                return false;
+            }
             st.blank_ok = 0;
             return true;
         default: return true;
     }
+}
+
+// The lines of the input block before a place in it, for an observer: the
+// line feeds are taken in order, each once, up to the place asked for.
+struct LinesCounted {
+    LineEnds ends;        // the line feeds of the block, from the first not yet counted
+    const char* next_lf;  // the first line feed not yet counted, or null
+    uint64_t before = 0;  // the line feeds counted
+    LinesCounted(const char* begin, const char* end) : ends(begin, end), next_lf(ends.next()) {}
+};
+
+uint64_t lines_before(LinesCounted& c, const char* p) {
+    while (c.next_lf != nullptr && c.next_lf < p) {
+        ++c.before;
+        c.next_lf = c.ends.next();
+    }
+    return c.before;
+}
+
+// The number of the line at `p` in the input block, for an observer: the
+// lines read before the block, and those of the block before `p`.
+uint64_t line_number(LinesCounted& c, const char* p) {
+    return sym_observer->place.taken + in_sym_fp.lines() + lines_before(c, p) + 1;
 }
 
 // Handles the whole lines at the start of the unread input block, each
@@ -175,6 +204,10 @@ bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
     const char* run = start;  // the first line to be written as read, not yet put out
     LineEnds ends(start, end);
     const char* lf = ends.next();  // the line end of the line at `line`
+    // Only while observed are the lines counted (held here, where the
+    // rewriters cannot change it).
+    SymObserver* const observer = sym_observer;
+    LinesCounted counted(start, observer != nullptr ? end : start);
     for (;;) {
         if (lf == nullptr) break;
         if (lf > line && lf[-1] == '\r') break;
@@ -191,6 +224,10 @@ bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
             if (st.sec_mode < SEC_SECTION_INFO && st.sec_skip != 0) {
                 write_run(run, first);
                 run = line;
+                if (observer != nullptr) {
+                    const uint64_t first_no = line_number(counted, first);
+                    observer->lines_dropped(first_no, line_number(counted, line) - first_no);
+                }
             }
             continue;
         }
@@ -204,6 +241,7 @@ bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
             write_run(run, line);
             run = line;
         }
+        if (observer != nullptr) observer->place.in_block = line_number(counted, line);
         const bool keep = header ? header_line(st, text, more, out) : data_line(st, text, more, out);
         // A header is written on its own, so that a failed write names it;
         // so is a rebuilt line. A dropped line ends the run.
@@ -216,6 +254,10 @@ bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
         lf = line < end ? ends.next() : nullptr;
     }
     write_run(run, line);
+    if (observer != nullptr) {
+        observer->place.taken += lines_before(counted, line);
+        observer->place.in_block = 0;
+    }
     in_sym_fp.advance(static_cast<size_t>(line - start));
     return lf == nullptr && line > start;
 }
@@ -279,12 +321,8 @@ void del_data(SymObserver* observer) {
     trace_str("=== del_data() ===\n");
     // The observer is known to the rewriters for this pass only, however it
     // ends.
-    struct Observing {
-        explicit Observing(SymObserver* o) { sym_observer = o; }
-        ~Observing() { sym_observer = nullptr; }
-        Observing(const Observing&) = delete;
-        Observing& operator=(const Observing&) = delete;
-    } observing(observer);
+    const SymObserving observing(observer);
+    if (observer != nullptr) observer->place = SymObserver::Place{};
     CopyState st;
     if (!in_sym_fp.rewind()) {
         error_msg(E_CANT_OPEN, input_sym);
@@ -307,3 +345,8 @@ void del_data(SymObserver* observer) {
         }
     }
 }
+
+SymObserving::SymObserving(SymObserver* observer) { sym_observer = observer; }
+SymObserving::~SymObserving() { sym_observer = nullptr; }
+
+uint64_t SymObserver::line_no() const { return place.in_block != 0 ? place.in_block : place.taken + in_sym_fp.lines(); }

@@ -23,6 +23,7 @@
 #include "run/trace.h"
 #include "sym/fields.h"
 #include "sym/symlines.h"
+#include "sym/symmake.h"
 #include "sym/table.h"
 
 namespace {
@@ -202,8 +203,11 @@ bool scan_block(const std::string_view block) {
 // ends a SECTION INFORMATION block is classified like any other: a FUNC
 // header right after the last unit line enters the function table, and a
 // SECTION INFORMATION header there opens the next block.
-void sec_func_read() {
+void sec_func_read() { sec_func_read(nullptr); }
+
+void sec_func_read(SymObserver* observer) {
     trace_str("=== sec_func_read() ===\n");
+    const SymObserving observing(observer);
     std::string_view line;
     bool more = false;
     for (;;) {
@@ -223,12 +227,22 @@ void sec_func_read() {
 // with a blank are not unit lines and are passed over.
 bool sec_data_make(std::string_view& line, bool& more) {
     trace_str("=== sec_data_make() ===\n");
+    // The lines of a block are read one after another: the count of lines
+    // read, at the header and at a line, gives the line its place in the
+    // block.
+    if (sym_observer != nullptr) sym_observer->unit_block_read(in_sym_fp.lines());
     while (read_sym_line(line, more)) {
         if (line[0] == '#') return true;
-        if (line[0] == ' ') continue;
+        if (line[0] == ' ') {
+            if (sym_observer != nullptr) sym_observer->unit_line_passed_over(in_sym_fp.lines());
+            continue;
+        }
         std::string_view rest = sym_line_whole(line, more);
         const HexField unit = get_hex_token(rest);
-        if (unit.text.empty()) return false;
+        if (unit.text.empty()) {
+            if (sym_observer != nullptr) sym_observer->unit_table_ended(in_sym_fp.lines(), line);
+            return false;
+        }
         uint32_t unit_no = hex_value(unit);
         std::string_view name = get_token(rest);
         for (int skip = 0; skip < 3; ++skip) get_token(rest);

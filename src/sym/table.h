@@ -13,6 +13,8 @@
 
 #include "sym/record_table.h"
 
+class SymObserver;
+
 // The unit and function tables. Records are kept in table order: ascending
 // number, and among equal numbers in the order the insertion rule gives.
 // Records are small, since a large file has millions of them.
@@ -78,7 +80,10 @@ struct NameStore {
 
 // First pass (table.cpp)
 // sym/: tables
+// The first pass; the second form tells `observer` (when not null) where the
+// unit table's reading leaves lines out.
 void sec_func_read();
+void sec_func_read(SymObserver* observer);
 bool sec_data_make(std::string_view& line, bool& more);
 void func_data_make(std::string_view line);
 // The function number and the unit number of a "# FUNC" line.

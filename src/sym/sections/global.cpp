@@ -46,6 +46,7 @@ int glb_lab_chg(std::string_view line, Rebuilt& out) {
             sym_observer->label_dropped(label, addr.text);
         }
     }
+    if (result != 0 && sym_observer != nullptr) sym_observer->label_line_dropped();
     *p++ = '\n';
     out.text = std::string_view(begin, static_cast<size_t>(p - begin));
     if (trace_on()) {

@@ -11,6 +11,7 @@
 #include "run/trace.h"
 #include "sym/fields.h"
 #include "sym/sections/sections.h"
+#include "sym/symmake.h"
 #include "sym/table.h"
 
 // Whether `line` holds ".LIB" in any letter case, looked for where it lies,
@@ -44,6 +45,7 @@ int sec_chg(std::string_view line, Rebuilt& out) {
         const int r = sec_lib_deleted;
         sec_parse_next = 1;
         sec_lib_deleted = 0;
+        if (r != 0 && sym_observer != nullptr) sym_observer->continuation_dropped();
         return r;
     }
     std::string_view rest = line;
@@ -56,6 +58,7 @@ int sec_chg(std::string_view line, Rebuilt& out) {
     const uint32_t unit_no = hex_value(unit);
     uint32_t new_unit = 0;
     const int deleted = unit_search(unit_no, &new_unit);
+    if (sym_observer != nullptr) sym_observer->unit_line(unit_no, deleted == 1, new_unit);
 
     if (names_library(line)) {
         sec_parse_next = 0;
