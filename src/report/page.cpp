@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "mrlpro.h"
+#include "report/compare.h"
 #include "report/report.h"
 #include "run/message.h"
 #include "sym/table.h"
@@ -582,6 +583,7 @@ bool page_write(std::FILE* out, const Report& r) {
         deleted_functions_table(s, r.sym);
     }
     totals(s, r);
+    if (r.compare != nullptr) compare_page(s, *r.compare, add_text);
     s += "</div>\n</body>\n</html>\n";
     return std::fwrite(s.data(), 1, s.size(), out) == s.size() && std::fflush(out) == 0;
 }

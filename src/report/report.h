@@ -155,8 +155,16 @@ struct Diagnosis {
     int status = 0;          // mrl85's exit status
 };
 
+struct Comparison;
+
 struct Report {
     bool want_hex = true, want_sym = true;
+    // Told the names the first pass reads (the comparison of two builds,
+    // compare.h); null when nobody asks.
+    TableObserver* names = nullptr;
+    // The comparison the JSON document and the page show too; null without
+    // one.
+    const Comparison* compare = nullptr;
     HexReport hex;
     SymReport sym;
     std::vector<Diagnosis> problems;
