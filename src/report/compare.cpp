@@ -188,6 +188,7 @@ void compare_builds(Comparison& c) {
     for (std::vector<Pair>& list : c.changes) list.clear();
     changes_of(c, true);
     changes_of(c, false);
+    c.done = true;
 }
 
 }  // namespace report

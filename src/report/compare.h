@@ -99,7 +99,7 @@ enum ChangeKind {
 };
 
 struct Comparison {
-    std::string old_base, new_base;
+    bool done = false;  // both builds were read through and compared
     Build before, after;
     std::vector<Pair> changes[kChangeKinds];  // each in the order of the later build, removed ones last
 };

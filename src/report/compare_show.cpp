@@ -216,8 +216,13 @@ void compare_print(std::FILE* out, const Comparison& c, unsigned lists) {
     }
 }
 
-// Figures of a file not read are null, as is a difference with one of them.
+// Null when the builds were not compared (an input refused or not read);
+// figures of a file not read are null, as is a difference with one of them.
 void compare_json_write(std::FILE* out, const Comparison& c, std::string (*quoted)(std::string_view)) {
+    if (!c.done) {
+        std::fputs("null", out);
+        return;
+    }
     const auto file = [&](const std::string& name) { return name.empty() ? std::string("null") : quoted(name); };
     std::fprintf(out, "{\"before\":{\"hex\":%s,\"sym\":%s},\"after\":{\"hex\":%s,\"sym\":%s},\"usage\":{",
                  file(c.before.hex_name).c_str(), file(c.before.sym_name).c_str(), file(c.after.hex_name).c_str(),
@@ -270,6 +275,7 @@ void compare_json_write(std::FILE* out, const Comparison& c, std::string (*quote
 constexpr uint64_t kPageRows = 1000;
 
 void compare_page(std::string& s, const Comparison& c, void (*text)(std::string&, std::string_view)) {
+    if (!c.done) return;
     s += "<h2 id=\"compare\">Compared with the earlier build</h2>\n<p>before: ";
     text(s, files(c.before));
     s += "<br/>after: ";

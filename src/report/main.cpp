@@ -274,8 +274,8 @@ int page_out(const Options& o, const report::Report& r) {
 }
 
 // Both builds read, the earlier (`old`) first, each as a lone report reads
-// it, and compared when neither is refused (`r.compare` then points to the
-// comparison). Returns the exit status of the worse of the two.
+// it, and compared when neither is refused; `r.compare` points to the
+// comparison (to be shown only on success). Returns the exit status of the worse of the two.
 int compare(report::Report& old, report::Report& r, report::Comparison& c) {
     report::NameTaker names;
     old.names = &names;
@@ -286,10 +286,9 @@ int compare(report::Report& old, report::Report& r, report::Comparison& c) {
     const int status = std::max(old_status, report::analyse(r));
     c.after = report::build_taken(r, names);
     old.names = r.names = nullptr;
-    if (status != 0) return status;
-    report::compare_builds(c);
     r.compare = &c;
-    return 0;
+    if (status == 0) report::compare_builds(c);
+    return status;
 }
 
 int run(int argc, char** argv, bool stdout_closed) {
