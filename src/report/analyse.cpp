@@ -348,7 +348,7 @@ enum SymStep { kLineEnds, kTables, kUnits, kFunctions, kRewrite, kDone };
 // One run of the symbol pass over `name`, its output thrown away: the
 // tables stay in the library's globals. Returns kDone, or the step that
 // stopped with `stop` set.
-int sym_run(SymReport& s, bool one_by_one, run_stopped* stop, TableObserver* names) {
+int sym_run(SymReport& s, bool one_by_one, run_stopped* stop, TableObserver* names, bool rows) {
     EmbeddedRun settings;
     settings.sym_name = s.name;
     settings.table_observer = names;
@@ -369,7 +369,7 @@ int sym_run(SymReport& s, bool one_by_one, run_stopped* stop, TableObserver* nam
         step = kFunctions;
         func_replace();
         step = kRewrite;
-        del_data(&collector);
+        del_data(rows ? &collector : nullptr);
         step = kDone;
     } catch (const run_stopped& st) {
         *stop = st;
@@ -424,7 +424,7 @@ void sym_analyse(Report& r) {
         return;
     }
     run_stopped stop{0, 0, {}, 0};
-    const int step = sym_run(s, false, &stop, r.names);
+    const int step = sym_run(s, false, &stop, r.names, r.drop_rows);
     if (step == kDone) {
         sym_in.close();
         sym_counts(s);
@@ -450,7 +450,7 @@ void sym_analyse(Report& r) {
         line_no = 1;
     } else if (sym_in.rewind()) {
         run_stopped again{0, 0, {}, 0};
-        const int step_again = sym_run(s, true, &again, nullptr);
+        const int step_again = sym_run(s, true, &again, nullptr, r.drop_rows);
         if (step_again == step && again.place == stop.place) line_no = sym_in.lines();
         sym_in.close();
         // What the check looked at, as the run that found the line saw it.

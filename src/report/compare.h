@@ -9,9 +9,10 @@
 // first field after the length on the unit's line, or, for a library line
 // (one with ".LIB" in it, any case), the first field of its continuation
 // line (the member, as "libc.lib(io.o)"). Functions are matched by the name
-// on their "# FUNC" line. Names that occur more than once are matched in the
-// order of the file: the first unit line of a name in the earlier build with
-// the first of that name in the later one, and so on.
+// on their "# FUNC" line. Names that occur more than once are matched in
+// table order (by number, as the summary lists them): the first unit line of
+// a name in the earlier build with the first of that name in the later one,
+// and so on.
 #ifndef MRL_REPORT_COMPARE_H
 #define MRL_REPORT_COMPARE_H
 
@@ -27,38 +28,40 @@
 namespace report {
 
 // The names the first pass reads, by reading order, for build_taken. Handed
-// to the analysis through Report::names.
+// to the analysis through Report::names. The names are kept one after
+// another, each ending in a NUL (names are fields, which hold no byte below
+// "!").
 class NameTaker final : public TableObserver {
 public:
+    NameTaker() { clear(); }
     void unit_read(std::string_view rest) override;
     void unit_line_passed(std::string_view line) override;
     void func_read(std::string_view name) override;
-    // The module of the unit record read `seq`-th, the name of the function
-    // read `seq`-th ("" when not known).
-    std::string_view module(uint32_t seq) const { return at(units_, seq); }
-    std::string_view function(uint32_t seq) const { return at(funcs_, seq); }
+    // Where the module of the unit record read `seq`-th, and the name of the
+    // function read `seq`-th, begin in text(); 0 (an empty name) when not
+    // known.
+    uint32_t module_at(uint32_t seq) const { return seq < units_.size() ? units_[seq] : 0; }
+    uint32_t function_at(uint32_t seq) const { return seq < funcs_.size() ? funcs_[seq] : 0; }
+    // The names, handed over whole (the taker is empty after).
+    std::string text_taken();
     void clear();
 
 private:
-    struct Piece {
-        uint64_t at;
-        uint32_t size;
-    };
-    std::string_view at(const std::vector<Piece>& list, uint32_t seq) const;
+    uint32_t kept(std::string_view name);
     std::string text_;
-    std::vector<Piece> units_, funcs_;
+    std::vector<uint32_t> units_, funcs_;
     bool library_line_ = false;  // the last line read was a library line, and nothing came since
 };
 
+// No section: the item is a function.
+constexpr uint32_t kNoSection = UINT32_MAX;
+
 // One unit line or one function of a build.
 struct Item {
-    uint64_t name_at = 0;            // its name in Build::names: "SECTION MODULE" for a unit
-    uint32_t name_size = 0;          // (two fields without blanks, so one blank parts them)
-    uint32_t section_size = 0;       // a unit: the length of the section name at the start of the name
-    uint32_t seq = 0;                // reading order
+    uint32_t name_at = 0;            // its module (a unit) or name (a function) in Build::text
+    uint32_t section = kNoSection;   // a unit: its section name, in Build::sections
     uint32_t number = 0;             // unit or function number
-    uint32_t start = 0, length = 0;  // a unit's start and length
-    uint32_t unit = 0;               // a function's unit
+    uint32_t start = 0, length = 0;  // a unit's start and length; a function's unit in `start`
     uint8_t fate = 0;                // a unit's fate (UnitFate); a function: U_KEPT or U_ENDS_HIGH
     bool kept() const { return fate == U_KEPT; }
 };
@@ -67,14 +70,23 @@ struct Item {
 struct Build {
     std::string hex_name, sym_name;  // the files read through ("" for one not read)
     Usage usage;
-    std::string names;
+    std::string text;                    // the modules and function names (NameTaker)
+    std::vector<std::string> sections;   // each section name once
     std::vector<Item> units, functions;  // in table order
-    std::string_view name(const Item& i) const { return std::string_view(names).substr(i.name_at, i.name_size); }
+    // A function's name, a unit's module.
+    std::string_view module(const Item& i) const { return std::string_view(text.c_str() + i.name_at); }
+    std::string_view section(const Item& i) const {
+        return i.section == kNoSection ? std::string_view() : std::string_view(sections[i.section]);
+    }
+    // The name as shown: "SECTION MODULE" for a unit.
+    std::string shown(const Item& i) const {
+        return i.section == kNoSection ? std::string(module(i)) : sections[i.section] + " " + std::string(module(i));
+    }
 };
 
 // The Build of the report `r`, analysed just now (the library's tables hold
-// it) with `names` as its Report::names.
-Build build_taken(const Report& r, const NameTaker& names);
+// it) with `names` as its Report::names, whose names it takes over.
+Build build_taken(const Report& r, NameTaker& names);
 
 // A unit or function of the earlier build (`before`) and its match in the
 // later one (`after`); -1 where there is none (added, removed).

@@ -77,13 +77,6 @@ const Item* side(const Build& b, bool units, int64_t at) {
     return &items[static_cast<size_t>(at)];
 }
 
-// The section name and the module of a unit's name.
-std::string_view section_of(const Build& b, const Item& i) { return b.name(i).substr(0, i.section_size); }
-std::string_view module_of(const Build& b, const Item& i) {
-    const std::string_view n = b.name(i);
-    return i.section_size < n.size() ? n.substr(i.section_size + 1) : std::string_view();
-}
-
 // One row of the text: the kind, the numbers in each build, the name, and
 // what changed.
 void text_row(std::string& s, const Comparison& c, int kind, const Pair& p, size_t width) {
@@ -98,7 +91,7 @@ void text_row(std::string& s, const Comparison& c, int kind, const Pair& p, size
     else
         add(s, "%04X          ", any.number);
     const size_t from = s.size();
-    const std::string_view name = b.name(any);
+    const std::string name = b.shown(any);
     s.append(name);
     controls_shown(s, from);
     if (name.size() < width) s.append(width - name.size(), ' ');
@@ -115,8 +108,8 @@ void text_row(std::string& s, const Comparison& c, int kind, const Pair& p, size
         case kUnitNowDeleted: add(s, "  %08X  %08X  %s", n->start, n->length, why_deleted(n->fate)); break;
         case kUnitNowKept: add(s, "  %08X  %08X  was: %s", n->start, n->length, why_deleted(o->fate)); break;
         case kFuncAdded:
-        case kFuncRemoved: add(s, "  unit %04X  %s", any.unit, any.kept() ? "kept" : "deleted"); break;
-        default: add(s, "  unit %04X -> %04X", o->unit, n->unit); break;
+        case kFuncRemoved: add(s, "  unit %04X  %s", any.start, any.kept() ? "kept" : "deleted"); break;
+        default: add(s, "  unit %04X -> %04X", o->start, n->start); break;
     }
     s.push_back('\n');
 }
@@ -133,7 +126,7 @@ size_t name_width(const Comparison& c, unsigned lists) {
             const Item* i = side(c.after, units, p.after);
             const Build& b = i != nullptr ? c.after : c.before;
             if (i == nullptr) i = side(c.before, units, p.before);
-            width = std::max(width, std::min<size_t>(b.name(*i).size(), 32));
+            width = std::max(width, std::min<size_t>(b.shown(*i).size(), 32));
         }
     }
     return width;
@@ -156,7 +149,7 @@ void json_side(std::FILE* out, const Item* i, bool units) {
     if (units)
         std::fprintf(out, "\"start\":%u,\"length\":%u,", i->start, i->length);
     else
-        std::fprintf(out, "\"unit\":%u,", i->unit);
+        std::fprintf(out, "\"unit\":%u,", i->start);
     std::fprintf(out, "\"kept\":%s", i->kept() ? "true" : "false");
     if (!i->kept()) std::fprintf(out, ",\"reason\":\"%s\"", units ? why_deleted(i->fate) : "its unit is deleted");
     std::fputc('}', out);
@@ -253,10 +246,10 @@ void compare_json_write(std::FILE* out, const Comparison& c, std::string (*quote
                 if (!first) std::fputc(',', out);
                 first = false;
                 if (units)
-                    std::fprintf(out, "{\"name\":%s,\"module\":%s,", quoted(section_of(b, i)).c_str(),
-                                 quoted(module_of(b, i)).c_str());
+                    std::fprintf(out, "{\"name\":%s,\"module\":%s,", quoted(b.section(i)).c_str(),
+                                 quoted(b.module(i)).c_str());
                 else
-                    std::fprintf(out, "{\"name\":%s,", quoted(b.name(i)).c_str());
+                    std::fprintf(out, "{\"name\":%s,", quoted(b.module(i)).c_str());
                 std::fputs("\"before\":", out);
                 json_side(out, o, units);
                 std::fputs(",\"after\":", out);
@@ -308,7 +301,7 @@ void compare_page(std::string& s, const Comparison& c, void (*text)(std::string&
             s += "</td><td>";
             if (n != nullptr) add(s, "%04X", n->number);
             s += "</td><td>";
-            text(s, (n != nullptr ? c.after : c.before).name(i));
+            text(s, (n != nullptr ? c.after : c.before).shown(i));
             s += "</td>";
             // A field that changed shows both values.
             const auto field = [&](uint32_t before, uint32_t after, const char* format) {
@@ -324,7 +317,7 @@ void compare_page(std::string& s, const Comparison& c, void (*text)(std::string&
                 field(o != nullptr ? o->start : i.start, i.start, "%08X");
                 field(o != nullptr ? o->length : i.length, i.length, "%08X");
             } else {
-                field(o != nullptr ? o->unit : i.unit, i.unit, "%04X");
+                field(o != nullptr ? o->start : i.start, i.start, "%04X");
             }
             s += "<td>";
             if (o != nullptr && n != nullptr && o->kept() != n->kept())

@@ -279,9 +279,9 @@ int page_out(const Options& o, const report::Report& r) {
 int compare(report::Report& old, report::Report& r, report::Comparison& c) {
     report::NameTaker names;
     old.names = &names;
+    old.drop_rows = false;
     const int old_status = report::analyse(old);
     c.before = report::build_taken(old, names);
-    names.clear();
     r.names = &names;
     const int status = std::max(old_status, report::analyse(r));
     c.after = report::build_taken(r, names);

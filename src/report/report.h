@@ -165,6 +165,9 @@ struct Report {
     // The comparison the JSON document and the page show too; null without
     // one.
     const Comparison* compare = nullptr;
+    // The labels and blocks dropped are listed (the earlier build of a
+    // comparison needs no rows).
+    bool drop_rows = true;
     HexReport hex;
     SymReport sym;
     std::vector<Diagnosis> problems;
