@@ -21,7 +21,6 @@ struct Figure {
     const char* area;  // as the usage table names it
     const char* name;  // as the text shows it
     const char* key;   // as JSON names it
-    bool high;
     bool known_before, known_after;
     uint64_t before, after;
 };
@@ -30,11 +29,11 @@ std::vector<Figure> figures(const Comparison& c) {
     const Usage& b = c.before.usage;
     const Usage& a = c.after.usage;
     return {
-        {"low  .hex", "HEX data", "data", false, b.hex, a.hex, b.low_data, a.low_data},
-        {"low  .hex", "units' extent", "units", false, b.sym, a.sym, b.low_units, a.low_units},
-        {"low  .hex", "used", "used", false, b.hex || b.sym, a.hex || a.sym, b.low_used, a.low_used},
-        {"high .hxh", "HEX data", "data", true, b.hex, a.hex, b.high_data, a.high_data},
-        {"high .hxh", "used", "used", true, b.hex, a.hex, b.high_used, a.high_used},
+        {"low  .hex", "HEX data", "data", b.hex, a.hex, b.low_data, a.low_data},
+        {"low  .hex", "units' extent", "units", b.sym, a.sym, b.low_units, a.low_units},
+        {"low  .hex", "used", "used", b.hex || b.sym, a.hex || a.sym, b.low_used, a.low_used},
+        {"high .hxh", "HEX data", "data", b.hex, a.hex, b.high_data, a.high_data},
+        {"high .hxh", "used", "used", b.hex, a.hex, b.high_used, a.high_used},
     };
 }
 
@@ -77,14 +76,22 @@ const Item* side(const Build& b, bool units, int64_t at) {
     return &items[static_cast<size_t>(at)];
 }
 
+// The build of the item a row shows: the later one, or the earlier one for
+// a removed item; and that item.
+const Build& shown_build(const Comparison& c, const Pair& p) { return p.after >= 0 ? c.after : c.before; }
+const Item& shown_item(const Comparison& c, bool units, const Pair& p) {
+    const std::vector<Item>& items = units ? shown_build(c, p).units : shown_build(c, p).functions;
+    return items[static_cast<size_t>(p.after >= 0 ? p.after : p.before)];
+}
+
 // One row of the text: the kind, the numbers in each build, the name, and
 // what changed.
 void text_row(std::string& s, const Comparison& c, int kind, const Pair& p, size_t width) {
     const bool units = of_units(kind);
     const Item* o = side(c.before, units, p.before);
     const Item* n = side(c.after, units, p.after);
-    const Item& any = n != nullptr ? *n : *o;
-    const Build& b = n != nullptr ? c.after : c.before;
+    const Item& any = shown_item(c, units, p);
+    const Build& b = shown_build(c, p);
     add(s, "%-22s", kRowName[kind]);
     if (o != nullptr && n != nullptr)
         add(s, "%04X -> %04X  ", o->number, n->number);
@@ -123,10 +130,7 @@ size_t name_width(const Comparison& c, unsigned lists) {
         uint64_t shown = 0;
         for (const Pair& p : c.changes[k]) {
             if (lists == 0 && shown++ >= kShortRows) break;
-            const Item* i = side(c.after, units, p.after);
-            const Build& b = i != nullptr ? c.after : c.before;
-            if (i == nullptr) i = side(c.before, units, p.before);
-            width = std::max(width, std::min<size_t>(b.shown(*i).size(), 32));
+            width = std::max(width, std::min<size_t>(shown_build(c, p).shown(shown_item(c, units, p)).size(), 32));
         }
     }
     return width;
@@ -241,8 +245,8 @@ void compare_json_write(std::FILE* out, const Comparison& c, std::string (*quote
             for (const Pair& p : c.changes[k]) {
                 const Item* o = side(c.before, units, p.before);
                 const Item* n = side(c.after, units, p.after);
-                const Build& b = n != nullptr ? c.after : c.before;
-                const Item& i = n != nullptr ? *n : *o;
+                const Build& b = shown_build(c, p);
+                const Item& i = shown_item(c, units, p);
                 if (!first) std::fputc(',', out);
                 first = false;
                 if (units)
@@ -295,13 +299,13 @@ void compare_page(std::string& s, const Comparison& c, void (*text)(std::string&
             if (shown++ >= kPageRows) break;
             const Item* o = side(c.before, units, p.before);
             const Item* n = side(c.after, units, p.after);
-            const Item& i = n != nullptr ? *n : *o;
+            const Item& i = shown_item(c, units, p);
             s += "<tr><td>";
             if (o != nullptr) add(s, "%04X", o->number);
             s += "</td><td>";
             if (n != nullptr) add(s, "%04X", n->number);
             s += "</td><td>";
-            text(s, (n != nullptr ? c.after : c.before).shown(i));
+            text(s, shown_build(c, p).shown(i));
             s += "</td>";
             // A field that changed shows both values.
             const auto field = [&](uint32_t before, uint32_t after, const char* format) {
