@@ -275,7 +275,8 @@ int page_out(const Options& o, const report::Report& r) {
 
 // Both builds read, the earlier (`old`) first, each as a lone report reads
 // it, and compared when neither is refused; `r.compare` points to the
-// comparison (to be shown only on success). Returns the exit status of the worse of the two.
+// comparison (shown only on success). Returns the worse exit status of the
+// two.
 int compare(report::Report& old, report::Report& r, report::Comparison& c) {
     report::NameTaker names;
     old.names = &names;
