@@ -80,7 +80,9 @@ struct Build {
     }
     // The name as shown: "SECTION MODULE" for a unit.
     std::string shown(const Item& i) const {
-        return i.section == kNoSection ? std::string(module(i)) : sections[i.section] + " " + std::string(module(i));
+        std::string t;
+        if (i.section != kNoSection) t.append(sections[i.section]).append(" ");
+        return t.append(module(i));
     }
 };
 

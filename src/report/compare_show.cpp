@@ -39,8 +39,11 @@ std::vector<Figure> figures(const Comparison& c) {
 
 // A signed difference: "+16", "-5", "0".
 std::string difference(uint64_t before, uint64_t after) {
+    char text[24];
     if (after == before) return "0";
-    return after > before ? "+" + std::to_string(after - before) : "-" + std::to_string(before - after);
+    std::snprintf(text, sizeof text, "%c%llu", after > before ? '+' : '-',
+                  ull(after > before ? after - before : before - after));
+    return text;
 }
 
 std::string known(bool k, uint64_t n) { return k ? std::to_string(n) : std::string("-"); }
@@ -139,7 +142,7 @@ size_t name_width(const Comparison& c, unsigned lists) {
 // The files each build was read from, as "prog.hex, prog.sym".
 std::string files(const Build& b) {
     std::string s = b.hex_name;
-    if (!b.sym_name.empty()) s += (s.empty() ? "" : ", ") + b.sym_name;
+    if (!b.sym_name.empty()) s.append(s.empty() ? "" : ", ").append(b.sym_name);
     return s;
 }
 
@@ -163,15 +166,16 @@ void json_figure(std::FILE* out, const Figure& f) {
     const std::string b = f.known_before ? std::to_string(f.before) : "null";
     const std::string a = f.known_after ? std::to_string(f.after) : "null";
     std::string d = "null";
-    if (f.known_before && f.known_after)
-        d = f.after >= f.before ? std::to_string(f.after - f.before) : "-" + std::to_string(f.before - f.after);
+    if (f.known_before && f.known_after) d = difference(f.before, f.after);
+    if (d[0] == '+') d.erase(0, 1);
     std::fprintf(out, "\"%s\":{\"before\":%s,\"after\":%s,\"difference\":%s}", f.key, b.c_str(), a.c_str(), d.c_str());
 }
 
 }  // namespace
 
 void compare_print(std::FILE* out, const Comparison& c, unsigned lists) {
-    std::string s = "before   " + files(c.before) + "\nafter    " + files(c.after) + "\n\n";
+    std::string s = "before   ";
+    s.append(files(c.before)).append("\nafter    ").append(files(c.after)).append("\n\n");
     controls_shown(s, 0);
     add(s, "%-10s  %-14s %12s %12s %12s\n", "area", "figure", "before", "after", "difference");
     for (const Figure& f : figures(c)) {
@@ -197,7 +201,8 @@ void compare_print(std::FILE* out, const Comparison& c, unsigned lists) {
         const unsigned kind = of_units(k) ? kListUnits : kListFunctions;
         const uint64_t limit = lists == 0 ? kShortRows : (lists & kind) != 0 ? UINT64_MAX : 0;
         if (limit == 0 || c.changes[k].empty()) continue;
-        s.assign("\n");
+        s.clear();
+        s.push_back('\n');
         uint64_t shown = 0;
         for (const Pair& p : c.changes[k]) {
             if (shown++ >= limit) break;
