@@ -89,7 +89,8 @@ _mrl85_report_options() {
 }
 
 # mrl85-report [OPTION]... INPUT. After --html= a file name, after --list=
-# the kinds of rows, after --format= text or json; bash splits
+# the kinds of rows, after --format= text or json, after --compare= the base
+# names of the earlier build (as the input's); bash splits
 # "--html=FILE" at the "=", so the word before may be "=" and the one before
 # that "--html".
 _mrl85_report() {
@@ -106,6 +107,7 @@ _mrl85_report() {
       --all) taken+=(--all --list=) ;;
       --list | --list=*) taken+=(--all) ;;
       --format | --format=*) taken+=(--format=) ;;
+      --compare | --compare=*) taken+=(--compare=) ;;
       *) taken+=("$word") ;;
     esac
   done
@@ -139,6 +141,15 @@ _mrl85_report() {
       done
       return
       ;;
+    --compare=)
+      local d
+      _mrl85_bases "$cur" "$want" "$value"
+      while IFS= read -r d; do
+        COMPREPLY+=("$value$d")
+      done < <(compgen -d -- "$cur")
+      compopt -o filenames 2>/dev/null
+      return
+      ;;
     --format=)
       local format
       for format in text json; do
@@ -151,7 +162,7 @@ _mrl85_report() {
   case $cur in
     -*)
       opts=$(_mrl85_report_options "${COMP_WORDS[0]}")
-      [ -n "$opts" ] || opts="--hex --sym --list= --all --format= --html= --help --version"
+      [ -n "$opts" ] || opts="--hex --sym --list= --all --compare= --format= --html= --help --version"
       _mrl85_options "$cur" "$opts" "${taken[@]}"
       [ ${#COMPREPLY[@]} -ne 1 ] || [[ ${COMPREPLY[0]} != *= ]] || compopt -o nospace 2>/dev/null
       ;;

@@ -29,6 +29,7 @@ enum Slot : int { S_IN_HEX = 0, S_IN_SYM = 1, S_OUT_HEX = 2, S_OUT_HXH = 3, S_OU
 // observer of the rewriting pass (sym/symmake.h).
 enum SecKind : int;
 class SymObserver;
+class TableObserver;
 
 // The outputs this run created or emptied, by slot, as the clean-up of an
 // error exit or an interrupt removes them: names kept in fixed buffers,
@@ -102,6 +103,9 @@ struct RunState {
     // The observer the rewriting pass was given (del_data, sym/symmake.h),
     // for the time of that pass; null otherwise.
     SymObserver* sym_observer = nullptr;
+    // Told what the first pass reads of each unit and function line (table.h);
+    // null when nobody asks.
+    TableObserver* table_observer = nullptr;
 };
 extern RunState run_state;
 
@@ -150,6 +154,7 @@ inline constexpr bool& run_embedded = run_state.run_embedded;
 inline constexpr bool& lines_one_by_one = run_state.lines_one_by_one;
 inline constexpr bool& keep_unit_names = run_state.keep_unit_names;
 inline constexpr SymObserver*& sym_observer = run_state.sym_observer;
+inline constexpr TableObserver*& table_observer = run_state.table_observer;
 
 // A fresh state for the run (every part at its start-up value, the tables
 // with their memory given back) and an empty list of made files, and the
@@ -162,6 +167,7 @@ struct EmbeddedRun {
     std::string hex_name, sym_name;
     bool lines_one_by_one = false;
     bool keep_unit_names = false;
+    TableObserver* table_observer = nullptr;
 };
 // The entry point of the library for another program, called before each
 // run of a pass: a fresh run state (init_globals; the symbol input is kept),

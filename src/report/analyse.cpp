@@ -551,9 +551,10 @@ enum SymStep { kLineEnds, kTables, kUnits, kFunctions, kRewrite, kDone };
 // One run of the symbol pass over `name`, its output thrown away: the
 // tables stay in the library's globals. Returns kDone, or the step that
 // stopped with `stop` set.
-int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped* stop) {
+int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped* stop, TableObserver* names, bool rows) {
     EmbeddedRun settings;
     settings.sym_name = s.name;
+    settings.table_observer = names;
     settings.keep_unit_names = true;
     settings.lines_one_by_one = one_by_one;
     embedded_start(settings);
@@ -569,14 +570,14 @@ int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped
         if (!embedded_sym_discard()) throw run_stopped{kStatusCreate, L_CREATE_OUT_SYM, {}, 0};
         sym_line_ends_check();
         step = kTables;
-        sec_func_read(&collector);
+        sec_func_read(rows ? &collector : nullptr);
         step = kUnits;
         unit_replac();
         step = kFunctions;
         func_replace();
         step = kRewrite;
-        del_data(&collector);
-        collector.finish();
+        del_data(rows ? &collector : nullptr);
+        if (rows) collector.finish();
         step = kDone;
     } catch (const run_stopped& st) {
         *stop = st;
@@ -632,7 +633,7 @@ void sym_analyse(Report& r) {
     }
     run_stopped stop{0, 0, {}, 0};
     PassCollector collector(s);
-    const int step = sym_run(s, collector, false, &stop);
+    const int step = sym_run(s, collector, false, &stop, r.names, r.drop_rows);
     if (step == kDone) {
         sym_in.close();
         sym_counts(s);
@@ -661,7 +662,7 @@ void sym_analyse(Report& r) {
     } else if (sym_in.rewind()) {
         run_stopped again{0, 0, {}, 0};
         PassCollector again_collector(s);
-        const int step_again = sym_run(s, again_collector, true, &again);
+        const int step_again = sym_run(s, again_collector, true, &again, nullptr, true);
         if (step_again == step && again.place == stop.place) line_no = sym_in.lines();
         // A unit line the table never read: the pass knows why.
         if (line_no != 0 && step == kRewrite && stop.place == L_NO_UNIT)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mrlpro.h"
+#include "report/compare.h"
 #include "report/report.h"
 #include "sym/table.h"
 
@@ -387,6 +388,10 @@ bool json_write(std::FILE* out, const Report& r, int status) {
     usage_json(w, r);
     warnings_json(w, r);
     diagnoses_json(w, r.problems);
+    if (r.compare != nullptr) {
+        w.raw("compare", "");
+        compare_json_write(out, *r.compare, quoted);
+    }
     w.close('}');
     std::fputc('\n', out);
     return ok;

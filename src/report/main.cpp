@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/compare.h"
 #include "report/report.h"
 #include "run/message.h"
 #include "run/platform.h"
@@ -32,6 +33,10 @@ const char* const kUsage =
     "                       blocks, segments, lines (by default the summary shows\n"
     "                       what is cut, 20 rows of each kind)\n"
     "      --all          list every row of every kind\n"
+    "      --compare=OLD  compare the build OLD (a base name, as INPUT) with INPUT:\n"
+    "                       the usage of each area before and after, and the units\n"
+    "                       and functions added, removed, moved, grown, shrunk, or\n"
+    "                       now deleted or kept\n"
     "      --format=FORMAT\n"
     "                     write the report as FORMAT: text (the default), or json\n"
     "                       (one JSON document with every row)\n"
@@ -53,8 +58,10 @@ const char* const kUsage =
 
 struct Options {
     std::string input, html;
+    std::string old;  // --compare: the base name of the earlier build
     bool hex_only = false, sym_only = false, html_wanted = false;
     bool help = false, version = false;
+    bool compare = false;
     bool json = false;   // --format=json
     unsigned lists = 0;  // the kinds of rows listed whole (report::ListKind)
     // The page goes to standard output ("--html=-"), and the summary not.
@@ -72,8 +79,8 @@ struct LongOption {
     bool argument;
 };
 constexpr LongOption kOptions[] = {
-    {"all", false}, {"format", true}, {"help", false}, {"hex", false},
-    {"html", true}, {"list", true},   {"sym", false},  {"version", false},
+    {"all", false}, {"compare", true}, {"format", true}, {"help", false},    {"hex", false},
+    {"html", true}, {"list", true},    {"sym", false},   {"version", false},
 };
 
 // The option that `name` names: itself, or the one option it is the start
@@ -158,6 +165,12 @@ int parse(int argc, char** argv, Options& o) {
                 if (listed >= 0) return listed;
                 continue;
             }
+            if (full == "--compare") {
+                if (value.empty()) return usage_error("option '--compare' requires a base name");
+                o.old = value;
+                o.compare = true;
+                continue;
+            }
             if (full == "--format") {
                 if (value != "text" && value != "json")
                     return usage_error("invalid format '" + value + "' for '--format'; valid formats are: text, json");
@@ -180,6 +193,8 @@ int parse(int argc, char** argv, Options& o) {
     if (o.input.find('.') != std::string::npos)
         return usage_error("'.' in the input name '" + o.input +
                            "': give the base name, without .hex or .sym (mrl85 refuses it too)");
+    if (o.compare && o.old.find('.') != std::string::npos)
+        return usage_error("'.' in the name '" + o.old + "' of '--compare': give the base name, without .hex or .sym");
     return -1;
 }
 
@@ -222,12 +237,16 @@ int page_out(const Options& o, const report::Report& r) {
         report::page_write(stdout, r);
         return stdout_flushed() ? 0 : stdout_failed("the page");
     }
-    const std::vector<std::string> inputs{r.hex.name, r.sym.name};
+    std::vector<std::string> inputs{r.hex.name, r.sym.name};
+    if (o.compare) {
+        inputs.push_back(o.old + ".hex");
+        inputs.push_back(o.old + ".sym");
+    }
+    bool in_use = false;
+    for (const std::string& input : inputs) in_use = in_use || same_file(o.html, input);
     std::FILE* f = nullptr;
     FileHold hold = kNoHold;
-    const OutputResult got = same_file(o.html, r.hex.name) || same_file(o.html, r.sym.name)
-                                 ? kOutputInUse
-                                 : output_create(o.html, inputs, kOutputDevices, &f, &hold);
+    const OutputResult got = in_use ? kOutputInUse : output_create(o.html, inputs, kOutputDevices, &f, &hold);
     if (got == kOutputInUse) {
         std::fprintf(stderr, "%s: the page '%s' is an input; it is not written\n", kName, o.html.c_str());
         return kStatusInput;
@@ -254,6 +273,25 @@ int page_out(const Options& o, const report::Report& r) {
     std::exit(kStatusFormat);
 }
 
+// Both builds read, the earlier (`old`) first, each as a lone report reads
+// it, and compared when neither is refused; `r.compare` points to the
+// comparison (shown only on success). Returns the worse exit status of the
+// two.
+int compare(report::Report& old, report::Report& r, report::Comparison& c) {
+    report::NameTaker names;
+    old.names = &names;
+    old.drop_rows = false;
+    const int old_status = report::analyse(old);
+    c.before = report::build_taken(old, names);
+    r.names = &names;
+    const int status = std::max(old_status, report::analyse(r));
+    c.after = report::build_taken(r, names);
+    old.names = r.names = nullptr;
+    r.compare = &c;
+    if (status == 0) report::compare_builds(c);
+    return status;
+}
+
 int run(int argc, char** argv, bool stdout_closed) {
     Options o;
     const int parsed = parse(argc, argv, o);
@@ -268,21 +306,37 @@ int run(int argc, char** argv, bool stdout_closed) {
         if (o.version) std::printf("%s (mrl85) %s\n%s%s", kName, MRL_VERSION_DOTTED, kCopyrightLine, kLicenceLine);
         return stdout_flushed() ? 0 : stdout_failed(o.help ? "the help" : "the version");
     }
-    report::Report r;
-    r.want_hex = !o.sym_only || o.hex_only;
-    r.want_sym = !o.hex_only || o.sym_only;
+    report::Report r, old;
+    r.want_hex = old.want_hex = !o.sym_only || o.hex_only;
+    r.want_sym = old.want_sym = !o.hex_only || o.sym_only;
     r.hex.name = o.input + ".hex";
     r.sym.name = o.input + ".sym";
-    const int status = report::analyse(r);
+    old.hex.name = o.old + ".hex";
+    old.sym.name = o.old + ".sym";
+    report::Comparison compared;
+    const int status = o.compare ? compare(old, r, compared) : report::analyse(r);
     // With the page on standard output, the summary is left out.
     bool whole = true;
     if (!o.page_to_stdout()) {
         errno = 0;
         // The JSON document is written for a refused input too, with the
-        // diagnoses in it.
-        whole = o.json ? report::json_write(stdout, r, status) : report::summary_print(stdout, r, o.lists);
+        // diagnoses in it (of both builds, with --compare).
+        if (o.json) {
+            const std::vector<report::Diagnosis> own = r.problems;
+            r.problems.insert(r.problems.begin(), old.problems.begin(), old.problems.end());
+            whole = report::json_write(stdout, r, status);
+            r.problems = own;
+        } else if (!o.compare) {
+            whole = report::summary_print(stdout, r, o.lists);
+        } else if (status == 0) {
+            report::compare_print(stdout, compared, o.lists);
+        }
     }
     const bool out = stdout_flushed();
+    if (o.compare) {
+        report::warnings_print(stderr, old);
+        report::diagnoses_print(stderr, old.problems);
+    }
     report::warnings_print(stderr, r);
     report::diagnoses_print(stderr, r.problems);
     // The page of a refused input shows the diagnoses; its status stays

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "mrlpro.h"
+#include "report/compare.h"
 #include "report/report.h"
 #include "run/message.h"
 #include "sym/table.h"
@@ -933,6 +934,7 @@ bool page_write(std::FILE* out, const Report& r) {
     diagnoses_section(s, r);
     warnings_section(s, r);
     totals_section(s, r);
+    if (r.compare != nullptr) compare_page(s, *r.compare, add_text);
     if (sym) {
         unit_tables(s);
         deleted_functions_table(s, r.sym);

@@ -197,8 +197,19 @@ struct Diagnosis {
     int status = 0;          // mrl85's exit status
 };
 
+struct Comparison;
+
 struct Report {
     bool want_hex = true, want_sym = true;
+    // Told the names the first pass reads (the comparison of two builds,
+    // compare.h); null when nobody asks.
+    TableObserver* names = nullptr;
+    // The comparison the JSON document and the page show too; null without
+    // one.
+    const Comparison* compare = nullptr;
+    // The labels and blocks dropped are listed (the earlier build of a
+    // comparison needs no rows).
+    bool drop_rows = true;
     HexReport hex;
     SymReport sym;
     std::vector<Diagnosis> problems;

@@ -37,6 +37,7 @@ void embedded_start(const EmbeddedRun& run) {
     input_sym = run.sym_name;
     lines_one_by_one = run.lines_one_by_one;
     keep_unit_names = run.keep_unit_names;
+    table_observer = run.table_observer;
 }
 
 InFile& embedded_sym_input() { return in_sym_fp; }
@@ -47,4 +48,5 @@ void embedded_stop() {
     out_sym_fp.close();
     lines_one_by_one = false;
     keep_unit_names = false;
+    table_observer = nullptr;
 }

@@ -235,6 +235,7 @@ bool sec_data_make(std::string_view& line, bool& more) {
         if (line[0] == '#') return true;
         if (line[0] == ' ') {
             if (sym_observer != nullptr) sym_observer->unit_line_passed_over(in_sym_fp.lines());
+            if (table_observer != nullptr) table_observer->unit_line_passed(line);
             continue;
         }
         std::string_view rest = sym_line_whole(line, more);
@@ -249,6 +250,7 @@ bool sec_data_make(std::string_view& line, bool& more) {
         uint32_t start = get_number(rest);
         uint32_t length = get_number(rest);
         unit_record_set(unit_no, start, length, name);
+        if (table_observer != nullptr) table_observer->unit_read(rest);
     }
     return false;
 }
@@ -264,6 +266,11 @@ void func_data_make(std::string_view line) {
     table_alloc(func_table, func_index, [&] {
         return func_record{func_no, unit_no, static_cast<uint32_t>(func_table.size()), 0, 0};
     });
+    if (table_observer != nullptr) {
+        std::string_view rest = line.substr(sec_header[SEC_FUNC].size());
+        get_token(rest);
+        table_observer->func_read(get_token(rest));
+    }
 }
 
 void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no) {

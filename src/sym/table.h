@@ -78,6 +78,25 @@ struct NameStore {
     }
 };
 
+// What the first pass reads of each unit and function line beyond the
+// numbers, told to a caller that names units and functions (the report's
+// comparison of two builds); the passes themselves keep none of it. The
+// calls come in reading order, so the n-th unit_read is the unit record of
+// reading order (seq) n, and the n-th func_read the function record of seq n.
+class TableObserver {
+public:
+    // The fields of a SECTION INFORMATION line after the length.
+    virtual void unit_read(std::string_view rest) = 0;
+    // A line of a SECTION INFORMATION block that begins with a blank (the
+    // continuation line of a library line, for one).
+    virtual void unit_line_passed(std::string_view line) = 0;
+    // The name field of a "# FUNC" line.
+    virtual void func_read(std::string_view name) = 0;
+
+protected:
+    ~TableObserver() = default;
+};
+
 // First pass (table.cpp)
 // sym/: tables
 // The first pass; the second form tells `observer` (when not null) where the
