@@ -551,7 +551,8 @@ enum SymStep { kLineEnds, kTables, kUnits, kFunctions, kRewrite, kDone };
 // One run of the symbol pass over `name`, its output thrown away: the
 // tables stay in the library's globals. Returns kDone, or the step that
 // stopped with `stop` set.
-int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped* stop, TableObserver* names, bool rows) {
+int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped* stop, TableObserver* names,
+            bool rows) {
     EmbeddedRun settings;
     settings.sym_name = s.name;
     settings.table_observer = names;
