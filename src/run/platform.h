@@ -2,8 +2,9 @@
 // library: standard streams that are surely open, write signals that do not
 // kill the run, interrupts that clean up, one notion of "the same file"
 // whatever the names, outputs, a trace log and temporary outputs that are
-// never written through a link or into a file of somebody else, and in
-// place a replacement that is all or nothing.
+// never written through a link or into a file of somebody else, in place a
+// replacement that is all or nothing, and inputs read in place through a
+// mapping whose faults do not end the run.
 //
 // One implementation per platform, each in its own file:
 // platform_posix.cpp and platform_win.cpp. Names are bytes as they came on
