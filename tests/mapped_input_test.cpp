@@ -198,7 +198,9 @@ Files files_in(const fs::path& dir) {
         if (e.path().filename() != "mrl.ifd") all[e.path().filename().string()] = slurp(e.path());
     return all;
 }
+#endif
 
+#if defined(MRL_FAULT_SHIM) && !defined(MRL_NO_INPUT_MAP)
 // A HEX file of `lines` data records, in low and high segments by turns.
 std::string big_hex(int lines) {
     std::string s;
