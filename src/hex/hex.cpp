@@ -207,6 +207,12 @@ void data_make() {
     HexRoute route;
     OutputSink sink;
     hex_pass(in_hex_fp, sink, route);
+    // Read in place through a mapping, the input must still be the file
+    // that was read.
+    if (in_hex_fp.cut()) {
+        error_msg(E_CANT_OPEN, input_hex);
+        error_exit(kStatusInput, L_HEX_READ);
+    }
     flush_or_fail(out_hex_fp, output_hex, L_HEX_FLUSH_HEX);
     flush_or_fail(out_hihex_fp, output_hihex, L_HEX_FLUSH_HXH);
     close_file(S_IN_HEX);

@@ -82,7 +82,30 @@ void out_text(std::string_view text) {
     std::fflush(stdout);
 }
 
+namespace {
+
+// An input read through a mapping that another process cut short or changed
+// while the run read it: whatever failure the pass then ran into (a line
+// of zeros where the file ended, a write from the mapping that the system
+// refused), it comes from what was not the file, and the run ends as a
+// read error of that input instead. An input's own read error is told as
+// it is.
+void input_cut_check(int n) {
+    if (n == E_CANT_OPEN) return;
+    if (open_flag[S_IN_HEX] && in_hex_fp.cut()) {
+        error_msg(E_CANT_OPEN, input_hex);
+        error_exit(kStatusInput, L_HEX_READ);
+    }
+    if (open_flag[S_IN_SYM] && in_sym_fp.cut()) {
+        error_msg(E_CANT_OPEN, input_sym);
+        error_exit(kStatusInput, L_SYM_READ);
+    }
+}
+
+}  // namespace
+
 void error_msg(int n, std::string_view arg) {
+    input_cut_check(n);
     show_message(" Error : ", error_table[n], arg);
     last_error = n;
 }

@@ -2,8 +2,9 @@
 // library: standard streams that are surely open, write signals that do not
 // kill the run, interrupts that clean up, one notion of "the same file"
 // whatever the names, outputs, a trace log and temporary outputs that are
-// never written through a link or into a file of somebody else, and in
-// place a replacement that is all or nothing.
+// never written through a link or into a file of somebody else, in place a
+// replacement that is all or nothing, and inputs read in place through a
+// mapping whose faults do not end the run.
 //
 // One implementation per platform, each in its own file:
 // platform_posix.cpp and platform_win.cpp. Names are bytes as they came on
@@ -220,5 +221,34 @@ struct FileStamp {
 
 // The stamp of the open stream `fp`; false when it cannot be had.
 bool file_stamp(std::FILE* fp, FileStamp* stamp);
+
+// A read-only mapping of a whole input file, read in place instead of
+// copied into a block. `watch` is the mapping's place among those the fault
+// handler watches; `handle` what else the platform keeps for it (Windows:
+// the mapping object and the handle that keeps writers out).
+struct InputMap {
+    const char* data = nullptr;
+    size_t size = 0;
+    int watch = -1;
+    intptr_t handle = 0, guard = 0;
+};
+
+// Maps the open input stream `fp` whole, read-only. False, with nothing
+// made, when it cannot be or should not be: not a regular file, empty, no
+// address space left, a network file or one that another process may write
+// (Windows), or a build without mappings; the caller then reads the file.
+// While a mapping exists, a fault on reading it (the file cut short by
+// another process: SIGBUS on POSIX, an in-page error on Windows) does not
+// end the process: the pages from the fault on read as zeros, and
+// input_map_faulted tells it.
+bool input_map(std::FILE* fp, InputMap* map);
+
+// Gives the mapping back (nothing when there is none); the handler goes
+// with the last one.
+void input_unmap(InputMap* map);
+
+// True when reading the mapping met a fault, so that what was read from the
+// fault on is not the file's.
+bool input_map_faulted(const InputMap& map);
 
 #endif

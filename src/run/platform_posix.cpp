@@ -531,4 +531,106 @@ void table_memory_free(void* block, size_t bytes) {
     if (block != nullptr) munmap(block, bytes);
 }
 
+namespace {
+
+// Whether inputs are mapped at all: a build with MRL_MAP_INPUTS=OFF reads
+// every input into the block, to measure the one way against the other.
+#ifdef MRL_NO_INPUT_MAP
+constexpr bool kMapInputs = false;
+#else
+constexpr bool kMapInputs = true;
+#endif
+
+// The input mappings the fault handler watches: where each lies (its pages,
+// rounded up to whole pages) and whether reading it has faulted. Written
+// only outside the handler, and only while no byte of the mapping is read.
+struct MapWatch {
+    volatile uintptr_t begin, end;
+    volatile std::sig_atomic_t faulted;
+};
+constexpr int kWatches = 8;
+MapWatch map_watch[kWatches];
+int map_watch_count = 0;
+uintptr_t page_size = 4096;
+struct sigaction bus_before;  // SIGBUS's action before the first mapping
+
+// A page of a watched mapping beyond the end of its file (another process
+// cut the file short) faults with SIGBUS. From the faulting page to the end
+// of the mapping, anonymous zero pages take the file's place, the mapping
+// is marked, and the read is made again and finds zeros; the reader stops
+// at the mark. This is safe where a jump out of the read is not: the fault
+// may come in the middle of a copy or a search of any function (memchr, a
+// string being assigned, a write to the kernel), and only returning leaves
+// each of them as it was. mmap is a plain system call. Any other SIGBUS
+// gets the action it had before: a fault repeats when the handler returns,
+// a signal sent by another process is raised again.
+void on_bus(int sig, siginfo_t* info, void*) {
+    const int saved = errno;
+    if (info != nullptr && info->si_code > 0) {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+        for (MapWatch& w : map_watch) {
+            if (w.begin == 0 || at < w.begin || at >= w.end) continue;
+            const uintptr_t page = at & ~(page_size - 1);
+            void* got = mmap(reinterpret_cast<void*>(page), w.end - page, PROT_READ,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+            if (got != MAP_FAILED) {
+                w.faulted = 1;
+                errno = saved;
+                return;
+            }
+            break;
+        }
+    }
+    sigaction(SIGBUS, &bus_before, nullptr);
+    if (info == nullptr || info->si_code <= 0) raise(sig);
+    errno = saved;
+}
+
+// The handler is there only while a mapping is.
+void bus_handler_install() {
+    const long size = sysconf(_SC_PAGESIZE);
+    if (size > 0) page_size = static_cast<uintptr_t>(size);
+    struct sigaction sa {};
+    sa.sa_sigaction = on_bus;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGBUS, &sa, &bus_before);
+}
+
+}  // namespace
+
+bool input_map(std::FILE* fp, InputMap* map) {
+    struct stat st;
+    if (!kMapInputs || fp == nullptr || fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+        static_cast<uint64_t>(st.st_size) > SIZE_MAX / 2)
+        return false;
+    int watch = 0;
+    while (watch < kWatches && map_watch[watch].begin != 0) ++watch;
+    if (watch == kWatches) return false;
+    const size_t size = static_cast<size_t>(st.st_size);
+    void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fileno(fp), 0);
+    if (p == MAP_FAILED) return false;
+    if (map_watch_count++ == 0) bus_handler_install();
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
+    map_watch[watch].faulted = 0;
+    map_watch[watch].end = begin + ((size + page_size - 1) & ~(page_size - 1));
+    map_watch[watch].begin = begin;
+    map->data = static_cast<const char*>(p);
+    map->size = size;
+    map->watch = watch;
+    return true;
+}
+
+void input_unmap(InputMap* map) {
+    if (map->data == nullptr) return;
+    MapWatch& w = map_watch[map->watch];
+    munmap(const_cast<char*>(map->data), map->size);
+    w.begin = 0;
+    w.end = 0;
+    if (--map_watch_count == 0) sigaction(SIGBUS, &bus_before, nullptr);
+    *map = InputMap{};
+}
+
+bool input_map_faulted(const InputMap& map) { return map.data != nullptr && map_watch[map.watch].faulted != 0; }
+
 #endif

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <cwchar>
 
 #include "run/platform.h"
 
@@ -588,5 +589,128 @@ void* table_memory_grow(void* old, size_t old_bytes, size_t new_bytes) {
 void table_memory_free(void* block, size_t) {
     if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
+
+namespace {
+
+// Whether inputs are mapped at all: a build with MRL_MAP_INPUTS=OFF reads
+// every input into the block, to measure the one way against the other.
+#ifdef MRL_NO_INPUT_MAP
+constexpr bool kMapInputs = false;
+#else
+constexpr bool kMapInputs = true;
+#endif
+
+// The views of input files the exception handler watches: where each lies,
+// and whether reading it has faulted (its pages are then zeros of the
+// process's own). Written only while no byte of a view is read.
+struct MapWatch {
+    volatile uintptr_t begin, end;
+    volatile LONG faulted;
+};
+constexpr int kWatches = 8;
+MapWatch map_watch[kWatches];
+int map_watch_count = 0;
+PVOID fault_handler = nullptr;
+
+// A page of a view that cannot be read (an in-page error: the storage under
+// a local file failed) raises an exception in the reading thread. The view
+// gives way to zeroed memory of the same place and size, the view is
+// marked, and the read is made again and finds zeros; the reader stops at
+// the mark. Returning, instead of unwinding out of the read, leaves every
+// function that was reading (a search, a copy) as it was. Every other
+// exception goes on to the program's other handlers.
+LONG CALLBACK on_in_page_error(EXCEPTION_POINTERS* e) {
+    const EXCEPTION_RECORD* r = e->ExceptionRecord;
+    if (r->ExceptionCode != EXCEPTION_IN_PAGE_ERROR || r->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
+    const uintptr_t at = static_cast<uintptr_t>(r->ExceptionInformation[1]);
+    for (MapWatch& w : map_watch) {
+        if (w.begin == 0 || at < w.begin || at >= w.end || w.faulted != 0) continue;
+        void* const base = reinterpret_cast<void*>(w.begin);
+        if (!UnmapViewOfFile(base)) return EXCEPTION_CONTINUE_SEARCH;
+        w.faulted = 1;
+        if (VirtualAlloc(base, w.end - w.begin, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY) == nullptr)
+            return EXCEPTION_CONTINUE_SEARCH;
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// True when the open file `h` lies on a local fixed disk: a network file
+// may change under the view, or fail to be read, whatever this run does.
+bool local_file(HANDLE h) {
+    wchar_t path[1024];
+    const DWORD n = GetFinalPathNameByHandleW(h, path, 1024, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= 1024) return false;
+    const wchar_t* p = path;
+    if (std::wcsncmp(p, L"\\\\?\\", 4) == 0) p += 4;
+    if (std::wcsncmp(p, L"UNC\\", 4) == 0 || p[0] == L'\\' || p[0] == 0 || p[1] != L':') return false;
+    const wchar_t root[] = {p[0], L':', L'\\', 0};
+    const UINT kind = GetDriveTypeW(root);
+    return kind == DRIVE_FIXED || kind == DRIVE_RAMDISK;
+}
+
+}  // namespace
+
+// Only a local file is mapped, and only through a second handle that lets
+// no other process write the file (or cut it short) while the view exists;
+// where another process already has it open for writing, that handle
+// cannot be had and the file is read instead.
+bool input_map(std::FILE* fp, InputMap* map) {
+    if (!kMapInputs || fp == nullptr) return false;
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
+    LARGE_INTEGER size;
+    if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) ||
+        size.QuadPart <= 0 || static_cast<uint64_t>(size.QuadPart) > SIZE_MAX / 2 || !local_file(h))
+        return false;
+    int watch = 0;
+    while (watch < kWatches && map_watch[watch].begin != 0) ++watch;
+    if (watch == kWatches) return false;
+    const HANDLE guard = ReOpenFile(h, GENERIC_READ, FILE_SHARE_READ, 0);
+    if (guard == INVALID_HANDLE_VALUE) return false;
+    // The size again, now that nobody can change it.
+    LARGE_INTEGER now;
+    const HANDLE mapping = GetFileSizeEx(guard, &now) && now.QuadPart == size.QuadPart
+                               ? CreateFileMappingW(guard, nullptr, PAGE_READONLY, 0, 0, nullptr)
+                               : nullptr;
+    void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (view == nullptr) {
+        if (mapping != nullptr) CloseHandle(mapping);
+        CloseHandle(guard);
+        return false;
+    }
+    if (map_watch_count++ == 0) fault_handler = AddVectoredExceptionHandler(1, on_in_page_error);
+    const size_t bytes = static_cast<size_t>(size.QuadPart);
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(view);
+    map_watch[watch].faulted = 0;
+    map_watch[watch].end = begin + bytes;
+    map_watch[watch].begin = begin;
+    map->data = static_cast<const char*>(view);
+    map->size = bytes;
+    map->watch = watch;
+    map->handle = reinterpret_cast<intptr_t>(mapping);
+    map->guard = reinterpret_cast<intptr_t>(guard);
+    return true;
+}
+
+void input_unmap(InputMap* map) {
+    if (map->data == nullptr) return;
+    MapWatch& w = map_watch[map->watch];
+    void* const base = const_cast<char*>(map->data);
+    if (w.faulted != 0)
+        VirtualFree(base, 0, MEM_RELEASE);
+    else
+        UnmapViewOfFile(base);
+    CloseHandle(reinterpret_cast<HANDLE>(map->handle));
+    CloseHandle(reinterpret_cast<HANDLE>(map->guard));
+    w.begin = 0;
+    w.end = 0;
+    if (--map_watch_count == 0 && fault_handler != nullptr) {
+        RemoveVectoredExceptionHandler(fault_handler);
+        fault_handler = nullptr;
+    }
+    *map = InputMap{};
+}
+
+bool input_map_faulted(const InputMap& map) { return map.data != nullptr && map_watch[map.watch].faulted != 0; }
 
 #endif

@@ -1,7 +1,33 @@
 // textfile.cpp: block-buffered line input and output (see textfile.h).
 #include "run/textfile.h"
 
+#include <utility>
+
+InFile& InFile::operator=(InFile&& other) noexcept {
+    if (this == &other) return *this;
+    input_unmap(&map_);
+    fp_ = std::exchange(other.fp_, nullptr);
+    buf_ = std::move(other.buf_);
+    map_ = std::exchange(other.map_, InputMap{});
+    data_ = std::exchange(other.data_, nullptr);
+    pos_ = other.pos_;
+    end_ = other.end_;
+    eof_ = other.eof_;
+    err_ = other.err_;
+    mid_line_ = other.mid_line_;
+    lines_ = other.lines_;
+    opened_ = other.opened_;
+    opened_ok_ = other.opened_ok_;
+    map_tried_ = other.map_tried_;
+    other.pos_ = other.end_ = 0;
+    return *this;
+}
+
+// The block is allocated whether the file will be mapped or not (see fill),
+// for the lines whose carriage return is dropped, so that a run needs the
+// same memory either way.
 bool InFile::open(const std::string& name) {
+    input_unmap(&map_);
     fp_ = std::fopen(name.c_str(), "rb");
     if (fp_ == nullptr) return false;
     // Reads go straight into our own block; no second buffer in stdio.
@@ -11,18 +37,47 @@ bool InFile::open(const std::string& name) {
     eof_ = err_ = mid_line_ = false;
     lines_ = 0;
     opened_ok_ = file_stamp(fp_, &opened_);
+    data_ = buf_.get();
+    map_tried_ = false;
     return true;
 }
 
+// The mapping goes before the file is closed (Windows replaces no file that
+// is mapped).
 void InFile::close() {
+    input_unmap(&map_);
+    data_ = buf_.get();
+    pos_ = end_ = 0;
     if (fp_ != nullptr) std::fclose(fp_);
     fp_ = nullptr;
+}
+
+// The unread bytes a piece of a long line may take: at most a block, also
+// from a mapping.
+size_t InFile::reach() const {
+    const size_t left = end_ - pos_;
+    return left < kTextBlock ? left : kTextBlock;
 }
 
 // Moves the unread bytes to the front of the block and reads until at least
 // `want` unread bytes are present (want is at most the block) or the file
 // ends.
+//
+// The first fill maps a regular file whole if it can be: then the whole file
+// is the block, read to its end from the start. It is mapped only when it
+// is first read, not when it is opened: the outputs are made between the
+// two, and on Windows a mapped file is kept from every writer, also from
+// this run's check that an output is not an input by another name.
 void InFile::fill(size_t want) {
+    if (!map_tried_) {
+        map_tried_ = true;
+        if (pos_ == 0 && end_ == 0 && input_map(fp_, &map_)) {
+            data_ = map_.data;
+            end_ = map_.size;
+            eof_ = true;
+        }
+    }
+    if (mapped()) return;
     if (pos_ > 0) {
         std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
         end_ -= pos_;
@@ -41,6 +96,7 @@ void InFile::fill(size_t want) {
 // Every case of get_line: near the end of the block, at the end of the file,
 // and the pieces of a line longer than 255 characters.
 int InFile::get_line_slow(std::string_view& line) {
+    if (input_map_faulted(map_)) return -1;
     if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
     if (pos_ == end_) return err_ ? -1 : 0;
     size_t avail = end_ - pos_;
@@ -48,7 +104,7 @@ int InFile::get_line_slow(std::string_view& line) {
     // No line end within reach: the next piece of a long line (or the last
     // line of a file that does not end in a line feed).
     size_t n = avail < kLineMax ? avail : kLineMax;
-    line = std::string_view(buf_.get() + pos_, n);
+    line = std::string_view(data_ + pos_, n);
     pos_ += n;
     return 1;
 }
@@ -70,11 +126,15 @@ int InFile::get_more(std::string_view& piece, bool& more) {
 // From the read position to the end of its line, when the line end is in the
 // block or can be brought into it; otherwise as much of the line as the full
 // block holds, with `more` set. Such a piece never ends in a carriage return,
-// which might be the first half of a CR LF line end.
+// which might be the first half of a CR LF line end. From a mapping the
+// pieces are the same: a block's worth each, and `more` set whenever a
+// whole block's worth was left, as a full block read is not yet the end of
+// the file.
 int InFile::next_long_piece(std::string_view& piece, bool& more) {
     more = false;
+    if (input_map_faulted(map_)) return -1;
     for (;;) {
-        const size_t avail = end_ - pos_;
+        const size_t avail = reach();
         if (avail > 0 && take_line(avail, avail, piece)) {
             mid_line_ = false;
             return 1;
@@ -82,16 +142,16 @@ int InFile::next_long_piece(std::string_view& piece, bool& more) {
         if (eof_ || avail == kTextBlock) break;
         fill(avail + 1);
     }
-    size_t n = end_ - pos_;
+    size_t n = reach();
     if (n == 0) {
         mid_line_ = false;
         return err_ ? -1 : 0;
     }
     // The block is full and holds no line end: the line goes on. At the end
     // of the file this is the last line, which has no line end.
-    more = !eof_;
-    if (more && buf_[end_ - 1] == '\r') --n;
-    piece = std::string_view(buf_.get() + pos_, n);
+    more = mapped() ? n == kTextBlock : !eof_;
+    if (more && data_[pos_ + n - 1] == '\r') --n;
+    piece = std::string_view(data_ + pos_, n);
     pos_ += n;
     mid_line_ = more;
     return 1;
@@ -100,10 +160,10 @@ int InFile::next_long_piece(std::string_view& piece, bool& more) {
 // Passes over what is left of the current line, line end included.
 void InFile::skip_rest() {
     while (mid_line_) {
-        const char* p = buf_.get() + pos_;
+        const char* p = data_ + pos_;
         const void* hit = pos_ < end_ ? std::memchr(p, '\n', end_ - pos_) : nullptr;
         if (hit != nullptr) {
-            pos_ = static_cast<size_t>(static_cast<const char*>(hit) - buf_.get()) + 1;
+            pos_ = static_cast<size_t>(static_cast<const char*>(hit) - data_) + 1;
             mid_line_ = false;
         } else {
             pos_ = end_;
@@ -124,12 +184,12 @@ void InFile::skip_rest() {
 // line.
 void InFile::skip_to(char c) {
     if (end_ - pos_ < kWindow && !eof_) fill(kWindow);
-    const char* p = buf_.get() + pos_;
+    const char* p = data_ + pos_;
     const void* hit = std::memchr(p, c, end_ - pos_);
-    const char* lim = hit != nullptr ? static_cast<const char*>(hit) : buf_.get() + end_;
+    const char* lim = hit != nullptr ? static_cast<const char*>(hit) : data_ + end_;
     const char* q = lim;
     while (q > p && q[-1] != '\n') --q;
-    pos_ = static_cast<size_t>(q - buf_.get());
+    pos_ = static_cast<size_t>(q - data_);
 }
 
 int InFile::get_long_line_starting(char c, std::string_view& line, bool& more) {
@@ -137,7 +197,7 @@ int InFile::get_long_line_starting(char c, std::string_view& line, bool& more) {
         if (mid_line_) skip_rest();
         // Where the next line already begins with `c` there is nothing to
         // pass over.
-        if (end_ - pos_ < kWindow || buf_[pos_] != c) skip_to(c);
+        if (end_ - pos_ < kWindow || data_[pos_] != c) skip_to(c);
         int got = get_long_line(line, more);
         if (got <= 0 || line[0] == c) return got;
     }
@@ -150,14 +210,18 @@ void InFile::unread_slow() {
 
 std::string_view InFile::head() {
     fill(kTextBlock);
-    return {buf_.get() + pos_, end_ - pos_};
+    return {data_ + pos_, reach()};
 }
 
+// A mapped file is read again from the start of its mapping; the stream is
+// still put back to its start, so that it is the file that is read again.
 bool InFile::rewind() {
     if (fp_ == nullptr || std::fseek(fp_, 0, SEEK_SET) != 0) return false;
     std::clearerr(fp_);
-    pos_ = end_ = 0;
-    eof_ = err_ = mid_line_ = false;
+    pos_ = 0;
+    if (!mapped()) end_ = 0;
+    eof_ = mapped();
+    err_ = mid_line_ = false;
     lines_ = 0;
     return true;
 }

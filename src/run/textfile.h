@@ -15,6 +15,15 @@
 // writer ends each line with the platform's line end (LF, or CR LF on
 // Windows) as it writes a block out.
 //
+// A regular file is read through a mapping where the platform gives one
+// (platform.h, input_map): the lines are then found in place and the "block"
+// is the whole file, of which the callers see the same lines, pieces and
+// bytes as when it is read: a long line still comes in pieces of at most a
+// block, and a line whose carriage return is dropped is copied into the
+// block instead of changed in place, since the mapping is read-only. A
+// file that cannot be mapped (empty, a pipe, no address space left) is read
+// into the block as before.
+//
 // Both passes spend nearly all their time here, once per line, so the common
 // case of each call (a whole short line already in the block; room left in
 // the output block) is inline and costs one search and one copy.
@@ -27,6 +36,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "run/platform.h"
 
@@ -34,6 +44,13 @@ inline constexpr size_t kLineMax = 255;  // characters per read
 
 class InFile {
 public:
+    InFile() = default;
+    InFile(InFile&& other) noexcept { *this = std::move(other); }
+    InFile& operator=(InFile&& other) noexcept;
+    InFile(const InFile&) = delete;
+    InFile& operator=(const InFile&) = delete;
+    // Gives a mapping back; the stream is its owner's to close.
+    ~InFile() { input_unmap(&map_); }
     bool open(const std::string& name);
     void close();
     bool is_open() const { return fp_ != nullptr; }
@@ -61,11 +78,18 @@ public:
     // block holds (all of a smaller file), without taking them.
     std::string_view head();
     // True when the open file is still as it was opened: the same size and
-    // time of last modification (a file read twice must be one file).
+    // time of last modification (a file read twice must be one file), and,
+    // read through a mapping, no fault on reading it.
     bool unchanged() const {
         FileStamp now;
-        return opened_ok_ && file_stamp(fp_, &now) && now == opened_;
+        return opened_ok_ && !input_map_faulted(map_) && file_stamp(fp_, &now) && now == opened_;
     }
+    // True when the file is read through a mapping.
+    bool mapped() const { return map_.data != nullptr; }
+    // True when the file is read through a mapping and what was read may not
+    // be the file's: another process cut it short or changed it since it was
+    // opened. Whatever a pass then made of it, the run ends as a read error.
+    bool cut() const { return mapped() && !unchanged(); }
     // The unread bytes of the block, from the start of a line, for a pass
     // that takes many whole lines at a time: what is left of a line that
     // get_long_line began is passed over first, and the block is refilled
@@ -74,7 +98,7 @@ public:
     // leaves are read with get_line or get_long_line as usual.
     std::string_view unread() {
         if (mid_line_ || end_ - pos_ < kWindow) unread_slow();
-        return {buf_.get() + pos_, end_ - pos_};
+        return {data_ + pos_, end_ - pos_};
     }
     // Takes the next `n` unread bytes, which end with a line feed.
     void advance(size_t n) {
@@ -85,6 +109,8 @@ public:
 private:
     static constexpr size_t kWindow = kLineMax + 2;  // a full line, its CR and its LF
     bool take_line(size_t scan, size_t limit, std::string_view& line);
+    std::string_view cr_dropped(size_t len);
+    size_t reach() const;
     int get_line_slow(std::string_view& line);
     int get_long_slow(std::string_view& line, bool& more);
     int next_long_piece(std::string_view& piece, bool& more);
@@ -94,12 +120,15 @@ private:
     void fill(size_t want);
     std::FILE* fp_ = nullptr;
     std::unique_ptr<char[]> buf_;
+    InputMap map_;
+    const char* data_ = nullptr;  // the block (buf_), or the whole mapped file
     size_t pos_ = 0, end_ = 0;
     bool eof_ = false, err_ = false;
     bool mid_line_ = false;  // get_long_line: the line goes on past the last piece given
     uint64_t lines_ = 0;
     FileStamp opened_;  // the file as it was opened
     bool opened_ok_ = false;
+    bool map_tried_ = false;  // the first fill has asked for a mapping
 };
 
 class OutFile {
@@ -147,20 +176,32 @@ private:
 // enough that the system calls cost nothing next to the copying.
 inline constexpr size_t kTextBlock = size_t{1} << 17;
 
+// The line of `len` bytes at the read position whose carriage return, its
+// last byte, is dropped for the line feed that follows it: in place in the
+// block, or, from a read-only mapping, in a copy at the start of the block.
+inline std::string_view InFile::cr_dropped(size_t len) {
+    char* line = buf_.get();
+    if (mapped())
+        std::memcpy(line, data_ + pos_, len - 1);
+    else
+        line += pos_;
+    line[len - 1] = '\n';
+    return {line, len};
+}
+
 // A whole line whose line feed lies within the first `scan` bytes of the
 // unread block and which has at most `limit` characters without the carriage
-// return that may precede its line feed. That carriage return is dropped in
-// place, so the line stays one run of the block.
+// return that may precede its line feed. That carriage return is dropped
+// (cr_dropped), so the line is one run of bytes.
 inline bool InFile::take_line(size_t scan, size_t limit, std::string_view& line) {
-    char* p = buf_.get() + pos_;
+    const char* p = data_ + pos_;
     const void* hit = std::memchr(p, '\n', scan);
     if (hit == nullptr) return false;
     size_t i = static_cast<size_t>(static_cast<const char*>(hit) - p);
     bool crlf = i > 0 && p[i - 1] == '\r';
     size_t len = i + 1 - (crlf ? 1 : 0);
     if (len > limit) return false;
-    if (crlf) p[i - 1] = '\n';
-    line = std::string_view(p, len);
+    line = crlf ? cr_dropped(len) : std::string_view(p, len);
     pos_ += i + 1;
     return true;
 }

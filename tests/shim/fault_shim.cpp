@@ -31,6 +31,13 @@
 //   full-at-second-flush
 //                   the second flush of its stream meets a full disk, the
 //                   others go through (a disk that was full for a while)
+//   refuse-map      a mapping of it fails with ENOMEM (no address space)
+//   truncate-at-map right after it is mapped, another process cuts it to
+//                   half its size: the reader meets the cut in the middle
+//   truncate-at-write
+//                   at the first write to its stream, the file named by
+//                   MRL_SHIM_TARGET is cut to half its size: an input cut
+//                   short while the pass that writes this output reads it
 // and "kill-at:N" kills the process with SIGKILL right before its Nth call
 // that changes a name or a file's state on disk (open with O_CREAT, link,
 // symlink, rename, renameat2, unlink, fsync), counted from its start.
@@ -38,6 +45,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -120,6 +129,28 @@ int flush_to_full(FILE* fp, int (*real)(FILE*)) {
     return got;
 }
 
+// Cuts the file `name` to half its size, as another process would.
+void cut_in_half(const char* name) {
+    struct stat st;
+    if (name != nullptr && stat(name, &st) == 0) (void)!truncate(name, st.st_size / 2);
+}
+
+// The mmap() that follows this library's, refused or followed by a cut of
+// the mapped file as MRL_SHIM asks.
+void* map_next(void* (*&slot)(void*, size_t, int, int, int, off_t), const char* fn, void* addr, size_t len, int prot,
+               int flags, int fd, off_t off) {
+    auto real = next(slot, fn);
+    char buf[4096];
+    const char* name = fd >= 0 ? fd_name(fd, buf, sizeof buf) : nullptr;
+    if (wanted("refuse-map", name)) {
+        errno = ENOMEM;
+        return MAP_FAILED;
+    }
+    void* got = real(addr, len, prot, flags, fd, off);
+    if (got != MAP_FAILED && wanted("truncate-at-map", name)) cut_in_half(name);
+    return got;
+}
+
 // Plants the link that MRL_SHIM asks for at `name`, once per process, when
 // `name` is being opened for writing.
 void plant_link(const char* name, bool writing) {
@@ -174,6 +205,28 @@ FILE* fdopen(int fd, const char* mode) {
         }
     }
     return real(fd, mode);
+}
+
+size_t fwrite(const void* data, size_t size, size_t n, FILE* fp) {
+    static size_t (*slot)(const void*, size_t, size_t, FILE*);
+    static int cut;
+    auto real = next(slot, "fwrite");
+    char buf[4096];
+    if (!cut && wanted("truncate-at-write", fd_name(fileno(fp), buf, sizeof buf))) {
+        cut = 1;
+        cut_in_half(getenv("MRL_SHIM_TARGET"));
+    }
+    return real(data, size, n, fp);
+}
+
+void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t off) {
+    static void* (*slot)(void*, size_t, int, int, int, off_t);
+    return map_next(slot, "mmap", addr, len, prot, flags, fd, off);
+}
+
+void* mmap64(void* addr, size_t len, int prot, int flags, int fd, off_t off) {
+    static void* (*slot)(void*, size_t, int, int, int, off_t);
+    return map_next(slot, "mmap64", addr, len, prot, flags, fd, off);
 }
 
 int fflush(FILE* fp) {
