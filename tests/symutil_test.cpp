@@ -120,6 +120,39 @@ TEST(GetHexToken, SplitsAsGetTokenAndReadsShortNumbers) {
     }
 }
 
+// Where eight bytes are left, get_hex_token reads the digits of a word
+// together; on fields made of digits, the bytes right beside each range of
+// digits ("/", ":", "@", "G", "`", "g"), bytes from 0x80 whose low seven bits
+// are a digit, and the bytes that end a token, padded and cut at every
+// length, it agrees with get_token and hex_to_num.
+TEST(GetHexToken, ReadsAWordOfDigitsAsTheByteRuleDoes) {
+    std::mt19937 rng(8);
+    const char digits[] = "0123456789abcdefABCDEF";
+    const char others[] = {'/',  ':',    '@',    'G', '`', 'g',  '\xB0', '\xC1', '\xE6',
+                           '\t', '\x10', '\x19', 'x', ' ', '\n', '\r',   '\0'};
+    for (int i = 0; i < 50000; ++i) {
+        std::string line(rng() % 3, ' ');
+        const size_t length = rng() % 12;
+        for (size_t k = 0; k < length; ++k)
+            line += rng() % 6 != 0 ? digits[rng() % (sizeof digits - 1)] : others[rng() % sizeof others];
+        line += std::string(rng() % 10, ' ');
+        if (rng() % 2 != 0) line += "0000FFFF\n";
+        std::string_view by_token = line, by_hex = line;
+        const std::string_view want = get_token(by_token);
+        const HexField field = get_hex_token(by_hex);
+        ASSERT_EQ(field.text.data(), want.data()) << testing::PrintToString(line);
+        ASSERT_EQ(field.text.size(), want.size()) << testing::PrintToString(line);
+        ASSERT_EQ(by_hex.data(), by_token.data()) << testing::PrintToString(line);
+        ASSERT_EQ(by_hex.size(), by_token.size()) << testing::PrintToString(line);
+        const bool short_number =
+            want.size() <= 8 && want.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+        ASSERT_EQ(field.read, short_number) << testing::PrintToString(line);
+        if (field.read) {
+            ASSERT_EQ(field.value, hex_to_num(want)) << testing::PrintToString(line);
+        }
+    }
+}
+
 TEST(HexToNum, ReadsOneToEightSignificantDigitsInEitherCase) {
     struct Case {
         const char* text;

@@ -155,23 +155,64 @@ struct HexField {
     uint32_t value;
 };
 
+// Where eight bytes of a field are looked at together: the high bit of each
+// byte that is no hexadecimal digit. A byte from 0x80 is none; below that,
+// a byte is a digit from "0" to "9", or with bit 5 set a letter from "a" to
+// "f" (which takes "A" to "F" there and no other byte). Each range is tested
+// by two additions that carry into the byte's high bit and never beyond it.
+inline uint64_t hex_word_others(uint64_t w) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    const uint64_t y = w & ~kHigh;
+    const uint64_t digit = (y + (0x80 - '0') * kOnes) & ~(y + (0x7F - '9') * kOnes);
+    const uint64_t z = y | 0x20 * kOnes;
+    const uint64_t letter = (z + (0x80 - 'a') * kOnes) & ~(z + (0x7F - 'f') * kOnes);
+    return ~((digit | letter) & ~w) & kHigh;
+}
+
+// The value of the first `n` bytes of `w` (1 to 8, all hexadecimal digits,
+// the first the highest), read as one word: each byte turned into its digit
+// ("A" to "F" and "a" to "f" have 1 to 6 in their low nibble, 9 short of
+// their value), the digits moved to the top and put lowest digit first, and
+// the nibbles packed together.
+inline uint32_t hex_word_value(uint64_t w, unsigned n) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    const uint64_t letters = (w >> 6) & kOnes;  // bit 6 is set in a letter, never in "0" to "9"
+    uint64_t x = (w & 0x0F * kOnes) + 9 * letters;
+    x = __builtin_bswap64(x << (8 * (8 - n)));  // byte k: the digit of 16 to the power k
+    x = (x | (x >> 4)) & 0x00FF00FF00FF00FFu;
+    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFu;
+    x = (x | (x >> 16)) & 0x00000000FFFFFFFFu;
+    return static_cast<uint32_t>(x);
+}
+
 // get_token, giving also the token's value where it is found on the way: a
 // token of 1 to 8 hexadecimal digits (or an empty one, 0) is read in one pass
 // over its bytes, and is `read` with its value. Any other token (more
 // digits, or a byte that is no digit) is split off as get_token does and is
 // not `read`: the caller takes its value with hex_value where it always read
 // the number, so that a format error comes after what it traces before.
+// Where eight bytes are left in the line, they are looked at as one word:
+// the digits at its start are found and read together.
 inline HexField get_hex_token(std::string_view& line) {
     const char* p = line.data();
     const char* const end = p + line.size();
     p = skip_blanks(p, end);
     const char* const start = p;
-    const char* const stop = end - p > 8 ? p + 8 : end;
     uint32_t v = 0;
-    for (; p < stop; ++p) {
-        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
-        if (d > 15) break;
-        v = v * 16 + d;
+    if (std::endian::native == std::endian::little && end - p >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        const uint64_t others = hex_word_others(w);
+        const unsigned n = others == 0 ? 8u : static_cast<unsigned>(std::countr_zero(others)) / 8u;
+        if (n != 0) v = hex_word_value(w, n);
+        p += n;
+    } else {
+        const char* const stop = end - p > 8 ? p + 8 : end;
+        for (; p < stop; ++p) {
+            const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
+            if (d > 15) break;
+            v = v * 16 + d;
+        }
     }
     if (p < end && is_token_char(static_cast<unsigned char>(*p))) return {get_token(line), false, 0};
     const std::string_view token(start, static_cast<size_t>(p - start));
