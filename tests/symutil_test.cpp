@@ -120,12 +120,12 @@ TEST(GetHexToken, SplitsAsGetTokenAndReadsShortNumbers) {
     }
 }
 
-// Where eight bytes are left, get_hex_token reads the digits of a word
-// together; on fields made of digits, the bytes right beside each range of
-// digits ("/", ":", "@", "G", "`", "g"), bytes from 0x80 whose low seven bits
-// are a digit, and the bytes that end a token, padded and cut at every
-// length, it agrees with get_token and hex_to_num.
-TEST(GetHexToken, ReadsAWordOfDigitsAsTheByteRuleDoes) {
+// get_hex_word_token, which reads the digits of a word together where eight
+// bytes are left, splits as get_token does and reads what hex_to_num reads:
+// on fields made of digits, the bytes right beside each range of digits ("/", ":", "@", "G", "`", "g"), bytes from 0x80
+// whose low seven bits are a digit, and the bytes that end a token, padded and cut at every length, it agrees with
+// get_token and hex_to_num.
+TEST(GetHexWordToken, ReadsAWordOfDigitsAsTheByteRuleDoes) {
     std::mt19937 rng(8);
     const char digits[] = "0123456789abcdefABCDEF";
     const char others[] = {'/',  ':',    '@',    'G', '`', 'g',  '\xB0', '\xC1', '\xE6',
@@ -139,7 +139,7 @@ TEST(GetHexToken, ReadsAWordOfDigitsAsTheByteRuleDoes) {
         if (rng() % 2 != 0) line += "0000FFFF\n";
         std::string_view by_token = line, by_hex = line;
         const std::string_view want = get_token(by_token);
-        const HexField field = get_hex_token(by_hex);
+        const HexField field = get_hex_word_token(by_hex);
         ASSERT_EQ(field.text.data(), want.data()) << testing::PrintToString(line);
         ASSERT_EQ(field.text.size(), want.size()) << testing::PrintToString(line);
         ASSERT_EQ(by_hex.data(), by_token.data()) << testing::PrintToString(line);

@@ -191,29 +191,42 @@ inline uint32_t hex_word_value(uint64_t w, unsigned n) {
 // digits, or a byte that is no digit) is split off as get_token does and is
 // not `read`: the caller takes its value with hex_value where it always read
 // the number, so that a format error comes after what it traces before.
-// Where eight bytes are left in the line, they are looked at as one word:
-// the digits at its start are found and read together.
 inline HexField get_hex_token(std::string_view& line) {
     const char* p = line.data();
     const char* const end = p + line.size();
     p = skip_blanks(p, end);
     const char* const start = p;
+    const char* const stop = end - p > 8 ? p + 8 : end;
     uint32_t v = 0;
-    if (std::endian::native == std::endian::little && end - p >= 8) {
-        uint64_t w;
-        std::memcpy(&w, p, 8);
-        const uint64_t others = hex_word_others(w);
-        const unsigned n = others == 0 ? 8u : static_cast<unsigned>(std::countr_zero(others)) / 8u;
-        if (n != 0) v = hex_word_value(w, n);
-        p += n;
-    } else {
-        const char* const stop = end - p > 8 ? p + 8 : end;
-        for (; p < stop; ++p) {
-            const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
-            if (d > 15) break;
-            v = v * 16 + d;
-        }
+    for (; p < stop; ++p) {
+        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
+        if (d > 15) break;
+        v = v * 16 + d;
     }
+    if (p < end && is_token_char(static_cast<unsigned char>(*p))) return {get_token(line), false, 0};
+    const std::string_view token(start, static_cast<size_t>(p - start));
+    p = (p < end && *p == ' ') ? p + 1 : end;
+    line = std::string_view(p, static_cast<size_t>(end - p));
+    return {token, true, v};
+}
+
+// get_hex_token for a field that mostly holds eight digits (the addresses
+// and lengths of the unit lines): where eight bytes are left in the line,
+// they are looked at as one word, and the digits at its start are found and
+// read together. For a field of a few digits the byte loop of get_hex_token
+// costs less than the word's constants.
+inline HexField get_hex_word_token(std::string_view& line) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    p = skip_blanks(p, end);
+    if (std::endian::native != std::endian::little || end - p < 8) return get_hex_token(line);
+    const char* const start = p;
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    const uint64_t others = hex_word_others(w);
+    const unsigned n = others == 0 ? 8u : static_cast<unsigned>(std::countr_zero(others)) / 8u;
+    const uint32_t v = n != 0 ? hex_word_value(w, n) : 0;
+    p += n;
     if (p < end && is_token_char(static_cast<unsigned char>(*p))) return {get_token(line), false, 0};
     const std::string_view token(start, static_cast<size_t>(p - start));
     p = (p < end && *p == ' ') ? p + 1 : end;
@@ -227,6 +240,9 @@ inline uint32_t hex_value(const HexField& field) { return field.read ? field.val
 
 // hex_to_num(get_token(line)).
 inline uint32_t get_number(std::string_view& line) { return hex_value(get_hex_token(line)); }
+
+// hex_to_num(get_token(line)), for a field that mostly holds eight digits.
+inline uint32_t get_long_number(std::string_view& line) { return hex_value(get_hex_word_token(line)); }
 
 // Upper-case hexadecimal without leading zeros, "0" for zero, written into
 // `out` with a NUL after it; returns the digits. Where bytes are stored

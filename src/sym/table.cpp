@@ -247,8 +247,8 @@ bool sec_data_make(std::string_view& line, bool& more) {
         uint32_t unit_no = hex_value(unit);
         std::string_view name = get_token(rest);
         for (int skip = 0; skip < 3; ++skip) get_token(rest);
-        uint32_t start = get_number(rest);
-        uint32_t length = get_number(rest);
+        uint32_t start = get_long_number(rest);
+        uint32_t length = get_long_number(rest);
         unit_record_set(unit_no, start, length, name);
         if (table_observer != nullptr) table_observer->unit_read(rest);
     }
