@@ -75,3 +75,26 @@ TEST(ReportInOneProcess, EachAnalysisEqualsAFreshProcess) {
 }
 
 }  // namespace
+
+// The report keeps the line of each unit and FUNC line in 32 bits while the
+// numbers fit; a file of more lines than that widens them, and no number
+// kept before or after may lose its high bits.
+TEST(ReportLineNumbers, APastThirtyTwoBitsNumberWidensTheRest) {
+    report::LineNumbers n;
+    n.assign(3);
+    n.set(0, 7);
+    n.set(2, UINT32_MAX);
+    EXPECT_EQ(n[0], 7u);
+    EXPECT_EQ(n[1], 0u);
+    EXPECT_EQ(n[2], uint64_t{UINT32_MAX});
+    n.set(1, uint64_t{UINT32_MAX} + 2);
+    n.push_back(uint64_t{1} << 40);
+    const std::vector<uint64_t> want = {7, uint64_t{UINT32_MAX} + 2, UINT32_MAX, uint64_t{1} << 40};
+    ASSERT_EQ(n.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(n[i], want[i]) << i;
+    n.assign(2);
+    n.set(1, 9);
+    EXPECT_EQ(n.size(), 2u);
+    EXPECT_EQ(n[0], 0u);
+    EXPECT_EQ(n[1], 9u);
+}

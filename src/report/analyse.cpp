@@ -391,7 +391,7 @@ private:
     uint64_t block_first_ = 0, block_last_ = 0;
     std::string block_text_;
     uint64_t labels_line_ = 0, labels_ = 0;
-    std::vector<uint64_t> func_lines_;
+    LineNumbers func_lines_;
     std::string row_;  // the row being put together
 };
 
@@ -431,7 +431,7 @@ void PassCollector::unit_block_begins() {
     block_ = next_block_++;
     header_ = line_no();
     passed_at_ = 0;
-    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size(), 0);
+    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size());
 }
 
 // A line the table read is the next in reading order; one it did not read
@@ -445,7 +445,7 @@ void PassCollector::unit_line(uint32_t unit_no, bool dropped, uint32_t new_unit)
         ++s_.lines_rewritten;
     UnreadUnitLine u;
     if (!unread_at(line, u)) {
-        if (next_seq_ < s_.unit_line_of.size()) s_.unit_line_of[next_seq_] = line;
+        if (next_seq_ < s_.unit_line_of.size()) s_.unit_line_of.set(next_seq_, line);
         ++next_seq_;
         return;
     }
@@ -539,9 +539,10 @@ void PassCollector::finish() {
     for (const func_record& f : func_table)
         if (func_deciding(f).delete_mode == 1) seqs.push_back(f.seq);
     std::sort(seqs.begin(), seqs.end());
-    s_.func_line_of.assign(func_table.size(), 0);
-    for (size_t i = 0; i < seqs.size() && i < func_lines_.size(); ++i) s_.func_line_of[seqs[i]] = func_lines_[i];
-    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size(), 0);
+    s_.func_line_of.assign(func_table.size());
+    for (size_t i = 0; i < seqs.size() && i < func_lines_.size(); ++i) s_.func_line_of.set(seqs[i], func_lines_[i]);
+    func_lines_.clear();
+    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size());
 }
 
 // The steps of the symbol pass, in its order; the step a check failed in
@@ -686,6 +687,47 @@ RowList::~RowList() {
 // file's name and the system's reason.
 void RowList::fail(const char* what) const {
     if (fault_.empty()) fault_ = std::string(what) + " the scratch file '" + spill_name_ + "': " + std::strerror(errno);
+}
+
+// Starts again narrow, every place 0.
+void LineNumbers::assign(size_t n) {
+    clear();
+    narrow_.assign(n, 0);
+}
+
+// A number past 32 bits widens every number kept.
+void LineNumbers::set(size_t i, uint64_t line) {
+    if (!wide_on_ && line > UINT32_MAX) widen();
+    if (!wide_on_)
+        narrow_[i] = static_cast<uint32_t>(line);
+    else
+        wide_[i] = line;
+}
+
+// One more place, at the end.
+void LineNumbers::push_back(uint64_t line) {
+    if (!wide_on_ && line > UINT32_MAX) widen();
+    if (!wide_on_)
+        narrow_.push_back(static_cast<uint32_t>(line));
+    else
+        wide_.push_back(line);
+}
+
+// From now on 64 bits a number, the numbers kept so far copied over.
+void LineNumbers::widen() {
+    wide_.assign(narrow_.begin(), narrow_.end());
+    wide_on_ = true;
+    narrow_.clear();
+    narrow_.shrink_to_fit();
+}
+
+// No places, and the memory given back.
+void LineNumbers::clear() {
+    narrow_.clear();
+    narrow_.shrink_to_fit();
+    wide_.clear();
+    wide_.shrink_to_fit();
+    wide_on_ = false;
 }
 
 void RowList::add(std::string_view row) {

@@ -159,6 +159,26 @@ enum LineWhat : char {
     kLineLabels = 'g',        // a GLOBAL LABEL line whose labels all lie above FFFF
 };
 
+// Line numbers by place (0: none), kept in 32 bits each while every
+// number fits, as in any file of fewer than 4,294,967,296 lines; the
+// first larger number widens them all. A big file has millions.
+class LineNumbers {
+public:
+    // `n` places, each 0.
+    void assign(size_t n);
+    void set(size_t i, uint64_t line);
+    void push_back(uint64_t line);
+    uint64_t operator[](size_t i) const { return wide_on_ ? wide_[i] : narrow_[i]; }
+    size_t size() const { return wide_on_ ? wide_.size() : narrow_.size(); }
+    void clear();
+
+private:
+    void widen();
+    std::vector<uint32_t> narrow_;
+    std::vector<uint64_t> wide_;  // the numbers once widened (narrow_ is then empty)
+    bool wide_on_ = false;
+};
+
 struct SymReport {
     bool read = false;  // the file was read through without a fault
     std::string name;
@@ -180,7 +200,7 @@ struct SymReport {
     // The lines of the unit records by reading order (seq), 0 when the
     // rewriting pass handled no line of it; the lines of the FUNC lines
     // dropped likewise; the unit lines the table never read, in file order.
-    std::vector<uint64_t> unit_line_of, func_line_of;
+    LineNumbers unit_line_of, func_line_of;
     std::vector<UnreadUnitLine> unread;
     uint64_t lines_dropped = 0, lines_rewritten = 0;
 };
