@@ -209,9 +209,7 @@ private:
 uint64_t unit_rows(std::FILE* out, const SymReport& s, bool deleted_only, uint64_t limit) {
     size_t width = 4;
     for (const unit_record& u : unit_table) width = std::max(width, std::min<size_t>(unit_name(u).size(), 24));
-    const auto line_of = [&](const unit_record& u) {
-        return u.seq < s.unit_line_of.size() ? s.unit_line_of[u.seq] : 0;
-    };
+    const auto line_of = [&](const unit_record& u) { return s.unit_line_of[u.seq]; };
     Row row;
     for (const unit_record& u : unit_table) {
         const unit_record& d = unit_deciding(u);
@@ -262,7 +260,7 @@ void function_rows(std::FILE* out, const SymReport& s, uint64_t limit) {
         if (func_deciding(f).delete_mode != 1) continue;
         if (shown++ >= limit) return;
         row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4);
-        row.line(f.seq < s.func_line_of.size() ? s.func_line_of[f.seq] : 0).put(out);
+        row.line(s.func_line_of(f.seq)).put(out);
     }
 }
 
@@ -350,21 +348,18 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         uint8_t kind;
     };
     std::vector<Held> held;
-    size_t lines_held = s.unread.size() + s.blocks_dropped.size();
-    for (size_t i = 0; i < s.unit_line_of.size(); ++i) lines_held += s.unit_line_of[i] != 0;
-    for (size_t i = 0; i < s.func_line_of.size(); ++i) lines_held += s.func_line_of[i] != 0;
-    held.reserve(lines_held);
+    held.reserve(s.unit_line_of.size() + s.unread.size() + s.func_dropped_seqs.size() + s.blocks_dropped.size());
     for (size_t i = 0; i < unit_table.size(); ++i) {
         const unit_record& u = unit_table[i];
-        if (u.seq < s.unit_line_of.size() && s.unit_line_of[u.seq] != 0)
-            held.push_back({s.unit_line_of[u.seq], s.unit_line_of[u.seq], static_cast<uint32_t>(i), kHeldUnit});
+        const uint64_t line = s.unit_line_of[u.seq];
+        if (line != 0) held.push_back({line, line, static_cast<uint32_t>(i), kHeldUnit});
     }
     for (size_t i = 0; i < s.unread.size(); ++i)
         held.push_back({s.unread[i].line, s.unread[i].line, static_cast<uint32_t>(i), kHeldUnread});
     for (size_t i = 0; i < func_table.size(); ++i) {
         const func_record& f = func_table[i];
-        if (f.seq < s.func_line_of.size() && s.func_line_of[f.seq] != 0)
-            held.push_back({s.func_line_of[f.seq], s.func_line_of[f.seq], static_cast<uint32_t>(i), kHeldFunc});
+        const uint64_t line = s.func_dropped_seqs.empty() ? 0 : s.func_line_of(f.seq);
+        if (line != 0) held.push_back({line, line, static_cast<uint32_t>(i), kHeldFunc});
     }
     bool ok = s.blocks_dropped.each([&](std::string_view r) {
         const uint64_t first = row_number(r), last = row_number(r);
