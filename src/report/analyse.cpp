@@ -751,12 +751,12 @@ void UnitLines::add(uint64_t line) {
     }
     if (!runs_.empty()) {
         Run& r = runs_.back();
-        const uint64_t made = seq - r.seq;  // records in the run so far
+        const uint64_t in_run = seq - r.seq;  // records in the run so far
         if (r.step == 0 && line > r.line && line - r.line <= UINT32_MAX) {
             r.step = static_cast<uint32_t>(line - r.line);
             return;
         }
-        if (r.step != 0 && line == r.line + made * r.step) return;
+        if (r.step != 0 && line == r.line + in_run * r.step) return;
     }
     runs_.push_back(Run{line, seq, 0});
     // A run takes 16 bytes, a line one by one 4.
