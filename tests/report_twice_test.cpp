@@ -75,3 +75,52 @@ TEST(ReportInOneProcess, EachAnalysisEqualsAFreshProcess) {
 }
 
 }  // namespace
+
+// The report keeps the line of each unit and FUNC line in 32 bits while the
+// numbers fit; a file of more lines than that widens them, and no number
+// kept before or after may lose its high bits.
+TEST(ReportLineNumbers, APastThirtyTwoBitsNumberWidensTheRest) {
+    report::LineNumbers n;
+    n.assign(3);
+    n.set(0, 7);
+    n.set(2, UINT32_MAX);
+    EXPECT_EQ(n[0], 7u);
+    EXPECT_EQ(n[1], 0u);
+    EXPECT_EQ(n[2], uint64_t{UINT32_MAX});
+    n.set(1, uint64_t{UINT32_MAX} + 2);
+    n.push_back(uint64_t{1} << 40);
+    const std::vector<uint64_t> want = {7, uint64_t{UINT32_MAX} + 2, UINT32_MAX, uint64_t{1} << 40};
+    ASSERT_EQ(n.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(n[i], want[i]) << i;
+    n.assign(2);
+    n.set(1, 9);
+    EXPECT_EQ(n.size(), 2u);
+    EXPECT_EQ(n[0], 0u);
+    EXPECT_EQ(n[1], 9u);
+}
+
+// The unit lines are kept as runs a fixed step apart while that is smaller,
+// then one by one: every line must come back as added, across both forms.
+TEST(ReportLineNumbers, UnitLinesComeBackAsAddedInRunsAndOneByOne) {
+    std::vector<uint64_t> want;
+    uint64_t line = 2;
+    for (int i = 0; i < 100; ++i) want.push_back(line++);     // a block, one a line
+    for (int i = 0; i < 100; ++i) want.push_back(line += 2);  // library lines, every other line
+    want.push_back(line += 1000);                             // a lone record after a gap
+    want.push_back(uint64_t{UINT32_MAX} + 7);                 // a step past 32 bits
+    line = uint64_t{UINT32_MAX} + 9;
+    for (int i = 0; i < 5000; ++i) want.push_back(line += 1 + (i * 7919) % 5);  // no runs: one by one
+    report::UnitLines u;
+    for (size_t i = 0; i < want.size(); ++i) {
+        u.add(want[i]);
+        if (i == 250) {  // while still in runs
+            for (size_t k = 0; k <= i; ++k) ASSERT_EQ(u[k], want[k]) << k;
+        }
+    }
+    ASSERT_EQ(u.size(), want.size());
+    for (size_t k = 0; k < want.size(); ++k) ASSERT_EQ(u[k], want[k]) << k;
+    EXPECT_EQ(u[want.size()], 0u);
+    u.clear();
+    EXPECT_EQ(u.size(), 0u);
+    EXPECT_EQ(u[0], 0u);
+}

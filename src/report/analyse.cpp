@@ -391,7 +391,7 @@ private:
     uint64_t block_first_ = 0, block_last_ = 0;
     std::string block_text_;
     uint64_t labels_line_ = 0, labels_ = 0;
-    std::vector<uint64_t> func_lines_;
+    LineNumbers func_lines_;
     std::string row_;  // the row being put together
 };
 
@@ -431,7 +431,6 @@ void PassCollector::unit_block_begins() {
     block_ = next_block_++;
     header_ = line_no();
     passed_at_ = 0;
-    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size(), 0);
 }
 
 // A line the table read is the next in reading order; one it did not read
@@ -445,7 +444,7 @@ void PassCollector::unit_line(uint32_t unit_no, bool dropped, uint32_t new_unit)
         ++s_.lines_rewritten;
     UnreadUnitLine u;
     if (!unread_at(line, u)) {
-        if (next_seq_ < s_.unit_line_of.size()) s_.unit_line_of[next_seq_] = line;
+        if (next_seq_ < unit_table.size()) s_.unit_line_of.add(line);
         ++next_seq_;
         return;
     }
@@ -539,10 +538,22 @@ void PassCollector::finish() {
     for (const func_record& f : func_table)
         if (func_deciding(f).delete_mode == 1) seqs.push_back(f.seq);
     std::sort(seqs.begin(), seqs.end());
-    s_.func_line_of.assign(func_table.size(), 0);
-    for (size_t i = 0; i < seqs.size() && i < func_lines_.size(); ++i) s_.func_line_of[seqs[i]] = func_lines_[i];
-    if (s_.unit_line_of.size() != unit_table.size()) s_.unit_line_of.assign(unit_table.size(), 0);
+    seqs.resize(std::min(seqs.size(), func_lines_.size()));
+    s_.func_dropped_lines.assign(seqs.size());
+    for (size_t i = 0; i < seqs.size(); ++i) s_.func_dropped_lines.set(i, func_lines_[i]);
+    s_.func_dropped_seqs = std::move(seqs);
+    func_lines_.clear();
 }
+
+}  // namespace
+
+uint64_t SymReport::func_line_of(uint32_t seq) const {
+    const auto at = std::lower_bound(func_dropped_seqs.begin(), func_dropped_seqs.end(), seq);
+    if (at == func_dropped_seqs.end() || *at != seq) return 0;
+    return func_dropped_lines[static_cast<size_t>(at - func_dropped_seqs.begin())];
+}
+
+namespace {
 
 // The steps of the symbol pass, in its order; the step a check failed in
 // tells how to find the line it looked at.
@@ -563,7 +574,8 @@ int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped
     s.blocks_dropped.clear();
     s.lines.clear();
     s.unit_line_of.clear();
-    s.func_line_of.clear();
+    s.func_dropped_seqs.clear();
+    s.func_dropped_lines.clear();
     s.unread.clear();
     s.lines_dropped = s.lines_rewritten = 0;
     int step = kLineEnds;
@@ -686,6 +698,93 @@ RowList::~RowList() {
 // file's name and the system's reason.
 void RowList::fail(const char* what) const {
     if (fault_.empty()) fault_ = std::string(what) + " the scratch file '" + spill_name_ + "': " + std::strerror(errno);
+}
+
+// Starts again narrow, every place 0.
+void LineNumbers::assign(size_t n) {
+    clear();
+    narrow_.assign(n, 0);
+}
+
+// A number past 32 bits widens every number kept.
+void LineNumbers::set(size_t i, uint64_t line) {
+    if (!wide_on_ && line > UINT32_MAX) widen();
+    if (!wide_on_)
+        narrow_[i] = static_cast<uint32_t>(line);
+    else
+        wide_[i] = line;
+}
+
+// One more place, at the end.
+void LineNumbers::push_back(uint64_t line) {
+    if (!wide_on_ && line > UINT32_MAX) widen();
+    if (!wide_on_)
+        narrow_.push_back(static_cast<uint32_t>(line));
+    else
+        wide_.push_back(line);
+}
+
+// From now on 64 bits a number, the numbers kept so far copied over.
+void LineNumbers::widen() {
+    wide_.assign(narrow_.begin(), narrow_.end());
+    wide_on_ = true;
+    narrow_.clear();
+    narrow_.shrink_to_fit();
+}
+
+// No places, and the memory given back.
+void LineNumbers::clear() {
+    narrow_.clear();
+    narrow_.shrink_to_fit();
+    wide_.clear();
+    wide_.shrink_to_fit();
+    wide_on_ = false;
+}
+
+// A line that goes on the last run, or a new run; runs that take more
+// than the lines one by one would are given up for those.
+void UnitLines::add(uint64_t line) {
+    const auto seq = static_cast<uint32_t>(count_++);
+    if (flat_on_) {
+        flat_.push_back(line);
+        return;
+    }
+    if (!runs_.empty()) {
+        Run& r = runs_.back();
+        const uint64_t in_run = seq - r.seq;  // records in the run so far
+        if (r.step == 0 && line > r.line && line - r.line <= UINT32_MAX) {
+            r.step = static_cast<uint32_t>(line - r.line);
+            return;
+        }
+        if (r.step != 0 && line == r.line + in_run * r.step) return;
+    }
+    runs_.push_back(Run{line, seq, 0});
+    // A run takes 16 bytes, a line one by one 4.
+    if (runs_.size() >= 1024 && runs_.size() * 4 > count_) flatten();
+}
+
+uint64_t UnitLines::operator[](size_t seq) const {
+    if (seq >= count_) return 0;
+    if (flat_on_) return flat_[seq];
+    const auto after =
+        std::upper_bound(runs_.begin(), runs_.end(), seq, [](size_t s, const Run& r) { return s < r.seq; });
+    const Run& r = *(after - 1);
+    return r.line + (seq - r.seq) * uint64_t{r.step};
+}
+
+// Every line one by one from now on.
+void UnitLines::flatten() {
+    flat_.assign(count_);
+    for (size_t i = 0; i < count_; ++i) flat_.set(i, (*this)[i]);
+    flat_on_ = true;
+    runs_ = {};
+}
+
+void UnitLines::clear() {
+    runs_ = {};
+    flat_.clear();
+    flat_on_ = false;
+    count_ = 0;
 }
 
 void RowList::add(std::string_view row) {

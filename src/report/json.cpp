@@ -180,7 +180,7 @@ void units_json(Writer& w, const SymReport& s) {
         const unit_record& d = unit_deciding(u);
         const int fate = unit_fate(d);
         w.open(nullptr, '{');
-        line_json(w, "line", u.seq < s.unit_line_of.size() ? s.unit_line_of[u.seq] : 0);
+        line_json(w, "line", s.unit_line_of[u.seq]);
         w.number("number", u.unit_no);
         w.text("name", unit_name(u));
         w.number("start", u.start_addr);
@@ -290,7 +290,7 @@ bool sym_json(Writer& w, const SymReport& s) {
         w.open(nullptr, '{');
         w.number("number", f.func_no);
         w.number("unit", f.unit_no);
-        line_json(w, "line", f.seq < s.func_line_of.size() ? s.func_line_of[f.seq] : 0);
+        line_json(w, "line", s.func_line_of(f.seq));
         w.close('}');
     }
     w.close(']');

@@ -159,6 +159,52 @@ enum LineWhat : char {
     kLineLabels = 'g',        // a GLOBAL LABEL line whose labels all lie above FFFF
 };
 
+// Line numbers by place (0: none), kept in 32 bits each while every
+// number fits, as in any file of fewer than 4,294,967,296 lines; the
+// first larger number widens them all. A big file has millions.
+class LineNumbers {
+public:
+    // `n` places, each 0.
+    void assign(size_t n);
+    void set(size_t i, uint64_t line);
+    void push_back(uint64_t line);
+    uint64_t operator[](size_t i) const { return wide_on_ ? wide_[i] : narrow_[i]; }
+    size_t size() const { return wide_on_ ? wide_.size() : narrow_.size(); }
+    void clear();
+
+private:
+    void widen();
+    std::vector<uint32_t> narrow_;
+    std::vector<uint64_t> wide_;  // the numbers once widened (narrow_ is then empty)
+    bool wide_on_ = false;
+};
+
+// The lines of the unit records by reading order, added one after another:
+// runs of lines a fixed step apart (a block of unit lines, one a line or
+// every other line with library lines) are kept as one run each, which
+// makes millions of units take a few bytes; lines that make no runs are
+// kept one by one (LineNumbers) instead.
+class UnitLines {
+public:
+    // The line of the next record in reading order.
+    void add(uint64_t line);
+    // The line of the record read `seq`-th, 0 for one not added.
+    uint64_t operator[](size_t seq) const;
+    size_t size() const { return count_; }
+    void clear();
+
+private:
+    struct Run {
+        uint64_t line;       // the line of its first record
+        uint32_t seq, step;  // its first record; the lines between two records (0: the run has one)
+    };
+    void flatten();
+    std::vector<Run> runs_;
+    LineNumbers flat_;  // the lines, once the runs would take more memory
+    bool flat_on_ = false;
+    size_t count_ = 0;
+};
+
 struct SymReport {
     bool read = false;  // the file was read through without a fault
     std::string name;
@@ -179,8 +225,15 @@ struct SymReport {
     RowList lines;
     // The lines of the unit records by reading order (seq), 0 when the
     // rewriting pass handled no line of it; the lines of the FUNC lines
-    // dropped likewise; the unit lines the table never read, in file order.
-    std::vector<uint64_t> unit_line_of, func_line_of;
+    // dropped, by the reading order of their records (func_dropped_seqs,
+    // ascending: a file drops few of its functions); the unit lines the
+    // table never read, in file order.
+    UnitLines unit_line_of;
+    std::vector<uint32_t> func_dropped_seqs;
+    LineNumbers func_dropped_lines;
+    // The line of the FUNC line of the function record read `seq`-th, 0
+    // when the pass did not drop it.
+    uint64_t func_line_of(uint32_t seq) const;
     std::vector<UnreadUnitLine> unread;
     uint64_t lines_dropped = 0, lines_rewritten = 0;
 };

@@ -92,14 +92,37 @@ void hex_ranges(const HexReport& h, bool high, std::vector<Range>& ranges) {
     }
 }
 
+// The low area's addresses, each with how many ranges begin there less how
+// many ended just before: a running sum over it counts the ranges that
+// hold an address. Millions of units need no list of ranges this way.
+using LowMarks = std::vector<int32_t>;
+
+// Marks the addresses first..last of the low area (both below 10000).
+void low_mark(LowMarks& marks, uint64_t first, uint64_t last) {
+    ++marks[first];
+    --marks[last + 1];
+}
+
 // The addresses the kept units take (start and length from each unit line
 // whose number is kept), below 10000.
-void unit_ranges(std::vector<Range>& ranges) {
+void unit_marks(LowMarks& marks) {
     for (const unit_record& u : unit_table) {
         if (unit_fate(unit_deciding(u)) != U_KEPT || u.length == 0 || u.start_addr >= kLowSize) continue;
         const uint64_t last = uint64_t{u.start_addr} + u.length - 1;
-        ranges.push_back({u.start_addr, std::min(last, kLowSize - 1)});
+        low_mark(marks, u.start_addr, std::min(last, kLowSize - 1));
     }
+}
+
+// The number of low addresses that the ranges marked in `a` or in `b` hold.
+uint64_t low_covered(const LowMarks& a, const LowMarks& b) {
+    uint64_t total = 0;
+    int32_t in_a = 0, in_b = 0;
+    for (uint64_t at = 0; at < kLowSize; ++at) {
+        in_a += a[at];
+        in_b += b[at];
+        if (in_a > 0 || in_b > 0) ++total;
+    }
+    return total;
 }
 
 // A figure of the usage table, or "-" when its file was not read.
@@ -186,9 +209,7 @@ private:
 uint64_t unit_rows(std::FILE* out, const SymReport& s, bool deleted_only, uint64_t limit) {
     size_t width = 4;
     for (const unit_record& u : unit_table) width = std::max(width, std::min<size_t>(unit_name(u).size(), 24));
-    const auto line_of = [&](const unit_record& u) {
-        return u.seq < s.unit_line_of.size() ? s.unit_line_of[u.seq] : 0;
-    };
+    const auto line_of = [&](const unit_record& u) { return s.unit_line_of[u.seq]; };
     Row row;
     for (const unit_record& u : unit_table) {
         const unit_record& d = unit_deciding(u);
@@ -239,7 +260,7 @@ void function_rows(std::FILE* out, const SymReport& s, uint64_t limit) {
         if (func_deciding(f).delete_mode != 1) continue;
         if (shown++ >= limit) return;
         row.text("function deleted  ").hex(f.func_no, 4).text("  unit ").hex(f.unit_no, 4);
-        row.line(f.seq < s.func_line_of.size() ? s.func_line_of[f.seq] : 0).put(out);
+        row.line(s.func_line_of(f.seq)).put(out);
     }
 }
 
@@ -317,37 +338,44 @@ const char* line_what(char code) {
 // them.
 bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& take) {
     static const std::string_view kBlockKinds[] = {"LOCAL LABEL", "LOCAL SYMBOL", "LOCAL BIT SYMBOL", "CALL", "SOURCE"};
+    // What a held row is: `ref` says which (a place in its table or list,
+    // a block's kind in kBlockKinds, a GLOBAL LABEL line's count of labels
+    // dropped). Millions of rows are held at once, so a row is kept small.
+    enum HeldKind : uint8_t { kHeldUnit, kHeldUnread, kHeldFunc, kHeldBlock, kHeldLabels };
     struct Held {
         uint64_t first, last;
-        const unit_record* record;     // a unit line the table read
-        const UnreadUnitLine* unread;  // a unit line it did not
-        const func_record* func;       // a FUNC line dropped
-        size_t block;                  // a block dropped: its kind in kBlockKinds; labels: how many
-        bool labels;                   // a GLOBAL LABEL line with labels dropped
+        uint32_t ref;
+        uint8_t kind;
     };
     std::vector<Held> held;
-    for (const unit_record& u : unit_table)
-        if (u.seq < s.unit_line_of.size() && s.unit_line_of[u.seq] != 0)
-            held.push_back({s.unit_line_of[u.seq], s.unit_line_of[u.seq], &u, nullptr, nullptr, 0, false});
-    for (const UnreadUnitLine& u : s.unread) held.push_back({u.line, u.line, nullptr, &u, nullptr, 0, false});
-    for (const func_record& f : func_table)
-        if (f.seq < s.func_line_of.size() && s.func_line_of[f.seq] != 0)
-            held.push_back({s.func_line_of[f.seq], s.func_line_of[f.seq], nullptr, nullptr, &f, 0, false});
+    held.reserve(s.unit_line_of.size() + s.unread.size() + s.func_dropped_seqs.size() + s.blocks_dropped.size());
+    for (size_t i = 0; i < unit_table.size(); ++i) {
+        const unit_record& u = unit_table[i];
+        const uint64_t line = s.unit_line_of[u.seq];
+        if (line != 0) held.push_back({line, line, static_cast<uint32_t>(i), kHeldUnit});
+    }
+    for (size_t i = 0; i < s.unread.size(); ++i)
+        held.push_back({s.unread[i].line, s.unread[i].line, static_cast<uint32_t>(i), kHeldUnread});
+    for (size_t i = 0; i < func_table.size(); ++i) {
+        const func_record& f = func_table[i];
+        const uint64_t line = s.func_dropped_seqs.empty() ? 0 : s.func_line_of(f.seq);
+        if (line != 0) held.push_back({line, line, static_cast<uint32_t>(i), kHeldFunc});
+    }
     bool ok = s.blocks_dropped.each([&](std::string_view r) {
         const uint64_t first = row_number(r), last = row_number(r);
         std::string_view kind = r.substr(0, std::min<size_t>(16, r.size()));
         while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
-        size_t k = 0;
+        uint32_t k = 0;
         while (k + 1 < std::size(kBlockKinds) && kBlockKinds[k] != kind) ++k;
-        held.push_back({first, last, nullptr, nullptr, nullptr, k, false});
+        held.push_back({first, last, k, kHeldBlock});
     });
     // The labels dropped, by line: a line is listed once, with how many.
     ok = ok && s.labels_dropped.each([&](std::string_view r) {
         const uint64_t line = row_number(r);
-        if (!held.empty() && held.back().labels && held.back().first == line)
-            ++held.back().block;
+        if (!held.empty() && held.back().kind == kHeldLabels && held.back().first == line)
+            ++held.back().ref;
         else
-            held.push_back({line, line, nullptr, nullptr, nullptr, 1, true});
+            held.push_back({line, line, 1, kHeldLabels});
     });
     std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.first < b.first; });
     size_t next = 0;
@@ -359,40 +387,42 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         LineRow l;
         l.first = a.first;
         l.last = a.last;
-        if (a.labels) {
+        if (a.kind == kHeldLabels) {
             // A line dropped whole is a row of its own, which comes first.
             if (a.first == whole) return true;
             l.dropped = false;
-            all = "a GLOBAL LABEL line: labels above FFFF taken out: " + std::to_string(a.block);
+            all = "a GLOBAL LABEL line: labels above FFFF taken out: " + std::to_string(a.ref);
             l.what = all;
             return take(l);
         }
-        if (a.func != nullptr) {
-            std::snprintf(text, sizeof text, "the FUNC line of deleted function %04X", a.func->func_no);
+        if (a.kind == kHeldFunc) {
+            std::snprintf(text, sizeof text, "the FUNC line of deleted function %04X", func_table[a.ref].func_no);
             l.what = text;
             return take(l);
         }
-        if (a.record == nullptr && a.unread == nullptr) {
-            all = "a " + std::string(kBlockKinds[a.block]) + " header dropped with its block";
+        if (a.kind == kHeldBlock) {
+            all = "a " + std::string(kBlockKinds[a.ref]) + " header dropped with its block";
             l.what = all;
             return take(l);
         }
-        if (a.record != nullptr) {
-            const unit_record& d = unit_deciding(*a.record);
+        if (a.kind == kHeldUnit) {
+            const unit_record& u = unit_table[a.ref];
+            const unit_record& d = unit_deciding(u);
             l.dropped = unit_fate(d) != U_KEPT;
             if (l.dropped)
-                std::snprintf(text, sizeof text, "unit %04X deleted: %s", a.record->unit_no, why_deleted(unit_fate(d)));
+                std::snprintf(text, sizeof text, "unit %04X deleted: %s", u.unit_no, why_deleted(unit_fate(d)));
             else
-                std::snprintf(text, sizeof text, "unit %04X -> %04X", a.record->unit_no, d.new_unit_no);
+                std::snprintf(text, sizeof text, "unit %04X -> %04X", u.unit_no, d.new_unit_no);
             l.what = text;
             return take(l);
         }
-        l.dropped = a.unread->dropped;
+        const UnreadUnitLine& w = s.unread[a.ref];
+        l.dropped = w.dropped;
         if (l.dropped)
-            std::snprintf(text, sizeof text, "unit %04X deleted ", a.unread->unit_no);
+            std::snprintf(text, sizeof text, "unit %04X deleted ", w.unit_no);
         else
-            std::snprintf(text, sizeof text, "unit %04X -> %04X ", a.unread->unit_no, a.unread->new_unit);
-        all = text + unread_why(*a.unread);
+            std::snprintf(text, sizeof text, "unit %04X -> %04X ", w.unit_no, w.new_unit);
+        all = text + unread_why(w);
         l.what = all;
         return take(l);
     };
@@ -434,13 +464,15 @@ Usage usage(const Report& r) {
     Usage u;
     u.hex = r.want_hex && r.hex.read;
     u.sym = r.want_sym && r.sym.read;
-    std::vector<Range> data, units, both;
-    if (u.hex) hex_ranges(r.hex, false, data);
-    if (u.sym) unit_ranges(units);
-    both = data;
-    both.insert(both.end(), units.begin(), units.end());
-    u.low_used = covered(both);
-    u.low_units = u.sym ? covered(units) : 0;
+    LowMarks data(kLowSize + 1, 0), units(kLowSize + 1, 0);
+    if (u.hex) {
+        std::vector<Range> low;
+        hex_ranges(r.hex, false, low);
+        for (const Range& g : low) low_mark(data, g.first, g.last);
+    }
+    if (u.sym) unit_marks(units);
+    u.low_used = low_covered(data, units);
+    u.low_units = u.sym ? low_covered(units, LowMarks(kLowSize + 1, 0)) : 0;
     u.low_data = u.hex ? r.hex.low.data_bytes : 0;
     if (u.hex) {
         std::vector<Range> high;

@@ -167,28 +167,9 @@ bool data_line(CopyState& st, std::string_view& text, bool& more, Rebuilt& out) 
     }
 }
 
-// The lines of the input block before a place in it, for an observer: the
-// line feeds are taken in order, each once, up to the place asked for.
-struct LinesCounted {
-    LineEnds ends;        // the line feeds of the block, from the first not yet counted
-    const char* next_lf;  // the first line feed not yet counted, or null
-    uint64_t before = 0;  // the line feeds counted
-    LinesCounted(const char* begin, const char* end) : ends(begin, end), next_lf(ends.next()) {}
-};
-
-uint64_t lines_before(LinesCounted& c, const char* p) {
-    while (c.next_lf != nullptr && c.next_lf < p) {
-        ++c.before;
-        c.next_lf = c.ends.next();
-    }
-    return c.before;
-}
-
-// The number of the line at `p` in the input block, for an observer: the
-// lines read before the block, and those of the block before `p`.
-uint64_t line_number(LinesCounted& c, const char* p) {
-    return sym_observer->place.taken + in_sym_fp.lines() + lines_before(c, p) + 1;
-}
+// The number of the line after `before` line feeds of the input block, for
+// an observer: the lines read before the block, and those.
+uint64_t line_number(uint64_t before) { return sym_observer->place.taken + in_sym_fp.lines() + before + 1; }
 
 // Handles the whole lines at the start of the unread input block, each
 // exactly as the line-by-line way of del_data would. Lines that are written
@@ -196,18 +177,19 @@ uint64_t line_number(LinesCounted& c, const char* p) {
 // Stops at a line ending in CR LF (whose CR the reader drops) and at a line
 // that the block does not hold whole; those are left to the line-by-line
 // way. Returns true when it stopped only because the block ends inside a line
-// (so the next block may go on).
-bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
+// (so the next block may go on). Only while observed (kObserved) are the
+// lines counted, one for each line end passed: unobserved, the loop does no
+// more than the copying.
+template <bool kObserved>
+bool copy_block_as(CopyState& st, const std::string_view block, Rebuilt& out) {
     const char* const start = block.data();
     const char* const end = start + block.size();
     const char* line = start;
     const char* run = start;  // the first line to be written as read, not yet put out
     LineEnds ends(start, end);
     const char* lf = ends.next();  // the line end of the line at `line`
-    // Only while observed are the lines counted (held here, where the
-    // rewriters cannot change it).
     SymObserver* const observer = sym_observer;
-    LinesCounted counted(start, observer != nullptr ? end : start);
+    uint64_t lines = 0;  // kObserved: the line ends before `line`
     for (;;) {
         if (lf == nullptr) break;
         if (lf > line && lf[-1] == '\r') break;
@@ -216,18 +198,17 @@ bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
             // Each of them would be copied, or dropped with its block, and
             // would leave the same state behind; they are taken as one.
             const char* const first = line;
+            const uint64_t first_lines = lines;
             do {
                 line = lf + 1;
+                if constexpr (kObserved) ++lines;
                 lf = line < end ? ends.next() : nullptr;
             } while (lf != nullptr && *line != '#' && lf != line && lf[-1] != '\r');
             st.blank_ok = st.sec_mode == kAfterBlank ? 0 : 1;
             if (st.sec_mode < SEC_SECTION_INFO && st.sec_skip != 0) {
                 write_run(run, first);
                 run = line;
-                if (observer != nullptr) {
-                    const uint64_t first_no = line_number(counted, first);
-                    observer->lines_dropped(first_no, line_number(counted, line) - first_no);
-                }
+                if constexpr (kObserved) observer->lines_dropped(line_number(first_lines), lines - first_lines);
             }
             continue;
         }
@@ -241,7 +222,7 @@ bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
             write_run(run, line);
             run = line;
         }
-        if (observer != nullptr) observer->place.in_block = line_number(counted, line);
+        if constexpr (kObserved) observer->place.in_block = line_number(lines);
         const bool keep = header ? header_line(st, text, more, out) : data_line(st, text, more, out);
         // A header is written on its own, so that a failed write names it;
         // so is a rebuilt line. A dropped line ends the run.
@@ -251,15 +232,21 @@ bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
             run = lf + 1;
         }
         line = lf + 1;
+        if constexpr (kObserved) ++lines;
         lf = line < end ? ends.next() : nullptr;
     }
     write_run(run, line);
-    if (observer != nullptr) {
-        observer->place.taken += lines_before(counted, line);
+    if constexpr (kObserved) {
+        observer->place.taken += lines;
         observer->place.in_block = 0;
     }
     in_sym_fp.advance(static_cast<size_t>(line - start));
     return lf == nullptr && line > start;
+}
+
+// copy_block_as, counting lines only for an observer.
+bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
+    return sym_observer != nullptr ? copy_block_as<true>(st, block, out) : copy_block_as<false>(st, block, out);
 }
 
 }  // namespace
