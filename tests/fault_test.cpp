@@ -41,18 +41,6 @@ bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A HEX file of `lines` data records, in low and high segments by turns.
-std::string big_hex(int lines) {
-    std::string s;
-    char buf[64];
-    for (int i = 0; i < lines; ++i) {
-        if (i % 1000 == 0) s += (i / 1000) % 2 ? ":020000021000EC\n" : ":020000020000FC\n";
-        std::snprintf(buf, sizeof buf, ":10%04X00000102030405060708090A0B0C0D0E0F00\n", (i * 16) & 0xFFFF);
-        s += buf;
-    }
-    return s + ":00000001FF\n";
-}
-
 // A symbol file of `units` units (every third above FFFF), a function per
 // unit, a label block per unit and a global label line per unit. Section
 // names are long enough that each needs memory of its own.
@@ -132,7 +120,7 @@ TEST(Fault, TooLittleMemoryNeverAbortsNorLeavesAnOutput) {
 #else
     const TempDir tmp;
     const fs::path& dir = tmp.path();
-    const std::string hex = big_hex(200), sym = big_sym(200);
+    const std::string hex = testutil::big_hex(200), sym = big_sym(200);
     int converted = 0, refused = 0;
     for (rlim_t kb = 1024; kb <= 16384; kb += 128) {
         SCOPED_TRACE("limit " + std::to_string(kb) + " KB");
@@ -181,7 +169,7 @@ TEST(Fault, NeitherProgramAbortsAtTheEdgeOfStartUp) {
 #else
     const TempDir tmp;
     const fs::path& dir = tmp.path();
-    spit(dir / "prog.hex", big_hex(50));
+    spit(dir / "prog.hex", testutil::big_hex(50));
     spit(dir / "prog.sym", big_sym(50));
     struct Program {
         testutil::Tool tool;
@@ -213,7 +201,7 @@ TEST(Fault, NeitherProgramAbortsAtTheEdgeOfStartUp) {
 TEST(Fault, InterruptedInPlaceRunNeverLosesAnInput) {
     const TempDir ref_tmp, tmp;
     const fs::path &ref = ref_tmp.path(), &dir = tmp.path();
-    const std::string hex = big_hex(30000), sym = big_sym(10000);
+    const std::string hex = testutil::big_hex(30000), sym = big_sym(10000);
     spit(ref / "prog.hex", hex);
     spit(ref / "prog.sym", sym);
     const auto t0 = std::chrono::steady_clock::now();
@@ -334,7 +322,7 @@ TEST(Fault, FullDiskInTheMiddleOfLargeOutputs) {
         {"prog_tmp.sym", true,  {"prog", "-Oprog", "-S"},  2},
     };
     // clang-format on
-    const std::string hex = big_hex(120000), high = big_high_hex(60000), sym = big_sym(30000);
+    const std::string hex = testutil::big_hex(120000), high = big_high_hex(60000), sym = big_sym(30000);
     for (const Case& k : cases) {
         SCOPED_TRACE(k.full);
         const TempDir tmp;

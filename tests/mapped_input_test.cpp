@@ -201,18 +201,6 @@ Files files_in(const fs::path& dir) {
 #endif
 
 #if defined(MRL_FAULT_SHIM) && !defined(MRL_NO_INPUT_MAP)
-// A HEX file of `lines` data records, in low and high segments by turns.
-std::string big_hex(int lines) {
-    std::string s;
-    char buf[64];
-    for (int i = 0; i < lines; ++i) {
-        if (i % 1000 == 0) s += (i / 1000) % 2 ? ":020000021000EC\n" : ":020000020000FC\n";
-        std::snprintf(buf, sizeof buf, ":10%04X00000102030405060708090A0B0C0D0E0F00\n", (i * 16) & 0xFFFF);
-        s += buf;
-    }
-    return s + ":00000001FF\n";
-}
-
 // A symbol file of `units` units (every third above FFFF), with a function,
 // a label block and a global label line per unit.
 std::string big_sym(int units) {
@@ -254,7 +242,7 @@ TEST(MappedInput, AnInputCutShortInTheMiddleOfAPassIsAReadError) {
     GTEST_SKIP() << "no preload library, or no mapping, on this platform";
 #else
     if (testutil::windows_program()) GTEST_SKIP() << "a library preloaded into a POSIX program";
-    const std::string hex = big_hex(60000), sym = big_sym(20000);
+    const std::string hex = testutil::big_hex(60000), sym = big_sym(20000);
     struct Case {
         const char* what;
         const char* option;  // -H or -S

@@ -440,6 +440,18 @@ inline Outcome run_report(const fs::path& dir, const std::vector<std::string>& a
     return Process(dir, args, 0, std::chrono::seconds(120), 0, report_tool()).finish();
 }
 
+// A HEX file of `lines` data records, in low and high segments by turns.
+inline std::string big_hex(int lines) {
+    std::string s;
+    char buf[64];
+    for (int i = 0; i < lines; ++i) {
+        if (i % 1000 == 0) s += (i / 1000) % 2 ? ":020000021000EC\n" : ":020000020000FC\n";
+        std::snprintf(buf, sizeof buf, ":10%04X00000102030405060708090A0B0C0D0E0F00\n", (i * 16) & 0xFFFF);
+        s += buf;
+    }
+    return s + ":00000001FF\n";
+}
+
 }  // namespace testutil
 
 #endif
