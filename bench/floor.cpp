@@ -108,6 +108,51 @@ struct Out {
     bool used = false;
 };
 
+// Routes the whole lines of [begin, end) exactly as mrl85 routes records,
+// each run of records bound for one output written with one write. Returns
+// the end of the last line taken; `ended` is set at the end record, after
+// which nothing more is taken.
+const char* hex_route(const char* begin, const char* end, Out& low, Out& high, bool& to_high, bool& ended) {
+    const char* line = begin;
+    const char* run = begin;
+    Out* run_to = nullptr;
+    LineEnds ends(begin, end);
+    for (const char* lf = ends.next(); lf != nullptr && !ended; lf = ends.next()) {
+        Out* to = nullptr;
+        if (line[8] == '2') {
+            to_high = line[9] != '0';
+            to = to_high ? &high : nullptr;
+        } else if (line[7] == '0' && line[8] == '1') {
+            // The end record: to each output that got a record, then stop.
+            if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
+            run_to = nullptr;
+            for (Out* o : {&low, &high})
+                if (o->used) write_all(o->fd, line, static_cast<size_t>(lf + 1 - line));
+            ended = true;
+            run = line = lf + 1;
+            break;
+        } else {
+            to = to_high ? &high : &low;
+        }
+        if (to != run_to) {
+            if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
+            run_to = to;
+            run = line;
+        }
+        if (to != nullptr) to->used = true;
+        line = lf + 1;
+    }
+    if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
+    return line;
+}
+
+// The outputs closed; one that got no record is removed, as mrl85 removes it.
+void hex_outputs_close(const Out& low, const Out& high, const char* low_name, const char* high_name) {
+    if (::close(low.fd) != 0 || ::close(high.fd) != 0) fail("close");
+    if (!low.used) std::remove(low_name);
+    if (!low.used || !high.used) std::remove(high_name);
+}
+
 int hex_floor(const char* in_name, const char* low_name, const char* high_name) {
     static char buf[kBlock];
     const int in = ::open(in_name, O_RDONLY);
@@ -115,44 +160,10 @@ int hex_floor(const char* in_name, const char* low_name, const char* high_name) 
     Out low{open_out(low_name)}, high{open_out(high_name)};
     bool to_high = false, ended = false;
     size_t used = 0, done = 0;
-    while (!ended && refill(in, buf, used, done)) {
-        const char* const end = buf + used;
-        const char* line = buf;
-        const char* run = buf;
-        Out* run_to = nullptr;
-        LineEnds ends(buf, end);
-        for (const char* lf = ends.next(); lf != nullptr && !ended; lf = ends.next()) {
-            Out* to = nullptr;
-            if (line[8] == '2') {
-                to_high = line[9] != '0';
-                to = to_high ? &high : nullptr;
-            } else if (line[7] == '0' && line[8] == '1') {
-                // The end record: to each output that got a record, then stop.
-                if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
-                run_to = nullptr;
-                for (Out* o : {&low, &high})
-                    if (o->used) write_all(o->fd, line, static_cast<size_t>(lf + 1 - line));
-                ended = true;
-                run = line = lf + 1;
-                break;
-            } else {
-                to = to_high ? &high : &low;
-            }
-            if (to != run_to) {
-                if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
-                run_to = to;
-                run = line;
-            }
-            if (to != nullptr) to->used = true;
-            line = lf + 1;
-        }
-        if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
-        done = static_cast<size_t>(line - buf);
-    }
+    while (!ended && refill(in, buf, used, done))
+        done = static_cast<size_t>(hex_route(buf, buf + used, low, high, to_high, ended) - buf);
     ::close(in);
-    if (::close(low.fd) != 0 || ::close(high.fd) != 0) fail("close");
-    if (!low.used) std::remove(low_name);
-    if (!low.used || !high.used) std::remove(high_name);
+    hex_outputs_close(low, high, low_name, high_name);
     return 0;
 }
 
@@ -218,40 +229,10 @@ int sym_floor_mapped(const char* in_name, const char* out_name) {
 int hex_floor_mapped(const char* in_name, const char* low_name, const char* high_name) {
     const Mapping m = map_input(in_name);
     Out low{open_out(low_name)}, high{open_out(high_name)};
-    bool to_high = false;
-    const char* const end = m.begin + m.size;
-    const char* line = m.begin;
-    const char* run = m.begin;
-    Out* run_to = nullptr;
-    LineEnds ends(m.begin, end);
-    for (const char* lf = ends.next(); lf != nullptr; lf = ends.next()) {
-        Out* to = nullptr;
-        if (line[8] == '2') {
-            to_high = line[9] != '0';
-            to = to_high ? &high : nullptr;
-        } else if (line[7] == '0' && line[8] == '1') {
-            // The end record: to each output that got a record, then stop.
-            if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
-            run_to = nullptr;
-            for (Out* o : {&low, &high})
-                if (o->used) write_all(o->fd, line, static_cast<size_t>(lf + 1 - line));
-            break;
-        } else {
-            to = to_high ? &high : &low;
-        }
-        if (to != run_to) {
-            if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
-            run_to = to;
-            run = line;
-        }
-        if (to != nullptr) to->used = true;
-        line = lf + 1;
-    }
-    if (run_to != nullptr) write_all(run_to->fd, run, static_cast<size_t>(line - run));
+    bool to_high = false, ended = false;
+    hex_route(m.begin, m.begin + m.size, low, high, to_high, ended);
     unmap(m);
-    if (::close(low.fd) != 0 || ::close(high.fd) != 0) fail("close");
-    if (!low.used) std::remove(low_name);
-    if (!low.used || !high.used) std::remove(high_name);
+    hex_outputs_close(low, high, low_name, high_name);
     return 0;
 }
 

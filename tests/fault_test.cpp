@@ -41,36 +41,6 @@ bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A symbol file of `units` units (every third above FFFF), a function per
-// unit, a label block per unit and a global label line per unit. Section
-// names are long enough that each needs memory of its own.
-std::string big_sym(int units) {
-    std::string s = "# SECTION INFORMATION\n";
-    char buf[160];
-    for (int u = 1; u <= units; ++u) {
-        const unsigned addr = u % 3 == 0 ? 0x10000u + u * 16u : (u * 16u) & 0xFFFFu;
-        std::snprintf(buf, sizeof buf, "%04X section_name_long_enough_for_the_heap_%06d 0 0 0 %08X 00000010 m%d.o\n", u,
-                      u, addr, u);
-        s += buf;
-    }
-    s += "\n";
-    for (int u = 1; u <= units; ++u) {
-        std::snprintf(buf, sizeof buf, "# FUNC %04X f%d %04X 00000000 00000010\n", u, u, u);
-        s += buf;
-    }
-    s += "\n";
-    for (int u = 1; u <= units; ++u) {
-        std::snprintf(buf, sizeof buf, "# LOCAL LABEL %04X\nlab%d 00000010\n\n", u, u);
-        s += buf;
-    }
-    s += "# GLOBAL LABEL\n";
-    for (int u = 1; u <= units; ++u) {
-        std::snprintf(buf, sizeof buf, "g%d %X  h%d %X\n", u, u * 7, u, 0x10000 + u);
-        s += buf;
-    }
-    return s;
-}
-
 const char kNoMemory[] = " Error : Not enough memory\n";
 
 // Memory runs out while the tables grow: every limit either lets the run
@@ -89,7 +59,7 @@ TEST(Fault, ExhaustedMemoryIsErrorFourAtEveryLimit) {
         if (run(dir, {"small", "-Osmall", "-S"}, mb << 20).status == 0) base = mb << 20;
     ASSERT_NE(base, 0u);
 
-    const std::string sym = big_sym(150000);
+    const std::string sym = testutil::big_sym(150000);
     spit(dir / "prog.sym", sym);
     int out_of_memory = 0;
     for (rlim_t extra = 0; extra <= (48u << 20); extra += 3u << 20) {
@@ -120,7 +90,7 @@ TEST(Fault, TooLittleMemoryNeverAbortsNorLeavesAnOutput) {
 #else
     const TempDir tmp;
     const fs::path& dir = tmp.path();
-    const std::string hex = testutil::big_hex(200), sym = big_sym(200);
+    const std::string hex = testutil::big_hex(200), sym = testutil::big_sym(200);
     int converted = 0, refused = 0;
     for (rlim_t kb = 1024; kb <= 16384; kb += 128) {
         SCOPED_TRACE("limit " + std::to_string(kb) + " KB");
@@ -170,7 +140,7 @@ TEST(Fault, NeitherProgramAbortsAtTheEdgeOfStartUp) {
     const TempDir tmp;
     const fs::path& dir = tmp.path();
     spit(dir / "prog.hex", testutil::big_hex(50));
-    spit(dir / "prog.sym", big_sym(50));
+    spit(dir / "prog.sym", testutil::big_sym(50));
     struct Program {
         testutil::Tool tool;
         std::vector<std::string> args;
@@ -201,7 +171,7 @@ TEST(Fault, NeitherProgramAbortsAtTheEdgeOfStartUp) {
 TEST(Fault, InterruptedInPlaceRunNeverLosesAnInput) {
     const TempDir ref_tmp, tmp;
     const fs::path &ref = ref_tmp.path(), &dir = tmp.path();
-    const std::string hex = testutil::big_hex(30000), sym = big_sym(10000);
+    const std::string hex = testutil::big_hex(30000), sym = testutil::big_sym(10000);
     spit(ref / "prog.hex", hex);
     spit(ref / "prog.sym", sym);
     const auto t0 = std::chrono::steady_clock::now();
@@ -322,7 +292,7 @@ TEST(Fault, FullDiskInTheMiddleOfLargeOutputs) {
         {"prog_tmp.sym", true,  {"prog", "-Oprog", "-S"},  2},
     };
     // clang-format on
-    const std::string hex = testutil::big_hex(120000), high = big_high_hex(60000), sym = big_sym(30000);
+    const std::string hex = testutil::big_hex(120000), high = big_high_hex(60000), sym = testutil::big_sym(30000);
     for (const Case& k : cases) {
         SCOPED_TRACE(k.full);
         const TempDir tmp;

@@ -200,36 +200,6 @@ Files files_in(const fs::path& dir) {
 }
 #endif
 
-#if defined(MRL_FAULT_SHIM) && !defined(MRL_NO_INPUT_MAP)
-// A symbol file of `units` units (every third above FFFF), with a function,
-// a label block and a global label line per unit.
-std::string big_sym(int units) {
-    std::string s = "# SECTION INFORMATION\n";
-    char buf[160];
-    for (int u = 1; u <= units; ++u) {
-        const unsigned addr = u % 3 == 0 ? 0x10000u + u * 16u : (u * 16u) & 0xFFFFu;
-        std::snprintf(buf, sizeof buf, "%04X P 0 0 0 %08X 00000010 m%d.o\n", u, addr, u);
-        s += buf;
-    }
-    s += "\n";
-    for (int u = 1; u <= units; ++u) {
-        std::snprintf(buf, sizeof buf, "# FUNC %04X f%d %04X 00000000 00000010\n", u, u, u);
-        s += buf;
-    }
-    s += "\n";
-    for (int u = 1; u <= units; ++u) {
-        std::snprintf(buf, sizeof buf, "# LOCAL LABEL %04X\nlab%d 00000010\n\n", u, u);
-        s += buf;
-    }
-    s += "# GLOBAL LABEL\n";
-    for (int u = 1; u <= units; ++u) {
-        std::snprintf(buf, sizeof buf, "g%d %X  h%d %X\n", u, u * 7, u, 0x10000 + u);
-        s += buf;
-    }
-    return s;
-}
-#endif
-
 // Another process cuts an input to half its size in the middle of the pass
 // that reads it: the HEX pass (at its first write to an output), the symbol
 // file's first pass (right after it is mapped, when the pass begins to
@@ -242,7 +212,7 @@ TEST(MappedInput, AnInputCutShortInTheMiddleOfAPassIsAReadError) {
     GTEST_SKIP() << "no preload library, or no mapping, on this platform";
 #else
     if (testutil::windows_program()) GTEST_SKIP() << "a library preloaded into a POSIX program";
-    const std::string hex = testutil::big_hex(60000), sym = big_sym(20000);
+    const std::string hex = testutil::big_hex(60000), sym = testutil::big_sym(20000, false);
     struct Case {
         const char* what;
         const char* option;  // -H or -S

@@ -452,6 +452,40 @@ inline std::string big_hex(int lines) {
     return s + ":00000001FF\n";
 }
 
+// A symbol file of `units` units (every third above FFFF), a function per
+// unit, a label block per unit and a global label line per unit. Section
+// names are long enough that each needs memory of its own, or, without
+// `long_names`, all "P".
+inline std::string big_sym(int units, bool long_names = true) {
+    std::string s = "# SECTION INFORMATION\n";
+    char buf[160];
+    for (int u = 1; u <= units; ++u) {
+        const unsigned addr = u % 3 == 0 ? 0x10000u + u * 16u : (u * 16u) & 0xFFFFu;
+        if (long_names)
+            std::snprintf(buf, sizeof buf,
+                          "%04X section_name_long_enough_for_the_heap_%06d 0 0 0 %08X 00000010 m%d.o\n", u, u, addr, u);
+        else
+            std::snprintf(buf, sizeof buf, "%04X P 0 0 0 %08X 00000010 m%d.o\n", u, addr, u);
+        s += buf;
+    }
+    s += "\n";
+    for (int u = 1; u <= units; ++u) {
+        std::snprintf(buf, sizeof buf, "# FUNC %04X f%d %04X 00000000 00000010\n", u, u, u);
+        s += buf;
+    }
+    s += "\n";
+    for (int u = 1; u <= units; ++u) {
+        std::snprintf(buf, sizeof buf, "# LOCAL LABEL %04X\nlab%d 00000010\n\n", u, u);
+        s += buf;
+    }
+    s += "# GLOBAL LABEL\n";
+    for (int u = 1; u <= units; ++u) {
+        std::snprintf(buf, sizeof buf, "g%d %X  h%d %X\n", u, u * 7, u, 0x10000 + u);
+        s += buf;
+    }
+    return s;
+}
+
 }  // namespace testutil
 
 #endif

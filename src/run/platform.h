@@ -233,6 +233,14 @@ struct InputMap {
     intptr_t handle = 0, guard = 0;
 };
 
+// Whether inputs are mapped at all: a build with MRL_MAP_INPUTS=OFF reads
+// every input into the block, to measure the one way against the other.
+#ifdef MRL_NO_INPUT_MAP
+inline constexpr bool kMapInputs = false;
+#else
+inline constexpr bool kMapInputs = true;
+#endif
+
 // Maps the open input stream `fp` whole, read-only. False, with nothing
 // made, when it cannot be or should not be: not a regular file, empty, no
 // address space left, a network file or one that another process may write

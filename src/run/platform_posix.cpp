@@ -533,14 +533,6 @@ void table_memory_free(void* block, size_t bytes) {
 
 namespace {
 
-// Whether inputs are mapped at all: a build with MRL_MAP_INPUTS=OFF reads
-// every input into the block, to measure the one way against the other.
-#ifdef MRL_NO_INPUT_MAP
-constexpr bool kMapInputs = false;
-#else
-constexpr bool kMapInputs = true;
-#endif
-
 // The input mappings the fault handler watches: where each lies (its pages,
 // rounded up to whole pages) and whether reading it has faulted. Written
 // only outside the handler, and only while no byte of the mapping is read.

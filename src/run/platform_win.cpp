@@ -592,14 +592,6 @@ void table_memory_free(void* block, size_t) {
 
 namespace {
 
-// Whether inputs are mapped at all: a build with MRL_MAP_INPUTS=OFF reads
-// every input into the block, to measure the one way against the other.
-#ifdef MRL_NO_INPUT_MAP
-constexpr bool kMapInputs = false;
-#else
-constexpr bool kMapInputs = true;
-#endif
-
 // The views of input files the exception handler watches: where each lies,
 // and whether reading it has faulted (its pages are then zeros of the
 // process's own). Written only while no byte of a view is read.
