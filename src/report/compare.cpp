@@ -4,31 +4,16 @@
 #include "report/compare.h"
 
 #include <algorithm>
-#include <cctype>
 #include <unordered_map>
 
 #include "mrlpro.h"
 #include "sym/fields.h"
+#include "sym/sections/sections.h"
 #include "sym/table.h"
 
 namespace report {
 
 namespace {
-
-// Whether `t` names a library: ".LIB" in it, in any letter case, as the
-// rewriting pass tells a library line.
-bool names_library(std::string_view t) {
-    for (size_t i = 0; i + 4 <= t.size(); ++i)
-        if (t[i] == '.' && std::toupper(static_cast<unsigned char>(t[i + 1])) == 'L' &&
-            std::toupper(static_cast<unsigned char>(t[i + 2])) == 'I' &&
-            std::toupper(static_cast<unsigned char>(t[i + 3])) == 'B')
-            return true;
-    return false;
-}
-
-// A line that continues a library line: at least 21 characters, as the
-// rewriting pass takes it with its library line.
-constexpr size_t kContinuationSize = 21;
 
 // FNV-1a over `t`, going on from `h`.
 uint64_t hash_on(uint64_t h, std::string_view t) {
@@ -170,7 +155,7 @@ void NameTaker::unit_read(std::string_view rest) {
 // tells the units of one library apart better than the library's name.
 void NameTaker::unit_line_passed(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    const bool continues = library_line_ && !units_.empty() && line.size() >= kContinuationSize;
+    const bool continues = library_line_ && !units_.empty() && line.size() >= kSecInfoReach;
     library_line_ = false;
     if (!continues) return;
     std::string_view rest = line;

@@ -88,7 +88,7 @@ inline void write_kept(const Rebuilt& out, std::string_view text, bool more, Exi
 // INFORMATION every unit line, however short, so that no unit's line keeps
 // its old number.
 bool line_reaches(int mode, std::string_view text) {
-    static constexpr size_t kReach[2] = {21, 3};
+    static constexpr size_t kReach[2] = {kSecInfoReach, kGlobalLabelReach};
     if (text.size() >= kReach[mode - SEC_SECTION_INFO]) return true;
     return mode == SEC_SECTION_INFO && sec_unit_line(text);
 }

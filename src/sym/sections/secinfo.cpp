@@ -14,10 +14,9 @@
 #include "sym/symmake.h"
 #include "sym/table.h"
 
-// Whether `line` holds ".LIB" in any letter case, looked for where it lies,
-// without an upper-case copy of the line. Clearing bit 5 takes "l" to "L"
-// and no other byte there.
-static bool names_library(std::string_view line) {
+// Looks for ".LIB" where it lies, without an upper-case copy of the line.
+// Clearing bit 5 takes "l" to "L" and no other byte there.
+bool names_library(std::string_view line) {
     for (size_t at = line.find('.'); at != std::string_view::npos && line.size() - at >= 4; at = line.find('.', at + 1))
         if ((line[at + 1] & 0xDF) == 'L' && (line[at + 2] & 0xDF) == 'I' && (line[at + 3] & 0xDF) == 'B') return true;
     return false;

@@ -30,6 +30,13 @@ int call_chg(std::string_view line, Rebuilt& out);
 int src_chg(std::string_view line, Rebuilt& out);
 int sec_chg(std::string_view line, Rebuilt& out);
 bool sec_unit_line(std::string_view line);
+// Whether a SECTION INFORMATION line names a library (".LIB" in any letter
+// case): such a line may be followed by a continuation line.
+bool names_library(std::string_view line);
+// The length from which a data line reaches the rewriter of its block
+// (SECTION INFORMATION, GLOBAL LABEL), whatever it begins with.
+inline constexpr size_t kSecInfoReach = 21;
+inline constexpr size_t kGlobalLabelReach = 3;
 void sec_block_end();
 int glb_lab_chg(std::string_view line, Rebuilt& out);
 
