@@ -348,7 +348,11 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         uint8_t kind;
     };
     std::vector<Held> held;
-    held.reserve(s.unit_line_of.size() + s.unread.size() + s.func_dropped_seqs.size() + s.blocks_dropped.size());
+    // Room for every row at once, a GLOBAL LABEL line for each label dropped
+    // at most: growing the list would copy it, and hold both copies, at its
+    // largest. Room that is never written takes no memory.
+    held.reserve(s.unit_line_of.size() + s.unread.size() + s.func_dropped_seqs.size() + s.blocks_dropped.size() +
+                 s.labels_dropped.size());
     for (size_t i = 0; i < unit_table.size(); ++i) {
         const unit_record& u = unit_table[i];
         const uint64_t line = s.unit_line_of[u.seq];
