@@ -889,6 +889,59 @@ bool RowList::each(const std::function<void(std::string_view)>& row) const {
     });
 }
 
+// Reads the scratch file on from where the reader left it, a block at a
+// time, keeping the start of a row that the block cut.
+bool RowReader::fill() {
+    if (!started_) {
+        started_ = true;
+        if (!list_.held_.empty()) list_.held_out();
+        if (std::fflush(list_.spill_) != 0) list_.fail("cannot write");
+    }
+    if (!list_.fault_.empty() || end_) return false;
+    block_.erase(0, std::min(at_, block_.size()));
+    at_ = 0;
+    const size_t kept = block_.size();
+    block_.resize(kept + (size_t{1} << 16));
+    size_t got = 0;
+    if (std::fseek(list_.spill_, offset_, SEEK_SET) == 0)
+        got = std::fread(block_.data() + kept, 1, block_.size() - kept, list_.spill_);
+    const bool failed = std::ferror(list_.spill_) != 0;
+    std::fseek(list_.spill_, 0, SEEK_END);
+    block_.resize(kept + got);
+    offset_ += static_cast<long>(got);
+    if (failed) {
+        list_.fail("cannot read back");
+        return false;
+    }
+    if (got == 0) end_ = true;
+    return got > 0;
+}
+
+bool RowReader::next(std::string_view& row) {
+    if (list_.spill_ == nullptr) {
+        // The rows are all in memory.
+        const std::string& rows = list_.held_;
+        if (!list_.fault_.empty() || at_ >= rows.size()) return false;
+        size_t end = rows.find('\n', at_);
+        if (end == std::string::npos) end = rows.size();
+        row = std::string_view(rows).substr(at_, end - at_);
+        at_ = end + 1;
+        return true;
+    }
+    size_t end;
+    while ((end = block_.find('\n', at_)) == std::string::npos) {
+        if (!fill()) {
+            // A last row without a line end is a row all the same.
+            if (!list_.fault_.empty() || at_ >= block_.size()) return false;
+            end = block_.size();
+            break;
+        }
+    }
+    row = std::string_view(block_).substr(at_, end - at_);
+    at_ = end + 1;
+    return true;
+}
+
 void RowList::clear() {
     if (spill_ != nullptr) std::fclose(spill_);
     spill_ = nullptr;

@@ -333,9 +333,10 @@ const char* line_what(char code) {
 }
 
 // The unit lines (those the table read, by reading order; those it did
-// not), the FUNC lines and the blocks dropped are gathered and put in line
-// order, and merged by line with the other rows of lines, as the pass told
-// them.
+// not) and the FUNC lines dropped are gathered and put in line order; the
+// blocks and the labels dropped, which the pass told in file order, are
+// read back row by row; and all of them are merged by line with the other
+// rows of lines, as the pass told them.
 bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& take) {
     static const std::string_view kBlockKinds[] = {"LOCAL LABEL", "LOCAL SYMBOL", "LOCAL BIT SYMBOL", "CALL", "SOURCE"};
     // What a held row is: `ref` says which (a place in its table or list,
@@ -348,11 +349,7 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         uint8_t kind;
     };
     std::vector<Held> held;
-    // Room for every row at once, a GLOBAL LABEL line for each label dropped
-    // at most: growing the list would copy it, and hold both copies, at its
-    // largest. Room that is never written takes no memory.
-    held.reserve(s.unit_line_of.size() + s.unread.size() + s.func_dropped_seqs.size() + s.blocks_dropped.size() +
-                 s.labels_dropped.size());
+    held.reserve(s.unit_line_of.size() + s.unread.size() + s.func_dropped_seqs.size());
     for (size_t i = 0; i < unit_table.size(); ++i) {
         const unit_record& u = unit_table[i];
         const uint64_t line = s.unit_line_of[u.seq];
@@ -365,24 +362,57 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         const uint64_t line = s.func_dropped_seqs.empty() ? 0 : s.func_line_of(f.seq);
         if (line != 0) held.push_back({line, line, static_cast<uint32_t>(i), kHeldFunc});
     }
-    bool ok = s.blocks_dropped.each([&](std::string_view r) {
+    std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.first < b.first; });
+
+    // The next block dropped, and the next GLOBAL LABEL line with labels
+    // dropped (a line is listed once, with how many), each as a held row;
+    // `has` is false once its list is read through.
+    RowReader block_rows(s.blocks_dropped), label_rows(s.labels_dropped);
+    Held block{}, labels{};
+    bool has_block = false, has_labels = false;
+    std::string_view label_row;
+    bool label_row_on = label_rows.next(label_row);
+    const auto next_block = [&] {
+        std::string_view r;
+        has_block = block_rows.next(r);
+        if (!has_block) return;
         const uint64_t first = row_number(r), last = row_number(r);
         std::string_view kind = r.substr(0, std::min<size_t>(16, r.size()));
         while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
         uint32_t k = 0;
         while (k + 1 < std::size(kBlockKinds) && kBlockKinds[k] != kind) ++k;
-        held.push_back({first, last, k, kHeldBlock});
-    });
-    // The labels dropped, by line: a line is listed once, with how many.
-    ok = ok && s.labels_dropped.each([&](std::string_view r) {
-        const uint64_t line = row_number(r);
-        if (!held.empty() && held.back().kind == kHeldLabels && held.back().first == line)
-            ++held.back().ref;
-        else
-            held.push_back({line, line, 1, kHeldLabels});
-    });
-    std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.first < b.first; });
+        block = {first, last, k, kHeldBlock};
+    };
+    const auto next_labels = [&] {
+        has_labels = label_row_on;
+        if (!has_labels) return;
+        const uint64_t line = row_number(label_row);
+        labels = {line, line, 1, kHeldLabels};
+        while ((label_row_on = label_rows.next(label_row))) {
+            std::string_view r = label_row;
+            if (row_number(r) != line) break;
+            ++labels.ref;
+        }
+    };
+    next_block();
+    next_labels();
     size_t next = 0;
+    // The held row of the lowest line, or null when none is left.
+    const auto lowest = [&]() -> const Held* {
+        const Held* low = next < held.size() ? &held[next] : nullptr;
+        if (has_block && (low == nullptr || block.first < low->first)) low = &block;
+        if (has_labels && (low == nullptr || labels.first < low->first)) low = &labels;
+        return low;
+    };
+    const auto passed = [&](const Held* h) {
+        if (h == &block)
+            next_block();
+        else if (h == &labels)
+            next_labels();
+        else
+            ++next;
+    };
+
     bool more = true;
     char text[200];
     std::string all;
@@ -430,19 +460,28 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         l.what = all;
         return take(l);
     };
-    ok = ok && s.lines.each_while([&](std::string_view r) {
+    // The held rows before line `line`, in line order.
+    const auto held_before = [&](uint64_t line) {
+        for (const Held* h; more && (h = lowest()) != nullptr && h->first < line;) {
+            const Held a = *h;
+            passed(h);
+            more = held_row(a);
+        }
+    };
+    bool ok = s.lines.each_while([&](std::string_view r) {
         LineRow l;
         l.first = row_number(r);
         l.last = !r.empty() && r[0] >= '0' && r[0] <= '9' ? row_number(r) : l.first;
         const char code = r.empty() ? '\0' : r[0];
         l.what = line_what(code);
-        while (more && next < held.size() && held[next].first < l.first) more = held_row(held[next++]);
+        held_before(l.first);
         if (code == kLineLabels) whole = l.first;
         if (more) more = take(l);
         return more;
     });
-    while (ok && more && next < held.size()) more = held_row(held[next++]);
-    return ok;
+    if (ok) held_before(UINT64_MAX);
+    // A list that could not be read back ends the rows where it failed.
+    return ok && s.blocks_dropped.fault().empty() && s.labels_dropped.fault().empty();
 }
 
 void controls_shown(std::string& s, size_t from) {
