@@ -270,6 +270,41 @@ TEST(MappedInput, AnInputCutShortInTheMiddleOfAPassIsAReadError) {
 #endif
 }
 
+// mrl85-report reads its inputs in place as mrl85 does: an input cut short
+// while it is read is told as the read error mrl85 would end with (status
+// 4, at its place), never diagnosed from the zeros read past the cut.
+TEST(MappedInput, TheReportTellsAnInputCutShortAsAReadError) {
+#if !defined(MRL_FAULT_SHIM) || defined(MRL_NO_INPUT_MAP)
+    GTEST_SKIP() << "no preload library, or no mapping, on this platform";
+#else
+    if (testutil::windows_program(testutil::report_tool().path))
+        GTEST_SKIP() << "a library preloaded into a POSIX program";
+    const std::string hex = testutil::big_hex(60000), sym = testutil::big_sym(20000, false);
+    const struct {
+        const char* input;
+        const char* said;
+    } cases[] = {
+        {"prog.hex",
+         "prog.hex: error: cannot read the HEX file: it changed while it was read\n"
+         "  mrl85 stops here too: status 4, error exit at 2001\n"},
+        {"prog.sym",
+         "prog.sym: error: cannot read the symbol file\n"
+         "  mrl85 stops here too: status 4, error exit at 2011\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        const TempDir tmp;
+        spit(tmp / "prog.hex", hex);
+        spit(tmp / "prog.sym", sym);
+        const testutil::ShimSet shim(std::string("truncate-at-map:") + c.input);
+        const testutil::Outcome r = testutil::run_report(tmp.path(), {"prog"});
+        EXPECT_EQ(r.status, 4) << r.out << r.err;
+        // (The generated records' checksums are warned of before.)
+        EXPECT_TRUE(r.err.ends_with(c.said)) << r.err.substr(r.err.size() > 400 ? r.err.size() - 400 : 0);
+    }
+#endif
+}
+
 // A mapping that cannot be made (no address space for it) leaves the run
 // as it is: the input is read into the block, with the same messages,
 // status and outputs as a run that maps it.

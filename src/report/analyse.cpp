@@ -49,6 +49,13 @@ Diagnosis cannot_read(const std::string& name, const char* what, int place) {
     return d;
 }
 
+// A HEX file that changed while the pass read it in place: mrl85 ends such
+// a run as a read error of the file.
+Diagnosis cut_short(const std::string& name) {
+    errno = 0;
+    return cannot_read(name, "cannot read the HEX file: it changed while it was read", L_HEX_READ);
+}
+
 // The segments of a HEX file by value, in the order each first appears.
 class SegmentList {
 public:
@@ -288,7 +295,17 @@ void hex_analyse(Report& r) {
     try {
         hex_pass(in, counter, route);
     } catch (const run_stopped& stop) {
-        r.problems.push_back(diagnose_hex(h.name, stop.place, counter.line_no_, counter.column_, counter.current_));
+        // A file cut short by another process while it was read in place
+        // reads as zeros from the cut on: whatever the pass then stopped
+        // at is not the file's, and mrl85 tells it as a read error.
+        if (in.cut())
+            r.problems.push_back(cut_short(h.name));
+        else
+            r.problems.push_back(diagnose_hex(h.name, stop.place, counter.line_no_, counter.column_, counter.current_));
+        return;
+    }
+    if (in.cut()) {
+        r.problems.push_back(cut_short(h.name));
         return;
     }
     if (counter.failed_) {
