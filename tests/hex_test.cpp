@@ -218,7 +218,7 @@ TEST(HexPass, ASinkSeesEveryLineRoutedAsTheOutputsGetIt) {
     for (const bool to_end : {false, true}) {
         fresh_start();
         InFile in;
-        ASSERT_TRUE(in.open((tmp / "in.hex").string()));
+        ASSERT_TRUE(in.open((tmp / "in.hex").string(), InputPass::kHex));
         Recorder sink(to_end);
         HexRoute route;
         hex_pass(in, sink, route);

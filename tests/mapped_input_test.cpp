@@ -69,7 +69,7 @@ std::string read_through_fifo(const fs::path& dir, const std::string& bytes, Way
         if (fd >= 0) close(fd);
     });
     InFile f;
-    std::string seen = f.open(p.string()) ? read_all(f, way) : "not opened";
+    std::string seen = f.open(p.string(), InputPass::kSym) ? read_all(f, way) : "not opened";
     EXPECT_FALSE(f.mapped());
     // Whatever is left unread goes, so that the writer ends.
     std::string_view rest;
@@ -121,7 +121,7 @@ TEST(MappedInput, GivesTheSameLinesAndPiecesAsReadingIntoTheBlock) {
         spit(file, bytes);
         for (const Way way : {Way::kLines, Way::kPieces, Way::kHeaders}) {
             InFile f;
-            ASSERT_TRUE(f.open(file.string()));
+            ASSERT_TRUE(f.open(file.string(), InputPass::kSym));
             const std::string mapped = read_all(f, way);
 #ifndef MRL_NO_INPUT_MAP
             EXPECT_EQ(f.mapped(), !bytes.empty());
@@ -131,7 +131,7 @@ TEST(MappedInput, GivesTheSameLinesAndPiecesAsReadingIntoTheBlock) {
         }
         // The head of the file, and what rewinding gives again.
         InFile f;
-        ASSERT_TRUE(f.open(file.string()));
+        ASSERT_TRUE(f.open(file.string(), InputPass::kSym));
         EXPECT_EQ(std::string(f.head()), bytes.substr(0, kTextBlock));
         const std::string first = read_all(f, Way::kPieces);
         ASSERT_TRUE(f.rewind());
@@ -159,7 +159,7 @@ TEST(MappedInput, AFileCutShortUnderTheReaderIsAReadError) {
             SCOPED_TRACE("cut at " + std::to_string(cut) + ", way " + std::to_string(static_cast<int>(way)));
             spit(file, bytes);
             InFile f;
-            ASSERT_TRUE(f.open(file.string()));
+            ASSERT_TRUE(f.open(file.string(), InputPass::kSym));
             std::string_view line;
             bool more = false;
             ASSERT_EQ(f.get_line(line), 1);

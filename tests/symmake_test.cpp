@@ -24,7 +24,7 @@ protected:
     // The output of the pass over `text`.
     std::string convert(const std::string& text) {
         testutil::spit(dir_ / "in.sym", text);
-        EXPECT_TRUE(in_sym_fp.open((dir_ / "in.sym").string()));
+        EXPECT_TRUE(in_sym_fp.open((dir_ / "in.sym").string(), InputPass::kSym));
         EXPECT_TRUE(out_sym_fp.open((dir_ / "out.sym").string()));
         open_flag[S_IN_SYM] = open_flag[S_OUT_SYM] = 1;
         sec_func_read();

@@ -18,7 +18,7 @@ protected:
     }
     void read(const std::string& text) {
         std::ofstream(path_, std::ios::binary) << text;
-        ASSERT_TRUE(in_sym_fp.open(path_.string()));
+        ASSERT_TRUE(in_sym_fp.open(path_.string(), InputPass::kSym));
         open_flag[S_IN_SYM] = 1;
         sec_func_read();
     }

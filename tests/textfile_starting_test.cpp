@@ -28,7 +28,7 @@ Lines read(const std::string& bytes, char c, bool jump) {
     const fs::path p = tmp / "in.sym";
     testutil::spit(p, bytes);
     InFile f;
-    EXPECT_TRUE(f.open(p.string()));
+    EXPECT_TRUE(f.open(p.string(), InputPass::kSym));
     Lines lines;
     std::string_view line;
     bool more = false;

@@ -28,7 +28,7 @@ std::vector<std::string> read_lines(const std::string& bytes) {
     const fs::path p = tmp / "in.txt";
     testutil::spit(p, bytes);
     InFile f;
-    EXPECT_TRUE(f.open(p.string()));
+    EXPECT_TRUE(f.open(p.string(), InputPass::kSym));
     std::vector<std::string> lines;
     std::string_view line;
     int got;
@@ -45,7 +45,7 @@ std::vector<std::string> read_long_lines(const std::string& bytes, size_t* piece
     const fs::path p = tmp / "in.sym";
     testutil::spit(p, bytes);
     InFile f;
-    EXPECT_TRUE(f.open(p.string()));
+    EXPECT_TRUE(f.open(p.string(), InputPass::kSym));
     std::vector<std::string> lines;
     std::string_view line;
     bool more = false;
@@ -213,7 +213,7 @@ TEST(TextFileLongLines, UnreadPiecesArePassedOver) {
     const std::string big(2 * kTextBlock + 77, '#');
     testutil::spit(p, "first " + big + "\r\nsecond\n" + big + "\nthird");
     InFile f;
-    ASSERT_TRUE(f.open(p.string()));
+    ASSERT_TRUE(f.open(p.string(), InputPass::kSym));
     std::string_view line;
     bool more = false;
     ASSERT_EQ(f.get_long_line(line, more), 1);
@@ -239,7 +239,7 @@ TEST(TextFileLongLines, UnreadBlockStartsAfterALineBegun) {
     const std::string big(2 * kTextBlock + 77, 'x');
     testutil::spit(p, "a\n" + big + "\nnext\nlast\n");
     InFile f;
-    ASSERT_TRUE(f.open(p.string()));
+    ASSERT_TRUE(f.open(p.string(), InputPass::kSym));
     std::string_view line;
     bool more = false;
     ASSERT_EQ(f.get_long_line(line, more), 1);
@@ -282,14 +282,14 @@ TEST(TextFileReader, ReportsAReadErrorOnADirectory) {
     fs::create_directories(dir);
     InFile f;
     std::string_view line;
-    ASSERT_TRUE(f.open(dir.string()));  // opening a directory succeeds here; reading it fails
+    ASSERT_TRUE(f.open(dir.string(), InputPass::kSym));  // opening a directory succeeds here; reading it fails
     EXPECT_EQ(f.get_line(line), -1);
     f.close();
     bool more = false;
-    ASSERT_TRUE(f.open(dir.string()));
+    ASSERT_TRUE(f.open(dir.string(), InputPass::kSym));
     EXPECT_EQ(f.get_long_line(line, more), -1);
     f.close();
-    ASSERT_TRUE(f.open(dir.string()));
+    ASSERT_TRUE(f.open(dir.string(), InputPass::kSym));
     EXPECT_EQ(f.get_long_line_starting('#', line, more), -1);
     f.close();
 }
@@ -301,7 +301,7 @@ TEST(TextFileReader, ReadsTheSameLinesAfterRewind) {
     for (int i = 0; i < 40000; ++i) bytes += "line " + std::to_string(i) + "\r\n";
     testutil::spit(p, bytes);
     InFile f;
-    ASSERT_TRUE(f.open(p.string()));
+    ASSERT_TRUE(f.open(p.string(), InputPass::kSym));
     Lines first, second;
     std::string_view line;
     while (f.get_line(line) == 1) first.emplace_back(line);

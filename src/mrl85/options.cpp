@@ -28,7 +28,7 @@ std::vector<std::string> files_in_use() {
 }
 
 void open_input(InFile& f, int slot, const std::string& name, ExitPlace line) {
-    if (!f.open(name)) {
+    if (!f.open(name, slot == S_IN_HEX ? InputPass::kHex : InputPass::kSym)) {
         error_msg(E_CANT_OPEN, name);
         error_exit(kStatusInput, line);
     }

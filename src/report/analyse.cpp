@@ -282,7 +282,7 @@ void hex_analyse(Report& r) {
     HexReport& h = r.hex;
     InFile in;
     errno = 0;
-    if (!in.open(h.name)) {
+    if (!in.open(h.name, InputPass::kHex)) {
         r.problems.push_back(cannot_read(h.name, "cannot open the HEX file", L_OPEN_IN_HEX));
         return;
     }
@@ -620,7 +620,7 @@ int sym_run(SymReport& s, PassCollector& collector, bool one_by_one, run_stopped
 // function whose unit is not in the table.
 uint64_t func_line_of_unit(const std::string& name, uint32_t unit_no) {
     InFile in;
-    if (!in.open(name)) return 0;
+    if (!in.open(name, InputPass::kSym)) return 0;
     std::string_view line;
     bool more = false;
     while (in.get_long_line(line, more) > 0) {
@@ -657,7 +657,7 @@ void sym_analyse(Report& r) {
     SymReport& s = r.sym;
     InFile& sym_in = embedded_sym_input();
     errno = 0;
-    if (!sym_in.open(s.name)) {
+    if (!sym_in.open(s.name, InputPass::kSym)) {
         r.problems.push_back(cannot_read(s.name, "cannot open the symbol file", L_OPEN_IN_SYM));
         return;
     }

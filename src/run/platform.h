@@ -241,15 +241,20 @@ inline constexpr bool kMapInputs = false;
 inline constexpr bool kMapInputs = true;
 #endif
 
-// Maps the open input stream `fp` whole, read-only. False, with nothing
+// Which pass reads an input: on some platforms it decides whether the
+// input is mapped (input_map).
+enum class InputPass { kHex, kSym };
+
+// Maps the open input stream `fp`, which `pass` reads, whole, read-only. False, with nothing
 // made, when it cannot be or should not be: not a regular file, empty, no
 // address space left, a network file or one that another process may write
-// (Windows), or a build without mappings; the caller then reads the file.
+// (Windows), a HEX file on Windows, or a build without mappings; the
+// caller then reads the file.
 // While a mapping exists, a fault on reading it (the file cut short by
 // another process: SIGBUS on POSIX, an in-page error on Windows) does not
 // end the process: the pages from the fault on read as zeros, and
 // input_map_faulted tells it.
-bool input_map(std::FILE* fp, InputMap* map);
+bool input_map(std::FILE* fp, InputPass pass, InputMap* map);
 
 // Gives the mapping back (nothing when there is none); the handler goes
 // with the last one.

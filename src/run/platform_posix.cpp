@@ -591,7 +591,7 @@ void bus_handler_install() {
 
 }  // namespace
 
-bool input_map(std::FILE* fp, InputMap* map) {
+bool input_map(std::FILE* fp, InputPass, InputMap* map) {
     struct stat st;
     if (!kMapInputs || fp == nullptr || fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
         static_cast<uint64_t>(st.st_size) > SIZE_MAX / 2)

@@ -646,9 +646,11 @@ bool local_file(HANDLE h) {
 // Only a local file is mapped, and only through a second handle that lets
 // no other process write the file (or cut it short) while the view exists;
 // where another process already has it open for writing, that handle
-// cannot be had and the file is read instead.
-bool input_map(std::FILE* fp, InputMap* map) {
-    if (!kMapInputs || fp == nullptr) return false;
+// cannot be had and the file is read instead. The HEX file is always read:
+// its pass takes each byte once, in order, and there the mapping cost the
+// pass more than the copy into the block that it saves.
+bool input_map(std::FILE* fp, InputPass pass, InputMap* map) {
+    if (!kMapInputs || fp == nullptr || pass == InputPass::kHex) return false;
     const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
     LARGE_INTEGER size;
     if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) ||

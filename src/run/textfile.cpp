@@ -19,6 +19,7 @@ InFile& InFile::operator=(InFile&& other) noexcept {
     opened_ = other.opened_;
     opened_ok_ = other.opened_ok_;
     map_tried_ = other.map_tried_;
+    pass_ = other.pass_;
     other.pos_ = other.end_ = 0;
     return *this;
 }
@@ -26,7 +27,7 @@ InFile& InFile::operator=(InFile&& other) noexcept {
 // The block is allocated whether the file will be mapped or not (see fill),
 // for the lines whose carriage return is dropped, so that a run needs the
 // same memory either way.
-bool InFile::open(const std::string& name) {
+bool InFile::open(const std::string& name, InputPass pass) {
     input_unmap(&map_);
     fp_ = std::fopen(name.c_str(), "rb");
     if (fp_ == nullptr) return false;
@@ -39,6 +40,7 @@ bool InFile::open(const std::string& name) {
     opened_ok_ = file_stamp(fp_, &opened_);
     data_ = buf_.get();
     map_tried_ = false;
+    pass_ = pass;
     return true;
 }
 
@@ -71,7 +73,7 @@ size_t InFile::reach() const {
 void InFile::fill(size_t want) {
     if (!map_tried_) {
         map_tried_ = true;
-        if (pos_ == 0 && end_ == 0 && input_map(fp_, &map_)) {
+        if (pos_ == 0 && end_ == 0 && input_map(fp_, pass_, &map_)) {
             data_ = map_.data;
             end_ = map_.size;
             eof_ = true;

@@ -51,7 +51,8 @@ public:
     InFile& operator=(const InFile&) = delete;
     // Gives a mapping back; the stream is its owner's to close.
     ~InFile() { input_unmap(&map_); }
-    bool open(const std::string& name);
+    // `pass`: the pass that reads it, for input_map.
+    bool open(const std::string& name, InputPass pass);
     void close();
     bool is_open() const { return fp_ != nullptr; }
     // Next line of at most 255 characters into `line` (valid until the next
@@ -129,6 +130,7 @@ private:
     FileStamp opened_;  // the file as it was opened
     bool opened_ok_ = false;
     bool map_tried_ = false;  // the first fill has asked for a mapping
+    InputPass pass_ = InputPass::kSym;
 };
 
 class OutFile {
