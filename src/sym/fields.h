@@ -196,12 +196,24 @@ inline HexField get_hex_token(std::string_view& line) {
     const char* const end = p + line.size();
     p = skip_blanks(p, end);
     const char* const start = p;
-    const char* const stop = end - p > 8 ? p + 8 : end;
     uint32_t v = 0;
-    for (; p < stop; ++p) {
-        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
-        if (d > 15) break;
-        v = v * 16 + d;
+    if (end - p > 8 || (p < end && hex_digit_value.of[static_cast<unsigned char>(end[-1])] > 15)) {
+        // A byte that is no digit ends the digits before the line does (nine
+        // bytes are there, or the line ends in a line feed or any other byte
+        // that is no digit): the digits need no check against the end.
+        unsigned k = 0;
+        for (; k < 8; ++k) {
+            const unsigned d = hex_digit_value.of[static_cast<unsigned char>(p[k])];
+            if (d > 15) break;
+            v = v * 16 + d;
+        }
+        p += k;
+    } else {
+        for (; p < end; ++p) {
+            const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
+            if (d > 15) break;
+            v = v * 16 + d;
+        }
     }
     if (p < end && is_token_char(static_cast<unsigned char>(*p))) return {get_token(line), false, 0};
     const std::string_view token(start, static_cast<size_t>(p - start));
