@@ -75,9 +75,12 @@ inline const char* token_end(const char* p, const char* const end) {
 }
 
 // The first byte from `p` on that is not a blank, or `end`. Blanks seldom
-// come more than one at a time, so that case is checked first; a longer run
-// (a padded field) is passed eight bytes at a time.
+// come more than two at a time (two part the pairs of a label line), so
+// those cases are checked first; a longer run (a padded field) is passed
+// eight bytes at a time.
 inline const char* skip_blanks(const char* p, const char* const end) {
+    if (p == end || *p != ' ') return p;
+    ++p;
     if (p == end || *p != ' ') return p;
     ++p;
     if constexpr (std::endian::native == std::endian::little) {
