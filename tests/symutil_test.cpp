@@ -1,6 +1,7 @@
 // symutil_test.cpp: header recognition, field splitting and the hexadecimal
 // reader and writer of the symbol file.
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "symtest.h"
@@ -111,6 +112,37 @@ TEST(GetHexToken, SplitsAsGetTokenAndReadsShortNumbers) {
         ASSERT_EQ(field.text.data(), want.data()) << testing::PrintToString(line);
         ASSERT_EQ(by_hex.data(), by_token.data()) << testing::PrintToString(line);
         ASSERT_EQ(by_hex.size(), by_token.size()) << testing::PrintToString(line);
+        const bool short_number =
+            want.size() <= 8 && want.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+        ASSERT_EQ(field.read, short_number) << testing::PrintToString(line);
+        if (field.read) {
+            ASSERT_EQ(field.value, hex_to_num(want)) << testing::PrintToString(line);
+        }
+    }
+}
+
+// A field at the end of a line that has no line end (the last line of a
+// file) is read up to the line's last byte and never beyond it: each line is
+// split from memory of exactly its size, where a sanitised build reports any
+// byte read past it. Digit runs of every length up to and past eight, ending
+// in a digit, a blank, a line feed or a byte that is no digit, at every
+// distance from the end; split as get_token splits and read as hex_to_num.
+TEST(GetHexToken, ReadsNoByteBeyondTheLine) {
+    std::mt19937 rng(9);
+    const char digits[] = "0123456789abcdefABCDEF";
+    const char lasts[] = {'7', 'F', ' ', '\n', 'x', '\0'};
+    for (int i = 0; i < 20000; ++i) {
+        std::string line(rng() % 3, ' ');
+        const size_t length = rng() % 11;
+        for (size_t k = 0; k < length; ++k) line += digits[rng() % (sizeof digits - 1)];
+        if (rng() % 2 != 0) line += lasts[rng() % sizeof lasts];
+        const std::unique_ptr<char[]> exact(new char[line.size()]);
+        std::memcpy(exact.get(), line.data(), line.size());
+        std::string_view by_hex(exact.get(), line.size()), by_token = line;
+        const HexField field = get_hex_token(by_hex);
+        const std::string_view want = get_token(by_token);
+        ASSERT_EQ(field.text, want) << testing::PrintToString(line);
+        ASSERT_EQ(by_hex, by_token) << testing::PrintToString(line);
         const bool short_number =
             want.size() <= 8 && want.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
         ASSERT_EQ(field.read, short_number) << testing::PrintToString(line);

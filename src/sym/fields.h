@@ -75,9 +75,12 @@ inline const char* token_end(const char* p, const char* const end) {
 }
 
 // The first byte from `p` on that is not a blank, or `end`. Blanks seldom
-// come more than one at a time, so that case is checked first; a longer run
-// (a padded field) is passed eight bytes at a time.
+// come more than two at a time (two part the pairs of a label line), so
+// those cases are checked first; a longer run (a padded field) is passed
+// eight bytes at a time.
 inline const char* skip_blanks(const char* p, const char* const end) {
+    if (p == end || *p != ' ') return p;
+    ++p;
     if (p == end || *p != ' ') return p;
     ++p;
     if constexpr (std::endian::native == std::endian::little) {
@@ -196,12 +199,24 @@ inline HexField get_hex_token(std::string_view& line) {
     const char* const end = p + line.size();
     p = skip_blanks(p, end);
     const char* const start = p;
-    const char* const stop = end - p > 8 ? p + 8 : end;
     uint32_t v = 0;
-    for (; p < stop; ++p) {
-        const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
-        if (d > 15) break;
-        v = v * 16 + d;
+    if (end - p > 8 || (p < end && hex_digit_value.of[static_cast<unsigned char>(end[-1])] > 15)) {
+        // A byte that is no digit ends the digits before the line does (nine
+        // bytes are there, or the line ends in a line feed or any other byte
+        // that is no digit): the digits need no check against the end.
+        unsigned k = 0;
+        for (; k < 8; ++k) {
+            const unsigned d = hex_digit_value.of[static_cast<unsigned char>(p[k])];
+            if (d > 15) break;
+            v = v * 16 + d;
+        }
+        p += k;
+    } else {
+        for (; p < end; ++p) {
+            const unsigned d = hex_digit_value.of[static_cast<unsigned char>(*p)];
+            if (d > 15) break;
+            v = v * 16 + d;
+        }
     }
     if (p < end && is_token_char(static_cast<unsigned char>(*p))) return {get_token(line), false, 0};
     const std::string_view token(start, static_cast<size_t>(p - start));

@@ -55,10 +55,15 @@ inline void write_line(std::string_view line, bool more, ExitPlace place) {
     if (more) write_rest(place);
 }
 
-// Writes the lines from `begin` up to `end` of the input block.
-void write_run(const char* begin, const char* end) {
-    if (end > begin && !out_sym_fp.write_long(std::string_view(begin, static_cast<size_t>(end - begin))))
-        write_failed(L_SYM_WR_DATA);
+// Writes the lines from `begin` up to `end` (at least one byte).
+void write_run_out(const char* begin, const char* end) {
+    if (!out_sym_fp.write_long(std::string_view(begin, static_cast<size_t>(end - begin)))) write_failed(L_SYM_WR_DATA);
+}
+
+// Writes the lines from `begin` up to `end` of the input block. Inline: around
+// each rewritten line it is asked for an empty run, which calls nothing.
+inline void write_run(const char* begin, const char* end) {
+    if (end > begin) write_run_out(begin, end);
 }
 
 // The rewriter of a header line of kinds SEC_LOCAL_LABEL to SEC_SOURCE.
