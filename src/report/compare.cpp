@@ -22,115 +22,278 @@ uint64_t hash_on(uint64_t h, std::string_view t) {
 }
 constexpr uint64_t kHashStart = 0xCBF29CE484222325u;
 
-// An item's name as a hash, the item's place in the build's table, and the
-// length of its module (or function name).
+// An item of the build the library's tables hold: the hash of its name,
+// its place in the table, and the length of its module (or function name).
 struct Key {
     uint64_t hash;
     uint32_t at, size;
 };
 
-// The order of two items' names: the section name, then the module (or the
-// function's name).
-int name_order(const Build& a, const Key& x, const Build& b, const Key& y, bool units) {
-    if (units) {
-        const std::vector<Item>& xs = a.units;
-        const std::vector<Item>& ys = b.units;
-        const int c = a.section(xs[x.at]).compare(b.section(ys[y.at]));
-        if (c != 0) return c;
+// The units or the functions of the build the library's tables hold, with
+// the names `names` took while it was read; none of a build whose symbol
+// file was not read.
+struct Live {
+    const NameTaker& names;
+    bool units;
+    bool read;
+    size_t size() const { return !read ? 0 : units ? unit_table.size() : func_table.size(); }
+    std::string_view section(const Key& k) const { return units ? unit_name(unit_table[k.at]) : std::string_view(); }
+    uint32_t name_at(uint32_t at) const {
+        return units ? names.module_at(unit_table[at].seq) : names.function_at(func_table[at].seq);
     }
-    const Item& i = (units ? a.units : a.functions)[x.at];
-    const Item& j = (units ? b.units : b.functions)[y.at];
-    return std::string_view(a.text.data() + i.name_at, x.size)
-        .compare(std::string_view(b.text.data() + j.name_at, y.size));
+    std::string_view module(const Key& k) const { return std::string_view(names.name(name_at(k.at)).data(), k.size); }
+    // The item at `at`, without its name.
+    Item item(uint32_t at) const {
+        Item i;
+        if (units) {
+            const unit_record& u = unit_table[at];
+            i.number = u.unit_no;
+            i.start = u.start_addr;
+            i.length = u.length;
+            i.fate = static_cast<uint8_t>(unit_fate(unit_deciding(u)));
+        } else {
+            const func_record& f = func_table[at];
+            i.number = f.func_no;
+            i.start = f.unit_no;
+            i.fate = func_deciding(f).delete_mode == 1 ? U_ENDS_HIGH : U_KEPT;
+        }
+        return i;
+    }
+};
+
+// The order of two names: the section name, then the module (or the
+// function's name).
+int name_order(std::string_view section_a, std::string_view module_a, std::string_view section_b,
+               std::string_view module_b) {
+    const int c = section_a.compare(section_b);
+    return c != 0 ? c : module_a.compare(module_b);
 }
 
-// The keys of a build's units or functions, in the order of their names,
-// equal names in table order. Names are compared only where their hashes
-// are equal, so that the order is exact and quick.
-std::vector<Key> keys_of(const Build& b, bool units) {
-    const std::vector<Item>& items = units ? b.units : b.functions;
-    std::vector<uint64_t> section_hash(b.sections.size());
-    for (size_t k = 0; k < b.sections.size(); ++k) section_hash[k] = hash_on(hash_on(kHashStart, b.sections[k]), " ");
-    std::vector<Key> keys(items.size());
-    for (size_t k = 0; k < items.size(); ++k) {
-        const Item& i = items[k];
-        uint64_t h = i.section == kNoSection ? kHashStart : section_hash[i.section];
-        const char* const name = b.text.data() + i.name_at;
+// The keys of the live units or functions, in the order of their names
+// (by hash, then by name where the hashes are equal, so that the order is
+// exact and quick), equal names in table order.
+std::vector<Key> keys_of(const Live& b) {
+    // A file has few section names: the hash of each is worked out once.
+    std::vector<uint64_t> section_hash;
+    if (b.units) {
+        section_hash.resize(unit_names.names.size());
+        for (size_t k = 0; k < section_hash.size(); ++k)
+            section_hash[k] = hash_on(hash_on(kHashStart, unit_names.names[k]), " ");
+    }
+    std::vector<Key> keys(b.size());
+    for (size_t k = 0; k < keys.size(); ++k) {
+        const auto at = static_cast<uint32_t>(k);
+        uint64_t h = kHashStart;
+        if (b.units) {
+            const uint32_t seq = unit_table[k].seq;
+            h = seq < unit_names.of_unit.size() ? section_hash[unit_names.of_unit[seq]] : hash_on(kHashStart, " ");
+        }
+        const char* const name = b.names.name(b.name_at(at)).data();
         const char* p = name;
         for (; *p != '\0'; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 0x100000001B3u;
-        keys[k] = Key{h, static_cast<uint32_t>(k), static_cast<uint32_t>(p - name)};
+        keys[k] = Key{h, at, static_cast<uint32_t>(p - name)};
     }
     std::sort(keys.begin(), keys.end(), [&](const Key& x, const Key& y) {
         if (x.hash != y.hash) return x.hash < y.hash;
-        const int c = name_order(b, x, b, y, units);
+        const int c = name_order(b.section(x), b.module(x), b.section(y), b.module(y));
         return c != 0 ? c < 0 : x.at < y.at;
     });
     return keys;
 }
 
-// For each item of the later build, the item of the earlier one it matches
-// (same name, the same place among the items of that name), or -1.
-std::vector<int64_t> matches(const Build& before, const Build& after, bool units) {
-    std::vector<int64_t> match((units ? after.units : after.functions).size(), -1);
-    const std::vector<Key> old_keys = keys_of(before, units);
-    const std::vector<Key> new_keys = keys_of(after, units);
-    // The end of the run of keys of one name from `k` on.
-    const auto run_end = [&](const Build& b, const std::vector<Key>& keys, size_t k) {
-        size_t end = k + 1;
-        while (end < keys.size() && keys[end].hash == keys[k].hash && name_order(b, keys[end], b, keys[k], units) == 0)
-            ++end;
-        return end;
-    };
-    size_t i = 0, j = 0;
-    while (i < old_keys.size() && j < new_keys.size()) {
-        const Key& o = old_keys[i];
-        const Key& n = new_keys[j];
-        int c = o.hash < n.hash ? -1 : o.hash > n.hash;
-        if (c == 0) c = name_order(before, o, after, n, units);
-        if (c < 0) {
-            ++i;
-        } else if (c > 0) {
-            ++j;
-        } else {
-            // A run of one name on each side: paired in order, the rest of
-            // the longer run unmatched.
-            const size_t i_end = run_end(before, old_keys, i), j_end = run_end(after, new_keys, j);
-            for (; i < i_end && j < j_end; ++i, ++j) match[new_keys[j].at] = old_keys[i].at;
-            i = i_end;
-            j = j_end;
+// One item as the scratch file keeps it: this head, then the section name
+// and the module (or the function's name).
+struct StoredHead {
+    uint64_t hash;
+    uint32_t at;  // its place in the table
+    uint32_t number, start, length;
+    uint32_t section_size, module_size;
+    uint8_t fate;
+};
+constexpr size_t kStoredHead = 8 + 6 * 4 + 1;
+
+// The items of the live build in the order of their names, into `store`.
+void stored(ScratchStore& store, const Live& b) {
+    char head[kStoredHead];
+    for (const Key& k : keys_of(b)) {
+        const Item i = b.item(k.at);
+        const std::string_view section = b.section(k), module = b.module(k);
+        const StoredHead h{k.hash, k.at,  i.number, i.start, i.length, static_cast<uint32_t>(section.size()),
+                           k.size, i.fate};
+        char* p = head;
+        for (const auto& [field, n] : {std::pair<const void*, size_t>{&h.hash, 8},
+                                       {&h.at, 4},
+                                       {&h.number, 4},
+                                       {&h.start, 4},
+                                       {&h.length, 4},
+                                       {&h.section_size, 4},
+                                       {&h.module_size, 4},
+                                       {&h.fate, 1}}) {
+            std::memcpy(p, field, n);
+            p += n;
         }
+        store.add(head, sizeof head);
+        store.add(section.data(), section.size());
+        store.add(module.data(), module.size());
     }
-    return match;
 }
 
-// Sorts the items of both builds into the kinds of change: those of the
-// later build in its order, then the removed ones in the earlier build's.
-void changes_of(Comparison& c, bool units) {
-    const std::vector<Item>& old_items = units ? c.before.units : c.before.functions;
-    const std::vector<Item>& new_items = units ? c.after.units : c.after.functions;
-    const std::vector<int64_t> match = matches(c.before, c.after, units);
-    std::vector<bool> matched(old_items.size(), false);
+// An item of the earlier build read back.
+struct Stored {
+    StoredHead head{};
+    std::string_view section, module;
+    std::string names;  // both, one after the other
+};
+
+// The next item of `store` into `s`; false at the end or on a fault.
+bool stored_next(ScratchStore& store, Stored& s) {
+    const char* p = nullptr;
+    if (store.at_end() || !store.next(kStoredHead, &p)) return false;
+    StoredHead& h = s.head;
+    for (const auto& [field, n] : {std::pair<void*, size_t>{&h.hash, 8},
+                                   {&h.at, 4},
+                                   {&h.number, 4},
+                                   {&h.start, 4},
+                                   {&h.length, 4},
+                                   {&h.section_size, 4},
+                                   {&h.module_size, 4},
+                                   {&h.fate, 1}}) {
+        std::memcpy(field, p, n);
+        p += n;
+    }
+    if (!store.next(size_t{h.section_size} + h.module_size, &p)) return false;
+    s.names.assign(p, size_t{h.section_size} + h.module_size);
+    s.section = std::string_view(s.names).substr(0, h.section_size);
+    s.module = std::string_view(s.names).substr(h.section_size);
+    return true;
+}
+
+// The item a change list shows, kept in `b` (its name too); its place in
+// b's units or functions.
+int64_t kept_item(Build& b, bool units, Item i, std::string_view section, std::string_view module,
+                  std::unordered_map<std::string, uint32_t>& sections) {
+    if (units) {
+        auto [it, added] = sections.try_emplace(std::string(section), static_cast<uint32_t>(b.sections.size()));
+        if (added) b.sections.emplace_back(section);
+        i.section = it->second;
+    } else {
+        i.section = kNoSection;
+    }
+    // Past 4 GB of names, further names are left empty rather than
+    // misplaced.
+    i.name_at = 0;
+    if (b.text.size() + module.size() + 1 <= UINT32_MAX) {
+        if (b.text.empty()) b.text.push_back('\0');
+        i.name_at = static_cast<uint32_t>(b.text.size());
+        b.text.append(module).push_back('\0');
+    }
+    std::vector<Item>& items = units ? b.units : b.functions;
+    items.push_back(i);
+    return static_cast<int64_t>(items.size() - 1);
+}
+
+// A matched item of the later build whose fields changed: its place in the
+// table, the kinds of change (bits by ChangeKind), and the earlier item.
+struct Changed {
+    uint32_t at;
+    uint32_t kinds;
+    Item before;
+};
+
+// The kinds of change between an item of the earlier build and its match.
+uint32_t kinds_of(const Item& o, const Item& w, bool units) {
+    uint32_t k = 0;
+    if (units) {
+        if (o.start != w.start) k |= 1u << kUnitMoved;
+        if (w.length > o.length) k |= 1u << kUnitGrown;
+        if (w.length < o.length) k |= 1u << kUnitShrunk;
+    }
+    if (o.kept() && !w.kept()) k |= 1u << (units ? kUnitNowDeleted : kFuncNowDeleted);
+    if (!o.kept() && w.kept()) k |= 1u << (units ? kUnitNowKept : kFuncNowKept);
+    return k;
+}
+
+// Matches the live items against the earlier build's (read back from
+// `store` in the order of their names) and sorts both into the kinds of
+// change: those of the later build in its order, then the removed ones in
+// the earlier build's. False on a fault of the store.
+bool changes_of(Comparison& c, ScratchStore& store, const Live& b) {
+    const bool units = b.units;
+    std::vector<bool> matched(b.size(), false);
+    std::vector<Changed> changed;
+    std::vector<std::pair<uint32_t, int64_t>> removed;  // the earlier item's place in its table, and in c.before
+    std::unordered_map<std::string, uint32_t> before_sections, after_sections;
+    {
+        const std::vector<Key> keys = keys_of(b);
+        Stored o;
+        bool more = stored_next(store, o);
+        size_t j = 0;
+        while (more) {
+            int order = 1;  // the earlier item comes after the later one (or there is none)
+            if (j < keys.size()) {
+                const Key& n = keys[j];
+                order = o.head.hash < n.hash ? -1 : o.head.hash > n.hash;
+                if (order == 0) order = name_order(o.section, o.module, b.section(n), b.module(n));
+            }
+            if (order > 0 && j < keys.size()) {
+                ++j;
+                continue;
+            }
+            Item old_item;
+            old_item.number = o.head.number;
+            old_item.start = o.head.start;
+            old_item.length = o.head.length;
+            old_item.fate = o.head.fate;
+            if (order < 0 || j >= keys.size()) {
+                // Equal names pair in order: a name left over on either
+                // side has no match.
+                removed.emplace_back(o.head.at,
+                                     kept_item(c.before, units, old_item, o.section, o.module, before_sections));
+            } else {
+                const uint32_t at = keys[j++].at;
+                matched[at] = true;
+                const uint32_t kinds = kinds_of(old_item, b.item(at), units);
+                if (kinds != 0) changed.push_back(Changed{at, kinds, old_item});
+            }
+            more = stored_next(store, o);
+        }
+        if (!store.fault().empty() || !store.at_end()) {
+            c.fault = store.fault().empty() ? "the earlier build could not be read back" : store.fault();
+            return false;
+        }
+    }
+    std::sort(changed.begin(), changed.end(), [](const Changed& x, const Changed& y) { return x.at < y.at; });
     const auto add = [&](int kind, int64_t before, int64_t after) { c.changes[kind].push_back(Pair{before, after}); };
-    for (size_t j = 0; j < new_items.size(); ++j) {
-        const int64_t i = match[j];
-        const auto n = static_cast<int64_t>(j);
-        if (i < 0) {
+    size_t next = 0;
+    for (size_t j = 0; j < b.size(); ++j) {
+        const auto at = static_cast<uint32_t>(j);
+        const bool is_changed = next < changed.size() && changed[next].at == at;
+        if (matched[j] && !is_changed) continue;
+        Key k{0, at, 0};
+        const std::string_view module = b.names.name(b.name_at(at));
+        k.size = static_cast<uint32_t>(module.size());
+        const int64_t n = kept_item(c.after, units, b.item(at), b.section(k), module, after_sections);
+        if (!matched[j]) {
             add(units ? kUnitAdded : kFuncAdded, -1, n);
             continue;
         }
-        matched[static_cast<size_t>(i)] = true;
-        const Item& o = old_items[static_cast<size_t>(i)];
-        const Item& w = new_items[j];
-        if (units) {
-            if (o.start != w.start) add(kUnitMoved, i, n);
-            if (w.length > o.length) add(kUnitGrown, i, n);
-            if (w.length < o.length) add(kUnitShrunk, i, n);
-        }
-        if (o.kept() && !w.kept()) add(units ? kUnitNowDeleted : kFuncNowDeleted, i, n);
-        if (!o.kept() && w.kept()) add(units ? kUnitNowKept : kFuncNowKept, i, n);
+        const Changed& w = changed[next++];
+        std::vector<Item>& olds = units ? c.before.units : c.before.functions;
+        olds.push_back(w.before);
+        const auto i = static_cast<int64_t>(olds.size() - 1);
+        for (int kind = 0; kind < kChangeKinds; ++kind)
+            if ((w.kinds & (1u << kind)) != 0) add(kind, i, n);
     }
-    for (size_t i = 0; i < old_items.size(); ++i)
-        if (!matched[i]) add(units ? kUnitRemoved : kFuncRemoved, static_cast<int64_t>(i), -1);
+    std::sort(removed.begin(), removed.end());
+    for (const auto& [at, i] : removed) add(units ? kUnitRemoved : kFuncRemoved, i, -1);
+    return true;
+}
+
+// A Build's files and usage, as its report read them.
+void build_head(Build& b, const Report& r) {
+    b.usage = usage(r);
+    if (b.usage.hex) b.hex_name = r.hex.name;
+    if (b.usage.sym) b.sym_name = r.sym.name;
 }
 
 }  // namespace
@@ -168,12 +331,6 @@ void NameTaker::func_read(std::string_view name) {
     funcs_.push_back(kept(name));
 }
 
-std::string NameTaker::text_taken() {
-    std::string t = std::move(text_);
-    clear();
-    return t;
-}
-
 // Offset 0 is the empty name.
 void NameTaker::clear() {
     text_.assign(1, '\0');
@@ -182,49 +339,49 @@ void NameTaker::clear() {
     library_line_ = false;
 }
 
-Build build_taken(const Report& r, NameTaker& names) {
-    Build b;
-    b.usage = usage(r);
-    if (b.usage.hex) b.hex_name = r.hex.name;
-    if (!b.usage.sym) {
-        names.clear();
-        return b;
+void earlier_taken(Comparison& c, const Report& r, NameTaker& names, bool stored) {
+    build_head(c.before, r);
+    c.before.unit_count = Live{names, true, c.before.usage.sym}.size();
+    c.before.function_count = Live{names, false, c.before.usage.sym}.size();
+    c.stored_units.clear();
+    c.stored_functions.clear();
+    if (stored && c.before.usage.sym) {
+        // A scratch file that does not take every item is given up for
+        // memory, and the items are written again.
+        for (const bool units : {true, false}) {
+            ScratchStore& store = units ? c.stored_units : c.stored_functions;
+            const Live b{names, units, true};
+            report::stored(store, b);
+            if (!store.written()) {
+                store.in_memory();
+                report::stored(store, b);
+                store.written();
+            }
+        }
     }
-    b.sym_name = r.sym.name;
-    // A file has few section names: each is kept once.
-    std::unordered_map<std::string_view, uint32_t> section_of;
-    b.units.reserve(unit_table.size());
-    for (const unit_record& u : unit_table) {
-        const std::string_view name = unit_name(u);
-        auto [it, added] = section_of.try_emplace(name, static_cast<uint32_t>(b.sections.size()));
-        if (added) b.sections.emplace_back(name);
-        Item i;
-        i.name_at = names.module_at(u.seq);
-        i.section = it->second;
-        i.number = u.unit_no;
-        i.start = u.start_addr;
-        i.length = u.length;
-        i.fate = static_cast<uint8_t>(unit_fate(unit_deciding(u)));
-        b.units.push_back(i);
-    }
-    b.functions.reserve(func_table.size());
-    for (const func_record& f : func_table) {
-        Item i;
-        i.name_at = names.function_at(f.seq);
-        i.number = f.func_no;
-        i.start = f.unit_no;
-        i.fate = func_deciding(f).delete_mode == 1 ? U_ENDS_HIGH : U_KEPT;
-        b.functions.push_back(i);
-    }
-    b.text = names.text_taken();
-    return b;
+    names.clear();
 }
 
-void compare_builds(Comparison& c) {
+void compare_builds(Comparison& c, const Report& r, NameTaker& names) {
     for (std::vector<Pair>& list : c.changes) list.clear();
-    changes_of(c, true);
-    changes_of(c, false);
-    c.done = true;
+    build_head(c.after, r);
+    c.before.units.clear();
+    c.before.functions.clear();
+    c.after.units.clear();
+    c.after.functions.clear();
+    c.fault.clear();
+    bool ok = true;
+    c.after.unit_count = Live{names, true, c.after.usage.sym}.size();
+    c.after.function_count = Live{names, false, c.after.usage.sym}.size();
+    for (const bool units : {true, false}) {
+        if (!ok) break;
+        const Live b{names, units, c.after.usage.sym};
+        ScratchStore& store = units ? c.stored_units : c.stored_functions;
+        ok = changes_of(c, store, b);
+        store.clear();
+    }
+    names.clear();
+    c.done = ok;
 }
 
 }  // namespace report

@@ -1,9 +1,13 @@
 // compare.h: two builds compared (mrl85-report --compare=OLD NEW). Each build
-// is analysed as a lone report is (analyse.cpp); right after its analysis,
-// while the library's tables hold that build, build_taken keeps what the
-// comparison needs of it: the usage figures, and each unit line and each
-// function with its name, place and fate. The comparison then works on the
-// two Builds alone, and the summary, the JSON document and the page show it.
+// is analysed as a lone report is (analyse.cpp). Right after the earlier
+// build's analysis, while the library's tables hold it, earlier_taken keeps
+// its usage figures and writes its unit lines and functions, each with its
+// name, place and fate, in the order of their names to a scratch file, so
+// that it holds no memory while the later build is analysed.
+// compare_builds then matches the later build's units and functions, from
+// the library's tables as its analysis left them, against the earlier
+// build's read back in order, and keeps only the items that a change list
+// shows. The summary, the JSON document and the page show the comparison.
 //
 // Units are matched by name: the section name and the module, which is the
 // first field after the length on the unit's line, or, for a library line
@@ -42,8 +46,8 @@ public:
     // known.
     uint32_t module_at(uint32_t seq) const { return seq < units_.size() ? units_[seq] : 0; }
     uint32_t function_at(uint32_t seq) const { return seq < funcs_.size() ? funcs_[seq] : 0; }
-    // The names, handed over whole (the taker is empty after).
-    std::string text_taken();
+    // The name that begins at `at` (one of module_at or function_at).
+    std::string_view name(uint32_t at) const { return std::string_view(text_.c_str() + at); }
     void clear();
 
 private:
@@ -66,13 +70,15 @@ struct Item {
     bool kept() const { return fate == U_KEPT; }
 };
 
-// What the comparison keeps of one build.
+// What the comparison keeps of one build: its files and usage, how many
+// units and functions it has, and the items the change lists show.
 struct Build {
     std::string hex_name, sym_name;  // the files read through ("" for one not read)
     Usage usage;
-    std::string text;                    // the modules and function names (NameTaker)
-    std::vector<std::string> sections;   // each section name once
-    std::vector<Item> units, functions;  // in table order
+    uint64_t unit_count = 0, function_count = 0;
+    std::string text;                    // the modules and function names of the items below
+    std::vector<std::string> sections;   // each section name of the items below once
+    std::vector<Item> units, functions;  // the items of the change lists (Pair points into them)
     // A function's name, a unit's module.
     std::string_view module(const Item& i) const { return std::string_view(text.c_str() + i.name_at); }
     std::string_view section(const Item& i) const {
@@ -86,12 +92,49 @@ struct Build {
     }
 };
 
-// The Build of the report `r`, analysed just now (the library's tables hold
-// it) with `names` as its Report::names, whose names it takes over.
-Build build_taken(const Report& r, NameTaker& names);
+// Bytes kept in a scratch file, written one after another, then read back
+// once, in the same order. The file is made with the first bytes; when none
+// can be made, the bytes are kept in memory instead. The file goes away
+// with the store.
+class ScratchStore {
+public:
+    ScratchStore() = default;
+    ScratchStore(const ScratchStore&) = delete;
+    ScratchStore& operator=(const ScratchStore&) = delete;
+    ~ScratchStore() { clear(); }
+    // Adds bytes at the end.
+    void add(const void* bytes, size_t n);
+    // Ends the writing; false when the file did not take every byte
+    // (fault() says why).
+    bool written();
+    // Gives up the file and every byte: what is added from now on is kept
+    // in memory (for bytes the file did not take, written again).
+    void in_memory();
+    // The next `n` bytes read back (from the first on), at `*bytes` until
+    // the next call; false when they cannot be read back.
+    bool next(size_t n, const char** bytes);
+    // Whether every byte was read back.
+    bool at_end() const { return read_ == size_; }
+    const std::string& fault() const { return fault_; }
+    void clear();
+
+private:
+    void fail(const char* what);
+    void held_out();
+    std::FILE* file_ = nullptr;
+    std::string file_name_;
+    bool file_tried_ = false;
+    std::string held_;  // the bytes not yet in the file (without one: every byte)
+    uint64_t size_ = 0, read_ = 0;
+    bool reading_ = false;
+    std::string block_;  // bytes read back from the file, from block_from_ on
+    size_t block_from_ = 0;
+    std::string fault_;
+};
 
 // A unit or function of the earlier build (`before`) and its match in the
-// later one (`after`); -1 where there is none (added, removed).
+// later one (`after`); -1 where there is none (added, removed). Each points
+// into its Build's units or functions.
 struct Pair {
     int64_t before = -1, after = -1;
 };
@@ -116,10 +159,24 @@ struct Comparison {
     bool done = false;  // both builds were read through and compared
     Build before, after;
     std::vector<Pair> changes[kChangeKinds];  // each in the order of the later build, removed ones last
+    // The earlier build's units, then its functions, each in the order of
+    // their names (earlier_taken), until compare_builds has read them.
+    ScratchStore stored_units, stored_functions;
+    // Why the builds could not be compared ("" when nothing went wrong).
+    std::string fault;
 };
 
-// The two builds compared (each taken with build_taken).
-void compare_builds(Comparison& c);
+// The earlier build of `c`, of the report `r` analysed just now (the
+// library's tables hold it) with `names` as its Report::names: its usage
+// into c.before, and, when `stored` (it is to be compared), its units and
+// functions into c.stored. The names are cleared.
+void earlier_taken(Comparison& c, const Report& r, NameTaker& names, bool stored);
+
+// The later build, of the report `r` analysed just now with `names`,
+// compared with the earlier one (earlier_taken): its usage into c.after,
+// and the changes. The names are cleared. On a fault of the scratch file
+// c.fault says what failed and c.done stays false.
+void compare_builds(Comparison& c, const Report& r, NameTaker& names);
 
 // The text summary of the comparison: the usage of each area before and
 // after and the difference, the counts of each kind of change, then the
