@@ -4,9 +4,11 @@
 #include "report/compare.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "mrlpro.h"
+#include "run/platform.h"
 #include "sym/fields.h"
 #include "sym/sections/sections.h"
 #include "sym/table.h"
@@ -22,12 +24,14 @@ uint64_t hash_on(uint64_t h, std::string_view t) {
 }
 constexpr uint64_t kHashStart = 0xCBF29CE484222325u;
 
-// An item of the build the library's tables hold: the hash of its name,
-// its place in the table, and the length of its module (or function name).
-struct Key {
-    uint64_t hash;
-    uint32_t at, size;
-};
+// An item of the build the library's tables hold, as it is sorted: a hash
+// of its name in the high 32 bits, its place in the table in the low ones.
+// Sorted as numbers, the keys put the items in the order of the hashes,
+// and items of one name in table order; names whose hashes are equal are
+// compared to make the order exact.
+using Key = uint64_t;
+uint32_t key_hash(Key k) { return static_cast<uint32_t>(k >> 32); }
+uint32_t key_at(Key k) { return static_cast<uint32_t>(k); }
 
 // The units or the functions of the build the library's tables hold, with
 // the names `names` took while it was read; none of a build whose symbol
@@ -37,11 +41,10 @@ struct Live {
     bool units;
     bool read;
     size_t size() const { return !read ? 0 : units ? unit_table.size() : func_table.size(); }
-    std::string_view section(const Key& k) const { return units ? unit_name(unit_table[k.at]) : std::string_view(); }
-    uint32_t name_at(uint32_t at) const {
-        return units ? names.module_at(unit_table[at].seq) : names.function_at(func_table[at].seq);
+    std::string_view section(uint32_t at) const { return units ? unit_name(unit_table[at]) : std::string_view(); }
+    std::string_view module(uint32_t at) const {
+        return units ? names.module(unit_table[at].seq) : names.function(func_table[at].seq);
     }
-    std::string_view module(const Key& k) const { return std::string_view(names.name(name_at(k.at)).data(), k.size); }
     // The item at `at`, without its name.
     Item item(uint32_t at) const {
         Item i;
@@ -69,9 +72,7 @@ int name_order(std::string_view section_a, std::string_view module_a, std::strin
     return c != 0 ? c : module_a.compare(module_b);
 }
 
-// The keys of the live units or functions, in the order of their names
-// (by hash, then by name where the hashes are equal, so that the order is
-// exact and quick), equal names in table order.
+// The keys of the live units or functions, in the order of their names.
 std::vector<Key> keys_of(const Live& b) {
     // A file has few section names: the hash of each is worked out once.
     std::vector<uint64_t> section_hash;
@@ -80,61 +81,57 @@ std::vector<Key> keys_of(const Live& b) {
         for (size_t k = 0; k < section_hash.size(); ++k)
             section_hash[k] = hash_on(hash_on(kHashStart, unit_names.names[k]), " ");
     }
+    const uint64_t no_section = hash_on(kHashStart, " ");
     std::vector<Key> keys(b.size());
     for (size_t k = 0; k < keys.size(); ++k) {
         const auto at = static_cast<uint32_t>(k);
         uint64_t h = kHashStart;
         if (b.units) {
             const uint32_t seq = unit_table[k].seq;
-            h = seq < unit_names.of_unit.size() ? section_hash[unit_names.of_unit[seq]] : hash_on(kHashStart, " ");
+            h = seq < unit_names.of_unit.size() ? section_hash[unit_names.of_unit[seq]] : no_section;
         }
-        const char* const name = b.names.name(b.name_at(at)).data();
-        const char* p = name;
-        for (; *p != '\0'; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 0x100000001B3u;
-        keys[k] = Key{h, at, static_cast<uint32_t>(p - name)};
+        for (const char* p = b.module(at).data(); *p != '\0'; ++p)
+            h = (h ^ static_cast<unsigned char>(*p)) * 0x100000001B3u;
+        keys[k] = (h >> 32 << 32) | at;
     }
-    std::sort(keys.begin(), keys.end(), [&](const Key& x, const Key& y) {
-        if (x.hash != y.hash) return x.hash < y.hash;
-        const int c = name_order(b.section(x), b.module(x), b.section(y), b.module(y));
-        return c != 0 ? c < 0 : x.at < y.at;
+    std::sort(keys.begin(), keys.end(), [&](Key x, Key y) {
+        if (key_hash(x) != key_hash(y)) return x < y;
+        const int c = name_order(b.section(key_at(x)), b.module(key_at(x)), b.section(key_at(y)), b.module(key_at(y)));
+        return c != 0 ? c < 0 : x < y;
     });
     return keys;
 }
 
-// One item as the scratch file keeps it: this head, then the section name
-// and the module (or the function's name).
+// One item as the scratch file keeps it: this head (kStoredHead bytes, the
+// fields one after another), then the section name and the module (or the
+// function's name).
 struct StoredHead {
-    uint64_t hash;
-    uint32_t at;  // its place in the table
+    uint32_t hash;  // as in its Key
+    uint32_t at;    // its place in the table
     uint32_t number, start, length;
     uint32_t section_size, module_size;
     uint8_t fate;
 };
-constexpr size_t kStoredHead = 8 + 6 * 4 + 1;
+constexpr size_t kStoredHead = 7 * 4 + 1;
 
 // The items of the live build in the order of their names, into `store`.
 void stored(ScratchStore& store, const Live& b) {
-    char head[kStoredHead];
-    for (const Key& k : keys_of(b)) {
-        const Item i = b.item(k.at);
-        const std::string_view section = b.section(k), module = b.module(k);
-        const StoredHead h{k.hash, k.at,  i.number, i.start, i.length, static_cast<uint32_t>(section.size()),
-                           k.size, i.fate};
-        char* p = head;
-        for (const auto& [field, n] : {std::pair<const void*, size_t>{&h.hash, 8},
-                                       {&h.at, 4},
-                                       {&h.number, 4},
-                                       {&h.start, 4},
-                                       {&h.length, 4},
-                                       {&h.section_size, 4},
-                                       {&h.module_size, 4},
-                                       {&h.fate, 1}}) {
-            std::memcpy(p, field, n);
-            p += n;
-        }
-        store.add(head, sizeof head);
-        store.add(section.data(), section.size());
-        store.add(module.data(), module.size());
+    std::string record;
+    for (const Key k : keys_of(b)) {
+        const uint32_t at = key_at(k);
+        const Item i = b.item(at);
+        const std::string_view section = b.section(at), module = b.module(at);
+        const uint32_t fields[7] = {key_hash(k),
+                                    at,
+                                    i.number,
+                                    i.start,
+                                    i.length,
+                                    static_cast<uint32_t>(section.size()),
+                                    static_cast<uint32_t>(module.size())};
+        record.assign(reinterpret_cast<const char*>(fields), sizeof fields);
+        record.push_back(static_cast<char>(i.fate));
+        record.append(section).append(module);
+        store.add(record.data(), record.size());
     }
 }
 
@@ -142,29 +139,21 @@ void stored(ScratchStore& store, const Live& b) {
 struct Stored {
     StoredHead head{};
     std::string_view section, module;
-    std::string names;  // both, one after the other
 };
 
-// The next item of `store` into `s`; false at the end or on a fault.
+// The next item of `store` into `s` (its names valid until the next);
+// false at the end or on a fault.
 bool stored_next(ScratchStore& store, Stored& s) {
     const char* p = nullptr;
     if (store.at_end() || !store.next(kStoredHead, &p)) return false;
     StoredHead& h = s.head;
-    for (const auto& [field, n] : {std::pair<void*, size_t>{&h.hash, 8},
-                                   {&h.at, 4},
-                                   {&h.number, 4},
-                                   {&h.start, 4},
-                                   {&h.length, 4},
-                                   {&h.section_size, 4},
-                                   {&h.module_size, 4},
-                                   {&h.fate, 1}}) {
-        std::memcpy(field, p, n);
-        p += n;
-    }
+    uint32_t fields[7];
+    std::memcpy(fields, p, sizeof fields);
+    h = StoredHead{fields[0], fields[1], fields[2], fields[3],
+                   fields[4], fields[5], fields[6], static_cast<uint8_t>(p[sizeof fields])};
     if (!store.next(size_t{h.section_size} + h.module_size, &p)) return false;
-    s.names.assign(p, size_t{h.section_size} + h.module_size);
-    s.section = std::string_view(s.names).substr(0, h.section_size);
-    s.module = std::string_view(s.names).substr(h.section_size);
+    s.section = std::string_view(p, h.section_size);
+    s.module = std::string_view(p + h.section_size, h.module_size);
     return true;
 }
 
@@ -192,15 +181,8 @@ int64_t kept_item(Build& b, bool units, Item i, std::string_view section, std::s
     return static_cast<int64_t>(items.size() - 1);
 }
 
-// A matched item of the later build whose fields changed: its place in the
-// table, the kinds of change (bits by ChangeKind), and the earlier item.
-struct Changed {
-    uint32_t at;
-    uint32_t kinds;
-    Item before;
-};
-
-// The kinds of change between an item of the earlier build and its match.
+// The kinds of change between an item of the earlier build and its match
+// (bits by ChangeKind).
 uint32_t kinds_of(const Item& o, const Item& w, bool units) {
     uint32_t k = 0;
     if (units) {
@@ -213,79 +195,100 @@ uint32_t kinds_of(const Item& o, const Item& w, bool units) {
     return k;
 }
 
-// Matches the live items against the earlier build's (read back from
-// `store` in the order of their names) and sorts both into the kinds of
-// change: those of the later build in its order, then the removed ones in
-// the earlier build's. False on a fault of the store.
+// What the merge of the two builds' items found: the items of the later
+// build (by place in its table) with a match, those of them that changed
+// (each with the place of its match in the earlier Build's units or
+// functions), the earlier items with no match (their place in the earlier
+// table, and in the Build), and the length of each change list.
+struct Merged {
+    std::vector<bool> matched;
+    std::vector<std::pair<uint32_t, uint32_t>> changed, removed;
+    size_t lengths[kChangeKinds] = {};
+};
+
+// Matches the live items against the earlier build's, read back from
+// `store` in the order of their names: the earlier items that changed or
+// have no match are kept in c.before. Names that occur more than once pair
+// in order, and those left over on either side have no match. False on a
+// fault of the store.
+bool merged(Comparison& c, ScratchStore& store, const Live& b, Merged& m) {
+    const bool units = b.units;
+    std::vector<Item>& olds = units ? c.before.units : c.before.functions;
+    // Room for every earlier item: only what is used is touched.
+    olds.reserve(units ? c.before.unit_count : c.before.function_count);
+    std::unordered_map<std::string, uint32_t> sections;
+    const std::vector<Key> keys = keys_of(b);
+    m.matched.assign(b.size(), false);
+    Stored o;
+    size_t j = 0;
+    while (stored_next(store, o)) {
+        int order = -1;  // the earlier item comes first (or alone)
+        while (j < keys.size()) {
+            const Key n = keys[j];
+            order = o.head.hash < key_hash(n) ? -1 : o.head.hash > key_hash(n);
+            if (order == 0) order = name_order(o.section, o.module, b.section(key_at(n)), b.module(key_at(n)));
+            if (order <= 0) break;
+            ++j;
+        }
+        Item old_item;
+        old_item.number = o.head.number;
+        old_item.start = o.head.start;
+        old_item.length = o.head.length;
+        old_item.fate = o.head.fate;
+        if (order != 0) {
+            m.removed.emplace_back(
+                o.head.at, static_cast<uint32_t>(kept_item(c.before, units, old_item, o.section, o.module, sections)));
+            continue;
+        }
+        const uint32_t at = key_at(keys[j++]);
+        const uint32_t kinds = kinds_of(old_item, b.item(at), units);
+        m.matched[at] = true;
+        if (kinds == 0) continue;
+        for (int kind = 0; kind < kChangeKinds; ++kind) m.lengths[kind] += kinds >> kind & 1;
+        m.changed.emplace_back(at, static_cast<uint32_t>(olds.size()));
+        olds.push_back(old_item);
+    }
+    if (!store.fault().empty() || !store.at_end()) {
+        c.fault = store.fault().empty() ? "the earlier build could not be read back whole" : store.fault();
+        return false;
+    }
+    for (size_t k = 0; k < m.matched.size(); ++k) m.lengths[units ? kUnitAdded : kFuncAdded] += !m.matched[k];
+    m.lengths[units ? kUnitRemoved : kFuncRemoved] = m.removed.size();
+    return true;
+}
+
+// Sorts the items of both builds into the kinds of change: those of the
+// later build in its order, then the removed ones in the earlier build's.
+// False on a fault of the store.
 bool changes_of(Comparison& c, ScratchStore& store, const Live& b) {
     const bool units = b.units;
-    std::vector<bool> matched(b.size(), false);
-    std::vector<Changed> changed;
-    std::vector<std::pair<uint32_t, int64_t>> removed;  // the earlier item's place in its table, and in c.before
-    std::unordered_map<std::string, uint32_t> before_sections, after_sections;
-    {
-        const std::vector<Key> keys = keys_of(b);
-        Stored o;
-        bool more = stored_next(store, o);
-        size_t j = 0;
-        while (more) {
-            int order = 1;  // the earlier item comes after the later one (or there is none)
-            if (j < keys.size()) {
-                const Key& n = keys[j];
-                order = o.head.hash < n.hash ? -1 : o.head.hash > n.hash;
-                if (order == 0) order = name_order(o.section, o.module, b.section(n), b.module(n));
-            }
-            if (order > 0 && j < keys.size()) {
-                ++j;
-                continue;
-            }
-            Item old_item;
-            old_item.number = o.head.number;
-            old_item.start = o.head.start;
-            old_item.length = o.head.length;
-            old_item.fate = o.head.fate;
-            if (order < 0 || j >= keys.size()) {
-                // Equal names pair in order: a name left over on either
-                // side has no match.
-                removed.emplace_back(o.head.at,
-                                     kept_item(c.before, units, old_item, o.section, o.module, before_sections));
-            } else {
-                const uint32_t at = keys[j++].at;
-                matched[at] = true;
-                const uint32_t kinds = kinds_of(old_item, b.item(at), units);
-                if (kinds != 0) changed.push_back(Changed{at, kinds, old_item});
-            }
-            more = stored_next(store, o);
-        }
-        if (!store.fault().empty() || !store.at_end()) {
-            c.fault = store.fault().empty() ? "the earlier build could not be read back" : store.fault();
-            return false;
-        }
-    }
-    std::sort(changed.begin(), changed.end(), [](const Changed& x, const Changed& y) { return x.at < y.at; });
+    Merged m;
+    if (!merged(c, store, b, m)) return false;
+    std::sort(m.changed.begin(), m.changed.end());
+    // Every list's length is known now: each is made at its length.
+    for (int kind = 0; kind < kChangeKinds; ++kind) c.changes[kind].reserve(c.changes[kind].size() + m.lengths[kind]);
+    (units ? c.after.units : c.after.functions).reserve(m.lengths[units ? kUnitAdded : kFuncAdded] + m.changed.size());
+    const std::vector<Item>& olds = units ? c.before.units : c.before.functions;
+    std::unordered_map<std::string, uint32_t> sections;
     const auto add = [&](int kind, int64_t before, int64_t after) { c.changes[kind].push_back(Pair{before, after}); };
     size_t next = 0;
     for (size_t j = 0; j < b.size(); ++j) {
+        const bool is_changed = next < m.changed.size() && m.changed[next].first == j;
+        if (m.matched[j] && !is_changed) continue;
         const auto at = static_cast<uint32_t>(j);
-        const bool is_changed = next < changed.size() && changed[next].at == at;
-        if (matched[j] && !is_changed) continue;
-        Key k{0, at, 0};
-        const std::string_view module = b.names.name(b.name_at(at));
-        k.size = static_cast<uint32_t>(module.size());
-        const int64_t n = kept_item(c.after, units, b.item(at), b.section(k), module, after_sections);
-        if (!matched[j]) {
+        const Item w = b.item(at);
+        const int64_t n = kept_item(c.after, units, w, b.section(at), b.module(at), sections);
+        if (!m.matched[j]) {
             add(units ? kUnitAdded : kFuncAdded, -1, n);
             continue;
         }
-        const Changed& w = changed[next++];
-        std::vector<Item>& olds = units ? c.before.units : c.before.functions;
-        olds.push_back(w.before);
-        const auto i = static_cast<int64_t>(olds.size() - 1);
+        const uint32_t before = m.changed[next++].second;
+        const uint32_t kinds = kinds_of(olds[before], w, units);
         for (int kind = 0; kind < kChangeKinds; ++kind)
-            if ((w.kinds & (1u << kind)) != 0) add(kind, i, n);
+            if ((kinds >> kind & 1) != 0) add(kind, before, n);
     }
-    std::sort(removed.begin(), removed.end());
-    for (const auto& [at, i] : removed) add(units ? kUnitRemoved : kFuncRemoved, i, -1);
+    std::sort(m.removed.begin(), m.removed.end());
+    for (const auto& [at, i] : m.removed) add(units ? kUnitRemoved : kFuncRemoved, i, -1);
     return true;
 }
 
@@ -298,24 +301,25 @@ void build_head(Build& b, const Report& r) {
 
 }  // namespace
 
-// A name kept at the end of the text; where it begins.
-uint32_t NameTaker::kept(std::string_view name) {
+// A name kept at the end of `text`; where it begins.
+uint32_t NameTaker::kept(std::string& text, std::string_view name) {
     // Past 4 GB of names (a symbol file of that size), further names are
     // left empty rather than misplaced.
-    if (text_.size() + name.size() + 1 > UINT32_MAX) return 0;
-    const auto at = static_cast<uint32_t>(text_.size());
-    text_.append(name).push_back('\0');
+    if (text.size() + name.size() + 1 > UINT32_MAX) return 0;
+    const auto at = static_cast<uint32_t>(text.size());
+    text.append(name).push_back('\0');
     return at;
 }
 
 // The module: the first field after the length.
 void NameTaker::unit_read(std::string_view rest) {
     library_line_ = names_library(rest);
-    units_.push_back(kept(get_token(rest)));
+    units_.push_back(kept(modules_, get_token(rest)));
 }
 
 // A continuation line right after a library line names the member, which
 // tells the units of one library apart better than the library's name.
+// The library's name is the last module kept: the member takes its place.
 void NameTaker::unit_line_passed(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     const bool continues = library_line_ && !units_.empty() && line.size() >= kSecInfoReach;
@@ -323,18 +327,27 @@ void NameTaker::unit_line_passed(std::string_view line) {
     if (!continues) return;
     std::string_view rest = line;
     const std::string_view member = get_token(rest);
-    if (!member.empty()) units_.back() = kept(member);
+    if (member.empty()) return;
+    if (units_.back() != 0) modules_.resize(units_.back());
+    units_.back() = kept(modules_, member);
 }
 
 void NameTaker::func_read(std::string_view name) {
     library_line_ = false;
-    funcs_.push_back(kept(name));
+    funcs_.push_back(kept(functions_, name));
+}
+
+void NameTaker::modules_forget() {
+    modules_.assign(1, '\0');
+    modules_.shrink_to_fit();
+    units_ = {};
 }
 
 // Offset 0 is the empty name.
 void NameTaker::clear() {
-    text_.assign(1, '\0');
-    units_ = {};
+    modules_forget();
+    functions_.assign(1, '\0');
+    functions_.shrink_to_fit();
     funcs_ = {};
     library_line_ = false;
 }
@@ -357,6 +370,7 @@ void earlier_taken(Comparison& c, const Report& r, NameTaker& names, bool stored
                 report::stored(store, b);
                 store.written();
             }
+            names.modules_forget();
         }
     }
     names.clear();
@@ -370,6 +384,9 @@ void compare_builds(Comparison& c, const Report& r, NameTaker& names) {
     c.after.units.clear();
     c.after.functions.clear();
     c.fault.clear();
+    // What the analysis freed is given back before the comparison takes
+    // its own.
+    memory_give_back();
     bool ok = true;
     c.after.unit_count = Live{names, true, c.after.usage.sym}.size();
     c.after.function_count = Live{names, false, c.after.usage.sym}.size();
@@ -379,6 +396,10 @@ void compare_builds(Comparison& c, const Report& r, NameTaker& names) {
         ScratchStore& store = units ? c.stored_units : c.stored_functions;
         ok = changes_of(c, store, b);
         store.clear();
+        // The units are done: what was kept for them is given back before
+        // the functions take theirs.
+        names.modules_forget();
+        memory_give_back();
     }
     names.clear();
     c.done = ok;

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,8 +32,10 @@
 
 namespace report {
 
-// The names the first pass reads, by reading order, for build_taken. Handed
-// to the analysis through Report::names. The names are kept one after
+// The names the first pass reads, by reading order, for the comparison.
+// Handed to the analysis through Report::names. The modules and the
+// function names are kept apart, so that the modules can be given back
+// once the units are compared; in each text the names are kept one after
 // another, each ending in a NUL (names are fields, which hold no byte below
 // "!").
 class NameTaker final : public TableObserver {
@@ -41,20 +44,24 @@ public:
     void unit_read(std::string_view rest) override;
     void unit_line_passed(std::string_view line) override;
     void func_read(std::string_view name) override;
-    // Where the module of the unit record read `seq`-th, and the name of the
-    // function read `seq`-th, begin in text(); 0 (an empty name) when not
-    // known.
-    uint32_t module_at(uint32_t seq) const { return seq < units_.size() ? units_[seq] : 0; }
-    uint32_t function_at(uint32_t seq) const { return seq < funcs_.size() ? funcs_[seq] : 0; }
-    // The name that begins at `at` (one of module_at or function_at).
-    std::string_view name(uint32_t at) const { return std::string_view(text_.c_str() + at); }
+    // The module of the unit record read `seq`-th, and the name of the
+    // function read `seq`-th; empty when not known.
+    std::string_view module(uint32_t seq) const {
+        return std::string_view(modules_.c_str() + (seq < units_.size() ? units_[seq] : 0));
+    }
+    std::string_view function(uint32_t seq) const {
+        return std::string_view(functions_.c_str() + (seq < funcs_.size() ? funcs_[seq] : 0));
+    }
+    // Forgets the modules (each is empty from now on), for a caller done
+    // with the units.
+    void modules_forget();
     void clear();
 
 private:
-    uint32_t kept(std::string_view name);
-    std::string text_;
-    std::vector<uint32_t> units_, funcs_;
-    bool library_line_ = false;  // the last line read was a library line, and nothing came since
+    static uint32_t kept(std::string& text, std::string_view name);
+    std::string modules_, functions_;
+    std::vector<uint32_t> units_, funcs_;  // where each name begins in its text, by reading order
+    bool library_line_ = false;            // the last line read was a library line, and nothing came since
 };
 
 // No section: the item is a function.
@@ -127,8 +134,8 @@ private:
     std::string held_;  // the bytes not yet in the file (without one: every byte)
     uint64_t size_ = 0, read_ = 0;
     bool reading_ = false;
-    std::string block_;  // bytes read back from the file, from block_from_ on
-    size_t block_from_ = 0;
+    std::unique_ptr<char[]> block_;                          // bytes read back from the file
+    size_t block_size_ = 0, block_from_ = 0, block_to_ = 0;  // its size, and the bytes not yet read back in it
     std::string fault_;
 };
 

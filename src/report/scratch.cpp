@@ -1,6 +1,7 @@
 // scratch.cpp: ScratchStore, bytes kept in a scratch file while they are
 // not needed (the earlier build of a comparison, while the later one is
 // analysed), and read back once in order. See compare.h.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -68,23 +69,31 @@ bool ScratchStore::next(size_t n, const char** bytes) {
             fail("cannot read back");
             return false;
         }
-        block_.clear();
-        block_from_ = 0;
+        block_from_ = block_to_ = 0;
     }
     // Bytes cut by the end of a block go on in the next.
-    if (block_.size() - block_from_ < n) {
-        block_.erase(0, block_from_);
+    if (block_to_ - block_from_ < n) {
+        const size_t have = block_to_ - block_from_;
+        if (have + std::max(n, kBlock) > block_size_) {
+            const size_t size = have + std::max(n, kBlock);
+            std::unique_ptr<char[]> bigger(new char[size]);
+            if (have > 0) std::memcpy(bigger.get(), block_.get() + block_from_, have);
+            block_ = std::move(bigger);
+            block_size_ = size;
+        } else if (have > 0) {
+            std::memmove(block_.get(), block_.get() + block_from_, have);
+        }
         block_from_ = 0;
-        const size_t have = block_.size();
-        const auto left = static_cast<size_t>(std::min<uint64_t>(size_ - read_ - have, std::max(n, kBlock)));
-        block_.resize(have + left);
+        block_to_ = have;
+        const auto wanted = static_cast<size_t>(std::min<uint64_t>(size_ - read_ - have, block_size_ - have));
         errno = 0;
-        if (std::fread(block_.data() + have, 1, left, file_) != left) {
+        if (std::fread(block_.get() + have, 1, wanted, file_) != wanted) {
             fail("cannot read back");
             return false;
         }
+        block_to_ += wanted;
     }
-    *bytes = block_.data() + block_from_;
+    *bytes = block_.get() + block_from_;
     block_from_ += n;
     read_ += n;
     return true;
@@ -97,8 +106,8 @@ void ScratchStore::clear() {
     file_name_.clear();
     file_tried_ = false;
     held_ = {};
-    block_ = {};
-    block_from_ = 0;
+    block_.reset();
+    block_size_ = block_from_ = block_to_ = 0;
     size_ = read_ = 0;
     reading_ = false;
     fault_.clear();
