@@ -17,10 +17,23 @@ namespace report {
 
 namespace {
 
-// FNV-1a over `t`, going on from `h`.
+// A hash of `t`, going on from `h`: eight bytes at a time, the last few
+// with their count, so that a name hashes apart from the same bytes cut
+// into a section name and a module elsewhere.
 uint64_t hash_on(uint64_t h, std::string_view t) {
-    for (const char ch : t) h = (h ^ static_cast<unsigned char>(ch)) * 0x100000001B3u;
-    return h;
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+    const char* p = t.data();
+    size_t n = t.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * kMultiplier;
+        h ^= h >> 29;
+    }
+    uint64_t w = uint64_t{n} << 56;
+    for (size_t k = 0; k < n; ++k) w |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+    h = (h ^ w) * kMultiplier;
+    return h ^ (h >> 32);
 }
 constexpr uint64_t kHashStart = 0xCBF29CE484222325u;
 
@@ -78,10 +91,9 @@ std::vector<Key> keys_of(const Live& b) {
     std::vector<uint64_t> section_hash;
     if (b.units) {
         section_hash.resize(unit_names.names.size());
-        for (size_t k = 0; k < section_hash.size(); ++k)
-            section_hash[k] = hash_on(hash_on(kHashStart, unit_names.names[k]), " ");
+        for (size_t k = 0; k < section_hash.size(); ++k) section_hash[k] = hash_on(kHashStart, unit_names.names[k]);
     }
-    const uint64_t no_section = hash_on(kHashStart, " ");
+    const uint64_t no_section = hash_on(kHashStart, "");
     std::vector<Key> keys(b.size());
     for (size_t k = 0; k < keys.size(); ++k) {
         const auto at = static_cast<uint32_t>(k);
@@ -90,15 +102,24 @@ std::vector<Key> keys_of(const Live& b) {
             const uint32_t seq = unit_table[k].seq;
             h = seq < unit_names.of_unit.size() ? section_hash[unit_names.of_unit[seq]] : no_section;
         }
-        for (const char* p = b.module(at).data(); *p != '\0'; ++p)
-            h = (h ^ static_cast<unsigned char>(*p)) * 0x100000001B3u;
-        keys[k] = (h >> 32 << 32) | at;
+        keys[k] = (hash_on(h, b.module(at)) >> 32 << 32) | at;
     }
-    std::sort(keys.begin(), keys.end(), [&](Key x, Key y) {
-        if (key_hash(x) != key_hash(y)) return x < y;
-        const int c = name_order(b.section(key_at(x)), b.module(key_at(x)), b.section(key_at(y)), b.module(key_at(y)));
-        return c != 0 ? c < 0 : x < y;
-    });
+    // As numbers the keys are in the order of their hashes, and of their
+    // places among equal hashes; only a run of equal hashes (a name that
+    // occurs more than once, or two names of one hash) is put in the order
+    // of its names.
+    std::sort(keys.begin(), keys.end());
+    for (size_t k = 0; k + 1 < keys.size();) {
+        size_t end = k + 1;
+        while (end < keys.size() && key_hash(keys[end]) == key_hash(keys[k])) ++end;
+        if (end - k > 1)
+            std::stable_sort(keys.begin() + static_cast<ptrdiff_t>(k), keys.begin() + static_cast<ptrdiff_t>(end),
+                             [&](Key x, Key y) {
+                                 return name_order(b.section(key_at(x)), b.module(key_at(x)), b.section(key_at(y)),
+                                                   b.module(key_at(y))) < 0;
+                             });
+        k = end;
+    }
     return keys;
 }
 

@@ -322,6 +322,9 @@ int run(int argc, char** argv, bool stdout_closed) {
     r.sym.name = o.input + ".sym";
     old.hex.name = o.old + ".hex";
     old.sym.name = o.old + ".sym";
+    // The text of a comparison shows no rows of either build: the later
+    // build's are listed only for the JSON document and the page.
+    if (o.compare && !o.json && !o.html_wanted) r.drop_rows = false;
     report::Comparison compared;
     const int status = o.compare ? compare(old, r, compared) : report::analyse(r);
     // With the page on standard output, the summary is left out. Builds
