@@ -46,6 +46,56 @@ using Key = uint64_t;
 uint32_t key_hash(Key k) { return static_cast<uint32_t>(k >> 32); }
 uint32_t key_at(Key k) { return static_cast<uint32_t>(k); }
 
+// Sorts numbers whose high bits are evenly spread (the keys' hashes): in
+// place, first into buckets by their 14 highest bits, each bucket then on
+// its own. The buckets are small and each is sorted where it lies in the
+// cache, which is what makes this quicker than one sort over all.
+void numbers_sort(std::vector<uint64_t>& v) {
+    constexpr int kBits = 14;
+    constexpr size_t kBuckets = size_t{1} << kBits;
+    const auto bucket = [](uint64_t x) { return static_cast<size_t>(x >> (64 - kBits)); };
+    std::vector<uint32_t> next(kBuckets + 1, 0), end(kBuckets, 0);
+    for (const uint64_t x : v) ++next[bucket(x) + 1];
+    for (size_t b = 1; b <= kBuckets; ++b) next[b] += next[b - 1];
+    for (size_t b = 0; b < kBuckets; ++b) end[b] = next[b + 1];
+    // Each number goes to the next free place of its bucket, and the one
+    // there goes on to its own, until a number of this bucket comes back.
+    for (size_t b = 0; b < kBuckets; ++b) {
+        while (next[b] < end[b]) {
+            uint64_t x = v[next[b]];
+            for (size_t d = bucket(x); d != b; d = bucket(x)) std::swap(x, v[next[d]++]);
+            v[next[b]++] = x;
+        }
+    }
+    // A few numbers are put in order one by one; a big bucket (numbers
+    // whose high bits are not spread) is sorted as a whole.
+    for (size_t b = 0, from = 0; b < kBuckets; from = end[b++]) {
+        if (end[b] - from > 32) {
+            std::sort(v.begin() + static_cast<ptrdiff_t>(from), v.begin() + static_cast<ptrdiff_t>(end[b]));
+            continue;
+        }
+        for (size_t k = from + 1; k < end[b]; ++k) {
+            const uint64_t x = v[k];
+            size_t at = k;
+            for (; at > from && v[at - 1] > x; --at) v[at] = v[at - 1];
+            v[at] = x;
+        }
+    }
+}
+
+// Has the memory at `p` loaded into the cache ahead of its use (where the
+// compiler offers it).
+inline void load_ahead(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    if (p != nullptr) __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
+// How many items ahead each step of Live::ahead is taken.
+constexpr size_t kAhead[3] = {48, 24, 12};
+
 // The units or the functions of the build the library's tables hold, with
 // the names `names` took while it was read; none of a build whose symbol
 // file was not read.
@@ -57,6 +107,22 @@ struct Live {
     std::string_view section(uint32_t at) const { return units ? unit_name(unit_table[at]) : std::string_view(); }
     std::string_view module(uint32_t at) const {
         return units ? names.module(unit_table[at].seq) : names.function(func_table[at].seq);
+    }
+    // Has what item, section and module read of the item at `at` loaded
+    // ahead, in three steps (each needs what the one before loaded), which
+    // the loops over items in the order of their names take a few items
+    // apart: in that order each item lies elsewhere in memory, and the
+    // loops would otherwise wait for each.
+    void ahead(int step, uint32_t at) const {
+        const uint32_t seq = step == 0 ? 0 : units ? unit_table[at].seq : func_table[at].seq;
+        if (step == 0) {
+            load_ahead(units ? static_cast<const void*>(&unit_table[at]) : &func_table[at]);
+        } else if (step == 1) {
+            load_ahead(units ? names.module_place(seq) : names.function_place(seq));
+            if (units && seq < unit_names.of_unit.size()) load_ahead(&unit_names.of_unit[seq]);
+        } else {
+            load_ahead(units ? names.module_text(seq) : names.function_text(seq));
+        }
     }
     // The item at `at`, without its name.
     Item item(uint32_t at) const {
@@ -85,7 +151,8 @@ int name_order(std::string_view section_a, std::string_view module_a, std::strin
     return c != 0 ? c : module_a.compare(module_b);
 }
 
-// The keys of the live units or functions, in the order of their names.
+// The keys of the live units or functions, in the order of their hashes,
+// and items of one hash in table order.
 std::vector<Key> keys_of(const Live& b) {
     // A file has few section names: the hash of each is worked out once.
     std::vector<uint64_t> section_hash;
@@ -104,22 +171,10 @@ std::vector<Key> keys_of(const Live& b) {
         }
         keys[k] = (hash_on(h, b.module(at)) >> 32 << 32) | at;
     }
-    // As numbers the keys are in the order of their hashes, and of their
-    // places among equal hashes; only a run of equal hashes (a name that
-    // occurs more than once, or two names of one hash) is put in the order
-    // of its names.
-    std::sort(keys.begin(), keys.end());
-    for (size_t k = 0; k + 1 < keys.size();) {
-        size_t end = k + 1;
-        while (end < keys.size() && key_hash(keys[end]) == key_hash(keys[k])) ++end;
-        if (end - k > 1)
-            std::stable_sort(keys.begin() + static_cast<ptrdiff_t>(k), keys.begin() + static_cast<ptrdiff_t>(end),
-                             [&](Key x, Key y) {
-                                 return name_order(b.section(key_at(x)), b.module(key_at(x)), b.section(key_at(y)),
-                                                   b.module(key_at(y))) < 0;
-                             });
-        k = end;
-    }
+    // As numbers the keys are in the order of their hashes, and items of
+    // one hash in table order: the names of one hash are told apart where
+    // the builds are matched.
+    numbers_sort(keys);
     return keys;
 }
 
@@ -135,10 +190,14 @@ struct StoredHead {
 };
 constexpr size_t kStoredHead = 7 * 4 + 1;
 
-// The items of the live build in the order of their names, into `store`.
+// The items of the live build in the order of their keys, into `store`.
 void stored(ScratchStore& store, const Live& b) {
     std::string record;
-    for (const Key k : keys_of(b)) {
+    const std::vector<Key> keys = keys_of(b);
+    for (size_t j = 0; j < keys.size(); ++j) {
+        for (int step = 0; step < 3; ++step)
+            if (j + kAhead[step] < keys.size()) b.ahead(step, key_at(keys[j + kAhead[step]]));
+        const Key k = keys[j];
         const uint32_t at = key_at(k);
         const Item i = b.item(at);
         const std::string_view section = b.section(at), module = b.module(at);
@@ -227,47 +286,134 @@ struct Merged {
     size_t lengths[kChangeKinds] = {};
 };
 
+// The earlier items of one hash, read back: their heads and names (the
+// store's bytes last only until its next read).
+struct Run {
+    std::vector<StoredHead> heads;
+    std::vector<size_t> from;  // where each item's section name begins in `names`, its module right after
+    std::string names;
+    void clear() {
+        heads.clear();
+        from.clear();
+        names.clear();
+    }
+    void add(const Stored& s) {
+        heads.push_back(s.head);
+        from.push_back(names.size());
+        names.append(s.section).append(s.module);
+    }
+    size_t size() const { return heads.size(); }
+    std::string_view section(size_t i) const { return std::string_view(names).substr(from[i], heads[i].section_size); }
+    std::string_view module(size_t i) const {
+        return std::string_view(names).substr(from[i] + heads[i].section_size, heads[i].module_size);
+    }
+};
+
+// What merged keeps while it matches: the earlier items it shows, and
+// what it found.
+struct Matching {
+    Comparison& c;
+    const Live& b;
+    Merged& m;
+    std::unordered_map<std::string, uint32_t> sections;  // of c.before's items
+    // The earlier item `i` of `run`, matched with the later one at `at`,
+    // or with none.
+    void pair(const Run& run, size_t i, int64_t at);
+};
+
+void Matching::pair(const Run& run, size_t i, int64_t at) {
+    const bool units = b.units;
+    const StoredHead& h = run.heads[i];
+    Item old_item;
+    old_item.number = h.number;
+    old_item.start = h.start;
+    old_item.length = h.length;
+    old_item.fate = h.fate;
+    if (at < 0) {
+        m.removed.emplace_back(
+            h.at, static_cast<uint32_t>(kept_item(c.before, units, old_item, run.section(i), run.module(i), sections)));
+        return;
+    }
+    const auto a = static_cast<uint32_t>(at);
+    m.matched[a] = true;
+    const uint32_t kinds = kinds_of(old_item, b.item(a), units);
+    if (kinds == 0) return;
+    for (int kind = 0; kind < kChangeKinds; ++kind) m.lengths[kind] += kinds >> kind & 1;
+    std::vector<Item>& olds = units ? c.before.units : c.before.functions;
+    m.changed.emplace_back(a, static_cast<uint32_t>(olds.size()));
+    olds.push_back(old_item);
+}
+
+// The earlier items of one hash (`run`) matched with the later ones (the
+// keys from `from` to `to`), both in table order. Items of one name pair in
+// order; those left over on either side have no match. Nearly always the
+// items of one hash have one name.
+void run_matched(Matching& x, const Run& run, const std::vector<Key>& keys, size_t from, size_t to) {
+    const Live& b = x.b;
+    const auto same = [&](size_t i, size_t k) {
+        return name_order(run.section(i), run.module(i), run.section(k), run.module(k)) == 0;
+    };
+    const auto same_later = [&](size_t i, Key k) {
+        return name_order(run.section(i), run.module(i), b.section(key_at(k)), b.module(key_at(k))) == 0;
+    };
+    bool one_name = true;
+    for (size_t i = 1; i < run.size() && one_name; ++i) one_name = same(0, i);
+    for (size_t k = from; k < to && one_name; ++k) one_name = same_later(0, keys[k]);
+    if (one_name) {
+        for (size_t i = 0; i < run.size(); ++i)
+            x.pair(run, i, from + i < to ? int64_t{key_at(keys[from + i])} : int64_t{-1});
+        return;
+    }
+    // Names of one hash: each side in the order of its names, equal names
+    // in table order, and the two merged.
+    std::vector<size_t> olds(run.size());
+    for (size_t i = 0; i < olds.size(); ++i) olds[i] = i;
+    std::stable_sort(olds.begin(), olds.end(), [&](size_t i, size_t k) {
+        return name_order(run.section(i), run.module(i), run.section(k), run.module(k)) < 0;
+    });
+    std::vector<Key> news(keys.begin() + static_cast<ptrdiff_t>(from), keys.begin() + static_cast<ptrdiff_t>(to));
+    std::stable_sort(news.begin(), news.end(), [&](Key p, Key q) {
+        return name_order(b.section(key_at(p)), b.module(key_at(p)), b.section(key_at(q)), b.module(key_at(q))) < 0;
+    });
+    size_t k = 0;
+    for (const size_t i : olds) {
+        int order = 1;
+        for (; k < news.size(); ++k) {
+            order = name_order(run.section(i), run.module(i), b.section(key_at(news[k])), b.module(key_at(news[k])));
+            if (order <= 0) break;
+        }
+        x.pair(run, i, k < news.size() && order == 0 ? int64_t{key_at(news[k++])} : -1);
+    }
+}
+
 // Matches the live items against the earlier build's, read back from
-// `store` in the order of their names: the earlier items that changed or
-// have no match are kept in c.before. Names that occur more than once pair
-// in order, and those left over on either side have no match. False on a
-// fault of the store.
+// `store` in the order of their keys: the earlier items that changed or
+// have no match are kept in c.before. False on a fault of the store.
 bool merged(Comparison& c, ScratchStore& store, const Live& b, Merged& m) {
     const bool units = b.units;
-    std::vector<Item>& olds = units ? c.before.units : c.before.functions;
     // Room for every earlier item: only what is used is touched.
-    olds.reserve(units ? c.before.unit_count : c.before.function_count);
-    std::unordered_map<std::string, uint32_t> sections;
+    (units ? c.before.units : c.before.functions).reserve(units ? c.before.unit_count : c.before.function_count);
+    Matching x{c, b, m, {}};
     const std::vector<Key> keys = keys_of(b);
     m.matched.assign(b.size(), false);
     Stored o;
+    Run run;
+    bool more = stored_next(store, o);
     size_t j = 0;
-    while (stored_next(store, o)) {
-        int order = -1;  // the earlier item comes first (or alone)
-        while (j < keys.size()) {
-            const Key n = keys[j];
-            order = o.head.hash < key_hash(n) ? -1 : o.head.hash > key_hash(n);
-            if (order == 0) order = name_order(o.section, o.module, b.section(key_at(n)), b.module(key_at(n)));
-            if (order <= 0) break;
-            ++j;
-        }
-        Item old_item;
-        old_item.number = o.head.number;
-        old_item.start = o.head.start;
-        old_item.length = o.head.length;
-        old_item.fate = o.head.fate;
-        if (order != 0) {
-            m.removed.emplace_back(
-                o.head.at, static_cast<uint32_t>(kept_item(c.before, units, old_item, o.section, o.module, sections)));
-            continue;
-        }
-        const uint32_t at = key_at(keys[j++]);
-        const uint32_t kinds = kinds_of(old_item, b.item(at), units);
-        m.matched[at] = true;
-        if (kinds == 0) continue;
-        for (int kind = 0; kind < kChangeKinds; ++kind) m.lengths[kind] += kinds >> kind & 1;
-        m.changed.emplace_back(at, static_cast<uint32_t>(olds.size()));
-        olds.push_back(old_item);
+    while (more) {
+        const uint32_t hash = o.head.hash;
+        while (j < keys.size() && key_hash(keys[j]) < hash) ++j;
+        for (int step = 0; step < 3; ++step)
+            if (j + kAhead[step] < keys.size()) b.ahead(step, key_at(keys[j + kAhead[step]]));
+        size_t end = j;
+        while (end < keys.size() && key_hash(keys[end]) == hash) ++end;
+        run.clear();
+        do {
+            run.add(o);
+            more = stored_next(store, o);
+        } while (more && o.head.hash == hash);
+        run_matched(x, run, keys, j, end);
+        j = end;
     }
     if (!store.fault().empty() || !store.at_end()) {
         c.fault = store.fault().empty() ? "the earlier build could not be read back whole" : store.fault();

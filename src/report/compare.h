@@ -46,12 +46,16 @@ public:
     void func_read(std::string_view name) override;
     // The module of the unit record read `seq`-th, and the name of the
     // function read `seq`-th; empty when not known.
-    std::string_view module(uint32_t seq) const {
-        return std::string_view(modules_.c_str() + (seq < units_.size() ? units_[seq] : 0));
+    std::string_view module(uint32_t seq) const { return module_text(seq); }
+    std::string_view function(uint32_t seq) const { return function_text(seq); }
+    const char* module_text(uint32_t seq) const { return modules_.c_str() + (seq < units_.size() ? units_[seq] : 0); }
+    const char* function_text(uint32_t seq) const {
+        return functions_.c_str() + (seq < funcs_.size() ? funcs_[seq] : 0);
     }
-    std::string_view function(uint32_t seq) const {
-        return std::string_view(functions_.c_str() + (seq < funcs_.size() ? funcs_[seq] : 0));
-    }
+    // Where module_text and function_text look first (null when they look
+    // nowhere), for a caller that has it loaded ahead.
+    const uint32_t* module_place(uint32_t seq) const { return seq < units_.size() ? &units_[seq] : nullptr; }
+    const uint32_t* function_place(uint32_t seq) const { return seq < funcs_.size() ? &funcs_[seq] : nullptr; }
     // Forgets the modules (each is empty from now on), for a caller done
     // with the units.
     void modules_forget();
