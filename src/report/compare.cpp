@@ -37,52 +37,6 @@ uint64_t hash_on(uint64_t h, std::string_view t) {
 }
 constexpr uint64_t kHashStart = 0xCBF29CE484222325u;
 
-// An item of the build the library's tables hold, as it is sorted: a hash
-// of its name in the high 32 bits, its place in the table in the low ones.
-// Sorted as numbers, the keys put the items in the order of the hashes,
-// and items of one name in table order; names whose hashes are equal are
-// compared to make the order exact.
-using Key = uint64_t;
-uint32_t key_hash(Key k) { return static_cast<uint32_t>(k >> 32); }
-uint32_t key_at(Key k) { return static_cast<uint32_t>(k); }
-
-// Sorts numbers whose high bits are evenly spread (the keys' hashes): in
-// place, first into buckets by their 14 highest bits, each bucket then on
-// its own. The buckets are small and each is sorted where it lies in the
-// cache, which is what makes this quicker than one sort over all.
-void numbers_sort(std::vector<uint64_t>& v) {
-    constexpr int kBits = 14;
-    constexpr size_t kBuckets = size_t{1} << kBits;
-    const auto bucket = [](uint64_t x) { return static_cast<size_t>(x >> (64 - kBits)); };
-    std::vector<uint32_t> next(kBuckets + 1, 0), end(kBuckets, 0);
-    for (const uint64_t x : v) ++next[bucket(x) + 1];
-    for (size_t b = 1; b <= kBuckets; ++b) next[b] += next[b - 1];
-    for (size_t b = 0; b < kBuckets; ++b) end[b] = next[b + 1];
-    // Each number goes to the next free place of its bucket, and the one
-    // there goes on to its own, until a number of this bucket comes back.
-    for (size_t b = 0; b < kBuckets; ++b) {
-        while (next[b] < end[b]) {
-            uint64_t x = v[next[b]];
-            for (size_t d = bucket(x); d != b; d = bucket(x)) std::swap(x, v[next[d]++]);
-            v[next[b]++] = x;
-        }
-    }
-    // A few numbers are put in order one by one; a big bucket (numbers
-    // whose high bits are not spread) is sorted as a whole.
-    for (size_t b = 0, from = 0; b < kBuckets; from = end[b++]) {
-        if (end[b] - from > 32) {
-            std::sort(v.begin() + static_cast<ptrdiff_t>(from), v.begin() + static_cast<ptrdiff_t>(end[b]));
-            continue;
-        }
-        for (size_t k = from + 1; k < end[b]; ++k) {
-            const uint64_t x = v[k];
-            size_t at = k;
-            for (; at > from && v[at - 1] > x; --at) v[at] = v[at - 1];
-            v[at] = x;
-        }
-    }
-}
-
 // Has the memory at `p` loaded into the cache ahead of its use (where the
 // compiler offers it).
 inline void load_ahead(const void* p) {
@@ -92,9 +46,6 @@ inline void load_ahead(const void* p) {
     (void)p;
 #endif
 }
-
-// How many items ahead each step of Live::ahead is taken.
-constexpr size_t kAhead[3] = {48, 24, 12};
 
 // The units or the functions of the build the library's tables hold, with
 // the names `names` took while it was read; none of a build whose symbol
@@ -108,21 +59,16 @@ struct Live {
     std::string_view module(uint32_t at) const {
         return units ? names.module(unit_table[at].seq) : names.function(func_table[at].seq);
     }
-    // Has what item, section and module read of the item at `at` loaded
-    // ahead, in three steps (each needs what the one before loaded), which
-    // the loops over items in the order of their names take a few items
-    // apart: in that order each item lies elsewhere in memory, and the
-    // loops would otherwise wait for each.
+    // Has what the name of the item at `at` is read from loaded ahead, in
+    // two steps (the second needs what the first loaded).
     void ahead(int step, uint32_t at) const {
-        const uint32_t seq = step == 0 ? 0 : units ? unit_table[at].seq : func_table[at].seq;
         if (step == 0) {
             load_ahead(units ? static_cast<const void*>(&unit_table[at]) : &func_table[at]);
-        } else if (step == 1) {
-            load_ahead(units ? names.module_place(seq) : names.function_place(seq));
-            if (units && seq < unit_names.of_unit.size()) load_ahead(&unit_names.of_unit[seq]);
-        } else {
-            load_ahead(units ? names.module_text(seq) : names.function_text(seq));
+            return;
         }
+        const uint32_t seq = units ? unit_table[at].seq : func_table[at].seq;
+        load_ahead(units ? names.module_place(seq) : names.function_place(seq));
+        if (units && seq < unit_names.of_unit.size()) load_ahead(&unit_names.of_unit[seq]);
     }
     // The item at `at`, without its name.
     Item item(uint32_t at) const {
@@ -143,66 +89,51 @@ struct Live {
     }
 };
 
-// The order of two names: the section name, then the module (or the
-// function's name).
-int name_order(std::string_view section_a, std::string_view module_a, std::string_view section_b,
-               std::string_view module_b) {
-    const int c = section_a.compare(section_b);
-    return c != 0 ? c : module_a.compare(module_b);
-}
-
-// The keys of the live units or functions, in the order of their hashes,
-// and items of one hash in table order.
-std::vector<Key> keys_of(const Live& b) {
-    // A file has few section names: the hash of each is worked out once.
-    std::vector<uint64_t> section_hash;
-    if (b.units) {
-        section_hash.resize(unit_names.names.size());
-        for (size_t k = 0; k < section_hash.size(); ++k) section_hash[k] = hash_on(kHashStart, unit_names.names[k]);
+// The hash of the names of a live build's items: the section name's and
+// the module's (or the function's name), each section name's worked out
+// once (a file has few).
+class NameHash {
+public:
+    explicit NameHash(const Live& b) : b_(b) {
+        if (!b.units) return;
+        sections_.resize(unit_names.names.size());
+        for (size_t k = 0; k < sections_.size(); ++k) sections_[k] = hash_on(kHashStart, unit_names.names[k]);
     }
-    const uint64_t no_section = hash_on(kHashStart, "");
-    std::vector<Key> keys(b.size());
-    for (size_t k = 0; k < keys.size(); ++k) {
-        const auto at = static_cast<uint32_t>(k);
+    uint32_t operator()(uint32_t at) const {
         uint64_t h = kHashStart;
-        if (b.units) {
-            const uint32_t seq = unit_table[k].seq;
-            h = seq < unit_names.of_unit.size() ? section_hash[unit_names.of_unit[seq]] : no_section;
+        if (b_.units) {
+            const uint32_t seq = unit_table[at].seq;
+            h = seq < unit_names.of_unit.size() ? sections_[unit_names.of_unit[seq]] : no_section_;
         }
-        keys[k] = (hash_on(h, b.module(at)) >> 32 << 32) | at;
+        return static_cast<uint32_t>(hash_on(h, b_.module(at)) >> 32);
     }
-    // As numbers the keys are in the order of their hashes, and items of
-    // one hash in table order: the names of one hash are told apart where
-    // the builds are matched.
-    numbers_sort(keys);
-    return keys;
-}
+
+private:
+    const Live& b_;
+    std::vector<uint64_t> sections_;
+    const uint64_t no_section_ = hash_on(kHashStart, "");
+};
 
 // One item as the scratch file keeps it: this head (kStoredHead bytes, the
 // fields one after another), then the section name and the module (or the
 // function's name).
 struct StoredHead {
-    uint32_t hash;  // as in its Key
-    uint32_t at;    // its place in the table
+    uint32_t hash;  // NameHash
     uint32_t number, start, length;
     uint32_t section_size, module_size;
     uint8_t fate;
 };
-constexpr size_t kStoredHead = 7 * 4 + 1;
+constexpr size_t kStoredHead = 6 * 4 + 1;
 
-// The items of the live build in the order of their keys, into `store`.
+// The items of the live build in table order, into `store`.
 void stored(ScratchStore& store, const Live& b) {
+    const NameHash hash(b);
     std::string record;
-    const std::vector<Key> keys = keys_of(b);
-    for (size_t j = 0; j < keys.size(); ++j) {
-        for (int step = 0; step < 3; ++step)
-            if (j + kAhead[step] < keys.size()) b.ahead(step, key_at(keys[j + kAhead[step]]));
-        const Key k = keys[j];
-        const uint32_t at = key_at(k);
+    for (size_t k = 0; k < b.size(); ++k) {
+        const auto at = static_cast<uint32_t>(k);
         const Item i = b.item(at);
         const std::string_view section = b.section(at), module = b.module(at);
-        const uint32_t fields[7] = {key_hash(k),
-                                    at,
+        const uint32_t fields[6] = {hash(at),
                                     i.number,
                                     i.start,
                                     i.length,
@@ -226,15 +157,131 @@ struct Stored {
 bool stored_next(ScratchStore& store, Stored& s) {
     const char* p = nullptr;
     if (store.at_end() || !store.next(kStoredHead, &p)) return false;
-    StoredHead& h = s.head;
-    uint32_t fields[7];
+    uint32_t fields[6];
     std::memcpy(fields, p, sizeof fields);
-    h = StoredHead{fields[0], fields[1], fields[2], fields[3],
-                   fields[4], fields[5], fields[6], static_cast<uint8_t>(p[sizeof fields])};
-    if (!store.next(size_t{h.section_size} + h.module_size, &p)) return false;
-    s.section = std::string_view(p, h.section_size);
-    s.module = std::string_view(p + h.section_size, h.module_size);
+    s.head = StoredHead{
+        fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], static_cast<uint8_t>(p[sizeof fields])};
+    if (!store.next(size_t{s.head.section_size} + s.head.module_size, &p)) return false;
+    s.section = std::string_view(p, s.head.section_size);
+    s.module = std::string_view(p + s.head.section_size, s.head.module_size);
     return true;
+}
+
+// The items of a live build by name, for the earlier build's items to find
+// their matches in: each name takes the item of that name that comes first
+// in table order and is not taken yet.
+//
+// An open-addressing table (linear probing) of slots, each the hash of a
+// name in the high 32 bits and, in the low ones, the place of its first
+// item in the table, or the number of its group: a name that more than one
+// item bears has a group, which lists its items in table order and counts
+// those taken. An item taken alone is marked in its slot.
+class NameIndex {
+public:
+    explicit NameIndex(const Live& b);
+    // Whether the index could be made (a table of 2**30 items or more
+    // cannot be).
+    bool made() const { return made_; }
+    // The item of this name not taken yet that comes first in table order,
+    // now taken; -1 when there is none.
+    int64_t take(uint32_t hash, std::string_view section, std::string_view module);
+    // Has the slot where a name of this hash is first looked for loaded
+    // ahead.
+    void ahead(uint32_t hash) const { load_ahead(&slots_[home(hash)]); }
+
+private:
+    static constexpr uint64_t kEmpty = UINT64_MAX;
+    static constexpr uint32_t kGroup = 1u << 31, kTaken = 1u << 30, kPlace = kTaken - 1;
+    struct Group {
+        uint32_t first;      // its first item
+        uint32_t from, to;   // its further items, in members_
+        uint32_t taken = 0;  // how many of its items are taken
+    };
+    size_t home(uint32_t hash) const { return static_cast<size_t>((uint64_t{hash} * slots_.size()) >> 32); }
+    uint32_t first_of(uint64_t slot) const {
+        const auto low = static_cast<uint32_t>(slot);
+        return (low & kGroup) != 0 ? groups_[low & ~kGroup].first : low & kPlace;
+    }
+    bool named(uint32_t at, std::string_view section, std::string_view module) const {
+        return b_.module(at) == module && b_.section(at) == section;
+    }
+    void inserted(uint32_t at, uint32_t hash);
+    const Live& b_;
+    bool made_ = true;
+    std::vector<uint64_t> slots_;
+    std::vector<Group> groups_;
+    std::vector<std::pair<uint32_t, uint32_t>> members_;  // a group and one of its further items
+};
+
+NameIndex::NameIndex(const Live& b) : b_(b) {
+    const size_t n = b.size();
+    if (n >= kTaken) {
+        made_ = false;
+        return;
+    }
+    // Four slots in five at most are used, which keeps the probes short.
+    slots_.assign(n + n / 4 + 1, kEmpty);
+    const NameHash hash(b);
+    constexpr size_t kAhead = 8;
+    uint32_t hashes[kAhead] = {};
+    for (size_t k = 0; k < n + kAhead; ++k) {
+        if (k >= kAhead) inserted(static_cast<uint32_t>(k - kAhead), hashes[(k - kAhead) % kAhead]);
+        // The hash of an item a few ahead: its slot is loaded while the
+        // items before it go in.
+        if (k < n) {
+            hashes[k % kAhead] = hash(static_cast<uint32_t>(k));
+            ahead(hashes[k % kAhead]);
+        }
+    }
+    // Each group's further items together, in table order.
+    std::stable_sort(members_.begin(), members_.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (size_t k = 0; k < members_.size(); ++k) {
+        Group& g = groups_[members_[k].first];
+        if (g.to == 0) g.from = static_cast<uint32_t>(k);
+        g.to = static_cast<uint32_t>(k + 1);
+    }
+}
+
+// The item at `at` in its slot, or, for a name already in, in its group.
+void NameIndex::inserted(uint32_t at, uint32_t hash) {
+    for (size_t s = home(hash);; s = s + 1 == slots_.size() ? 0 : s + 1) {
+        const uint64_t slot = slots_[s];
+        if (slot == kEmpty) {
+            slots_[s] = uint64_t{hash} << 32 | at;
+            return;
+        }
+        if (static_cast<uint32_t>(slot >> 32) != hash) continue;
+        const uint32_t first = first_of(slot);
+        if (!named(first, b_.section(at), b_.module(at))) continue;
+        auto low = static_cast<uint32_t>(slot);
+        if ((low & kGroup) == 0) {
+            low = kGroup | static_cast<uint32_t>(groups_.size());
+            groups_.push_back(Group{first, 0, 0});
+            slots_[s] = uint64_t{hash} << 32 | low;
+        }
+        members_.emplace_back(low & ~kGroup, at);
+        return;
+    }
+}
+
+int64_t NameIndex::take(uint32_t hash, std::string_view section, std::string_view module) {
+    if (slots_.empty()) return -1;
+    for (size_t s = home(hash);; s = s + 1 == slots_.size() ? 0 : s + 1) {
+        const uint64_t slot = slots_[s];
+        if (slot == kEmpty) return -1;
+        if (static_cast<uint32_t>(slot >> 32) != hash || !named(first_of(slot), section, module)) continue;
+        const auto low = static_cast<uint32_t>(slot);
+        if ((low & kGroup) == 0) {
+            if ((low & kTaken) != 0) return -1;
+            slots_[s] = slot | kTaken;
+            return low;
+        }
+        Group& g = groups_[low & ~kGroup];
+        const uint32_t k = g.taken;
+        if (k > g.to - g.from) return -1;
+        ++g.taken;
+        return k == 0 ? g.first : members_[g.from + k - 1].second;
+    }
 }
 
 // The item a change list shows, kept in `b` (its name too); its place in
@@ -275,145 +322,86 @@ uint32_t kinds_of(const Item& o, const Item& w, bool units) {
     return k;
 }
 
-// What the merge of the two builds' items found: the items of the later
-// build (by place in its table) with a match, those of them that changed
-// (each with the place of its match in the earlier Build's units or
-// functions), the earlier items with no match (their place in the earlier
-// table, and in the Build), and the length of each change list.
+// What the matching of the two builds' items found: the items of the
+// later build (by place in its table) with a match, those of them that
+// changed (each with the place of its match in the earlier Build's units or
+// functions), the earlier items with no match (their place in the Build,
+// in the earlier table's order), and the length of each change list.
 struct Merged {
     std::vector<bool> matched;
-    std::vector<std::pair<uint32_t, uint32_t>> changed, removed;
+    std::vector<std::pair<uint32_t, uint32_t>> changed;
+    std::vector<uint32_t> removed;
     size_t lengths[kChangeKinds] = {};
 };
 
-// The earlier items of one hash, read back: their heads and names (the
-// store's bytes last only until its next read).
-struct Run {
+// The earlier build's items read back from `store` a batch at a time (the
+// store's bytes last only until its next read, so their names are kept
+// here), which lets the slots and the items each looks at be loaded ahead.
+struct Batch {
+    static constexpr size_t kSize = 16;
     std::vector<StoredHead> heads;
     std::vector<size_t> from;  // where each item's section name begins in `names`, its module right after
     std::string names;
-    void clear() {
+    // The next items of `store`; false when none is left or on a fault.
+    bool read(ScratchStore& store) {
         heads.clear();
         from.clear();
         names.clear();
+        Stored s;
+        while (heads.size() < kSize && stored_next(store, s)) {
+            heads.push_back(s.head);
+            from.push_back(names.size());
+            names.append(s.section).append(s.module);
+        }
+        return !heads.empty();
     }
-    void add(const Stored& s) {
-        heads.push_back(s.head);
-        from.push_back(names.size());
-        names.append(s.section).append(s.module);
-    }
-    size_t size() const { return heads.size(); }
     std::string_view section(size_t i) const { return std::string_view(names).substr(from[i], heads[i].section_size); }
     std::string_view module(size_t i) const {
         return std::string_view(names).substr(from[i] + heads[i].section_size, heads[i].module_size);
     }
 };
 
-// What merged keeps while it matches: the earlier items it shows, and
-// what it found.
-struct Matching {
-    Comparison& c;
-    const Live& b;
-    Merged& m;
-    std::unordered_map<std::string, uint32_t> sections;  // of c.before's items
-    // The earlier item `i` of `run`, matched with the later one at `at`,
-    // or with none.
-    void pair(const Run& run, size_t i, int64_t at);
-};
-
-void Matching::pair(const Run& run, size_t i, int64_t at) {
-    const bool units = b.units;
-    const StoredHead& h = run.heads[i];
-    Item old_item;
-    old_item.number = h.number;
-    old_item.start = h.start;
-    old_item.length = h.length;
-    old_item.fate = h.fate;
-    if (at < 0) {
-        m.removed.emplace_back(
-            h.at, static_cast<uint32_t>(kept_item(c.before, units, old_item, run.section(i), run.module(i), sections)));
-        return;
-    }
-    const auto a = static_cast<uint32_t>(at);
-    m.matched[a] = true;
-    const uint32_t kinds = kinds_of(old_item, b.item(a), units);
-    if (kinds == 0) return;
-    for (int kind = 0; kind < kChangeKinds; ++kind) m.lengths[kind] += kinds >> kind & 1;
-    std::vector<Item>& olds = units ? c.before.units : c.before.functions;
-    m.changed.emplace_back(a, static_cast<uint32_t>(olds.size()));
-    olds.push_back(old_item);
-}
-
-// The earlier items of one hash (`run`) matched with the later ones (the
-// keys from `from` to `to`), both in table order. Items of one name pair in
-// order; those left over on either side have no match. Nearly always the
-// items of one hash have one name.
-void run_matched(Matching& x, const Run& run, const std::vector<Key>& keys, size_t from, size_t to) {
-    const Live& b = x.b;
-    const auto same = [&](size_t i, size_t k) {
-        return name_order(run.section(i), run.module(i), run.section(k), run.module(k)) == 0;
-    };
-    const auto same_later = [&](size_t i, Key k) {
-        return name_order(run.section(i), run.module(i), b.section(key_at(k)), b.module(key_at(k))) == 0;
-    };
-    bool one_name = true;
-    for (size_t i = 1; i < run.size() && one_name; ++i) one_name = same(0, i);
-    for (size_t k = from; k < to && one_name; ++k) one_name = same_later(0, keys[k]);
-    if (one_name) {
-        for (size_t i = 0; i < run.size(); ++i)
-            x.pair(run, i, from + i < to ? int64_t{key_at(keys[from + i])} : int64_t{-1});
-        return;
-    }
-    // Names of one hash: each side in the order of its names, equal names
-    // in table order, and the two merged.
-    std::vector<size_t> olds(run.size());
-    for (size_t i = 0; i < olds.size(); ++i) olds[i] = i;
-    std::stable_sort(olds.begin(), olds.end(), [&](size_t i, size_t k) {
-        return name_order(run.section(i), run.module(i), run.section(k), run.module(k)) < 0;
-    });
-    std::vector<Key> news(keys.begin() + static_cast<ptrdiff_t>(from), keys.begin() + static_cast<ptrdiff_t>(to));
-    std::stable_sort(news.begin(), news.end(), [&](Key p, Key q) {
-        return name_order(b.section(key_at(p)), b.module(key_at(p)), b.section(key_at(q)), b.module(key_at(q))) < 0;
-    });
-    size_t k = 0;
-    for (const size_t i : olds) {
-        int order = 1;
-        for (; k < news.size(); ++k) {
-            order = name_order(run.section(i), run.module(i), b.section(key_at(news[k])), b.module(key_at(news[k])));
-            if (order <= 0) break;
-        }
-        x.pair(run, i, k < news.size() && order == 0 ? int64_t{key_at(news[k++])} : -1);
-    }
-}
-
-// Matches the live items against the earlier build's, read back from
-// `store` in the order of their keys: the earlier items that changed or
-// have no match are kept in c.before. False on a fault of the store.
+// Matches the earlier build's items, read back from `store` in table
+// order, with the live ones: items of one name pair in table order, and
+// those left over on either side have no match. The earlier items that
+// changed or have no match are kept in c.before. False on a fault of the
+// store.
 bool merged(Comparison& c, ScratchStore& store, const Live& b, Merged& m) {
     const bool units = b.units;
+    std::vector<Item>& olds = units ? c.before.units : c.before.functions;
     // Room for every earlier item: only what is used is touched.
-    (units ? c.before.units : c.before.functions).reserve(units ? c.before.unit_count : c.before.function_count);
-    Matching x{c, b, m, {}};
-    const std::vector<Key> keys = keys_of(b);
+    olds.reserve(units ? c.before.unit_count : c.before.function_count);
+    std::unordered_map<std::string, uint32_t> sections;
+    NameIndex index(b);
+    if (!index.made()) {
+        c.fault = "too many items to compare";
+        return false;
+    }
     m.matched.assign(b.size(), false);
-    Stored o;
-    Run run;
-    bool more = stored_next(store, o);
-    size_t j = 0;
-    while (more) {
-        const uint32_t hash = o.head.hash;
-        while (j < keys.size() && key_hash(keys[j]) < hash) ++j;
-        for (int step = 0; step < 3; ++step)
-            if (j + kAhead[step] < keys.size()) b.ahead(step, key_at(keys[j + kAhead[step]]));
-        size_t end = j;
-        while (end < keys.size() && key_hash(keys[end]) == hash) ++end;
-        run.clear();
-        do {
-            run.add(o);
-            more = stored_next(store, o);
-        } while (more && o.head.hash == hash);
-        run_matched(x, run, keys, j, end);
-        j = end;
+    Batch batch;
+    while (batch.read(store)) {
+        for (const StoredHead& h : batch.heads) index.ahead(h.hash);
+        for (size_t i = 0; i < batch.heads.size(); ++i) {
+            const StoredHead& h = batch.heads[i];
+            Item old_item;
+            old_item.number = h.number;
+            old_item.start = h.start;
+            old_item.length = h.length;
+            old_item.fate = h.fate;
+            const int64_t at = index.take(h.hash, batch.section(i), batch.module(i));
+            if (at < 0) {
+                m.removed.push_back(static_cast<uint32_t>(
+                    kept_item(c.before, units, old_item, batch.section(i), batch.module(i), sections)));
+                continue;
+            }
+            const auto a = static_cast<uint32_t>(at);
+            m.matched[a] = true;
+            const uint32_t kinds = kinds_of(old_item, b.item(a), units);
+            if (kinds == 0) continue;
+            for (int kind = 0; kind < kChangeKinds; ++kind) m.lengths[kind] += kinds >> kind & 1;
+            m.changed.emplace_back(a, static_cast<uint32_t>(olds.size()));
+            olds.push_back(old_item);
+        }
     }
     if (!store.fault().empty() || !store.at_end()) {
         c.fault = store.fault().empty() ? "the earlier build could not be read back whole" : store.fault();
@@ -454,8 +442,7 @@ bool changes_of(Comparison& c, ScratchStore& store, const Live& b) {
         for (int kind = 0; kind < kChangeKinds; ++kind)
             if ((kinds >> kind & 1) != 0) add(kind, before, n);
     }
-    std::sort(m.removed.begin(), m.removed.end());
-    for (const auto& [at, i] : m.removed) add(units ? kUnitRemoved : kFuncRemoved, i, -1);
+    for (const uint32_t i : m.removed) add(units ? kUnitRemoved : kFuncRemoved, i, -1);
     return true;
 }
 
