@@ -1,6 +1,7 @@
-// compare.cpp: two builds compared: what the comparison keeps of each build
-// (build_taken), and how the units and functions of the two are matched and
-// sorted into the kinds of change (compare_builds). See compare.h.
+// compare.cpp: two builds compared: what the comparison keeps of the
+// earlier build while the later one is analysed (earlier_taken), and how
+// the units and functions of the two are matched and sorted into the kinds
+// of change (compare_builds). See compare.h.
 #include "report/compare.h"
 
 #include <algorithm>
@@ -58,17 +59,6 @@ struct Live {
     std::string_view section(uint32_t at) const { return units ? unit_name(unit_table[at]) : std::string_view(); }
     std::string_view module(uint32_t at) const {
         return units ? names.module(unit_table[at].seq) : names.function(func_table[at].seq);
-    }
-    // Has what the name of the item at `at` is read from loaded ahead, in
-    // two steps (the second needs what the first loaded).
-    void ahead(int step, uint32_t at) const {
-        if (step == 0) {
-            load_ahead(units ? static_cast<const void*>(&unit_table[at]) : &func_table[at]);
-            return;
-        }
-        const uint32_t seq = units ? unit_table[at].seq : func_table[at].seq;
-        load_ahead(units ? names.module_place(seq) : names.function_place(seq));
-        if (units && seq < unit_names.of_unit.size()) load_ahead(&unit_names.of_unit[seq]);
     }
     // The item at `at`, without its name.
     Item item(uint32_t at) const {

@@ -2,12 +2,12 @@
 // is analysed as a lone report is (analyse.cpp). Right after the earlier
 // build's analysis, while the library's tables hold it, earlier_taken keeps
 // its usage figures and writes its unit lines and functions, each with its
-// name, place and fate, in the order of their names to a scratch file, so
-// that it holds no memory while the later build is analysed.
-// compare_builds then matches the later build's units and functions, from
-// the library's tables as its analysis left them, against the earlier
-// build's read back in order, and keeps only the items that a change list
-// shows. The summary, the JSON document and the page show the comparison.
+// name, place and fate, in table order to a scratch file, so that it holds
+// no memory while the later build is analysed. compare_builds then indexes
+// the later build's units and functions by name, from the library's tables
+// as its analysis left them, looks up each item of the earlier build read
+// back, and keeps only the items that a change list shows. The summary, the
+// JSON document and the page show the comparison.
 //
 // Units are matched by name: the section name and the module, which is the
 // first field after the length on the unit's line, or, for a library line
@@ -46,16 +46,12 @@ public:
     void func_read(std::string_view name) override;
     // The module of the unit record read `seq`-th, and the name of the
     // function read `seq`-th; empty when not known.
-    std::string_view module(uint32_t seq) const { return module_text(seq); }
-    std::string_view function(uint32_t seq) const { return function_text(seq); }
-    const char* module_text(uint32_t seq) const { return modules_.c_str() + (seq < units_.size() ? units_[seq] : 0); }
-    const char* function_text(uint32_t seq) const {
-        return functions_.c_str() + (seq < funcs_.size() ? funcs_[seq] : 0);
+    std::string_view module(uint32_t seq) const {
+        return std::string_view(modules_.c_str() + (seq < units_.size() ? units_[seq] : 0));
     }
-    // Where module_text and function_text look first (null when they look
-    // nowhere), for a caller that has it loaded ahead.
-    const uint32_t* module_place(uint32_t seq) const { return seq < units_.size() ? &units_[seq] : nullptr; }
-    const uint32_t* function_place(uint32_t seq) const { return seq < funcs_.size() ? &funcs_[seq] : nullptr; }
+    std::string_view function(uint32_t seq) const {
+        return std::string_view(functions_.c_str() + (seq < funcs_.size() ? funcs_[seq] : 0));
+    }
     // Forgets the modules (each is empty from now on), for a caller done
     // with the units.
     void modules_forget();

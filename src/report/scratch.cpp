@@ -27,7 +27,7 @@ void ScratchStore::add(const void* bytes, size_t n) {
     if (!file_tried_) {
         file_tried_ = true;
         file_ = scratch_open(&file_name_);
-        if (file_ != nullptr) std::setvbuf(file_, nullptr, _IONBF, 0);
+        if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kBlock);
     }
     held_.append(static_cast<const char*>(bytes), n);
     size_ += n;
