@@ -99,10 +99,10 @@ struct Build {
     }
 };
 
-// Bytes kept in a scratch file, written one after another, then read back
-// once, in the same order. The file is made with the first bytes; when none
-// can be made, the bytes are kept in memory instead. The file goes away
-// with the store.
+// Bytes kept in a scratch file (as RowList keeps its rows), written one
+// after another, then read back once, in the same order. The file is made
+// with the first bytes; when none can be made, the bytes are kept in memory
+// instead. The file goes away with the store.
 class ScratchStore {
 public:
     ScratchStore() = default;
@@ -166,8 +166,8 @@ struct Comparison {
     bool done = false;  // both builds were read through and compared
     Build before, after;
     std::vector<Pair> changes[kChangeKinds];  // each in the order of the later build, removed ones last
-    // The earlier build's units, then its functions, each in the order of
-    // their names (earlier_taken), until compare_builds has read them.
+    // The earlier build's units and its functions, each in table order
+    // (earlier_taken), until compare_builds has read them.
     ScratchStore stored_units, stored_functions;
     // Why the builds could not be compared ("" when nothing went wrong).
     std::string fault;
@@ -176,7 +176,8 @@ struct Comparison {
 // The earlier build of `c`, of the report `r` analysed just now (the
 // library's tables hold it) with `names` as its Report::names: its usage
 // into c.before, and, when `stored` (it is to be compared), its units and
-// functions into c.stored. The names are cleared.
+// functions into c.stored_units and c.stored_functions. The names are
+// cleared.
 void earlier_taken(Comparison& c, const Report& r, NameTaker& names, bool stored);
 
 // The later build, of the report `r` analysed just now with `names`,
