@@ -5,7 +5,9 @@
 // the member its continuation line names, not by the library), two units of
 // one name (matched in the order of the file), a unit removed and one added,
 // functions that follow their units. Statuses: each of the four inputs
-// refused or missing, and the page never written over one of them.
+// refused or missing, and the page never written over one of them. Names
+// that the comparison's index hashes alike, and the scratch file that holds
+// the earlier build while the later one is read.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -326,6 +328,97 @@ TEST(ReportCompare, JsonHasTheRowsOfTheText) {
     spit(tmp / "doc.json", bad.out);
     ASSERT_EQ(std::system(cmd.c_str()), 0) << bad.out;
     EXPECT_EQ(slurp(tmp / "rows.txt"), "compare null\ndiagnosis old.sym:4\ndiagnosis new.sym:4\n");
+}
+
+// Names that hash alike in the comparison's index (c005001.o and c099387.o
+// in section P, c050737.o and c119883.o, and, as function names, c000878.o
+// and c035770.o), some of them more than once in a build: each still pairs
+// only with its own name, the n-th of a name in the earlier build with the
+// n-th in the later one.
+TEST(ReportCompare, NamesThatHashAlikeAreToldApart) {
+    const TempDir tmp;
+    spit(tmp / "a.sym",
+         "# SECTION INFORMATION\n"
+         "0001 P 0 0 0 00000100 00000010 c005001.o\n"
+         "0002 P 0 0 0 00000200 00000010 c099387.o\n"
+         "0003 P 0 0 0 00000300 00000010 c099387.o\n"
+         "0004 P 0 0 0 00000400 00000010 c005001.o\n"
+         "0005 P 0 0 0 00000500 00000010 c050737.o\n"
+         "0006 D 0 0 0 00000600 00000010 c099387.o\n"
+         "\n"
+         "# FUNC 0001 c000878.o 0001 00000000 00000010\n"
+         "# FUNC 0002 c035770.o 0002 00000000 00000010\n"
+         "# FUNC 0003 c000878.o 0003 00000000 00000010\n"
+         "# FUNC 0004 c043257.o 0004 00000000 00000010\n");
+    spit(tmp / "b.sym",
+         "# SECTION INFORMATION\n"
+         "0001 P 0 0 0 00000200 00000020 c099387.o\n"
+         "0002 P 0 0 0 00000110 00000010 c005001.o\n"
+         "0003 P 0 0 0 00000300 00000010 c119883.o\n"
+         "0004 P 0 0 0 00000400 00000008 c005001.o\n"
+         "0005 P 0 0 0 00000380 00000010 c099387.o\n"
+         "0006 P 0 0 0 00000390 00000010 c099387.o\n"
+         "0007 D 0 0 0 00000600 00000010 c099387.o\n"
+         "\n"
+         "# FUNC 0001 c035770.o 0001 00000000 00000010\n"
+         "# FUNC 0002 c000878.o 0002 00000000 00000010\n"
+         "# FUNC 0003 c062978.o 0003 00000000 00000010\n"
+         "# FUNC 0004 c035770.o 0004 00000000 00000010\n");
+    const Outcome r = report(tmp, {"--sym", "--compare=a", "--all", "b"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string rows = r.out.substr(std::min(r.out.find("\nunits "), r.out.size()));
+    EXPECT_EQ(rows,
+              "\nunits      before 6, after 7: added 2, removed 1, moved 2, grown 1, shrunk 1, now deleted 0, "
+              "now kept 0\n"
+              "functions  before 4, after 4: added 2, removed 2, now deleted 0, now kept 0\n"
+              "\n"
+              "unit added            0003          P c119883.o  00000300  00000010  kept\n"
+              "unit added            0006          P c099387.o  00000390  00000010  kept\n"
+              "\n"
+              "unit removed          0005          P c050737.o  00000500  00000010  kept\n"
+              "\n"
+              "unit moved            0001 -> 0002  P c005001.o  00000100 -> 00000110\n"
+              "unit moved            0003 -> 0005  P c099387.o  00000300 -> 00000380\n"
+              "\n"
+              "unit grown            0002 -> 0001  P c099387.o  length 00000010 -> 00000020  (+16)\n"
+              "\n"
+              "unit shrunk           0004 -> 0004  P c005001.o  length 00000010 -> 00000008  (-8)\n"
+              "\n"
+              "function added        0003          c062978.o    unit 0003  kept\n"
+              "function added        0004          c035770.o    unit 0004  kept\n"
+              "\n"
+              "function removed      0003          c000878.o    unit 0003  kept\n"
+              "function removed      0004          c043257.o    unit 0004  kept\n");
+}
+
+// The earlier build waits in a scratch file in the folder TMPDIR names
+// while the later one is read, and the file is gone after the run. Where no
+// file can be made, or the disk under it is full, the builds are compared
+// in memory instead, with the same result.
+TEST(ReportCompare, TheEarlierBuildsScratchFile) {
+    if (windows()) GTEST_SKIP() << "TMPDIR is a POSIX program's";
+    const TempDir tmp;
+    builds(tmp);
+    const Outcome plain = report(tmp, {"--compare=old", "--all", "new"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    fs::create_directory(tmp / "scratch");
+    {
+        const testutil::EnvSet tmpdir("TMPDIR", (tmp / "scratch").string());
+        const Outcome r = report(tmp, {"--compare=old", "--all", "new"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, plain.out);
+#ifdef MRL_FAULT_SHIM
+        const testutil::ShimSet shim("full-at-flush: (deleted)");
+        const Outcome full = report(tmp, {"--compare=old", "--all", "new"});
+        EXPECT_EQ(full.status, 0) << full.err;
+        EXPECT_EQ(full.out, plain.out);
+#endif
+    }
+    EXPECT_TRUE(fs::is_empty(tmp / "scratch"));
+    const testutil::EnvSet tmpdir("TMPDIR", (tmp / "none").string());
+    const Outcome none = report(tmp, {"--compare=old", "--all", "new"});
+    EXPECT_EQ(none.status, 0) << none.err;
+    EXPECT_EQ(none.out, plain.out);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 // compare.h: two builds compared (mrl85-report --compare=OLD NEW). Each build
-// is analysed as a lone report is (analyse.cpp); right after its analysis,
-// while the library's tables hold that build, build_taken keeps what the
-// comparison needs of it: the usage figures, and each unit line and each
-// function with its name, place and fate. The comparison then works on the
-// two Builds alone, and the summary, the JSON document and the page show it.
+// is analysed as a lone report is (analyse.cpp). Right after the earlier
+// build's analysis, while the library's tables hold it, earlier_taken keeps
+// its usage figures and writes its unit lines and functions, each with its
+// name, place and fate, in table order to a scratch file, so that it holds
+// no memory while the later build is analysed. compare_builds then indexes
+// the later build's units and functions by name, from the library's tables
+// as its analysis left them, looks up each item of the earlier build read
+// back, and keeps only the items that a change list shows. The summary, the
+// JSON document and the page show the comparison.
 //
 // Units are matched by name: the section name and the module, which is the
 // first field after the length on the unit's line, or, for a library line
@@ -18,6 +22,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +32,10 @@
 
 namespace report {
 
-// The names the first pass reads, by reading order, for build_taken. Handed
-// to the analysis through Report::names. The names are kept one after
+// The names the first pass reads, by reading order, for the comparison.
+// Handed to the analysis through Report::names. The modules and the
+// function names are kept apart, so that the modules can be given back
+// once the units are compared; in each text the names are kept one after
 // another, each ending in a NUL (names are fields, which hold no byte below
 // "!").
 class NameTaker final : public TableObserver {
@@ -37,20 +44,24 @@ public:
     void unit_read(std::string_view rest) override;
     void unit_line_passed(std::string_view line) override;
     void func_read(std::string_view name) override;
-    // Where the module of the unit record read `seq`-th, and the name of the
-    // function read `seq`-th, begin in text(); 0 (an empty name) when not
-    // known.
-    uint32_t module_at(uint32_t seq) const { return seq < units_.size() ? units_[seq] : 0; }
-    uint32_t function_at(uint32_t seq) const { return seq < funcs_.size() ? funcs_[seq] : 0; }
-    // The names, handed over whole (the taker is empty after).
-    std::string text_taken();
+    // The module of the unit record read `seq`-th, and the name of the
+    // function read `seq`-th; empty when not known.
+    std::string_view module(uint32_t seq) const {
+        return std::string_view(modules_.c_str() + (seq < units_.size() ? units_[seq] : 0));
+    }
+    std::string_view function(uint32_t seq) const {
+        return std::string_view(functions_.c_str() + (seq < funcs_.size() ? funcs_[seq] : 0));
+    }
+    // Forgets the modules (each is empty from now on), for a caller done
+    // with the units.
+    void modules_forget();
     void clear();
 
 private:
-    uint32_t kept(std::string_view name);
-    std::string text_;
-    std::vector<uint32_t> units_, funcs_;
-    bool library_line_ = false;  // the last line read was a library line, and nothing came since
+    static uint32_t kept(std::string& text, std::string_view name);
+    std::string modules_, functions_;
+    std::vector<uint32_t> units_, funcs_;  // where each name begins in its text, by reading order
+    bool library_line_ = false;            // the last line read was a library line, and nothing came since
 };
 
 // No section: the item is a function.
@@ -66,13 +77,15 @@ struct Item {
     bool kept() const { return fate == U_KEPT; }
 };
 
-// What the comparison keeps of one build.
+// What the comparison keeps of one build: its files and usage, how many
+// units and functions it has, and the items the change lists show.
 struct Build {
     std::string hex_name, sym_name;  // the files read through ("" for one not read)
     Usage usage;
-    std::string text;                    // the modules and function names (NameTaker)
-    std::vector<std::string> sections;   // each section name once
-    std::vector<Item> units, functions;  // in table order
+    uint64_t unit_count = 0, function_count = 0;
+    std::string text;                    // the modules and function names of the items below
+    std::vector<std::string> sections;   // each section name of the items below once
+    std::vector<Item> units, functions;  // the items of the change lists (Pair points into them)
     // A function's name, a unit's module.
     std::string_view module(const Item& i) const { return std::string_view(text.c_str() + i.name_at); }
     std::string_view section(const Item& i) const {
@@ -86,12 +99,49 @@ struct Build {
     }
 };
 
-// The Build of the report `r`, analysed just now (the library's tables hold
-// it) with `names` as its Report::names, whose names it takes over.
-Build build_taken(const Report& r, NameTaker& names);
+// Bytes kept in a scratch file (as RowList keeps its rows), written one
+// after another, then read back once, in the same order. The file is made
+// with the first bytes; when none can be made, the bytes are kept in memory
+// instead. The file goes away with the store.
+class ScratchStore {
+public:
+    ScratchStore() = default;
+    ScratchStore(const ScratchStore&) = delete;
+    ScratchStore& operator=(const ScratchStore&) = delete;
+    ~ScratchStore() { clear(); }
+    // Adds bytes at the end.
+    void add(const void* bytes, size_t n);
+    // Ends the writing; false when the file did not take every byte
+    // (fault() says why).
+    bool written();
+    // Gives up the file and every byte: what is added from now on is kept
+    // in memory (for bytes the file did not take, written again).
+    void in_memory();
+    // The next `n` bytes read back (from the first on), at `*bytes` until
+    // the next call; false when they cannot be read back.
+    bool next(size_t n, const char** bytes);
+    // Whether every byte was read back.
+    bool at_end() const { return read_ == size_; }
+    const std::string& fault() const { return fault_; }
+    void clear();
+
+private:
+    void fail(const char* what);
+    void held_out();
+    std::FILE* file_ = nullptr;
+    std::string file_name_;
+    bool file_tried_ = false;
+    std::string held_;  // the bytes not yet in the file (without one: every byte)
+    uint64_t size_ = 0, read_ = 0;
+    bool reading_ = false;
+    std::unique_ptr<char[]> block_;                          // bytes read back from the file
+    size_t block_size_ = 0, block_from_ = 0, block_to_ = 0;  // its size, and the bytes not yet read back in it
+    std::string fault_;
+};
 
 // A unit or function of the earlier build (`before`) and its match in the
-// later one (`after`); -1 where there is none (added, removed).
+// later one (`after`); -1 where there is none (added, removed). Each points
+// into its Build's units or functions.
 struct Pair {
     int64_t before = -1, after = -1;
 };
@@ -116,10 +166,25 @@ struct Comparison {
     bool done = false;  // both builds were read through and compared
     Build before, after;
     std::vector<Pair> changes[kChangeKinds];  // each in the order of the later build, removed ones last
+    // The earlier build's units and its functions, each in table order
+    // (earlier_taken), until compare_builds has read them.
+    ScratchStore stored_units, stored_functions;
+    // Why the builds could not be compared ("" when nothing went wrong).
+    std::string fault;
 };
 
-// The two builds compared (each taken with build_taken).
-void compare_builds(Comparison& c);
+// The earlier build of `c`, of the report `r` analysed just now (the
+// library's tables hold it) with `names` as its Report::names: its usage
+// into c.before, and, when `stored` (it is to be compared), its units and
+// functions into c.stored_units and c.stored_functions. The names are
+// cleared.
+void earlier_taken(Comparison& c, const Report& r, NameTaker& names, bool stored);
+
+// The later build, of the report `r` analysed just now with `names`,
+// compared with the earlier one (earlier_taken): its usage into c.after,
+// and the changes. The names are cleared. On a fault of the scratch file
+// c.fault says what failed and c.done stays false.
+void compare_builds(Comparison& c, const Report& r, NameTaker& names);
 
 // The text summary of the comparison: the usage of each area before and
 // after and the difference, the counts of each kind of change, then the

@@ -189,10 +189,10 @@ void compare_print(std::FILE* out, const Comparison& c, unsigned lists) {
         add(s,
             "\nunits      before %llu, after %llu: added %llu, removed %llu, moved %llu, grown %llu, shrunk %llu, "
             "now deleted %llu, now kept %llu\n",
-            ull(c.before.units.size()), ull(c.after.units.size()), n(kUnitAdded), n(kUnitRemoved), n(kUnitMoved),
+            ull(c.before.unit_count), ull(c.after.unit_count), n(kUnitAdded), n(kUnitRemoved), n(kUnitMoved),
             n(kUnitGrown), n(kUnitShrunk), n(kUnitNowDeleted), n(kUnitNowKept));
         add(s, "functions  before %llu, after %llu: added %llu, removed %llu, now deleted %llu, now kept %llu\n",
-            ull(c.before.functions.size()), ull(c.after.functions.size()), n(kFuncAdded), n(kFuncRemoved),
+            ull(c.before.function_count), ull(c.after.function_count), n(kFuncAdded), n(kFuncRemoved),
             n(kFuncNowDeleted), n(kFuncNowKept));
     }
     std::fwrite(s.data(), 1, s.size(), out);
@@ -242,8 +242,8 @@ void compare_json_write(std::FILE* out, const Comparison& c, std::string (*quote
     std::fputs("}}", out);
     for (const bool units : {true, false}) {
         std::fprintf(out, ",\"%s\":{\"before\":%llu,\"after\":%llu", units ? "units" : "functions",
-                     ull((units ? c.before.units : c.before.functions).size()),
-                     ull((units ? c.after.units : c.after.functions).size()));
+                     ull(units ? c.before.unit_count : c.before.function_count),
+                     ull(units ? c.after.unit_count : c.after.function_count));
         for (int k = units ? 0 : kFuncAdded; k < (units ? kFuncAdded : kChangeKinds); ++k) {
             std::fprintf(out, ",\"%s\":[", kJsonName[k]);
             bool first = true;

@@ -275,20 +275,29 @@ int page_out(const Options& o, const report::Report& r) {
 
 // Both builds read, the earlier (`old`) first, each as a lone report reads
 // it, and compared when neither is refused; `r.compare` points to the
-// comparison (shown only on success). Returns the worse exit status of the
-// two.
+// comparison (shown only on success). The earlier build is kept in a
+// scratch file while the later one is analysed. Returns the worse exit
+// status of the two.
 int compare(report::Report& old, report::Report& r, report::Comparison& c) {
     report::NameTaker names;
     old.names = &names;
     old.drop_rows = false;
     const int old_status = report::analyse(old);
-    c.before = report::build_taken(old, names);
+    report::earlier_taken(c, old, names, old_status == 0);
+    // Of the earlier build's report only the warnings and the diagnoses are
+    // shown: the rest of what its analysis kept is given back before the
+    // later build is read.
+    old.sym.unit_line_of.clear();
+    old.sym.func_dropped_seqs = {};
+    old.sym.func_dropped_lines.clear();
+    old.sym.unread = {};
+    memory_give_back();
     r.names = &names;
     const int status = std::max(old_status, report::analyse(r));
-    c.after = report::build_taken(r, names);
     old.names = r.names = nullptr;
     r.compare = &c;
-    if (status == 0) report::compare_builds(c);
+    if (status == 0) report::compare_builds(c, r, names);
+    names.clear();
     return status;
 }
 
@@ -313,10 +322,15 @@ int run(int argc, char** argv, bool stdout_closed) {
     r.sym.name = o.input + ".sym";
     old.hex.name = o.old + ".hex";
     old.sym.name = o.old + ".sym";
+    // The text of a comparison shows no rows of either build: the later
+    // build's are listed only for the JSON document and the page.
+    if (o.compare && !o.json && !o.html_wanted) r.drop_rows = false;
     report::Comparison compared;
     const int status = o.compare ? compare(old, r, compared) : report::analyse(r);
-    // With the page on standard output, the summary is left out.
-    bool whole = true;
+    // With the page on standard output, the summary is left out. Builds
+    // that could not be compared (their scratch file failed) leave the
+    // summary unwritten.
+    bool whole = compared.fault.empty();
     if (!o.page_to_stdout()) {
         errno = 0;
         // The JSON document is written for a refused input too, with the
@@ -324,11 +338,11 @@ int run(int argc, char** argv, bool stdout_closed) {
         if (o.json) {
             const std::vector<report::Diagnosis> own = r.problems;
             r.problems.insert(r.problems.begin(), old.problems.begin(), old.problems.end());
-            whole = report::json_write(stdout, r, status);
+            whole = report::json_write(stdout, r, status) && whole;
             r.problems = own;
         } else if (!o.compare) {
             whole = report::summary_print(stdout, r, o.lists);
-        } else if (status == 0) {
+        } else if (status == 0 && whole) {
             report::compare_print(stdout, compared, o.lists);
         }
     }
@@ -346,8 +360,9 @@ int run(int argc, char** argv, bool stdout_closed) {
     if (!out) return stdout_failed("the summary");
     // A list whose scratch file failed says which file and why.
     if (!whole) {
-        const std::string& fault =
-            !r.sym.labels_dropped.fault().empty() ? r.sym.labels_dropped.fault() : r.sym.blocks_dropped.fault();
+        const std::string& fault = !compared.fault.empty()                 ? compared.fault
+                                   : !r.sym.labels_dropped.fault().empty() ? r.sym.labels_dropped.fault()
+                                                                           : r.sym.blocks_dropped.fault();
         std::fprintf(stderr, "%s: the summary could not be written whole%s%s\n", kName, fault.empty() ? "" : ": ",
                      report::printable(fault).c_str());
         return kStatusCreate;

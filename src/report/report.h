@@ -282,8 +282,9 @@ struct Report {
     // The comparison the JSON document and the page show too; null without
     // one.
     const Comparison* compare = nullptr;
-    // The labels and blocks dropped are listed (the earlier build of a
-    // comparison needs no rows).
+    // The rows of the lists are collected (the earlier build of a
+    // comparison, and the later one of a comparison shown as text, need
+    // none).
     bool drop_rows = true;
     HexReport hex;
     SymReport sym;

@@ -129,6 +129,12 @@ std::FILE* null_output_open();
 // messages. Null when none can be made.
 std::FILE* scratch_open(std::string* name);
 
+// Hands the memory the program has freed back to the system, where the
+// allocator would keep it for later use (glibc keeps freed blocks in its
+// heap): for a program that frees much before its next step needs memory
+// of other sizes.
+void memory_give_back();
+
 // Results of temp_create.
 enum TempResult { kTempOk = 0, kTempTaken = 1, kTempFailed = 2 };
 

@@ -3,6 +3,9 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -389,6 +392,14 @@ std::FILE* scratch_open(std::string* name) {
     }
     *name = path;
     return fp;
+}
+
+// glibc's heap gives back only its top on free(), and a freed block
+// lower down stays resident until malloc_trim.
+void memory_give_back() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 // O_EXCL with O_CREAT fails on any existing name, a symbolic link included

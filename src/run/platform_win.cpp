@@ -372,6 +372,9 @@ std::FILE* scratch_open(std::string* name_made) {
     return fp;
 }
 
+// The Windows heap gives large freed blocks back to the system by itself.
+void memory_give_back() {}
+
 // CREATE_NEW fails on any existing name, a link or a folder included, so
 // the file is new and this run's own. No other process may write to it
 // while the run has it open; reading stays allowed (the folder's access
