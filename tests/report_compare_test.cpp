@@ -130,6 +130,33 @@ TEST(ReportCompare, TheSummaryOfTwoBuilds) {
               "function now kept     0004 -> 0003  hi_fn              unit 0009 -> 0008\n");
 }
 
+// The member on a library line's continuation names the unit only where
+// the rewriting pass takes the continuation as the unit's: from 21
+// characters with its line end (CR LF counts as one, as the reader drops
+// the CR).
+TEST(ReportCompare, AContinuationNamesTheUnitFromTheLengthThePassTakesIt) {
+    const struct {
+        const char* continuation;
+        const char* name;
+    } cases[] = {
+        {"      x.lib(a.o) pa\n", "D x.lib  "},
+        {"      x.lib(a.o) pad\n", "D x.lib(a.o)"},
+        {"      x.lib(a.o) pad\r\n", "D x.lib(a.o)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.continuation);
+        const TempDir tmp;
+        const auto sym = [&](const char* length) {
+            return std::string("# SECTION INFORMATION\n0001 D 0 0 0 0000F000 ") + length + " x.lib\n" + c.continuation;
+        };
+        spit(tmp / "old.sym", sym("00000100"));
+        spit(tmp / "new.sym", sym("00000180"));
+        const Outcome r = report(tmp, {"--sym", "--compare=old", "new"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("unit grown            0001 -> 0001  " + std::string(c.name)), std::string::npos) << r.out;
+    }
+}
+
 // A build compared with itself changes nothing; --hex compares the HEX
 // files alone; the rows of a kind are cut after 20 by default ("N more")
 // and listed whole with --list or --all.

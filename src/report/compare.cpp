@@ -465,7 +465,7 @@ void NameTaker::unit_read(std::string_view rest) {
 // tells the units of one library apart better than the library's name.
 // The library's name is the last module kept: the member takes its place.
 void NameTaker::unit_line_passed(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    // Measured as the rewriting pass measures it: with its line feed.
     const bool continues = library_line_ && !units_.empty() && line.size() >= kSecInfoReach;
     library_line_ = false;
     if (!continues) return;
