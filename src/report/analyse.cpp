@@ -707,16 +707,6 @@ void sym_analyse(Report& r) {
 
 }  // namespace
 
-RowList::~RowList() {
-    if (spill_ != nullptr) std::fclose(spill_);
-}
-
-// The first fault of the scratch file is the one told: what failed, the
-// file's name and the system's reason.
-void RowList::fail(const char* what) const {
-    if (fault_.empty()) fault_ = std::string(what) + " the scratch file '" + spill_name_ + "': " + std::strerror(errno);
-}
-
 // Starts again narrow, every place 0.
 void LineNumbers::assign(size_t n) {
     clear();
@@ -806,166 +796,46 @@ void UnitLines::clear() {
 
 void RowList::add(std::string_view row) {
     ++count_;
-    if (!spill_tried_) {
-        spill_tried_ = true;
-        spill_ = scratch_open(&spill_name_);
-        if (spill_ != nullptr) std::setvbuf(spill_, nullptr, _IOFBF, size_t{1} << 16);
-    }
-    held_.append(row).push_back('\n');
-    if (spill_ != nullptr && held_.size() >= size_t{1} << 16) held_out();
-}
-
-// The rows held, written to the scratch file in one piece.
-void RowList::held_out() const {
-    if (std::fwrite(held_.data(), 1, held_.size(), spill_) != held_.size()) fail("cannot write");
-    held_.clear();
-}
-
-// Hands `take` the rows a stretch at a time, each row ending in a line
-// feed, while it returns true.
-bool RowList::stretches(const std::function<bool(std::string_view)>& take) const {
-    if (!fault_.empty()) return false;
-    if (spill_ == nullptr) {
-        take(held_);
-        return true;
-    }
-    if (!held_.empty()) held_out();
-    if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) {
-        fail("cannot write");
-        return false;
-    }
-    // Rows are copied a block at a time; a row cut by the end of a block
-    // goes on in the next.
-    std::string block(size_t{1} << 16, '\0');
-    std::string carry;
-    size_t got;
-    bool more = true;
-    while (more && (got = std::fread(block.data(), 1, block.size(), spill_)) > 0) {
-        std::string_view b(block.data(), got);
-        const size_t last = b.rfind('\n');
-        if (last == std::string_view::npos) {
-            carry.append(b);
-            continue;
-        }
-        carry.append(b.substr(0, last + 1));
-        more = take(carry);
-        carry.assign(b.substr(last + 1));
-    }
-    if (!carry.empty() && more) take(carry);
-    const bool ok = !std::ferror(spill_);
-    if (!ok) fail("cannot read back");
-    std::fseek(spill_, 0, SEEK_END);
-    return ok;
+    rows_.add(row.data(), row.size());
+    rows_.add("\n", 1);
 }
 
 bool RowList::print(std::FILE* out, std::string_view prefix, uint64_t limit) const {
-    // The rows of one stretch go out together, put together in one buffer.
+    // The rows go out together, a block's worth at a time.
     std::string text;
     uint64_t left = limit;
-    return stretches([&](std::string_view rows) {
-        text.clear();
-        size_t at = 0;
-        while (at < rows.size() && left > 0) {
-            --left;
-            size_t end = rows.find('\n', at);
-            if (end == std::string_view::npos) end = rows.size();
-            text.append(prefix);
-            const size_t from = text.size();
-            text.append(rows.substr(at, end - at)).push_back('\n');
-            controls_shown(text, from);
-            at = end + 1;
+    if (left == 0) return fault().empty();
+    const bool ok = each_while([&](std::string_view row) {
+        text.append(prefix);
+        const size_t from = text.size();
+        text.append(row).push_back('\n');
+        controls_shown(text, from);
+        if (text.size() >= size_t{1} << 16) {
+            std::fwrite(text.data(), 1, text.size(), out);
+            text.clear();
         }
-        std::fwrite(text.data(), 1, text.size(), out);
-        return left > 0;
+        return --left > 0;
     });
+    std::fwrite(text.data(), 1, text.size(), out);
+    return ok;
 }
 
 bool RowList::each_while(const std::function<bool(std::string_view)>& row) const {
-    return stretches([&](std::string_view rows) {
-        size_t at = 0;
-        while (at < rows.size()) {
-            size_t end = rows.find('\n', at);
-            if (end == std::string_view::npos) end = rows.size();
-            if (!row(rows.substr(at, end - at))) return false;
-            at = end + 1;
-        }
-        return true;
-    });
+    ScratchStore::Reader reader(rows_);
+    std::string_view r;
+    for (bool more = true; more && reader.next_row(r);) more = row(r);
+    return rows_.fault().empty();
 }
 
 bool RowList::each(const std::function<void(std::string_view)>& row) const {
-    return stretches([&](std::string_view rows) {
-        size_t at = 0;
-        while (at < rows.size()) {
-            size_t end = rows.find('\n', at);
-            if (end == std::string_view::npos) end = rows.size();
-            row(rows.substr(at, end - at));
-            at = end + 1;
-        }
+    return each_while([&](std::string_view r) {
+        row(r);
         return true;
     });
 }
 
-// Reads the scratch file on from where the reader left it, a block at a
-// time, keeping the start of a row that the block cut.
-bool RowReader::fill() {
-    if (!started_) {
-        started_ = true;
-        if (!list_.held_.empty()) list_.held_out();
-        if (std::fflush(list_.spill_) != 0) list_.fail("cannot write");
-    }
-    if (!list_.fault_.empty() || end_) return false;
-    block_.erase(0, std::min(at_, block_.size()));
-    at_ = 0;
-    const size_t kept = block_.size();
-    block_.resize(kept + (size_t{1} << 16));
-    size_t got = 0;
-    if (std::fseek(list_.spill_, offset_, SEEK_SET) == 0)
-        got = std::fread(block_.data() + kept, 1, block_.size() - kept, list_.spill_);
-    const bool failed = std::ferror(list_.spill_) != 0;
-    std::fseek(list_.spill_, 0, SEEK_END);
-    block_.resize(kept + got);
-    offset_ += static_cast<long>(got);
-    if (failed) {
-        list_.fail("cannot read back");
-        return false;
-    }
-    if (got == 0) end_ = true;
-    return got > 0;
-}
-
-bool RowReader::next(std::string_view& row) {
-    if (list_.spill_ == nullptr) {
-        // The rows are all in memory.
-        const std::string& rows = list_.held_;
-        if (!list_.fault_.empty() || at_ >= rows.size()) return false;
-        size_t end = rows.find('\n', at_);
-        if (end == std::string::npos) end = rows.size();
-        row = std::string_view(rows).substr(at_, end - at_);
-        at_ = end + 1;
-        return true;
-    }
-    size_t end;
-    while ((end = block_.find('\n', at_)) == std::string::npos) {
-        if (!fill()) {
-            // A last row without a line end is a row all the same.
-            if (!list_.fault_.empty() || at_ >= block_.size()) return false;
-            end = block_.size();
-            break;
-        }
-    }
-    row = std::string_view(block_).substr(at_, end - at_);
-    at_ = end + 1;
-    return true;
-}
-
 void RowList::clear() {
-    if (spill_ != nullptr) std::fclose(spill_);
-    spill_ = nullptr;
-    spill_name_.clear();
-    fault_.clear();
-    spill_tried_ = false;
-    held_.clear();
+    rows_.clear();
     count_ = 0;
 }
 

@@ -144,7 +144,7 @@ struct Stored {
 
 // The next item of `store` into `s` (its names valid until the next);
 // false at the end or on a fault.
-bool stored_next(ScratchStore& store, Stored& s) {
+bool stored_next(ScratchStore::Reader& store, Stored& s) {
     const char* p = nullptr;
     if (store.at_end() || !store.next(kStoredHead, &p)) return false;
     uint32_t fields[6];
@@ -333,7 +333,7 @@ struct Batch {
     std::vector<size_t> from;  // where each item's section name begins in `names`, its module right after
     std::string names;
     // The next items of `store`; false when none is left or on a fault.
-    bool read(ScratchStore& store) {
+    bool read(ScratchStore::Reader& store) {
         heads.clear();
         from.clear();
         names.clear();
@@ -369,7 +369,8 @@ bool merged(Comparison& c, ScratchStore& store, const Live& b, Merged& m) {
     }
     m.matched.assign(b.size(), false);
     Batch batch;
-    while (batch.read(store)) {
+    ScratchStore::Reader reader(store);
+    while (batch.read(reader)) {
         for (const StoredHead& h : batch.heads) index.ahead(h.hash);
         for (size_t i = 0; i < batch.heads.size(); ++i) {
             const StoredHead& h = batch.heads[i];
@@ -393,7 +394,7 @@ bool merged(Comparison& c, ScratchStore& store, const Live& b, Merged& m) {
             olds.push_back(old_item);
         }
     }
-    if (!store.fault().empty() || !store.at_end()) {
+    if (!store.fault().empty() || !reader.at_end()) {
         c.fault = store.fault().empty() ? "the earlier build could not be read back whole" : store.fault();
         return false;
     }

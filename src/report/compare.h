@@ -99,46 +99,6 @@ struct Build {
     }
 };
 
-// Bytes kept in a scratch file (as RowList keeps its rows), written one
-// after another, then read back once, in the same order. The file is made
-// with the first bytes; when none can be made, the bytes are kept in memory
-// instead. The file goes away with the store.
-class ScratchStore {
-public:
-    ScratchStore() = default;
-    ScratchStore(const ScratchStore&) = delete;
-    ScratchStore& operator=(const ScratchStore&) = delete;
-    ~ScratchStore() { clear(); }
-    // Adds bytes at the end.
-    void add(const void* bytes, size_t n);
-    // Ends the writing; false when the file did not take every byte
-    // (fault() says why).
-    bool written();
-    // Gives up the file and every byte: what is added from now on is kept
-    // in memory (for bytes the file did not take, written again).
-    void in_memory();
-    // The next `n` bytes read back (from the first on), at `*bytes` until
-    // the next call; false when they cannot be read back.
-    bool next(size_t n, const char** bytes);
-    // Whether every byte was read back.
-    bool at_end() const { return read_ == size_; }
-    const std::string& fault() const { return fault_; }
-    void clear();
-
-private:
-    void fail(const char* what);
-    void held_out();
-    std::FILE* file_ = nullptr;
-    std::string file_name_;
-    bool file_tried_ = false;
-    std::string held_;  // the bytes not yet in the file (without one: every byte)
-    uint64_t size_ = 0, read_ = 0;
-    bool reading_ = false;
-    std::unique_ptr<char[]> block_;                          // bytes read back from the file
-    size_t block_size_ = 0, block_from_ = 0, block_to_ = 0;  // its size, and the bytes not yet read back in it
-    std::string fault_;
-};
-
 // A unit or function of the earlier build (`before`) and its match in the
 // later one (`after`); -1 where there is none (added, removed). Each points
 // into its Build's units or functions.

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/scratch.h"
 #include "run/message.h"
 #include "sym/table.h"
 
@@ -91,10 +92,6 @@ struct HexReport {
 // they are kept in memory.
 class RowList {
 public:
-    RowList() = default;
-    RowList(const RowList&) = delete;
-    RowList& operator=(const RowList&) = delete;
-    ~RowList();
     // One row, without its line end.
     void add(std::string_view row);
     uint64_t size() const { return count_; }
@@ -108,43 +105,15 @@ public:
     bool each(const std::function<void(std::string_view)>& row) const;
     // The same while `row` returns true.
     bool each_while(const std::function<bool(std::string_view)>& row) const;
+    // The rows, one a line, for a ScratchStore::Reader to read row by row.
+    const ScratchStore& rows() const { return rows_; }
     // What went wrong with the scratch file, naming it; "" when nothing did.
-    const std::string& fault() const { return fault_; }
+    const std::string& fault() const { return rows_.fault(); }
     void clear();
 
 private:
-    friend class RowReader;
-    void fail(const char* what) const;
-    bool stretches(const std::function<bool(std::string_view)>& take) const;
-    void held_out() const;
-
-    std::FILE* spill_ = nullptr;
-    std::string spill_name_;
-    bool spill_tried_ = false;
-    mutable std::string fault_;
-    mutable std::string held_;  // the rows (with a scratch file: those not yet written to it)
+    ScratchStore rows_;
     uint64_t count_ = 0;
-};
-
-// The rows of a list read back one at a time, in the order they were
-// added: lists in file order are merged row by row with others this way
-// instead of gathered in memory. No row may be added while it reads.
-class RowReader {
-public:
-    explicit RowReader(const RowList& list) : list_(list) {}
-    // The next row, without its line end, valid until the next call; false
-    // at the end, or when the rows cannot be read back (the list's fault()
-    // then says why).
-    bool next(std::string_view& row);
-
-private:
-    bool fill();
-    const RowList& list_;
-    std::string block_;     // rows read from the scratch file, from at_ on not yet handed out
-    size_t at_ = 0;         // the next row in block_, or in the list's own rows without a scratch file
-    long offset_ = 0;       // how far the scratch file is read
-    bool started_ = false;  // the rows held in memory have been written to the scratch file
-    bool end_ = false;      // the scratch file is read to its end
 };
 
 // Text from the inputs with every control byte shown as "?": it may hold

@@ -1,11 +1,11 @@
 // scratch.cpp: ScratchStore, bytes kept in a scratch file while they are
-// not needed (the earlier build of a comparison, while the later one is
-// analysed), and read back once in order. See compare.h.
+// not needed, and its Reader. See scratch.h.
+#include "report/scratch.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "report/compare.h"
 #include "run/platform.h"
 
 namespace report {
@@ -19,7 +19,7 @@ constexpr size_t kBlock = size_t{1} << 16;
 
 // The first fault is the one told: what failed, the file's name and the
 // system's reason.
-void ScratchStore::fail(const char* what) {
+void ScratchStore::fail(const char* what) const {
     if (fault_.empty()) fault_ = std::string(what) + " the scratch file '" + file_name_ + "': " + std::strerror(errno);
 }
 
@@ -35,13 +35,13 @@ void ScratchStore::add(const void* bytes, size_t n) {
 }
 
 // The bytes held, written to the file in one piece.
-void ScratchStore::held_out() {
+void ScratchStore::held_out() const {
     if (!held_.empty() && fault_.empty() && std::fwrite(held_.data(), 1, held_.size(), file_) != held_.size())
         fail("cannot write");
     held_.clear();
 }
 
-bool ScratchStore::written() {
+bool ScratchStore::written() const {
     if (file_ == nullptr) return true;
     held_out();
     if (fault_.empty() && std::fflush(file_) != 0) fail("cannot write");
@@ -53,64 +53,98 @@ void ScratchStore::in_memory() {
     file_tried_ = true;
 }
 
-bool ScratchStore::next(size_t n, const char** bytes) {
-    if (!fault_.empty() || n > size_ - read_) return false;
-    if (file_ == nullptr) {
-        *bytes = held_.data() + read_;
-        read_ += n;
-        return true;
-    }
-    if (!reading_) {
-        reading_ = true;
-        held_out();
-        if (!fault_.empty()) return false;
-        errno = 0;
-        if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
-            fail("cannot read back");
-            return false;
-        }
-        block_from_ = block_to_ = 0;
-    }
-    // Bytes cut by the end of a block go on in the next.
-    if (block_to_ - block_from_ < n) {
-        const size_t have = block_to_ - block_from_;
-        if (have + std::max(n, kBlock) > block_size_) {
-            const size_t size = have + std::max(n, kBlock);
-            std::unique_ptr<char[]> bigger(new char[size]);
-            if (have > 0) std::memcpy(bigger.get(), block_.get() + block_from_, have);
-            block_ = std::move(bigger);
-            block_size_ = size;
-        } else if (have > 0) {
-            std::memmove(block_.get(), block_.get() + block_from_, have);
-        }
-        block_from_ = 0;
-        block_to_ = have;
-        const auto wanted = static_cast<size_t>(std::min<uint64_t>(size_ - read_ - have, block_size_ - have));
-        errno = 0;
-        if (std::fread(block_.get() + have, 1, wanted, file_) != wanted) {
-            fail("cannot read back");
-            return false;
-        }
-        block_to_ += wanted;
-    }
-    *bytes = block_.get() + block_from_;
-    block_from_ += n;
-    read_ += n;
-    return true;
-}
-
-// No bytes, the file closed (which removes it) and the memory given back.
 void ScratchStore::clear() {
     if (file_ != nullptr) std::fclose(file_);
     file_ = nullptr;
     file_name_.clear();
     file_tried_ = false;
     held_ = {};
-    block_.reset();
-    block_size_ = block_from_ = block_to_ = 0;
-    size_ = read_ = 0;
-    reading_ = false;
+    size_ = 0;
     fault_.clear();
+}
+
+ScratchStore::Reader::Reader(const ScratchStore& store) : store_(store) {}
+
+// Bytes added after a reading go at the end of the file again.
+ScratchStore::Reader::~Reader() {
+    if (started_ && store_.file_ != nullptr) std::fseek(store_.file_, 0, SEEK_END);
+}
+
+// At least `n` bytes not yet handed out in the block, read from the file
+// as they are needed (from its start, for the first); bytes cut by the end
+// of a block go on in the next.
+bool ScratchStore::Reader::have(size_t n) {
+    if (!started_) {
+        started_ = true;
+        if (!store_.written()) return false;
+        errno = 0;
+        if (std::fseek(store_.file_, 0, SEEK_SET) != 0) {
+            store_.fail("cannot read back");
+            return false;
+        }
+    }
+    if (!store_.fault_.empty()) return false;
+    const size_t unread = to_ - from_;
+    if (unread >= n) return true;
+    if (n > store_.size_ - read_) return false;
+    if (n > block_size_) {
+        // Doubled as it grows, so that a long row is read in few steps.
+        const size_t size = std::max({n, 2 * block_size_, kBlock});
+        std::unique_ptr<char[]> bigger(new char[size]);
+        if (unread > 0) std::memcpy(bigger.get(), block_.get() + from_, unread);
+        block_ = std::move(bigger);
+        block_size_ = size;
+    } else if (unread > 0) {
+        std::memmove(block_.get(), block_.get() + from_, unread);
+    }
+    from_ = 0;
+    to_ = unread;
+    const auto wanted = static_cast<size_t>(std::min<uint64_t>(store_.size_ - read_ - unread, block_size_ - unread));
+    errno = 0;
+    if (std::fread(block_.get() + unread, 1, wanted, store_.file_) != wanted) {
+        store_.fail("cannot read back");
+        return false;
+    }
+    to_ += wanted;
+    return true;
+}
+
+bool ScratchStore::Reader::next(size_t n, const char** bytes) {
+    if (store_.file_ == nullptr) {
+        if (!store_.fault_.empty() || n > store_.size_ - read_) return false;
+        *bytes = store_.held_.data() + read_;
+        read_ += n;
+        return true;
+    }
+    if (!have(n)) return false;
+    *bytes = block_.get() + from_;
+    from_ += n;
+    read_ += n;
+    return true;
+}
+
+bool ScratchStore::Reader::next_row(std::string_view& row) {
+    if (store_.file_ == nullptr) {
+        if (!store_.fault_.empty() || at_end()) return false;
+        const std::string_view rest = std::string_view(store_.held_).substr(static_cast<size_t>(read_));
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        row = rest.substr(0, end);
+        read_ += std::min(end + 1, rest.size());
+        return true;
+    }
+    if (at_end() || !have(1)) return false;
+    // More of the file is read until the row's line feed, or the last
+    // byte, is in the block.
+    const char* end;
+    while ((end = static_cast<const char*>(std::memchr(block_.get() + from_, '\n', to_ - from_))) == nullptr &&
+           read_ + (to_ - from_) < store_.size_)
+        if (!have(to_ - from_ + 1)) return false;
+    const size_t length = end != nullptr ? static_cast<size_t>(end - (block_.get() + from_)) : to_ - from_;
+    row = std::string_view(block_.get() + from_, length);
+    const size_t taken = std::min(length + 1, to_ - from_);
+    from_ += taken;
+    read_ += taken;
+    return true;
 }
 
 }  // namespace report

@@ -367,14 +367,14 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
     // The next block dropped, and the next GLOBAL LABEL line with labels
     // dropped (a line is listed once, with how many), each as a held row;
     // `has` is false once its list is read through.
-    RowReader block_rows(s.blocks_dropped), label_rows(s.labels_dropped);
+    ScratchStore::Reader block_rows(s.blocks_dropped.rows()), label_rows(s.labels_dropped.rows());
     Held block{}, labels{};
     bool has_block = false, has_labels = false;
     std::string_view label_row;
-    bool label_row_on = label_rows.next(label_row);
+    bool label_row_on = label_rows.next_row(label_row);
     const auto next_block = [&] {
         std::string_view r;
-        has_block = block_rows.next(r);
+        has_block = block_rows.next_row(r);
         if (!has_block) return;
         const uint64_t first = row_number(r), last = row_number(r);
         std::string_view kind = r.substr(0, std::min<size_t>(16, r.size()));
@@ -388,7 +388,7 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         if (!has_labels) return;
         const uint64_t line = row_number(label_row);
         labels = {line, line, 1, kHeldLabels};
-        while ((label_row_on = label_rows.next(label_row))) {
+        while ((label_row_on = label_rows.next_row(label_row))) {
             std::string_view r = label_row;
             if (row_number(r) != line) break;
             ++labels.ref;
