@@ -332,44 +332,57 @@ const char* line_what(char code) {
     }
 }
 
-// The unit lines (those the table read, by reading order; those it did
-// not) and the FUNC lines dropped are gathered and put in line order; the
-// blocks and the labels dropped, which the pass told in file order, are
-// read back row by row; and all of them are merged by line with the other
-// rows of lines, as the pass told them.
+// The unit lines the table read are taken in reading order, which is their
+// order in the file; those it did not read and the FUNC lines dropped are
+// gathered and put in line order; the blocks and the labels dropped, which
+// the pass told in file order, are read back row by row; and all of them
+// are merged by line with the other rows of lines, as the pass told them.
 bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& take) {
     static const std::string_view kBlockKinds[] = {"LOCAL LABEL", "LOCAL SYMBOL", "LOCAL BIT SYMBOL", "CALL", "SOURCE"};
     // What a held row is: `ref` says which (a place in its table or list,
     // a block's kind in kBlockKinds, a GLOBAL LABEL line's count of labels
-    // dropped). Millions of rows are held at once, so a row is kept small.
+    // dropped).
     enum HeldKind : uint8_t { kHeldUnit, kHeldUnread, kHeldFunc, kHeldBlock, kHeldLabels };
     struct Held {
-        uint64_t first, last;
+        uint64_t first;  // its line (a block's first line; its last is block_last)
         uint32_t ref;
         uint8_t kind;
     };
+    // The unit records by reading order (their places in the table), which
+    // the lines of unit_line_of follow: the pass told them one after
+    // another. A big file has millions, so only the places are held.
+    constexpr uint32_t kNoRecord = UINT32_MAX;
+    std::vector<uint32_t> record_read(s.unit_line_of.size(), kNoRecord);
+    for (size_t i = 0; i < unit_table.size(); ++i)
+        if (unit_table[i].seq < record_read.size()) record_read[unit_table[i].seq] = static_cast<uint32_t>(i);
     std::vector<Held> held;
-    held.reserve(s.unit_line_of.size() + s.unread.size() + s.func_dropped_seqs.size());
-    for (size_t i = 0; i < unit_table.size(); ++i) {
-        const unit_record& u = unit_table[i];
-        const uint64_t line = s.unit_line_of[u.seq];
-        if (line != 0) held.push_back({line, line, static_cast<uint32_t>(i), kHeldUnit});
-    }
+    held.reserve(s.unread.size() + s.func_dropped_seqs.size());
     for (size_t i = 0; i < s.unread.size(); ++i)
-        held.push_back({s.unread[i].line, s.unread[i].line, static_cast<uint32_t>(i), kHeldUnread});
+        held.push_back({s.unread[i].line, static_cast<uint32_t>(i), kHeldUnread});
     for (size_t i = 0; i < func_table.size(); ++i) {
         const func_record& f = func_table[i];
         const uint64_t line = s.func_dropped_seqs.empty() ? 0 : s.func_line_of(f.seq);
-        if (line != 0) held.push_back({line, line, static_cast<uint32_t>(i), kHeldFunc});
+        if (line != 0) held.push_back({line, static_cast<uint32_t>(i), kHeldFunc});
     }
     std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.first < b.first; });
 
-    // The next block dropped, and the next GLOBAL LABEL line with labels
-    // dropped (a line is listed once, with how many), each as a held row;
-    // `has` is false once its list is read through.
+    // The next unit line read, the next block dropped, and the next GLOBAL
+    // LABEL line with labels dropped (a line is listed once, with how many),
+    // each as a held row; `has` is false once its list is read through.
     ScratchStore::Reader block_rows(s.blocks_dropped.rows()), label_rows(s.labels_dropped.rows());
-    Held block{}, labels{};
-    bool has_block = false, has_labels = false;
+    Held unit{}, block{}, labels{};
+    uint64_t block_last = 0;
+    bool has_unit = false, has_block = false, has_labels = false;
+    size_t seq = 0;
+    const auto next_unit = [&] {
+        has_unit = false;
+        while (!has_unit && seq < record_read.size()) {
+            const size_t q = seq++;
+            const uint64_t line = s.unit_line_of[q];
+            has_unit = record_read[q] != kNoRecord && line != 0;
+            unit = {line, record_read[q], kHeldUnit};
+        }
+    };
     std::string_view label_row;
     bool label_row_on = label_rows.next_row(label_row);
     const auto next_block = [&] {
@@ -381,31 +394,36 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
         uint32_t k = 0;
         while (k + 1 < std::size(kBlockKinds) && kBlockKinds[k] != kind) ++k;
-        block = {first, last, k, kHeldBlock};
+        block = {first, k, kHeldBlock};
+        block_last = last;
     };
     const auto next_labels = [&] {
         has_labels = label_row_on;
         if (!has_labels) return;
         const uint64_t line = row_number(label_row);
-        labels = {line, line, 1, kHeldLabels};
+        labels = {line, 1, kHeldLabels};
         while ((label_row_on = label_rows.next_row(label_row))) {
             std::string_view r = label_row;
             if (row_number(r) != line) break;
             ++labels.ref;
         }
     };
+    next_unit();
     next_block();
     next_labels();
     size_t next = 0;
     // The held row of the lowest line, or null when none is left.
     const auto lowest = [&]() -> const Held* {
         const Held* low = next < held.size() ? &held[next] : nullptr;
+        if (has_unit && (low == nullptr || unit.first < low->first)) low = &unit;
         if (has_block && (low == nullptr || block.first < low->first)) low = &block;
         if (has_labels && (low == nullptr || labels.first < low->first)) low = &labels;
         return low;
     };
     const auto passed = [&](const Held* h) {
-        if (h == &block)
+        if (h == &unit)
+            next_unit();
+        else if (h == &block)
             next_block();
         else if (h == &labels)
             next_labels();
@@ -417,10 +435,10 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
     char text[200];
     std::string all;
     uint64_t whole = 0;  // the last GLOBAL LABEL line dropped whole
-    const auto held_row = [&](const Held& a) {
+    const auto held_row = [&](const Held& a, uint64_t last) {
         LineRow l;
         l.first = a.first;
-        l.last = a.last;
+        l.last = last;
         if (a.kind == kHeldLabels) {
             // A line dropped whole is a row of its own, which comes first.
             if (a.first == whole) return true;
@@ -464,8 +482,9 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
     const auto held_before = [&](uint64_t line) {
         for (const Held* h; more && (h = lowest()) != nullptr && h->first < line;) {
             const Held a = *h;
+            const uint64_t last = h == &block ? block_last : a.first;
             passed(h);
-            more = held_row(a);
+            more = held_row(a, last);
         }
     };
     bool ok = s.lines.each_while([&](std::string_view r) {
