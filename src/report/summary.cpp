@@ -350,11 +350,18 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
     };
     // The unit records by reading order (their places in the table), which
     // the lines of unit_line_of follow: the pass told them one after
-    // another. A big file has millions, so only the places are held.
+    // another. A big file has millions, so only the places are held, and
+    // none where the table's order is the reading order (numbers ascending
+    // in the file, as they mostly are).
     constexpr uint32_t kNoRecord = UINT32_MAX;
-    std::vector<uint32_t> record_read(s.unit_line_of.size(), kNoRecord);
-    for (size_t i = 0; i < unit_table.size(); ++i)
-        if (unit_table[i].seq < record_read.size()) record_read[unit_table[i].seq] = static_cast<uint32_t>(i);
+    bool read_in_order = s.unit_line_of.size() <= unit_table.size();
+    for (size_t i = 0; read_in_order && i < s.unit_line_of.size(); ++i) read_in_order = unit_table[i].seq == i;
+    std::vector<uint32_t> record_read;
+    if (!read_in_order) {
+        record_read.assign(s.unit_line_of.size(), kNoRecord);
+        for (size_t i = 0; i < unit_table.size(); ++i)
+            if (unit_table[i].seq < record_read.size()) record_read[unit_table[i].seq] = static_cast<uint32_t>(i);
+    }
     std::vector<Held> held;
     held.reserve(s.unread.size() + s.func_dropped_seqs.size());
     for (size_t i = 0; i < s.unread.size(); ++i)
@@ -376,11 +383,12 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
     size_t seq = 0;
     const auto next_unit = [&] {
         has_unit = false;
-        while (!has_unit && seq < record_read.size()) {
+        while (!has_unit && seq < s.unit_line_of.size()) {
             const size_t q = seq++;
             const uint64_t line = s.unit_line_of[q];
-            has_unit = record_read[q] != kNoRecord && line != 0;
-            unit = {line, record_read[q], kHeldUnit};
+            const uint32_t record = read_in_order ? static_cast<uint32_t>(q) : record_read[q];
+            has_unit = record != kNoRecord && line != 0;
+            unit = {line, record, kHeldUnit};
         }
     };
     std::string_view label_row;
