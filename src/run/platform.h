@@ -251,11 +251,11 @@ inline constexpr bool kMapInputs = true;
 // input is mapped (input_map).
 enum class InputPass { kHex, kSym };
 
-// Maps the open input stream `fp`, which `pass` reads, whole, read-only. False, with nothing
-// made, when it cannot be or should not be: not a regular file, empty, no
-// address space left, a network file or one that another process may write
-// (Windows), a HEX file on Windows, or a build without mappings; the
-// caller then reads the file.
+// Maps the open input stream `fp`, which `pass` reads, whole, read-only.
+// False, with nothing made, when it cannot be or should not be: not a
+// regular file, empty, no address space left, a network file or one that
+// another process may write (Windows), a HEX file on Windows, or a build
+// without mappings; the caller then reads the file.
 // While a mapping exists, a fault on reading it (the file cut short by
 // another process: SIGBUS on POSIX, an in-page error on Windows) does not
 // end the process: the pages from the fault on read as zeros, and
