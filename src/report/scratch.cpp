@@ -89,11 +89,11 @@ bool ScratchStore::Reader::have(size_t n) {
     if (n > store_.size_ - read_) return false;
     if (n > block_size_) {
         // Doubled as it grows, so that a long row is read in few steps.
-        const size_t size = std::max({n, 2 * block_size_, kBlock});
-        std::unique_ptr<char[]> bigger(new char[size]);
+        const size_t grown = std::max({n, 2 * block_size_, kBlock});
+        std::unique_ptr<char[]> bigger(new char[grown]);
         if (unread > 0) std::memcpy(bigger.get(), block_.get() + from_, unread);
         block_ = std::move(bigger);
-        block_size_ = size;
+        block_size_ = grown;
     } else if (unread > 0) {
         std::memmove(block_.get(), block_.get() + from_, unread);
     }
