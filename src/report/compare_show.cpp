@@ -5,7 +5,6 @@
 // its number in each build (as read, not renumbered), its name and what
 // changed.
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -48,17 +47,6 @@ std::string difference(uint64_t before, uint64_t after) {
 
 std::string known(bool k, uint64_t n) { return k ? std::to_string(n) : std::string("-"); }
 
-// printf-style text appended to `s` (never text from the inputs).
-void add(std::string& s, const char* format, ...) MRL_PRINTF_LIKE(2, 3);
-void add(std::string& s, const char* format, ...) {
-    char buf[256];
-    va_list ap;
-    va_start(ap, format);
-    const int n = std::vsnprintf(buf, sizeof buf, format, ap);
-    va_end(ap);
-    if (n > 0) s.append(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
-}
-
 // The name of each kind of change, as its rows begin in the text, and as
 // JSON names its list.
 const char* const kRowName[kChangeKinds] = {
@@ -95,11 +83,11 @@ void text_row(std::string& s, const Comparison& c, int kind, const Pair& p, size
     const Item* n = side(c.after, units, p.after);
     const Item& any = shown_item(c, units, p);
     const Build& b = shown_build(c, p);
-    add(s, "%-22s", kRowName[kind]);
+    add_printf(s, "%-22s", kRowName[kind]);
     if (o != nullptr && n != nullptr)
-        add(s, "%04X -> %04X  ", o->number, n->number);
+        add_printf(s, "%04X -> %04X  ", o->number, n->number);
     else
-        add(s, "%04X          ", any.number);
+        add_printf(s, "%04X          ", any.number);
     const size_t from = s.size();
     const std::string name = b.shown(any);
     s.append(name);
@@ -108,18 +96,19 @@ void text_row(std::string& s, const Comparison& c, int kind, const Pair& p, size
     switch (kind) {
         case kUnitAdded:
         case kUnitRemoved:
-            add(s, "  %08X  %08X  %s", any.start, any.length, any.kept() ? "kept" : why_deleted(any.fate));
+            add_printf(s, "  %08X  %08X  %s", any.start, any.length, any.kept() ? "kept" : why_deleted(any.fate));
             break;
-        case kUnitMoved: add(s, "  %08X -> %08X", o->start, n->start); break;
+        case kUnitMoved: add_printf(s, "  %08X -> %08X", o->start, n->start); break;
         case kUnitGrown:
         case kUnitShrunk:
-            add(s, "  length %08X -> %08X  (%s)", o->length, n->length, difference(o->length, n->length).c_str());
+            add_printf(s, "  length %08X -> %08X  (%s)", o->length, n->length,
+                       difference(o->length, n->length).c_str());
             break;
-        case kUnitNowDeleted: add(s, "  %08X  %08X  %s", n->start, n->length, why_deleted(n->fate)); break;
-        case kUnitNowKept: add(s, "  %08X  %08X  was: %s", n->start, n->length, why_deleted(o->fate)); break;
+        case kUnitNowDeleted: add_printf(s, "  %08X  %08X  %s", n->start, n->length, why_deleted(n->fate)); break;
+        case kUnitNowKept: add_printf(s, "  %08X  %08X  was: %s", n->start, n->length, why_deleted(o->fate)); break;
         case kFuncAdded:
-        case kFuncRemoved: add(s, "  unit %04X  %s", any.start, any.kept() ? "kept" : "deleted"); break;
-        default: add(s, "  unit %04X -> %04X", o->start, n->start); break;
+        case kFuncRemoved: add_printf(s, "  unit %04X  %s", any.start, any.kept() ? "kept" : "deleted"); break;
+        default: add_printf(s, "  unit %04X -> %04X", o->start, n->start); break;
     }
     s.push_back('\n');
 }
@@ -177,23 +166,24 @@ void compare_print(std::FILE* out, const Comparison& c, unsigned lists) {
     std::string s = "before   ";
     s.append(files(c.before)).append("\nafter    ").append(files(c.after)).append("\n\n");
     controls_shown(s, 0);
-    add(s, "%-10s  %-14s %12s %12s %12s\n", "area", "figure", "before", "after", "difference");
+    add_printf(s, "%-10s  %-14s %12s %12s %12s\n", "area", "figure", "before", "after", "difference");
     for (const Figure& f : figures(c)) {
         if (!f.known_before && !f.known_after) continue;
-        add(s, "  %-9s %-14s %12s %12s %12s\n", f.area, f.name, known(f.known_before, f.before).c_str(),
-            known(f.known_after, f.after).c_str(),
-            f.known_before && f.known_after ? difference(f.before, f.after).c_str() : "-");
+        add_printf(s, "  %-9s %-14s %12s %12s %12s\n", f.area, f.name, known(f.known_before, f.before).c_str(),
+                   known(f.known_after, f.after).c_str(),
+                   f.known_before && f.known_after ? difference(f.before, f.after).c_str() : "-");
     }
     const auto n = [&](int kind) { return static_cast<unsigned long long>(c.changes[kind].size()); };
     if (!c.before.sym_name.empty() && !c.after.sym_name.empty()) {
-        add(s,
+        add_printf(
+            s,
             "\nunits      before %llu, after %llu: added %llu, removed %llu, moved %llu, grown %llu, shrunk %llu, "
             "now deleted %llu, now kept %llu\n",
             ull(c.before.unit_count), ull(c.after.unit_count), n(kUnitAdded), n(kUnitRemoved), n(kUnitMoved),
             n(kUnitGrown), n(kUnitShrunk), n(kUnitNowDeleted), n(kUnitNowKept));
-        add(s, "functions  before %llu, after %llu: added %llu, removed %llu, now deleted %llu, now kept %llu\n",
-            ull(c.before.function_count), ull(c.after.function_count), n(kFuncAdded), n(kFuncRemoved),
-            n(kFuncNowDeleted), n(kFuncNowKept));
+        add_printf(s, "functions  before %llu, after %llu: added %llu, removed %llu, now deleted %llu, now kept %llu\n",
+                   ull(c.before.function_count), ull(c.after.function_count), n(kFuncAdded), n(kFuncRemoved),
+                   n(kFuncNowDeleted), n(kFuncNowKept));
     }
     std::fwrite(s.data(), 1, s.size(), out);
     const size_t width = name_width(c, lists);
@@ -213,7 +203,8 @@ void compare_print(std::FILE* out, const Comparison& c, unsigned lists) {
             }
         }
         if (c.changes[k].size() > limit)
-            add(s, "%llu more: --list=%s\n", ull(c.changes[k].size() - limit), of_units(k) ? "units" : "functions");
+            add_printf(s, "%llu more: --list=%s\n", ull(c.changes[k].size() - limit),
+                       of_units(k) ? "units" : "functions");
         std::fwrite(s.data(), 1, s.size(), out);
     }
 }
@@ -286,18 +277,18 @@ void compare_page(std::string& s, const Comparison& c, void (*text)(std::string&
          "<th>difference</th></tr>\n";
     for (const Figure& f : figures(c)) {
         if (!f.known_before && !f.known_after) continue;
-        add(s, "<tr><td>%s</td><td>", f.area);
+        add_printf(s, "<tr><td>%s</td><td>", f.area);
         text(s, f.name);
-        add(s, "</td><td>%s</td><td>%s</td><td>%s</td></tr>\n", known(f.known_before, f.before).c_str(),
-            known(f.known_after, f.after).c_str(),
-            f.known_before && f.known_after ? difference(f.before, f.after).c_str() : "-");
+        add_printf(s, "</td><td>%s</td><td>%s</td><td>%s</td></tr>\n", known(f.known_before, f.before).c_str(),
+                   known(f.known_after, f.after).c_str(),
+                   f.known_before && f.known_after ? difference(f.before, f.after).c_str() : "-");
     }
     s += "</table>\n";
     for (int k = 0; k < kChangeKinds; ++k) {
         if (c.changes[k].empty()) continue;
         const bool units = of_units(k);
-        add(s, "<h3>%c%s: %llu</h3>\n<table class=\"compare\"><tr><th>before</th><th>after</th><th>name</th>",
-            kRowName[k][0] - 'a' + 'A', kRowName[k] + 1, ull(c.changes[k].size()));
+        add_printf(s, "<h3>%c%s: %llu</h3>\n<table class=\"compare\"><tr><th>before</th><th>after</th><th>name</th>",
+                   kRowName[k][0] - 'a' + 'A', kRowName[k] + 1, ull(c.changes[k].size()));
         s += units ? "<th>start</th><th>length</th><th>fate</th></tr>\n" : "<th>unit</th><th>fate</th></tr>\n";
         uint64_t shown = 0;
         for (const Pair& p : c.changes[k]) {
@@ -306,9 +297,9 @@ void compare_page(std::string& s, const Comparison& c, void (*text)(std::string&
             const Item* n = side(c.after, units, p.after);
             const Item& i = shown_item(c, units, p);
             s += "<tr><td>";
-            if (o != nullptr) add(s, "%04X", o->number);
+            if (o != nullptr) add_printf(s, "%04X", o->number);
             s += "</td><td>";
-            if (n != nullptr) add(s, "%04X", n->number);
+            if (n != nullptr) add_printf(s, "%04X", n->number);
             s += "</td><td>";
             text(s, shown_build(c, p).shown(i));
             s += "</td>";
@@ -316,10 +307,10 @@ void compare_page(std::string& s, const Comparison& c, void (*text)(std::string&
             const auto field = [&](uint32_t before, uint32_t after, const char* format) {
                 s += "<td>";
                 if (o != nullptr && n != nullptr && before != after) {
-                    add(s, format, before);
+                    add_printf(s, format, before);
                     s += " -&gt; ";
                 }
-                add(s, format, after);
+                add_printf(s, format, after);
                 s += "</td>";
             };
             if (units) {
@@ -336,8 +327,8 @@ void compare_page(std::string& s, const Comparison& c, void (*text)(std::string&
         }
         s += "</table>\n";
         if (c.changes[k].size() > kPageRows)
-            add(s, "<p>%llu more are not shown here (the text summary lists them all).</p>\n",
-                ull(c.changes[k].size() - kPageRows));
+            add_printf(s, "<p>%llu more are not shown here (the text summary lists them all).</p>\n",
+                       ull(c.changes[k].size() - kPageRows));
     }
 }
 

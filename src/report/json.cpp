@@ -239,14 +239,12 @@ bool labels_json(Writer& w, const RowList& rows) {
 bool blocks_json(Writer& w, const RowList& rows) {
     w.open("blocks_dropped", '[');
     const bool ok = rows.each([&](std::string_view row) {
-        const uint64_t first = row_number(row), last = row_number(row);
-        std::string_view kind = row.substr(0, std::min<size_t>(16, row.size()));
-        while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
+        const BlockRow b = block_row(row);
         w.open(nullptr, '{');
-        w.text("kind", kind);
-        w.text("header", row.substr(std::min<size_t>(18, row.size())));
-        w.number("first_line", first);
-        w.number("last_line", last);
+        w.text("kind", b.kind);
+        w.text("header", b.header);
+        w.number("first_line", b.first);
+        w.number("last_line", b.last);
         w.close('}');
     });
     w.close(']');

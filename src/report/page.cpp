@@ -68,18 +68,6 @@ int unit_kind(const unit_record& u) {
     }
 }
 
-// Appends printf-style text (never text from the inputs: that goes through
-// add_text).
-void add(std::string& s, const char* format, ...) MRL_PRINTF_LIKE(2, 3);
-void add(std::string& s, const char* format, ...) {
-    char buf[512];
-    va_list ap;
-    va_start(ap, format);
-    const int n = std::vsnprintf(buf, sizeof buf, format, ap);
-    va_end(ap);
-    if (n > 0) s.append(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
-}
-
 // The length of the well-formed UTF-8 sequence at t[i] that XML accepts as
 // characters, or 0 (a stray byte, an overlong form, a surrogate, a code
 // point above 10FFFF, or U+FFFE / U+FFFF).
@@ -124,7 +112,7 @@ void add_text(std::string& s, std::string_view t) {
                 case '\'': s += "&#39;"; break;
                 default:
                     if (c < 0x20 || c == 0x7F)
-                        add(s, "\\x%02X", c);
+                        add_printf(s, "\\x%02X", c);
                     else
                         s += static_cast<char>(c);
             }
@@ -133,7 +121,7 @@ void add_text(std::string& s, std::string_view t) {
         }
         const size_t n = utf8_length(t, i);
         if (n == 0) {
-            add(s, "\\x%02X", c);
+            add_printf(s, "\\x%02X", c);
             ++i;
         } else {
             s.append(t.substr(i, n));
@@ -323,7 +311,7 @@ RowCut row_cut() {
 void unit_href(std::string& s, const Bar& b, const RowCut& cut) {
     const bool kept = b.kind == K_KEPT;
     if (b.first < (kept ? cut.kept : cut.deleted))
-        add(s, "#u%u", b.first);
+        add_printf(s, "#u%u", b.first);
     else
         s += kept ? "#kept-more" : "#deleted-more";
 }
@@ -333,22 +321,23 @@ void bar_title(std::string& s, const Bar& b) {
         const unit_record& u = unit_table[b.first];
         const unit_record& d = unit_deciding(u);
         const int fate = unit_fate(d);
-        add(s, "unit %04X", u.unit_no);
+        add_printf(s, "unit %04X", u.unit_no);
         if (fate == U_KEPT)
-            add(s, ", new number %04X", d.new_unit_no);
+            add_printf(s, ", new number %04X", d.new_unit_no);
         else
             s += ", no new number";
         s += "\nname ";
         add_text(s, unit_name(u));
-        add(s, "\naddress %08X, length %08X\n%s%s", u.start_addr, u.length,
-            fate == U_KEPT ? "kept" : "deleted: ", why_deleted(fate));
+        add_printf(s, "\naddress %08X, length %08X\n%s%s", u.start_addr, u.length,
+                   fate == U_KEPT ? "kept" : "deleted: ", why_deleted(fate));
     } else {
-        add(s, "%llu units, %s, merged (too narrow or too crowded to see one by one)\naddresses %08llX to %08llX",
-            ull(b.count),
-            b.kind == K_KEPT      ? "kept"
-            : b.kind == K_DELETED ? "deleted: end above FFFF"
-                                  : "deleted: empty",
-            ull(b.lo), ull(b.hi));
+        add_printf(s,
+                   "%llu units, %s, merged (too narrow or too crowded to see one by one)\naddresses %08llX to %08llX",
+                   ull(b.count),
+                   b.kind == K_KEPT      ? "kept"
+                   : b.kind == K_DELETED ? "deleted: end above FFFF"
+                                         : "deleted: empty",
+                   ull(b.lo), ull(b.hi));
     }
 }
 
@@ -395,11 +384,12 @@ std::string_view segment_value(const Segment& g) { return g.value.empty() ? std:
 
 void data_bar_title(std::string& s, const HexReport& h, const DataBar& b) {
     const Segment& g = h.segments[b.segment];
-    add(s, "HEX data, %s output (%s)\n", b.high ? "high" : "low", b.high ? ".hxh" : ".hex");
-    if (b.spans > 1) add(s, "%llu ranges merged (too close to see one by one)\n", ull(b.spans));
-    add(s, "addresses %08llX to %08llX\n%ssegment ", ull(b.lo), ull(b.hi - 1), b.spans > 1 ? "the first in " : "");
+    add_printf(s, "HEX data, %s output (%s)\n", b.high ? "high" : "low", b.high ? ".hxh" : ".hex");
+    if (b.spans > 1) add_printf(s, "%llu ranges merged (too close to see one by one)\n", ull(b.spans));
+    add_printf(s, "addresses %08llX to %08llX\n%ssegment ", ull(b.lo), ull(b.hi - 1),
+               b.spans > 1 ? "the first in " : "");
     add_text(s, segment_value(g));
-    add(s, ", base %05X", g.base);
+    add_printf(s, ", base %05X", g.base);
 }
 
 // What the map holds: the HEX data's lanes (0 when it has none to draw)
@@ -439,8 +429,8 @@ void map_defs(std::string& s) {
 }
 
 void tick(std::string& s, double x, double bottom, const char* label) {
-    add(s, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", x, kTop - 6, x, bottom);
-    add(s, "<text class=\"tick\" x=\"%.1f\" y=\"%.1f\">%s</text>\n", x, kTop - 10, label);
+    add_printf(s, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", x, kTop - 6, x, bottom);
+    add_printf(s, "<text class=\"tick\" x=\"%.1f\" y=\"%.1f\">%s</text>\n", x, kTop - 10, label);
 }
 
 // The ticks above FFFF: round addresses (a power of two times 100) at most
@@ -466,15 +456,16 @@ void map_axis(std::string& s, const Scale& sc, double bottom) {
         tick(s, sc.x(a), bottom, label);
     }
     high_ticks(s, sc, bottom);
-    add(s, "<text class=\"tick\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%08llX</text>\n", kBoundary + kHighWidth,
-        kTop - 10, ull(sc.top));
-    add(s,
+    add_printf(s, "<text class=\"tick\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%08llX</text>\n",
+               kBoundary + kHighWidth, kTop - 10, ull(sc.top));
+    add_printf(
+        s,
         "<text class=\"area\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">low 64 KB: 0000 to FFFF (linear)</text>\n",
         kLeft + kLowWidth / 2, kTop - 26);
-    add(s, "<text class=\"area\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">above FFFF (squeezed)</text>\n",
-        kBoundary + kHighWidth / 2, kTop - 26);
-    add(s, "<text class=\"boundary-label\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">FFFF</text>\n", kBoundary,
-        kTop - 10);
+    add_printf(s, "<text class=\"area\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">above FFFF (squeezed)</text>\n",
+               kBoundary + kHighWidth / 2, kTop - 26);
+    add_printf(s, "<text class=\"boundary-label\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">FFFF</text>\n",
+               kBoundary, kTop - 10);
 }
 
 // The legend below the map; returns the y below it.
@@ -483,23 +474,24 @@ double map_legend(std::string& s, const MapPlan& m, double y) {
         const char* const text[] = {"kept (solid)", "deleted, ends above FFFF (hatched)", "empty, deleted (dotted)"};
         double x = kLeft;
         for (int k = 0; k < 3; ++k) {
-            add(s, "<rect class=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kKindClass[k], x, y);
-            add(s, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n", x + 34, y + 10, text[k]);
+            add_printf(s, "<rect class=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kKindClass[k], x,
+                       y);
+            add_printf(s, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n", x + 34, y + 10, text[k]);
             x += k == 1 ? 270 : 160;
         }
         y += 20;
     }
     if (m.data_lanes > 0) {
-        add(s, "<rect class=\"data low\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kLeft, y);
-        add(s, "<text x=\"%.1f\" y=\"%.1f\">HEX data to the low output (.hex)</text>\n", kLeft + 34, y + 10);
-        add(s, "<rect class=\"data high\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kLeft + 270, y);
-        add(s, "<text x=\"%.1f\" y=\"%.1f\">HEX data to the high output (.hxh)</text>\n", kLeft + 304, y + 10);
+        add_printf(s, "<rect class=\"data low\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kLeft, y);
+        add_printf(s, "<text x=\"%.1f\" y=\"%.1f\">HEX data to the low output (.hex)</text>\n", kLeft + 34, y + 10);
+        add_printf(s, "<rect class=\"data high\" x=\"%.1f\" y=\"%.1f\" width=\"28\" height=\"12\"/>\n", kLeft + 270, y);
+        add_printf(s, "<text x=\"%.1f\" y=\"%.1f\">HEX data to the high output (.hxh)</text>\n", kLeft + 304, y + 10);
         y += 20;
     }
-    add(s,
-        "<text x=\"%.1f\" y=\"%.1f\">Bars too narrow or too crowded to see one by one are merged and say how "
-        "many they hold; hover over a bar for what it holds, click it for its row.</text>\n",
-        kLeft, y + 10);
+    add_printf(s,
+               "<text x=\"%.1f\" y=\"%.1f\">Bars too narrow or too crowded to see one by one are merged and say how "
+               "many they hold; hover over a bar for what it holds, click it for its row.</text>\n",
+               kLeft, y + 10);
     return y + 24;
 }
 
@@ -521,7 +513,8 @@ void unit_bars(std::string& s, const MapPlan& m, const std::vector<Bar>& bars) {
         if (w > 3) w -= 0.5;
         s += "<a href=\"";
         unit_href(s, b, cut);
-        add(s, "\"><rect class=\"%s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\" data-units=\"%llu\"><title>",
+        add_printf(
+            s, "\"><rect class=\"%s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\" data-units=\"%llu\"><title>",
             kKindClass[b.kind], bar_x(b.x0, w, b.hi), y, w, kLane, ull(b.count));
         bar_title(s, b);
         s += "</title></rect></a>\n";
@@ -534,11 +527,11 @@ void hex_bars(std::string& s, const MapPlan& m, const HexReport& h, const std::v
     for (const DataBar& b : bars) {
         const double w = std::max(b.x1 - b.x0, 2.0);
         if (b.segment < kTableRows)
-            add(s, "<a href=\"#g%llu\">", ull(b.segment));
+            add_printf(s, "<a href=\"#g%llu\">", ull(b.segment));
         else
             s += "<a href=\"#segments-more\">";
-        add(s, "<rect class=\"data %s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\"><title>",
-            b.high ? "high" : "low", bar_x(b.x0, w, b.hi), m.data_top + (b.high ? kLaneStep : 0), w, kLane);
+        add_printf(s, "<rect class=\"data %s\" x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\"><title>",
+                   b.high ? "high" : "low", bar_x(b.x0, w, b.hi), m.data_top + (b.high ? kLaneStep : 0), w, kLane);
         data_bar_title(s, h, b);
         s += "</title></rect></a>\n";
     }
@@ -561,29 +554,29 @@ void map_svg(std::string& s, const Report& r) {
     if (sym) bars = map_bars(m.sc, m.lanes_used);
     band_tops(m);
     std::string body;
-    add(body, "<rect class=\"high-area\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>\n", kBoundary, kTop - 4,
-        kHighWidth, m.bottom - kTop + 8);
+    add_printf(body, "<rect class=\"high-area\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>\n", kBoundary,
+               kTop - 4, kHighWidth, m.bottom - kTop + 8);
     map_axis(body, m.sc, m.bottom);
     if (m.data_lanes > 0) {
-        add(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">.hex</text>\n", m.data_top + 11);
-        add(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">.hxh</text>\n", m.data_top + kLaneStep + 11);
+        add_printf(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">.hex</text>\n", m.data_top + 11);
+        add_printf(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">.hxh</text>\n", m.data_top + kLaneStep + 11);
         hex_bars(body, m, r.hex, data);
     }
     if (m.units) {
         for (int k = 0; k < 3; ++k)
-            add(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">%s</text>\n", m.top[k] + 11, kKindBand[k]);
+            add_printf(body, "<text class=\"band\" x=\"8\" y=\"%.1f\">%s</text>\n", m.top[k] + 11, kKindBand[k]);
         unit_bars(body, m, bars);
     }
-    add(body,
-        "<line id=\"boundary\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"><title>FFFF: the end of the "
-        "low 64 KB</title></line>\n",
-        kBoundary, kTop - 6, kBoundary, m.bottom + 4);
+    add_printf(body,
+               "<line id=\"boundary\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"><title>FFFF: the end of the "
+               "low 64 KB</title></line>\n",
+               kBoundary, kTop - 6, kBoundary, m.bottom + 4);
     const double height = map_legend(body, m, m.bottom + 14);
     // As wide as the window, the height following from the viewBox.
-    add(s,
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"map\" width=\"100%%\" viewBox=\"0 0 %d %.0f\" "
-        "data-bars=\"%llu\">\n",
-        kWidth, height, ull(bars.size()));
+    add_printf(s,
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"map\" width=\"100%%\" viewBox=\"0 0 %d %.0f\" "
+               "data-bars=\"%llu\">\n",
+               kWidth, height, ull(bars.size()));
     map_defs(s);
     s += "<text class=\"heading\" x=\"8\" y=\"20\">mrl85-report: ";
     add_text(s, r.want_hex ? r.hex.name : r.sym.name);
@@ -600,8 +593,8 @@ void map_svg(std::string& s, const Report& r) {
 // rows are not shown.
 void more_rows(std::string& s, const char* id, uint64_t shown, uint64_t all, const char* kind) {
     if (all > shown)
-        add(s, "<p id=\"%s\">%llu more are not shown here: mrl85-report --list=%s lists them all.</p>\n", id,
-            ull(all - shown), kind);
+        add_printf(s, "<p id=\"%s\">%llu more are not shown here: mrl85-report --list=%s lists them all.</p>\n", id,
+                   ull(all - shown), kind);
 }
 
 // The diagnoses of a refused input: where, what, the line with the column
@@ -612,7 +605,7 @@ void diagnoses_section(std::string& s, const Report& r) {
     for (const Diagnosis& d : r.problems) {
         s += "<div class=\"diagnosis\">\n<p class=\"where\">";
         add_text(s, d.file);
-        if (d.line > 0) add(s, ":%llu:%llu", ull(d.line), ull(d.column));
+        if (d.line > 0) add_printf(s, ":%llu:%llu", ull(d.line), ull(d.column));
         s += ": <span class=\"error\">error:</span> ";
         add_text(s, d.message);
         s += "</p>\n";
@@ -623,7 +616,7 @@ void diagnoses_section(std::string& s, const Report& r) {
             const size_t mark = marked ? static_cast<size_t>(d.column - d.text_from) : 0;
             const size_t from = mark > kBefore && t.size() > kShown ? std::min(mark - kBefore, t.size() - kShown) : 0;
             const size_t to = std::min(t.size(), from + kShown);
-            add(s, "<pre class=\"line\">%llu | %s", ull(d.line), from > 0 ? "..." : "");
+            add_printf(s, "<pre class=\"line\">%llu | %s", ull(d.line), from > 0 ? "..." : "");
             if (marked) {
                 add_text(s, t.substr(from, mark - from));
                 s += "<mark>";
@@ -641,9 +634,9 @@ void diagnoses_section(std::string& s, const Report& r) {
             s += "</p>\n";
         }
         if (d.status == kStatusFormat && d.place != 0)
-            add(s, "<p>mrl85 refuses this file: File format error, status 3, error exit at %d</p>\n", d.place);
+            add_printf(s, "<p>mrl85 refuses this file: File format error, status 3, error exit at %d</p>\n", d.place);
         else if (d.place != 0)
-            add(s, "<p>mrl85 stops here: status %d, error exit at %d</p>\n", d.status, d.place);
+            add_printf(s, "<p>mrl85 stops here: status %d, error exit at %d</p>\n", d.status, d.place);
         s += "</div>\n";
     }
     s += "</section>\n";
@@ -654,38 +647,38 @@ void warnings_section(std::string& s, const Report& r) {
     if (!r.want_hex || !r.hex.read || r.hex.warnings.empty()) return;
     uint64_t all = 0;
     for (const uint64_t n : r.hex.warning_counts) all += n;
-    add(s,
-        "<section id=\"warnings\">\n<h2>Warnings: %llu</h2>\n<p>mrl85 converts the file all the same, copying "
-        "every record byte for byte.</p>\n<ul>\n",
-        ull(all));
+    add_printf(s,
+               "<section id=\"warnings\">\n<h2>Warnings: %llu</h2>\n<p>mrl85 converts the file all the same, copying "
+               "every record byte for byte.</p>\n<ul>\n",
+               ull(all));
     for (const Warning& w : r.hex.warnings) {
         s += "<li>";
         add_text(s, r.hex.name);
-        add(s, ":%llu:%llu: warning: ", ull(w.line), ull(w.column));
+        add_printf(s, ":%llu:%llu: warning: ", ull(w.line), ull(w.column));
         add_text(s, w.message);
         s += "</li>\n";
     }
     s += "</ul>\n";
     if (all > r.hex.warnings.size())
-        add(s, "<p>%llu more are not shown here (the text summary counts them by kind).</p>\n",
-            ull(all - r.hex.warnings.size()));
+        add_printf(s, "<p>%llu more are not shown here (the text summary counts them by kind).</p>\n",
+                   ull(all - r.hex.warnings.size()));
     s += "</section>\n";
 }
 
 void total_row(std::string& s, const char* what, uint64_t n, const std::string& more = "") {
-    add(s, "<tr><th>%s</th><td>%llu</td><td>", what, ull(n));
+    add_printf(s, "<tr><th>%s</th><td>%llu</td><td>", what, ull(n));
     s += more;
     s += "</td></tr>\n";
 }
 
 std::string words(const char* format, ...) MRL_PRINTF_LIKE(1, 2);
 std::string words(const char* format, ...) {
-    char buf[256];
+    std::string t;
     va_list ap;
     va_start(ap, format);
-    const int n = std::vsnprintf(buf, sizeof buf, format, ap);
+    add_vprintf(t, format, ap);
     va_end(ap);
-    return n > 0 ? std::string(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1)) : std::string();
+    return t;
 }
 
 // A figure of the usage table, or "-" when its file was not read.
@@ -697,12 +690,12 @@ void usage_table(std::string& s, const Report& r) {
     if (!u.hex && !u.sym) return;
     s += "<table class=\"usage\">\n<tr><th>area</th><th>HEX data</th><th>units' extent</th><th>used</th>"
          "<th>size</th><th>used %</th></tr>\n";
-    add(s, "<tr><td>low .hex</td><td>%s</td><td>%s</td><td>%llu</td><td>65536</td><td>%.2f%%</td></tr>\n",
-        figure(u.hex, u.low_data).c_str(), figure(u.sym, u.low_units).c_str(), ull(u.low_used),
-        100.0 * static_cast<double>(u.low_used) / 65536.0);
+    add_printf(s, "<tr><td>low .hex</td><td>%s</td><td>%s</td><td>%llu</td><td>65536</td><td>%.2f%%</td></tr>\n",
+               figure(u.hex, u.low_data).c_str(), figure(u.sym, u.low_units).c_str(), ull(u.low_used),
+               100.0 * static_cast<double>(u.low_used) / 65536.0);
     if (u.hex)
-        add(s, "<tr><td>high .hxh</td><td>%llu</td><td></td><td>%llu</td><td></td><td></td></tr>\n", ull(u.high_data),
-            ull(u.high_used));
+        add_printf(s, "<tr><td>high .hxh</td><td>%llu</td><td></td><td>%llu</td><td></td><td></td></tr>\n",
+                   ull(u.high_data), ull(u.high_used));
     s += "</table>\n";
 }
 
@@ -754,24 +747,24 @@ void unit_tables(std::string& s) {
             if ((fate == U_KEPT) != kept) continue;
             if (all++ >= kTableRows) continue;
             ++shown;
-            add(rows, "<tr id=\"u%llu\"><td>%04X</td><td>", ull(i), u.unit_no);
-            if (kept) add(rows, "%04X</td><td>", d.new_unit_no);
+            add_printf(rows, "<tr id=\"u%llu\"><td>%04X</td><td>", ull(i), u.unit_no);
+            if (kept) add_printf(rows, "%04X</td><td>", d.new_unit_no);
             add_text(rows, unit_name(u));
-            add(rows, "</td><td>%08X</td><td>%08X</td>", u.start_addr, u.length);
-            if (!kept) add(rows, "<td>%s</td>", why_deleted(fate));
+            add_printf(rows, "</td><td>%08X</td><td>%08X</td>", u.start_addr, u.length);
+            if (!kept) add_printf(rows, "<td>%s</td>", why_deleted(fate));
             rows += "</tr>\n";
         }
         if (all == 0) continue;
         if (kept)
-            add(s,
-                "<details open=\"open\" id=\"kept\"><summary>Kept units: %llu (old number -&gt; new)</summary>\n"
-                "<table><tr><th>old</th><th>new</th><th>name</th><th>address</th><th>length</th></tr>\n",
-                ull(all));
+            add_printf(s,
+                       "<details open=\"open\" id=\"kept\"><summary>Kept units: %llu (old number -&gt; new)</summary>\n"
+                       "<table><tr><th>old</th><th>new</th><th>name</th><th>address</th><th>length</th></tr>\n",
+                       ull(all));
         else
-            add(s,
-                "<details open=\"open\" id=\"deleted\"><summary>Deleted units: %llu</summary>\n"
-                "<table><tr><th>number</th><th>name</th><th>address</th><th>length</th><th>why</th></tr>\n",
-                ull(all));
+            add_printf(s,
+                       "<details open=\"open\" id=\"deleted\"><summary>Deleted units: %llu</summary>\n"
+                       "<table><tr><th>number</th><th>name</th><th>address</th><th>length</th><th>why</th></tr>\n",
+                       ull(all));
         s += rows;
         s += "</table>\n";
         more_rows(s, kept ? "kept-more" : "deleted-more", shown, all, "units");
@@ -782,16 +775,16 @@ void unit_tables(std::string& s) {
 
 void deleted_functions_table(std::string& s, const SymReport& sym) {
     if (sym.funcs_deleted == 0) return;
-    add(s,
-        "<details open=\"open\" id=\"functions\"><summary>Deleted functions: %llu</summary>\n"
-        "<table><tr><th>number</th><th>unit</th></tr>\n",
-        ull(sym.funcs_deleted));
+    add_printf(s,
+               "<details open=\"open\" id=\"functions\"><summary>Deleted functions: %llu</summary>\n"
+               "<table><tr><th>number</th><th>unit</th></tr>\n",
+               ull(sym.funcs_deleted));
     uint64_t shown = 0;
     for (const func_record& f : func_table) {
         if (func_deciding(f).delete_mode != 1) continue;
         if (shown == kTableRows) break;
         ++shown;
-        add(s, "<tr><td>%04X</td><td>%04X</td></tr>\n", f.func_no, f.unit_no);
+        add_printf(s, "<tr><td>%04X</td><td>%04X</td></tr>\n", f.func_no, f.unit_no);
     }
     s += "</table>\n";
     more_rows(s, "functions-more", shown, sym.funcs_deleted, "functions");
@@ -804,8 +797,9 @@ void deleted_functions_table(std::string& s, const SymReport& sym) {
 bool row_list_table(std::string& s, const RowList& rows, const char* id, const char* title, const char* column,
                     const char* kind, bool span) {
     if (rows.empty()) return true;
-    add(s, "<details open=\"open\" id=\"%s\"><summary>%s: %llu</summary>\n<table><tr><th>%s</th><th>%s</th></tr>\n", id,
-        title, ull(rows.size()), span ? "lines" : "line", column);
+    add_printf(s,
+               "<details open=\"open\" id=\"%s\"><summary>%s: %llu</summary>\n<table><tr><th>%s</th><th>%s</th></tr>\n",
+               id, title, ull(rows.size()), span ? "lines" : "line", column);
     uint64_t shown = 0;
     const bool ok = rows.each([&](std::string_view row) {
         if (shown == kTableRows) return;
@@ -813,9 +807,9 @@ bool row_list_table(std::string& s, const RowList& rows, const char* id, const c
         const uint64_t first = row_number(row);
         const uint64_t last = span ? row_number(row) : first;
         if (last != first)
-            add(s, "<tr><td>%llu-%llu</td><td class=\"pre\">", ull(first), ull(last));
+            add_printf(s, "<tr><td>%llu-%llu</td><td class=\"pre\">", ull(first), ull(last));
         else
-            add(s, "<tr><td>%llu</td><td class=\"pre\">", ull(first));
+            add_printf(s, "<tr><td>%llu</td><td class=\"pre\">", ull(first));
         add_text(s, row);
         s += "</td></tr>\n";
     });
@@ -830,22 +824,22 @@ bool row_list_table(std::string& s, const RowList& rows, const char* id, const c
 // offset); each row's id is what the HEX data's bars link to.
 void segments_table(std::string& s, const HexReport& h) {
     if (h.segments.empty()) return;
-    add(s,
-        "<details open=\"open\" id=\"segments\"><summary>Segments: %llu</summary>\n<table><tr><th>segment</th>"
-        "<th>output</th><th>base</th><th>records</th><th>bytes</th><th>addresses</th></tr>\n",
-        ull(h.segments.size()));
+    add_printf(s,
+               "<details open=\"open\" id=\"segments\"><summary>Segments: %llu</summary>\n<table><tr><th>segment</th>"
+               "<th>output</th><th>base</th><th>records</th><th>bytes</th><th>addresses</th></tr>\n",
+               ull(h.segments.size()));
     size_t shown = 0;
     for (size_t i = 0; i < h.segments.size() && shown < kTableRows; ++i, ++shown) {
         const Segment& g = h.segments[i];
-        add(s, "<tr id=\"g%llu\"><td>", ull(i));
+        add_printf(s, "<tr id=\"g%llu\"><td>", ull(i));
         add_text(s, segment_value(g));
-        add(s, "</td><td>%s</td><td>%05X</td><td>%llu</td><td>%llu</td><td>", g.high ? "high .hxh" : "low .hex", g.base,
-            ull(g.records), ull(g.bytes));
+        add_printf(s, "</td><td>%s</td><td>%05X</td><td>%llu</td><td>%llu</td><td>", g.high ? "high .hxh" : "low .hex",
+                   g.base, ull(g.records), ull(g.bytes));
         for (size_t k = 0; k < g.spans.size() && k < kSpansShown; ++k)
-            add(s, "%s%05llX-%05llX", k == 0 ? "" : " ", ull(uint64_t{g.base} + g.spans[k].first),
-                ull(uint64_t{g.base} + g.spans[k].last));
-        if (g.spans.size() > kSpansShown) add(s, " and %llu more ranges", ull(g.spans.size() - kSpansShown));
-        if (g.unreadable > 0) add(s, " (%llu records unreadable)", ull(g.unreadable));
+            add_printf(s, "%s%05llX-%05llX", k == 0 ? "" : " ", ull(uint64_t{g.base} + g.spans[k].first),
+                       ull(uint64_t{g.base} + g.spans[k].last));
+        if (g.spans.size() > kSpansShown) add_printf(s, " and %llu more ranges", ull(g.spans.size() - kSpansShown));
+        if (g.unreadable > 0) add_printf(s, " (%llu records unreadable)", ull(g.unreadable));
         s += "</td></tr>\n";
     }
     s += "</table>\n";

@@ -12,6 +12,7 @@
 #define MRL_REPORT_H
 
 #include <bitset>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -121,6 +122,10 @@ private:
 // column where it was. controls_shown does it to `s` from `from` on, line
 // feeds excepted (they end the rows).
 std::string printable(std::string_view t);
+// Appends printf-style text to `s`, however long (never text from the
+// inputs, which goes through the escaping of its output).
+void add_printf(std::string& s, const char* format, ...) MRL_PRINTF_LIKE(2, 3);
+void add_vprintf(std::string& s, const char* format, va_list ap) MRL_PRINTF_LIKE(2, 0);
 void controls_shown(std::string& s, size_t from);
 
 // Why a unit line the rewriting pass handled was not read into the unit
@@ -335,6 +340,14 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
 // The number a kept row begins with, taken off the row with the blank
 // after it.
 uint64_t row_number(std::string_view& row);
+// A row of the list of blocks dropped, read: its first and last line, the
+// kind of its header (without the blanks that pad it to 16 columns) and
+// the header as read.
+struct BlockRow {
+    uint64_t first = 0, last = 0;
+    std::string_view kind, header;
+};
+BlockRow block_row(std::string_view row);
 // "line N", or "lines N-M".
 std::string lines_text(uint64_t first, uint64_t last);
 // Why the unit table never read a unit line, as a row says it.

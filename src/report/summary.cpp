@@ -5,6 +5,7 @@
 // dropped", "block dropped", "segment"), so that grep finds each kind, and
 // the columns are aligned.
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -309,6 +310,16 @@ uint64_t row_number(std::string_view& row) {
     return n;
 }
 
+BlockRow block_row(std::string_view row) {
+    BlockRow b;
+    b.first = row_number(row);
+    b.last = row_number(row);
+    b.kind = row.substr(0, std::min<size_t>(16, row.size()));
+    while (!b.kind.empty() && b.kind.back() == ' ') b.kind.remove_suffix(1);
+    b.header = row.substr(std::min<size_t>(18, row.size()));
+    return b;
+}
+
 std::string lines_text(uint64_t first, uint64_t last) {
     return first == last ? "line " + std::to_string(first)
                          : "lines " + std::to_string(first) + "-" + std::to_string(last);
@@ -397,13 +408,11 @@ bool line_rows(const SymReport& s, const std::function<bool(const LineRow&)>& ta
         std::string_view r;
         has_block = block_rows.next_row(r);
         if (!has_block) return;
-        const uint64_t first = row_number(r), last = row_number(r);
-        std::string_view kind = r.substr(0, std::min<size_t>(16, r.size()));
-        while (!kind.empty() && kind.back() == ' ') kind.remove_suffix(1);
+        const BlockRow b = block_row(r);
         uint32_t k = 0;
-        while (k + 1 < std::size(kBlockKinds) && kBlockKinds[k] != kind) ++k;
-        block = {first, k, kHeldBlock};
-        block_last = last;
+        while (k + 1 < std::size(kBlockKinds) && kBlockKinds[k] != b.kind) ++k;
+        block = {b.first, k, kHeldBlock};
+        block_last = b.last;
     };
     const auto next_labels = [&] {
         has_labels = label_row_on;
@@ -516,6 +525,30 @@ void controls_shown(std::string& s, size_t from) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if ((c < ' ' && c != '\n') || c == 0x7F) s[i] = '?';
     }
+}
+
+void add_vprintf(std::string& s, const char* format, va_list ap) {
+    va_list again;
+    va_copy(again, ap);
+    char buf[256];
+    const int n = std::vsnprintf(buf, sizeof buf, format, ap);
+    if (n > 0 && static_cast<size_t>(n) < sizeof buf) {
+        s.append(buf, static_cast<size_t>(n));
+    } else if (n > 0) {
+        // Too long for the buffer: made again in place, at its length.
+        const size_t at = s.size();
+        s.resize(at + static_cast<size_t>(n) + 1);
+        std::vsnprintf(s.data() + at, static_cast<size_t>(n) + 1, format, again);
+        s.resize(at + static_cast<size_t>(n));
+    }
+    va_end(again);
+}
+
+void add_printf(std::string& s, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    add_vprintf(s, format, ap);
+    va_end(ap);
 }
 
 std::string printable(std::string_view t) {
