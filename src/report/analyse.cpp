@@ -794,6 +794,16 @@ void UnitLines::clear() {
     count_ = 0;
 }
 
+void SymReport::lines_forget() {
+    labels_dropped.clear();
+    blocks_dropped.clear();
+    lines.clear();
+    unit_line_of.clear();
+    func_dropped_seqs = {};
+    func_dropped_lines.clear();
+    unread = {};
+}
+
 void RowList::add(std::string_view row) {
     ++count_;
     rows_.add(row.data(), row.size());

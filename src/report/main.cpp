@@ -287,10 +287,7 @@ int compare(report::Report& old, report::Report& r, report::Comparison& c) {
     // Of the earlier build's report only the warnings and the diagnoses are
     // shown: the rest of what its analysis kept is given back before the
     // later build is read.
-    old.sym.unit_line_of.clear();
-    old.sym.func_dropped_seqs = {};
-    old.sym.func_dropped_lines.clear();
-    old.sym.unread = {};
+    old.sym.lines_forget();
     memory_give_back();
     r.names = &names;
     const int status = std::max(old_status, report::analyse(r));

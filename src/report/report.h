@@ -232,6 +232,9 @@ struct SymReport {
     uint64_t func_line_of(uint32_t seq) const;
     std::vector<UnreadUnitLine> unread;
     uint64_t lines_dropped = 0, lines_rewritten = 0;
+    // Gives back what is kept line by line (the lists and line numbers),
+    // keeping the counts: for a build whose rows are not shown.
+    void lines_forget();
 };
 
 // Why mrl85 would refuse an input, at the place of the fault.
