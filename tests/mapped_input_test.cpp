@@ -270,6 +270,36 @@ TEST(MappedInput, AnInputCutShortInTheMiddleOfAPassIsAReadError) {
 #endif
 }
 
+// A run of plain lines is written straight from the mapping. When another
+// process cuts the file after the pass read the run and before it is written,
+// the system refuses the write of the bytes past the cut: the run ends as a
+// read error of the symbol file, not as a failed write of the output.
+TEST(MappedInput, AWriteStraightFromAMappingCutShortIsAReadError) {
+#if !defined(MRL_FAULT_SHIM) || defined(MRL_NO_INPUT_MAP)
+    GTEST_SKIP() << "no preload library, or no mapping, on this platform";
+#else
+    if (testutil::windows_program()) GTEST_SKIP() << "a library preloaded into a POSIX program";
+    // One header block, then 1.7 MB of lines that no rewriter sees: the
+    // first write is the header block, the second the run of data lines.
+    std::string sym = "# SECTION INFORMATION\n0001 P 0 0 0 00001000 00000010 a.o\n\n# DATA\n";
+    for (int i = 0; i < 60000; ++i) sym += "data line " + std::to_string(100000 + i) + " of the program's listing\n";
+    for (const bool in_place : {false, true}) {
+        SCOPED_TRACE(in_place ? "in place" : "to another name");
+        const TempDir tmp;
+        spit(tmp / "prog.sym", sym);
+        const std::string output = in_place ? "prog_tmp.sym" : "out.sym";
+        const testutil::ShimSet shim("truncate-at-second-write:" + output, (tmp / "prog.sym").string());
+        const testutil::Outcome r = testutil::run(tmp.path(), {"prog", in_place ? "-Oprog" : "-Oout", "-S"});
+        EXPECT_EQ(r.status, 4) << r.out << r.err;
+        EXPECT_EQ(r.out, std::string(kBanner) + "== SYM file convert now == ( prog.sym --> " +
+                             (in_place ? "prog" : "out") + ".sym )\n Error : Can't open 'prog.sym' file\n");
+        Files left = files_in(tmp.path());
+        EXPECT_EQ(left.size(), 1u) << "an output or a temporary was left";
+        EXPECT_EQ(left["prog.sym"], sym.substr(0, sym.size() / 2));
+    }
+#endif
+}
+
 // mrl85-report reads its inputs in place as mrl85 does: an input cut short
 // while it is read is told as the read error mrl85 would end with (status
 // 4, at its place), never diagnosed from the zeros read past the cut.

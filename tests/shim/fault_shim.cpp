@@ -38,6 +38,10 @@
 //                   at the first write to its stream, the file named by
 //                   MRL_SHIM_TARGET is cut to half its size: an input cut
 //                   short while the pass that writes this output reads it
+//   truncate-at-second-write
+//                   the same at the second write to its stream: when that
+//                   write is taken straight from the input's mapping, the
+//                   cut falls in the middle of the bytes being written
 // and "kill-at:N" kills the process with SIGKILL right before its Nth call
 // that changes a name or a file's state on disk (open with O_CREAT, link,
 // symlink, rename, renameat2, unlink, fsync), counted from its start.
@@ -209,10 +213,11 @@ FILE* fdopen(int fd, const char* mode) {
 
 size_t fwrite(const void* data, size_t size, size_t n, FILE* fp) {
     static size_t (*slot)(const void*, size_t, size_t, FILE*);
-    static int cut;
+    static int cut, writes;
     auto real = next(slot, "fwrite");
     char buf[4096];
-    if (!cut && wanted("truncate-at-write", fd_name(fileno(fp), buf, sizeof buf))) {
+    const char* name = fd_name(fileno(fp), buf, sizeof buf);
+    if (!cut && (wanted("truncate-at-write", name) || (wanted("truncate-at-second-write", name) && ++writes == 2))) {
         cut = 1;
         cut_in_half(getenv("MRL_SHIM_TARGET"));
     }
