@@ -42,6 +42,16 @@ struct made_file {
 };
 extern made_file made[6];
 
+// What the rewriting pass carries from one line to the next besides its copy
+// state. A helper thread that rewrites a stretch of the file keeps its own.
+struct RewriteCarry {
+    // The rewriter of SECTION INFORMATION lines keeps these across calls.
+    int sec_parse_next = 1, sec_lib_deleted = 0;
+    // Lookups by unit number made so far. Only tests read it, to see that a
+    // walk over a run of deleted units passes the run in one step.
+    uint64_t unit_lookups = 0;
+};
+
 // ---------------------------------------------------------------------------
 // The state of one run, in one piece: init_globals() replaces it as a whole
 // with a fresh one, so a second run in the same process starts from nothing.
@@ -78,11 +88,9 @@ struct RunState {
     number_index<func_record> func_index;
     NameStore unit_names;
     uint32_t unit_del_count = 0, func_del_count = 0;
-    // Lookups by unit number made so far. Only tests read it, to see that a
-    // walk over a run of deleted units passes the run in one step.
-    uint64_t unit_lookups = 0;
-    // The rewriter of SECTION INFORMATION lines keeps these across calls.
-    int sec_parse_next = 1, sec_lib_deleted = 0;
+    // What the rewriting pass carries from line to line besides its copy
+    // state (rewrite_carry below).
+    RewriteCarry carry;
 
     // The passes as a library for another program (mrl85-report), which
     // needs the same decisions and wants to see them. mrl85 leaves every one
@@ -100,6 +108,12 @@ struct RunState {
     bool lines_one_by_one = false;
     // Set: the section names of the units are kept without the trace too.
     bool keep_unit_names = false;
+    // The rewriting pass of a mapped symbol file hands every other stretch of
+    // about this many bytes to a helper thread (sym/symmake.cpp); 0: it runs
+    // on one thread. Tests make it small.
+    size_t sym_stretch = size_t{2} << 20;
+    // The stretches whose helper's work was taken. Only tests read it.
+    uint32_t sym_stretches_taken = 0;
     // The observer the rewriting pass was given (del_data, sym/symmake.h),
     // for the time of that pass; null otherwise.
     SymObserver* sym_observer = nullptr;
@@ -108,6 +122,8 @@ struct RunState {
     TableObserver* table_observer = nullptr;
 };
 extern RunState run_state;
+// The carry of the thread at work: run_state.carry, or a helper's own.
+extern MRL_HELPER_LOCAL RewriteCarry* rewrite_carry;
 
 // Each part of the state is used by its own name: these name the members of
 // the one instance, and compile to the same direct access a separate global
@@ -147,12 +163,12 @@ inline constexpr number_index<func_record>& func_index = run_state.func_index;
 inline constexpr NameStore& unit_names = run_state.unit_names;
 inline constexpr uint32_t& unit_del_count = run_state.unit_del_count;
 inline constexpr uint32_t& func_del_count = run_state.func_del_count;
-inline constexpr uint64_t& unit_lookups = run_state.unit_lookups;
-inline constexpr int& sec_parse_next = run_state.sec_parse_next;
-inline constexpr int& sec_lib_deleted = run_state.sec_lib_deleted;
+inline constexpr uint64_t& unit_lookups = run_state.carry.unit_lookups;
 inline constexpr bool& run_embedded = run_state.run_embedded;
 inline constexpr bool& lines_one_by_one = run_state.lines_one_by_one;
 inline constexpr bool& keep_unit_names = run_state.keep_unit_names;
+inline constexpr size_t& sym_stretch = run_state.sym_stretch;
+inline constexpr uint32_t& sym_stretches_taken = run_state.sym_stretches_taken;
 inline constexpr SymObserver*& sym_observer = run_state.sym_observer;
 inline constexpr TableObserver*& table_observer = run_state.table_observer;
 

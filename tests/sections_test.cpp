@@ -352,8 +352,8 @@ TEST(SectionInformation, WorkedExampleWithLibraryContinuations) {
         {sec_chg, "  continuation of Y\n", nullptr},
         {sec_chg, "00005 P 0 0 0 0300 10\n", "0003 P 0 0 0 0300 10\n"},
     });
-    EXPECT_EQ(sec_parse_next, 1);
-    EXPECT_EQ(sec_lib_deleted, 0);
+    EXPECT_EQ(run_state.carry.sec_parse_next, 1);
+    EXPECT_EQ(run_state.carry.sec_lib_deleted, 0);
 }
 
 TEST(SectionInformation, TraceOfALibraryLineAndItsContinuation) {
@@ -413,8 +413,8 @@ TEST(SectionInformation, LibraryNameInAnyLetterCase) {
 TEST(SectionInformation, PendingContinuationEndsWithItsBlock) {
     five_units();
     check({{sec_chg, "0003 P 0 0 0 FFF8 10 Z.LIB\n", nullptr}});
-    EXPECT_EQ(sec_parse_next, 0);
-    EXPECT_EQ(sec_lib_deleted, 1);
+    EXPECT_EQ(run_state.carry.sec_parse_next, 0);
+    EXPECT_EQ(run_state.carry.sec_lib_deleted, 1);
     sec_block_end();
     check({{sec_chg, "   0001 P 0 0 0 0100 10\n", "0001 P 0 0 0 0100 10\n"}});
 }

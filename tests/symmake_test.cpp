@@ -4,6 +4,9 @@
 // or passed over, and no piece may be taken for a line of its own.
 #include <algorithm>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "sym/symmake.h"
 #include "symtest.h"
@@ -187,6 +190,88 @@ TEST_F(SymPass, BlockCopyAndLineByLineAgree) {
             << "seed " << seed << ": the outputs differ from byte "
             << std::mismatch(out[0].begin(), out[0].end(), out[1].begin(), out[1].end()).first - out[0].begin();
         EXPECT_TRUE(trace[0] == trace[1]) << "seed " << seed << ": the traces differ";
+    }
+}
+
+// A large mapped file is rewritten in stretches, every other one by a helper
+// thread from the state it guesses. Cut into stretches of 4 KiB, files with
+// blank lines before headers, library continuations and long lines, the same
+// files with some lines ending in CR LF (which send a helper's stretch back to
+// the pass's own thread), and a file where the guess is often wrong (a
+// dropped header after a blank line leaves no blank line to be written before
+// the next one, which is dropped too) come out as they do on one thread, with
+// as many lookups.
+TEST_F(SymPass, StretchesRewrittenByAHelperComeOutAsOnOneThread) {
+    std::vector<std::pair<std::string, std::string>> inputs;
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        const std::string lf = varied_sym(seed);
+        std::string some_crlf;
+        size_t lines = 0;
+        for (char c : lf) some_crlf += c == '\n' && ++lines % 997 == 0 ? "\r\n" : std::string(1, c);
+        inputs.emplace_back("seed " + std::to_string(seed), lf);
+        inputs.emplace_back("seed " + std::to_string(seed) + ", some lines in CR LF", some_crlf);
+    }
+    std::string guessed_wrong =
+        "# SECTION INFORMATION\n0001 P 0 0 0 0100 10 m.o\n0002 P 0 0 0 10000 10 m.o\n\n"
+        "# FUNC 1 f 1 0 10\n# FUNC 2 g 2 0 10\n";
+    for (int i = 0; i < 20000; ++i) {
+        guessed_wrong += "# CALL 2\n# CALL 2\n\n";
+        guessed_wrong.append(1 + i % 13, 'd') += '\n';
+    }
+    inputs.emplace_back("dropped headers after blank lines", guessed_wrong);
+    for (const auto& [what, in] : inputs) {
+        SCOPED_TRACE(what);
+        std::string out[2];
+        uint64_t lookups[2];
+        uint32_t taken[2];
+        for (int i = 0; i < 2; ++i) {
+            symtest::reset();
+            sym_stretch = i == 0 ? 0 : 4096;
+            out[i] = convert(in);
+            lookups[i] = unit_lookups;
+            taken[i] = sym_stretches_taken;
+            in_sym_fp.close();
+        }
+        EXPECT_TRUE(out[0] == out[1])
+            << "the outputs differ from byte "
+            << std::mismatch(out[0].begin(), out[0].end(), out[1].begin(), out[1].end()).first - out[0].begin();
+        EXPECT_EQ(lookups[0], lookups[1]);
+        EXPECT_EQ(taken[0], 0u);
+        EXPECT_GT(taken[1], 20u) << "the helper's work was hardly ever taken";
+    }
+}
+
+// A failed check in a stretch that the helper tried ends the run as on one
+// thread: the helper's try is given up, and the pass's own thread meets the
+// same line and stops at the same check.
+TEST_F(SymPass, AFailedCheckInAHelpersStretchStopsTheRunAsOnOneThread) {
+    const std::string base = varied_sym(4);
+    const char* const failing[] = {"# LOCAL LABEL FFFFF\n", "# LOCAL SYMBOL 1\n", "# GLOBAL LABEL\nB ZZ\n"};
+    for (const char* line : failing) {
+        // At several places, so that some fall in the helper's stretches.
+        for (const size_t at : {base.size() / 3, base.size() / 2, base.size() * 2 / 3}) {
+            SCOPED_TRACE(std::string(line) + " at " + std::to_string(at));
+            const size_t header = base.find("\n#", at) + 1;
+            const std::string in = base.substr(0, header) + line + base.substr(header);
+            run_stopped stop[2];
+            for (int i = 0; i < 2; ++i) {
+                symtest::reset();
+                run_embedded = true;
+                sym_stretch = i == 0 ? 0 : 4096;
+                try {
+                    convert(in);
+                    ADD_FAILURE() << "no failed check";
+                } catch (const run_stopped& s) {
+                    stop[i] = s;
+                }
+                out_sym_fp.close();
+                in_sym_fp.close();
+            }
+            EXPECT_EQ(stop[0].status, stop[1].status);
+            EXPECT_EQ(stop[0].place, stop[1].place);
+            EXPECT_EQ(stop[0].text, stop[1].text);
+            EXPECT_EQ(stop[0].number, stop[1].number);
+        }
     }
 }
 

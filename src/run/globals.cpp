@@ -11,6 +11,7 @@
 #include "sym/table.h"
 
 RunState run_state;
+MRL_HELPER_LOCAL RewriteCarry* rewrite_carry = &run_state.carry;
 made_file made[6];
 
 // Replaces the run's state with a fresh one (its destructor gives back the

@@ -76,8 +76,13 @@ void show_message(const char* prefix, const char* text, std::string_view arg) {
 // an interrupt (which ends the process without flushing) loses none of it.
 // Standard output stays in text mode, so on Windows its line feeds appear as
 // CR LF, the console's line end.
+// Set on a helper thread only.
+MRL_HELPER_LOCAL bool messages_held = false;
+
+void messages_hold() { messages_held = true; }
+
 void out_text(std::string_view text) {
-    if (run_embedded) return;
+    if (run_embedded || messages_held) return;
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
@@ -105,12 +110,15 @@ void input_cut_check(int n) {
 }  // namespace
 
 void error_msg(int n, std::string_view arg) {
+    if (messages_held) return;
     input_cut_check(n);
     show_message(" Error : ", error_table[n], arg);
     last_error = n;
 }
 
-void warning_msg(int n, std::string_view arg) { show_message(" Warning : ", warning_table[n], arg); }
+void warning_msg(int n, std::string_view arg) {
+    if (!messages_held) show_message(" Warning : ", warning_table[n], arg);
+}
 
 void show_usage() {
     for (const char* s : usage_lines) out_text(s);
@@ -210,6 +218,9 @@ void cleanup_files() {
 // Ends the run after a failure. With the trace on, every file is kept for
 // inspection and the log records where the run ended.
 void error_exit(int status, ExitPlace line, std::string_view text, uint32_t number) {
+    if (messages_held) throw run_stopped{status, line, std::string(text), number};
+    // A helper still at work reads what the clean-up is about to take away.
+    helper_join();
     if (run_embedded) throw run_stopped{status, line, std::string(text), number};
     if (trace_on()) {
         trace_fmt("++++++++++ Error exit at %d ++++++++++\n", line);
@@ -226,6 +237,9 @@ char* memory_reserve;
 void (*memory_exhausted)();
 
 void on_no_memory() {
+    // A helper's allocation fails on its own: the reserve and the handler are
+    // the run's, and the helper's try is only given up.
+    if (messages_held) throw std::bad_alloc();
     if (memory_reserve != nullptr) {
         std::free(memory_reserve);
         memory_reserve = nullptr;

@@ -122,6 +122,11 @@ struct run_stopped {
 // there, without an exception, for which there may be no memory left either
 // (the process would then abort). Called first thing in main.
 void memory_reserve_set(void (*exhausted)());
+// Called on a helper thread (run/platform.h): from then on, on that thread,
+// messages are held (error_msg, warning_msg and out_text print nothing and
+// change nothing) and error_exit throws run_stopped, so that only the thread
+// that runs the passes says anything or ends the run.
+void messages_hold();
 void out_text(std::string_view text);  // standard output, flushed
 void error_msg(int n, std::string_view arg = {});
 void warning_msg(int n, std::string_view arg = {});

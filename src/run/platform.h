@@ -270,4 +270,23 @@ void input_unmap(InputMap* map);
 // fault on is not the file's.
 bool input_map_faulted(const InputMap& map);
 
+// A helper thread, where the platform gives one: helper_start runs fn(arg)
+// on it, and is false when it cannot (the caller then does the work
+// itself); helper_join waits for it to end, and returns at once when none
+// runs. One helper at a time. The helper takes no interrupt: those go to the
+// thread that runs the passes and cleans up. No mapping is given back while
+// a helper runs (input_unmap waits for it).
+bool helper_start(void (*fn)(void*), void* arg);
+void helper_join();
+
+// What a helper keeps apart from the thread that runs the passes is declared
+// MRL_HELPER_LOCAL: its own on each thread where there are helpers, and a
+// plain variable on Windows, where there are none and where a thread's own
+// variable would cost a call at each use.
+#ifdef _WIN32
+#define MRL_HELPER_LOCAL
+#else
+#define MRL_HELPER_LOCAL thread_local
+#endif
+
 #endif

@@ -6,6 +6,7 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -626,6 +627,7 @@ bool input_map(std::FILE* fp, InputPass, InputMap* map) {
 
 void input_unmap(InputMap* map) {
     if (map->data == nullptr) return;
+    helper_join();
     MapWatch& w = map_watch[map->watch];
     munmap(const_cast<char*>(map->data), map->size);
     w.begin = 0;
@@ -635,5 +637,41 @@ void input_unmap(InputMap* map) {
 }
 
 bool input_map_faulted(const InputMap& map) { return map.data != nullptr && map_watch[map.watch].faulted != 0; }
+
+namespace {
+
+pthread_t helper;
+bool helper_running = false;
+struct HelperCall {
+    void (*fn)(void*);
+    void* arg;
+} helper_call;
+
+void* helper_main(void* call) {
+    const HelperCall& c = *static_cast<HelperCall*>(call);
+    c.fn(c.arg);
+    return nullptr;
+}
+
+}  // namespace
+
+// The thread inherits the signal mask of the one that makes it: the
+// interrupts are blocked around its making.
+bool helper_start(void (*fn)(void*), void* arg) {
+    if (helper_running) return false;
+    sigset_t set, before;
+    interrupt_set(&set);
+    pthread_sigmask(SIG_BLOCK, &set, &before);
+    helper_call = HelperCall{fn, arg};
+    helper_running = pthread_create(&helper, nullptr, helper_main, &helper_call) == 0;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return helper_running;
+}
+
+void helper_join() {
+    if (!helper_running) return;
+    pthread_join(helper, nullptr);
+    helper_running = false;
+}
 
 #endif

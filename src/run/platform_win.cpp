@@ -710,4 +710,8 @@ void input_unmap(InputMap* map) {
 
 bool input_map_faulted(const InputMap& map) { return map.data != nullptr && map_watch[map.watch].faulted != 0; }
 
+// The rewriting pass runs on one thread here: no helper.
+bool helper_start(void (*)(void*), void*) { return false; }
+void helper_join() {}
+
 #endif

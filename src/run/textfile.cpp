@@ -277,7 +277,25 @@ void OutFile::prepare() {
 
 bool OutFile::open(const std::string& name) { return open(std::fopen(name.c_str(), "wb")); }
 
+bool OutFile::open(std::string* sink) {
+    fp_ = nullptr;
+    sink_ = sink;
+    prepare();
+    used_ = 0;
+    failed_ = false;
+    return true;
+}
+
+// What the block holds goes to the file, or to the sink.
+bool OutFile::emit(const char* p, size_t n) {
+    if (sink_ == nullptr) return write_out(fp_, p, n);
+    if (n > sink_->capacity() - sink_->size()) return false;
+    sink_->append(p, n);
+    return true;
+}
+
 bool OutFile::open(std::FILE* fp) {
+    sink_ = nullptr;
     fp_ = fp;
     if (fp_ == nullptr) return false;
     std::setvbuf(fp_, nullptr, _IONBF, 0);
@@ -288,10 +306,10 @@ bool OutFile::open(std::FILE* fp) {
 }
 
 bool OutFile::flush() {
-    if (fp_ == nullptr) return !failed_;
+    if (fp_ == nullptr && sink_ == nullptr) return !failed_;
     if (used_ > 0 && !failed_) {
-        if (!write_out(fp_, buf_.get(), used_)) failed_ = true;
-        if (std::fflush(fp_) != 0) failed_ = true;
+        if (!emit(buf_.get(), used_)) failed_ = true;
+        if (fp_ != nullptr && std::fflush(fp_) != 0) failed_ = true;
     }
     used_ = 0;
     return !failed_;
@@ -305,7 +323,7 @@ bool OutFile::write_slow(std::string_view text) {
     if (used_ + text.size() > kTextBlock) {
         if (!flush()) return false;
         if (text.size() >= kTextBlock) {
-            if (!write_out(fp_, text.data(), text.size())) failed_ = true;
+            if (!emit(text.data(), text.size())) failed_ = true;
             return !failed_;
         }
     }
@@ -322,11 +340,16 @@ char* OutFile::room_slow(size_t n) {
 // A long text goes straight to the file, after what the block holds.
 bool OutFile::write_long_slow(std::string_view text) {
     if (!flush()) return false;
-    if (!write_out(fp_, text.data(), text.size())) failed_ = true;
+    if (!emit(text.data(), text.size())) failed_ = true;
     return !failed_;
 }
 
 bool OutFile::close() {
+    if (sink_ != nullptr) {
+        const bool ok = flush();
+        sink_ = nullptr;
+        return ok;
+    }
     if (fp_ == nullptr) return true;
     bool ok = flush();
     if (std::fclose(fp_) != 0) ok = false;

@@ -142,9 +142,14 @@ public:
     bool open(const std::string& name);
     // Takes over a stream already open for writing (binary); false for null.
     bool open(std::FILE* fp);
+    // Writes into `sink`, appended to it, instead of a file: a helper
+    // thread's part of an output, which is written out later. The sink never
+    // grows: a text that does not fit in its capacity fails as a write to a
+    // full disk does.
+    bool open(std::string* sink);
     // Closes the file, writing what is buffered; false if anything failed.
     bool close();
-    bool is_open() const { return fp_ != nullptr; }
+    bool is_open() const { return fp_ != nullptr || sink_ != nullptr; }
     // Appends text; false when a write to the file has failed.
     bool write(std::string_view text);
     // Writes everything buffered to the file; false on failure.
@@ -166,7 +171,9 @@ private:
     bool write_slow(std::string_view text);
     bool write_long_slow(std::string_view text);
     char* room_slow(size_t n);
+    bool emit(const char* p, size_t n);
     std::FILE* fp_ = nullptr;
+    std::string* sink_ = nullptr;
     std::unique_ptr<char[]> buf_;
     size_t used_ = 0;
     bool failed_ = false;

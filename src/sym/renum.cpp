@@ -36,7 +36,7 @@ const Record* first_of(const record_table<Record>& table, const number_index<Rec
 }
 
 const unit_record* first_unit(uint32_t unit_no) {
-    ++unit_lookups;
+    ++rewrite_carry->unit_lookups;
     return first_of(unit_table, unit_index, unit_no, [](const unit_record& u) { return u.unit_no; });
 }
 

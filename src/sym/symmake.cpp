@@ -2,9 +2,14 @@
 // renumbering marks them, and del_data copies the file line by line, handing
 // headers and section lines to their rewriters and thinning blank lines.
 #include "sym/symmake.h"
+
+#include <cstring>
+#include <string>
+
 #include "mrlpro.h"
 #include "run/lineends.h"
 #include "run/message.h"
+#include "run/platform.h"
 #include "run/textfile.h"
 #include "run/trace.h"
 #include "sym/fields.h"
@@ -50,20 +55,20 @@ void write_rest(ExitPlace place) {
 }
 
 // Writes a line: `line`, then, when `more` is set, the rest of the input line.
-inline void write_line(std::string_view line, bool more, ExitPlace place) {
-    if (!out_sym_fp.write(line)) write_failed(place);
+inline void write_line(OutFile& file, std::string_view line, bool more, ExitPlace place) {
+    if (!file.write(line)) write_failed(place);
     if (more) write_rest(place);
 }
 
 // Writes the lines from `begin` up to `end` (at least one byte).
-void write_run_out(const char* begin, const char* end) {
-    if (!out_sym_fp.write_long(std::string_view(begin, static_cast<size_t>(end - begin)))) write_failed(L_SYM_WR_DATA);
+void write_run_out(OutFile& file, const char* begin, const char* end) {
+    if (!file.write_long(std::string_view(begin, static_cast<size_t>(end - begin)))) write_failed(L_SYM_WR_DATA);
 }
 
 // Writes the lines from `begin` up to `end` of the input block. Inline: around
 // each rewritten line it is asked for an empty run, which calls nothing.
-inline void write_run(const char* begin, const char* end) {
-    if (end > begin) write_run_out(begin, end);
+inline void write_run(OutFile& file, const char* begin, const char* end) {
+    if (end > begin) write_run_out(file, begin, end);
 }
 
 // The rewriter of a header line of kinds SEC_LOCAL_LABEL to SEC_SOURCE.
@@ -83,8 +88,8 @@ int header_rewrite(SecKind kind, std::string_view line, Rebuilt& out) {
 // the input line).
 inline void write_kept(const Rebuilt& out, std::string_view text, bool more, ExitPlace place) {
     if (out.text.data() == nullptr)
-        write_line(text, more, place);
-    else if (!out_sym_fp.commit(out.text))
+        write_line(out.file, text, more, place);
+    else if (!out.file.commit(out.text))
         write_failed(place);
 }
 
@@ -181,12 +186,13 @@ uint64_t line_number(uint64_t before) { return sym_observer->place.taken + in_sy
 // as read go out in runs, one call per run, straight from the input block.
 // Stops at a line ending in CR LF (whose CR the reader drops) and at a line
 // that the block does not hold whole; those are left to the line-by-line
-// way. Returns true when it stopped only because the block ends inside a line
+// way. `taken` is what it handled, which the caller takes from the input.
+// Returns true when it stopped only because the block ends inside a line
 // (so the next block may go on). Only while observed (kObserved) are the
 // lines counted, one for each line end passed: unobserved, the loop does no
 // more than the copying.
 template <bool kObserved>
-bool copy_block_as(CopyState& st, const std::string_view block, Rebuilt& out) {
+bool copy_block_as(CopyState& st, const std::string_view block, Rebuilt& out, size_t& taken) {
     const char* const start = block.data();
     const char* const end = start + block.size();
     const char* line = start;
@@ -211,7 +217,7 @@ bool copy_block_as(CopyState& st, const std::string_view block, Rebuilt& out) {
             } while (lf != nullptr && *line != '#' && lf != line && lf[-1] != '\r');
             st.blank_ok = st.sec_mode == kAfterBlank ? 0 : 1;
             if (st.sec_mode < SEC_SECTION_INFO && st.sec_skip != 0) {
-                write_run(run, first);
+                write_run(out.file, run, first);
                 run = line;
                 if constexpr (kObserved) observer->lines_dropped(line_number(first_lines), lines - first_lines);
             }
@@ -224,7 +230,7 @@ bool copy_block_as(CopyState& st, const std::string_view block, Rebuilt& out) {
         // before its line go out first, so that an output kept for
         // inspection holds every one of them.
         if (header || st.sec_mode == SEC_SECTION_INFO || st.sec_mode == SEC_GLOBAL_LABEL) {
-            write_run(run, line);
+            write_run(out.file, run, line);
             run = line;
         }
         if constexpr (kObserved) observer->place.in_block = line_number(lines);
@@ -232,7 +238,7 @@ bool copy_block_as(CopyState& st, const std::string_view block, Rebuilt& out) {
         // A header is written on its own, so that a failed write names it;
         // so is a rebuilt line. A dropped line ends the run.
         if (header || !keep || out.text.data() != nullptr) {
-            write_run(run, line);
+            write_run(out.file, run, line);
             if (keep) write_kept(out, text, false, header ? L_SYM_WR_HEADER : L_SYM_WR_DATA);
             run = lf + 1;
         }
@@ -240,18 +246,165 @@ bool copy_block_as(CopyState& st, const std::string_view block, Rebuilt& out) {
         if constexpr (kObserved) ++lines;
         lf = line < end ? ends.next() : nullptr;
     }
-    write_run(run, line);
+    write_run(out.file, run, line);
     if constexpr (kObserved) {
         observer->place.taken += lines;
         observer->place.in_block = 0;
     }
-    in_sym_fp.advance(static_cast<size_t>(line - start));
+    taken = static_cast<size_t>(line - start);
     return lf == nullptr && line > start;
 }
 
 // copy_block_as, counting lines only for an observer.
 bool copy_block(CopyState& st, const std::string_view block, Rebuilt& out) {
-    return sym_observer != nullptr ? copy_block_as<true>(st, block, out) : copy_block_as<false>(st, block, out);
+    size_t taken = 0;
+    const bool on = sym_observer != nullptr ? copy_block_as<true>(st, block, out, taken)
+                                            : copy_block_as<false>(st, block, out, taken);
+    in_sym_fp.advance(taken);
+    return on;
+}
+
+// One line the line-by-line way: false at the end of the file. A line that
+// is written as read goes out straight from the input block, piece by piece
+// when it is longer than the block.
+bool line_rewrite_one(CopyState& st, Rebuilt& out) {
+    std::string_view read;
+    bool more = false;
+    if (!read_sym_line(read, more)) return false;
+    if (read[0] == '#') {
+        if (header_line(st, read, more, out)) write_kept(out, read, more, L_SYM_WR_HEADER);
+    } else {
+        if (data_line(st, read, more, out)) write_kept(out, read, more, L_SYM_WR_DATA);
+    }
+    return true;
+}
+
+// The rewriting pass of a large mapped file runs on two threads. The file is
+// cut into stretches that each begin with a header line. While this thread
+// rewrites one stretch into the output, a helper rewrites the next one into
+// memory. A header sets every part of the pass's state but one: a dropped
+// header leaves blank_ok as the lines before it left it, and the helper
+// guesses that from those lines. Its work is taken only when it handled the
+// whole stretch (no line for the line-by-line way, no failed check, no failed
+// write) from the state this thread reached there; otherwise this thread
+// rewrites the stretch itself. Either way the output is the same, byte for
+// byte, and only this thread says anything or ends the run.
+struct Stretch {
+    std::string_view text;  // whole lines, the first a header
+    CopyState start;        // the state guessed for its start
+    CopyState end;          // the state after it
+    RewriteCarry carry;
+    OutFile* file;        // made ready by this thread: the helper allocates nothing
+    std::string* output;  // what the helper wrote, within its capacity
+    bool whole = false;   // the helper handled every line
+};
+
+// The helper's work: the stretch into memory, with its messages held, so
+// that a failed check or a failed allocation only ends the helper's try.
+void stretch_rewrite(void* arg) {
+    Stretch& s = *static_cast<Stretch*>(arg);
+    messages_hold();
+    rewrite_carry = &s.carry;
+    try {
+        s.file->open(s.output);
+        CopyState st = s.start;
+        Rebuilt out{*s.file, {}};
+        size_t taken = 0;
+        copy_block_as<false>(st, s.text, out, taken);
+        s.whole = taken == s.text.size() && s.file->close();
+        s.end = st;
+    } catch (...) {
+        s.whole = false;
+    }
+}
+
+// The start of the first header line at or after `from` + `size`, or null
+// when none begins before the last stretch of the file.
+const char* stretch_end(const char* from, size_t size, const char* file_end) {
+    if (static_cast<size_t>(file_end - from) < size + sym_stretch) return nullptr;
+    const char* at = from + size;
+    for (;;) {
+        at = static_cast<const char*>(std::memchr(at, '#', static_cast<size_t>(file_end - at)));
+        if (at == nullptr || static_cast<size_t>(file_end - at) < sym_stretch) return nullptr;
+        if (at[-1] == '\n') return at;
+        ++at;
+    }
+}
+
+// The blank_ok the lines before the header at `at` leave: 0 when a blank line
+// lies between it and the header line before it, within the 64 KiB before
+// it, else 1.
+int blank_ok_before(const char* at, const char* file_start) {
+    const char* const stop = at - file_start > 65536 ? at - 65536 : file_start;
+    for (const char* p = at - 1; p > stop; --p) {
+        if (p[-1] != '\n') continue;
+        if (*p == '\n') return 0;
+        if (*p == '#') return 1;
+    }
+    return 1;
+}
+
+// Rewrites the unread lines up to `end`, the start of a line, on this thread.
+void rewrite_until(CopyState& st, Rebuilt& out, const char* end) {
+    for (;;) {
+        const std::string_view unread = in_sym_fp.unread();
+        if (unread.data() >= end) return;
+        const std::string_view part(unread.data(), static_cast<size_t>(end - unread.data()));
+        if (copy_block(st, part, out)) continue;
+        if (!line_rewrite_one(st, out)) return;
+    }
+}
+
+// Rewrites the stretches of the file but its last, as above; the caller
+// rewrites what is left.
+void rewrite_stretches(CopyState& st, Rebuilt& out) {
+    const std::string_view all = in_sym_fp.unread();
+    const char* const file_end = all.data() + all.size();
+    const char* at = all.data();
+    // What the helper writes into, made once: room for a stretch that
+    // comes out twice as long as it went in.
+    OutFile file;
+    file.prepare();
+    std::string output;
+    output.reserve(4 * sym_stretch + kTextBlock);
+    for (;;) {
+        const char* const mine = stretch_end(at, sym_stretch, file_end);
+        if (mine == nullptr) return;
+        const char* const next = stretch_end(mine, sym_stretch, file_end);
+        output.clear();
+        Stretch s{{}, {}, {}, {}, &file, &output};
+        // However this thread leaves the loop, the helper has ended first.
+        const struct HelperWait {
+            ~HelperWait() { helper_join(); }
+        } wait;
+        bool helped = false;
+        if (next != nullptr) {
+            s.text = std::string_view(mine, static_cast<size_t>(next - mine));
+            s.start.blank_ok = blank_ok_before(mine, all.data());
+            helped = helper_start(stretch_rewrite, &s);
+        }
+        rewrite_until(st, out, mine);
+        at = mine;
+        if (!helped) continue;
+        helper_join();
+        if (s.whole && s.start.blank_ok == st.blank_ok) {
+            if (!output.empty() && !out.file.write_long(output)) write_failed(L_SYM_WR_DATA);
+            st = s.end;
+            run_state.carry.sec_parse_next = s.carry.sec_parse_next;
+            run_state.carry.sec_lib_deleted = s.carry.sec_lib_deleted;
+            run_state.carry.unit_lookups += s.carry.unit_lookups;
+            in_sym_fp.advance(s.text.size());
+            ++sym_stretches_taken;
+            at = next;
+        }
+    }
+}
+
+// Whether the rewriting pass takes a helper: a mapped file of several
+// stretches, read by a run that neither traces nor observes the pass nor
+// counts its lines one by one.
+bool stretches_wanted() {
+    return sym_stretch > 0 && in_sym_fp.mapped() && sym_observer == nullptr && !trace_on() && !lines_one_by_one;
 }
 
 }  // namespace
@@ -322,19 +475,11 @@ void del_data(SymObserver* observer) {
     }
     sym_unchanged_check(L_SYM_REWIND);
     Rebuilt out{out_sym_fp, {}};
-    std::string_view read;
-    bool more = false;
+    if (stretches_wanted()) rewrite_stretches(st, out);
     for (;;) {
         while (!lines_one_by_one && copy_block(st, in_sym_fp.unread(), out)) {
         }
-        if (!read_sym_line(read, more)) return;
-        // A line that is written as read goes out straight from the input
-        // block, piece by piece when it is longer than the block.
-        if (read[0] == '#') {
-            if (header_line(st, read, more, out)) write_kept(out, read, more, L_SYM_WR_HEADER);
-        } else {
-            if (data_line(st, read, more, out)) write_kept(out, read, more, L_SYM_WR_DATA);
-        }
+        if (!line_rewrite_one(st, out)) return;
     }
 }
 

@@ -31,8 +31,9 @@ bool sec_unit_line(std::string_view line) {
 // The block ends (a blank line or a header): a library line at its end has
 // no continuation.
 void sec_block_end() {
-    sec_parse_next = 1;
-    sec_lib_deleted = 0;
+    RewriteCarry& c = *rewrite_carry;
+    c.sec_parse_next = 1;
+    c.sec_lib_deleted = 0;
 }
 
 // One line of the block, whole. The continuation of a library line is
@@ -40,10 +41,11 @@ void sec_block_end() {
 // dropped with its unit or rewritten with the new unit number.
 int sec_chg(std::string_view line, Rebuilt& out) {
     trace_str("===== sec_chg() =====\n");
-    if (sec_parse_next == 0 && !line.empty() && line[0] == ' ') {
-        const int r = sec_lib_deleted;
-        sec_parse_next = 1;
-        sec_lib_deleted = 0;
+    RewriteCarry& c = *rewrite_carry;
+    if (c.sec_parse_next == 0 && !line.empty() && line[0] == ' ') {
+        const int r = c.sec_lib_deleted;
+        c.sec_parse_next = 1;
+        c.sec_lib_deleted = 0;
         if (r != 0 && sym_observer != nullptr) sym_observer->continuation_dropped();
         return r;
     }
@@ -60,11 +62,11 @@ int sec_chg(std::string_view line, Rebuilt& out) {
     if (sym_observer != nullptr) sym_observer->unit_line(unit_no, deleted == 1, new_unit);
 
     if (names_library(line)) {
-        sec_parse_next = 0;
-        sec_lib_deleted = deleted;
+        c.sec_parse_next = 0;
+        c.sec_lib_deleted = deleted;
     } else {
-        sec_parse_next = 1;
-        sec_lib_deleted = 0;
+        c.sec_parse_next = 1;
+        c.sec_lib_deleted = 0;
     }
     if (deleted == 1) {
         if (trace_on()) trace_fmt("  Unit No.%04X Delete\n", unit_no);
