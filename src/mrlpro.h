@@ -109,10 +109,12 @@ struct RunState {
     // Set: the section names of the units are kept without the trace too.
     bool keep_unit_names = false;
     // The rewriting pass of a mapped symbol file hands every other stretch of
-    // about this many bytes to a helper thread (sym/symmake.cpp); 0: it runs
-    // on one thread. Tests make it small.
+    // about this many bytes to a helper thread (sym/symmake.cpp), and the
+    // first pass of a file of at least two of them its second half
+    // (sym/table.cpp); 0: both run on one thread. Tests make it small.
     size_t sym_stretch = size_t{2} << 20;
-    // The stretches whose helper's work was taken. Only tests read it.
+    // The stretches whose helper's work was taken, in the first pass and in
+    // the rewriting pass. Only tests read it.
     uint32_t sym_stretches_taken = 0;
     // The observer the rewriting pass was given (del_data, sym/symmake.h),
     // for the time of that pass; null otherwise.

@@ -193,14 +193,16 @@ TEST_F(SymPass, BlockCopyAndLineByLineAgree) {
     }
 }
 
-// A large mapped file is rewritten in stretches, every other one by a helper
-// thread from the state it guesses. Cut into stretches of 4 KiB, files with
+// The first pass over a large mapped file leaves the FUNC headers of its
+// second half to a helper thread, and the rewriting pass rewrites every other
+// stretch on the helper, from the state it guesses. Cut into stretches of 4 KiB, files with
 // blank lines before headers, library continuations and long lines, the same
 // files with some lines ending in CR LF (which send a helper's stretch back to
 // the pass's own thread), and a file where the guess is often wrong (a
 // dropped header after a blank line leaves no blank line to be written before
-// the next one, which is dropped too) come out as they do on one thread, with
-// as many lookups.
+// the next one, which is dropped too), and a file with FUNC headers all
+// through it, come out as they do on one thread, with
+// as many lookups and the same function table.
 TEST_F(SymPass, StretchesRewrittenByAHelperComeOutAsOnOneThread) {
     std::vector<std::pair<std::string, std::string>> inputs;
     for (unsigned seed = 1; seed <= 3; ++seed) {
@@ -219,19 +221,31 @@ TEST_F(SymPass, StretchesRewrittenByAHelperComeOutAsOnOneThread) {
         guessed_wrong.append(1 + i % 13, 'd') += '\n';
     }
     inputs.emplace_back("dropped headers after blank lines", guessed_wrong);
+    std::string functions = "# SECTION INFORMATION\n";
+    for (unsigned u = 1; u <= 500; ++u)
+        functions += symtest::hex(u) + (u % 5 == 0 ? " P 0 0 0 10000 10 m.o\n" : " P 0 0 0 100 10 m.o\n");
+    for (unsigned f = 1; f <= 20000; ++f) {
+        functions += "\n# FUNC " + symtest::hex(f) + " fn " + symtest::hex(1 + f % 500) + " 0 10\n";
+        functions += "# CALL " + symtest::hex(f) + "\n " + symtest::hex(1 + (f * 7) % f) + "\n";
+    }
+    inputs.emplace_back("functions all through the file", functions);
     for (const auto& [what, in] : inputs) {
         SCOPED_TRACE(what);
         std::string out[2];
         uint64_t lookups[2];
         uint32_t taken[2];
+        std::vector<uint32_t> funcs[2];  // each function record's fields, in table order
         for (int i = 0; i < 2; ++i) {
             symtest::reset();
             sym_stretch = i == 0 ? 0 : 4096;
             out[i] = convert(in);
             lookups[i] = unit_lookups;
             taken[i] = sym_stretches_taken;
+            for (const func_record& f : func_table)
+                funcs[i].insert(funcs[i].end(), {f.func_no, f.unit_no, f.seq, f.new_func_no, f.delete_mode});
             in_sym_fp.close();
         }
+        EXPECT_TRUE(funcs[0] == funcs[1]) << "the function tables differ";
         EXPECT_TRUE(out[0] == out[1])
             << "the outputs differ from byte "
             << std::mismatch(out[0].begin(), out[0].end(), out[1].begin(), out[1].end()).first - out[0].begin();

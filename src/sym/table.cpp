@@ -16,9 +16,12 @@
 #include <memory>
 #include <new>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "mrlpro.h"
 #include "run/message.h"
+#include "run/platform.h"
 #include "run/textfile.h"
 #include "run/trace.h"
 #include "sym/fields.h"
@@ -154,18 +157,19 @@ const char* next_header(const char* line, const char* const end) {
     }
 }
 
-// The whole lines at the start of the unread input block, for the first
-// pass: each FUNC header goes to func_data_make, and the lines between the
-// "#" lines are passed over without being looked at one by one. Stops at a
-// SECTION INFORMATION header, at a header ending in CR LF (whose CR the
-// reader drops) and at a line that the block does not hold whole, which are
-// left to the reader. Returns true when it stopped only because the block
-// ends inside a line (so the next block may go on).
-bool scan_block(const std::string_view block) {
+// The whole lines at the start of `block`, for the first pass: each FUNC
+// header goes to `on_func`, and the lines between the "#" lines are passed
+// over without being looked at one by one. Stops at a SECTION INFORMATION
+// header, at a header ending in CR LF (whose CR the reader drops) and at a
+// line that the block does not hold whole, which are left to the reader.
+// Returns the bytes it took; `cut` is set when it stopped only because the
+// block ends inside a line (so the next block may go on).
+template <class OnFunc>
+size_t scan_headers(const std::string_view block, bool& cut, OnFunc on_func) {
     const char* const start = block.data();
     const char* const end = start + block.size();
     const char* line = start;
-    bool cut = false;
+    cut = false;
     for (;;) {
         const char* const hash = line < end && *line == '#' ? line : next_header(line, end);
         if (hash == nullptr) {
@@ -187,11 +191,68 @@ bool scan_block(const std::string_view block) {
         const std::string_view text(line, static_cast<size_t>(lf + 1 - line));
         const SecKind kind = sec_kind(text);
         if (kind == SEC_SECTION_INFO) break;
-        if (kind == SEC_FUNC) func_data_make(text);
+        if (kind == SEC_FUNC) on_func(text);
         line = lf + 1;
     }
-    in_sym_fp.advance(static_cast<size_t>(line - start));
-    return cut && line > start;
+    return static_cast<size_t>(line - start);
+}
+
+// scan_headers over the unread input block, which gives back what it took.
+bool scan_block(const std::string_view block) {
+    bool cut = false;
+    const size_t taken = scan_headers(block, cut, func_data_make);
+    in_sym_fp.advance(taken);
+    return cut && taken > 0;
+}
+
+// The first pass over a large mapped file takes a helper (run/platform.h):
+// while it reads the first half, the helper gathers the FUNC headers of the
+// second half, from a header line on. Its list is taken when it scanned the
+// whole half (no SECTION INFORMATION header, no CR LF header, no failed
+// check) and the pass reached the half's first line at the end of a line of
+// its own; otherwise the pass reads on through the second half itself. The
+// tables come out the same either way.
+struct FuncScan {
+    std::string_view text;                             // whole lines, the first a header
+    std::vector<std::pair<uint32_t, uint32_t>> funcs;  // function and unit numbers, in reading order
+    bool whole = false;
+};
+
+void func_scan(void* arg) {
+    FuncScan& f = *static_cast<FuncScan*>(arg);
+    messages_hold();
+    try {
+        bool cut = false;
+        const size_t taken = scan_headers(f.text, cut, [&f](std::string_view line) {
+            uint32_t func_no = 0, unit_no = 0;
+            func_line_numbers(line, &func_no, &unit_no);
+            f.funcs.emplace_back(func_no, unit_no);
+        });
+        f.whole = taken == f.text.size();
+    } catch (...) {
+        f.whole = false;
+    }
+}
+
+// The second half of the unread file for func_scan: from the first header
+// line at or after its middle to the end of its last whole line; empty when
+// the file is too small to share, or is not read in a way a helper can.
+std::string_view second_half(SymObserver* observer) {
+    if (sym_stretch == 0 || observer != nullptr || table_observer != nullptr || trace_on() || lines_one_by_one)
+        return {};
+    // The file is mapped, if at all, when it is first read.
+    const std::string_view all = in_sym_fp.unread();
+    if (!in_sym_fp.mapped() || all.size() < 2 * sym_stretch) return {};
+    size_t at = all.size() / 2;
+    for (;;) {
+        at = all.find('#', at);
+        if (at == std::string_view::npos) return {};
+        if (all[at - 1] == '\n') break;
+        ++at;
+    }
+    const size_t last = all.rfind('\n');
+    if (last == std::string_view::npos || last < at) return {};
+    return all.substr(at, last + 1 - at);
 }
 
 }  // namespace
@@ -208,10 +269,34 @@ void sec_func_read() { sec_func_read(nullptr); }
 void sec_func_read(SymObserver* observer) {
     trace_str("=== sec_func_read() ===\n");
     const SymObserving observing(observer);
+    FuncScan scan;
+    scan.text = second_half(observer);
+    // However this pass ends, the helper has ended first.
+    const struct HelperWait {
+        ~HelperWait() { helper_join(); }
+    } wait;
+    const char* split = !scan.text.empty() && helper_start(func_scan, &scan) ? scan.text.data() : nullptr;
     std::string_view line;
     bool more = false;
     for (;;) {
-        while (!lines_one_by_one && scan_block(in_sym_fp.unread())) {
+        while (!lines_one_by_one) {
+            std::string_view block = in_sym_fp.unread();
+            if (split != nullptr) {
+                // Up to the second half only.
+                if (block.data() >= split) break;
+                block = block.substr(0, std::min(block.size(), static_cast<size_t>(split - block.data())));
+            }
+            if (!scan_block(block)) break;
+        }
+        if (split != nullptr && in_sym_fp.unread().data() >= split) {
+            helper_join();
+            if (in_sym_fp.unread().data() == split && scan.whole) {
+                for (const auto& [func_no, unit_no] : scan.funcs) func_record_add(func_no, unit_no);
+                in_sym_fp.advance(scan.text.size());
+                ++sym_stretches_taken;
+            }
+            split = nullptr;
+            continue;
         }
         if (!read_sym_line(line, more, !lines_one_by_one)) break;
         SecKind kind = sec_kind(line);
@@ -263,14 +348,18 @@ void func_data_make(std::string_view line) {
     }
     uint32_t func_no = 0, unit_no = 0;
     func_line_numbers(line, &func_no, &unit_no);
-    table_alloc(func_table, func_index, [&] {
-        return func_record{func_no, unit_no, static_cast<uint32_t>(func_table.size()), 0, 0};
-    });
+    func_record_add(func_no, unit_no);
     if (table_observer != nullptr) {
         std::string_view rest = line.substr(sec_header[SEC_FUNC].size());
         get_token(rest);
         table_observer->func_read(get_token(rest));
     }
+}
+
+void func_record_add(uint32_t func_no, uint32_t unit_no) {
+    table_alloc(func_table, func_index, [&] {
+        return func_record{func_no, unit_no, static_cast<uint32_t>(func_table.size()), 0, 0};
+    });
 }
 
 void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no) {

@@ -105,6 +105,8 @@ void sec_func_read();
 void sec_func_read(SymObserver* observer);
 bool sec_data_make(std::string_view& line, bool& more);
 void func_data_make(std::string_view line);
+// Adds the record of function `func_no` in unit `unit_no`, read next.
+void func_record_add(uint32_t func_no, uint32_t unit_no);
 // The function number and the unit number of a "# FUNC" line.
 void func_line_numbers(std::string_view line, uint32_t* func_no, uint32_t* unit_no);
 void unit_record_set(uint32_t unit_no, uint32_t start_addr, uint32_t length, std::string_view name);
