@@ -318,11 +318,11 @@ void stretch_rewrite(void* arg) {
     }
 }
 
-// The start of the first header line at or after `from` + `size`, or null
-// when none begins before the last stretch of the file.
-const char* stretch_end(const char* from, size_t size, const char* file_end) {
-    if (static_cast<size_t>(file_end - from) < size + sym_stretch) return nullptr;
-    const char* at = from + size;
+// The start of the first header line at or after `from` + the stretch size,
+// or null when none begins before the last stretch of the file.
+const char* stretch_end(const char* from, const char* file_end) {
+    if (static_cast<size_t>(file_end - from) < 2 * sym_stretch) return nullptr;
+    const char* at = from + sym_stretch;
     for (;;) {
         at = static_cast<const char*>(std::memchr(at, '#', static_cast<size_t>(file_end - at)));
         if (at == nullptr || static_cast<size_t>(file_end - at) < sym_stretch) return nullptr;
@@ -355,48 +355,67 @@ void rewrite_until(CopyState& st, Rebuilt& out, const char* end) {
     }
 }
 
+// Starts the helper on the stretch from `begin` to `end`, two header lines,
+// into `s`; false when no helper can be had.
+bool stretch_start(Stretch& s, const char* begin, const char* end, const char* file_start) {
+    s.text = std::string_view(begin, static_cast<size_t>(end - begin));
+    s.start = CopyState{};
+    s.start.blank_ok = blank_ok_before(begin, file_start);
+    s.end = CopyState{};
+    s.carry = RewriteCarry{};
+    s.output->clear();
+    s.whole = false;
+    return helper_start(stretch_rewrite, &s);
+}
+
+// Takes the helper's stretch, which the pass has reached, when the helper's
+// work holds; rewrites it on this thread otherwise.
+void stretch_take(CopyState& st, Rebuilt& out, const Stretch& s) {
+    if (!s.whole || s.start.blank_ok != st.blank_ok) {
+        rewrite_until(st, out, s.text.data() + s.text.size());
+        return;
+    }
+    if (!s.output->empty() && !out.file.write_long(*s.output)) write_failed(L_SYM_WR_DATA);
+    st = s.end;
+    run_state.carry.sec_parse_next = s.carry.sec_parse_next;
+    run_state.carry.sec_lib_deleted = s.carry.sec_lib_deleted;
+    run_state.carry.unit_lookups += s.carry.unit_lookups;
+    in_sym_fp.advance(s.text.size());
+    ++sym_stretches_taken;
+}
+
 // Rewrites the stretches of the file but its last, as above; the caller
-// rewrites what is left.
+// rewrites what is left. The helper takes every other stretch. As soon as it
+// has done one, it begins its next, into the other of two outputs, while
+// this thread writes out the one it did and rewrites the stretch between.
 void rewrite_stretches(CopyState& st, Rebuilt& out) {
     const std::string_view all = in_sym_fp.unread();
     const char* const file_end = all.data() + all.size();
-    const char* at = all.data();
-    // What the helper writes into, made once: room for a stretch that
-    // comes out twice as long as it went in.
-    OutFile file;
-    file.prepare();
-    std::string output;
-    output.reserve(4 * sym_stretch + kTextBlock);
-    for (;;) {
-        const char* const mine = stretch_end(at, sym_stretch, file_end);
-        if (mine == nullptr) return;
-        const char* const next = stretch_end(mine, sym_stretch, file_end);
-        output.clear();
-        Stretch s{{}, {}, {}, {}, &file, &output};
-        // However this thread leaves the loop, the helper has ended first.
-        const struct HelperWait {
-            ~HelperWait() { helper_join(); }
-        } wait;
-        bool helped = false;
-        if (next != nullptr) {
-            s.text = std::string_view(mine, static_cast<size_t>(next - mine));
-            s.start.blank_ok = blank_ok_before(mine, all.data());
-            helped = helper_start(stretch_rewrite, &s);
-        }
-        rewrite_until(st, out, mine);
-        at = mine;
-        if (!helped) continue;
+    // What the helper writes into, made here: the helper allocates nothing.
+    // Room for a stretch that comes out twice as long as it went in.
+    OutFile files[2];
+    std::string outputs[2];
+    for (int i = 0; i < 2; ++i) {
+        files[i].prepare();
+        outputs[i].reserve(4 * sym_stretch + kTextBlock);
+    }
+    Stretch stretches[2] = {{{}, {}, {}, {}, &files[0], &outputs[0]}, {{}, {}, {}, {}, &files[1], &outputs[1]}};
+    // However this thread leaves, the helper has ended first.
+    const struct HelperWait {
+        ~HelperWait() { helper_join(); }
+    } wait;
+    const char* const begin = stretch_end(all.data(), file_end);
+    const char* const end = begin != nullptr ? stretch_end(begin, file_end) : nullptr;
+    bool running = end != nullptr && stretch_start(stretches[0], begin, end, all.data());
+    for (int now = 0; running; now = 1 - now) {
+        const Stretch& s = stretches[now];
+        rewrite_until(st, out, s.text.data());
         helper_join();
-        if (s.whole && s.start.blank_ok == st.blank_ok) {
-            if (!output.empty() && !out.file.write_long(output)) write_failed(L_SYM_WR_DATA);
-            st = s.end;
-            run_state.carry.sec_parse_next = s.carry.sec_parse_next;
-            run_state.carry.sec_lib_deleted = s.carry.sec_lib_deleted;
-            run_state.carry.unit_lookups += s.carry.unit_lookups;
-            in_sym_fp.advance(s.text.size());
-            ++sym_stretches_taken;
-            at = next;
-        }
+        const char* const after = s.text.data() + s.text.size();
+        const char* const next = stretch_end(after, file_end);
+        const char* const next_end = next != nullptr ? stretch_end(next, file_end) : nullptr;
+        running = next_end != nullptr && stretch_start(stretches[1 - now], next, next_end, all.data());
+        stretch_take(st, out, s);
     }
 }
 
