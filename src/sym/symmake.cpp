@@ -3,6 +3,7 @@
 // headers and section lines to their rewriters and thinning blank lines.
 #include "sym/symmake.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -391,22 +392,30 @@ void stretch_take(CopyState& st, Rebuilt& out, const Stretch& s) {
 void rewrite_stretches(CopyState& st, Rebuilt& out) {
     const std::string_view all = in_sym_fp.unread();
     const char* const file_end = all.data() + all.size();
+    const char* const begin = stretch_end(all.data(), file_end);
+    const char* const end = begin != nullptr ? stretch_end(begin, file_end) : nullptr;
+    if (end == nullptr) return;
     // What the helper writes into, made here: the helper allocates nothing.
-    // Room for a stretch that comes out twice as long as it went in.
+    // Room for a stretch that comes out twice as long as it went in, and
+    // a block for each output. The helper is a gain, not a need: where that
+    // memory cannot be had, the pass runs on one thread instead of ending
+    // for want of memory.
+    const size_t room = 2 * sym_stretch + kTextBlock;
+    void* const probe = std::malloc(2 * (room + kTextBlock));
+    if (probe == nullptr) return;
+    std::free(probe);
     OutFile files[2];
     std::string outputs[2];
     for (int i = 0; i < 2; ++i) {
         files[i].prepare();
-        outputs[i].reserve(4 * sym_stretch + kTextBlock);
+        outputs[i].reserve(room);
     }
     Stretch stretches[2] = {{{}, {}, {}, {}, &files[0], &outputs[0]}, {{}, {}, {}, {}, &files[1], &outputs[1]}};
     // However this thread leaves, the helper has ended first.
     const struct HelperWait {
         ~HelperWait() { helper_join(); }
     } wait;
-    const char* const begin = stretch_end(all.data(), file_end);
-    const char* const end = begin != nullptr ? stretch_end(begin, file_end) : nullptr;
-    bool running = end != nullptr && stretch_start(stretches[0], begin, end, all.data());
+    bool running = stretch_start(stretches[0], begin, end, all.data());
     for (int now = 0; running; now = 1 - now) {
         const Stretch& s = stretches[now];
         rewrite_until(st, out, s.text.data());
