@@ -72,15 +72,19 @@ void show_message(const char* prefix, const char* text, std::string_view arg) {
 
 }  // namespace
 
+namespace {
+
+// Set on a helper thread only (messages_hold).
+MRL_HELPER_LOCAL bool messages_held = false;
+
+}  // namespace
+
+void messages_hold() { messages_held = true; }
+
 // Everything the program says goes to standard output, flushed at once so that
 // an interrupt (which ends the process without flushing) loses none of it.
 // Standard output stays in text mode, so on Windows its line feeds appear as
 // CR LF, the console's line end.
-// Set on a helper thread only.
-MRL_HELPER_LOCAL bool messages_held = false;
-
-void messages_hold() { messages_held = true; }
-
 void out_text(std::string_view text) {
     if (run_embedded || messages_held) return;
     std::fwrite(text.data(), 1, text.size(), stdout);

@@ -237,7 +237,7 @@ void func_scan(void* arg) {
 // The second half of the unread file for func_scan: from the first header
 // line at or after its middle to the end of its last whole line; empty when
 // the file is too small to share, or is not read in a way a helper can.
-std::string_view second_half(SymObserver* observer) {
+std::string_view second_half(const SymObserver* observer) {
     if (sym_stretch == 0 || observer != nullptr || table_observer != nullptr || trace_on() || lines_one_by_one)
         return {};
     // The file is mapped, if at all, when it is first read.
