@@ -3,8 +3,9 @@
 // kill the run, interrupts that clean up, one notion of "the same file"
 // whatever the names, outputs, a trace log and temporary outputs that are
 // never written through a link or into a file of somebody else, in place a
-// replacement that is all or nothing, and inputs read in place through a
-// mapping whose faults do not end the run.
+// replacement that is all or nothing, inputs read in place through a
+// mapping whose faults do not end the run, and a helper thread for the
+// symbol passes where there is one.
 //
 // One implementation per platform, each in its own file:
 // platform_posix.cpp and platform_win.cpp. Names are bytes as they came on

@@ -24,6 +24,9 @@
 // file that cannot be mapped (empty, a pipe, no address space left) is read
 // into the block as before.
 //
+// An output may also be written into memory, within a fixed room: a helper
+// thread's part of the symbol output, written out later in its place.
+//
 // Both passes spend nearly all their time here, once per line, so the common
 // case of each call (a whole short line already in the block; room left in
 // the output block) is inline and costs one search and one copy.

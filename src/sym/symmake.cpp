@@ -1,6 +1,7 @@
 // symmake.cpp: the symbol conversion. The first pass builds the tables, the
 // renumbering marks them, and del_data copies the file line by line, handing
-// headers and section lines to their rewriters and thinning blank lines.
+// headers and section lines to their rewriters and thinning blank lines; on
+// a large mapped file, a helper thread rewrites every other stretch of it.
 #include "sym/symmake.h"
 
 #include <cstdlib>

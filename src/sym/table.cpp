@@ -1,6 +1,7 @@
 // table.cpp: the first pass over the symbol file, which builds the unit table
 // (one record per SECTION INFORMATION line) and the function table (one record
-// per FUNC header), and the listing of both in the trace log.
+// per FUNC header), and the listing of both in the trace log. On a large
+// mapped file a helper thread gathers the FUNC headers of its second half.
 //
 // Table order. Records are ordered by number. The first record ever inserted
 // is the anchor; among records of equal number, those numbered at or above
